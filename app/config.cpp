@@ -1,0 +1,126 @@
+// The configuration reader. pelund.ini holds one "key=value" setting per line, keys
+// in the first column; the file is read in pieces of at most 99 characters, each
+// matched as a line of its own, and the last setting of a key wins. Values are
+// decimal integers converted like atoi/_atoi64, except that digits beyond the range
+// of the width saturate (as strtoll does) instead of being undefined, so that the
+// range checks refuse them with their own message.
+#include "config.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "console.h"
+
+int32_t gi_base = kNotGiven;
+int64_t gi_minK = kNotGiven;
+int64_t gi_maxK = kNotGiven;
+int32_t gi_c = kNotGiven;
+int32_t gi_period = kNotGiven;
+int32_t gi_maxFact = kNotGiven;
+int32_t gi_facDisp = kNotGiven;
+int64_t gi_kDisp = kNotGiven;
+int32_t gi_threads = kNotGiven;
+
+namespace {
+
+int64_t decimal64(const char* text) {
+  errno = 0;
+  long long value = std::strtoll(text, nullptr, 10);  // saturates at LLONG_MIN/LLONG_MAX
+  return static_cast<int64_t>(value);
+}
+
+int32_t decimal32(const char* text) {
+  int64_t value = decimal64(text);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+// Settings read at 64 bits for 32-bit variables stay 64-bit until they pass the checks.
+struct Wide {
+  int64_t period = kNotGiven;
+  int64_t maxFact = kNotGiven;
+  int64_t facDisp = kNotGiven;
+  int64_t threads = kNotGiven;
+};
+
+bool keyIs(const char* piece, const char* key) { return std::strncmp(piece, key, std::strlen(key)) == 0; }
+
+void matchPiece(const char* piece, Wide& wide) {
+  if (keyIs(piece, "base=")) gi_base = decimal32(piece + 5);
+  else if (keyIs(piece, "mink=")) gi_minK = decimal64(piece + 5);
+  else if (keyIs(piece, "maxk=")) gi_maxK = decimal64(piece + 5);
+  else if (keyIs(piece, "c=")) gi_c = decimal32(piece + 2);
+  else if (keyIs(piece, "period=")) wide.period = decimal64(piece + 7);
+  else if (keyIs(piece, "maxfact=")) wide.maxFact = decimal64(piece + 8);
+  else if (keyIs(piece, "facdisp=")) wide.facDisp = decimal64(piece + 8);
+  else if (keyIs(piece, "kdisp=")) gi_kDisp = decimal64(piece + 6);
+  else if (keyIs(piece, "threads=")) wide.threads = decimal64(piece + 8);
+}
+
+const char* checkPresence() {
+  if (gi_base == kNotGiven) return "base must be specified in pelund.ini";
+  if (gi_minK == kNotGiven) return "mink must be specified in pelund.ini";
+  if (gi_maxK == kNotGiven) return "maxk must be specified in pelund.ini";
+  if (gi_c == kNotGiven) return "c must be specified in pelund.ini";
+  return nullptr;
+}
+
+void fillDefaults(Wide& wide) {
+  if (wide.period == 0 || wide.period == kNotGiven) wide.period = 144;
+  if (wide.maxFact == 0 || wide.maxFact == kNotGiven) wide.maxFact = 1000000;
+  if (wide.facDisp == kNotGiven) wide.facDisp = 0;
+  if (gi_kDisp == kNotGiven) gi_kDisp = 0;
+  if (wide.threads == kNotGiven) wide.threads = 0;
+}
+
+const char* checkRanges(const Wide& wide) {
+  constexpr int64_t e9 = 1000000000;
+  constexpr int64_t e18 = 1000000000000000000;
+  if (gi_base < 2) return "base cannot be less than 2";
+  if (gi_base > e9) return "base cannot be greater than 1e9";
+  if (gi_minK > gi_maxK) return "mink cannot be greater than maxk";
+  if (gi_minK < 1) return "mink cannot be less than 1";
+  if (gi_maxK > e18) return "maxk cannot be greater than 1e18";
+  if (gi_c != -1 && gi_c != 1) return "c must be -1 or 1";
+  if (wide.period < 2) return "period cannot be less than 2";
+  if (wide.period > 5040) return "period cannot be greater than 5040";
+  if (wide.maxFact < 5) return "maxfact cannot be less than 5";
+  if (wide.maxFact > e9) return "maxfact cannot be greater than 1e9";
+  if (wide.facDisp < 0) return "facdisp cannot be negative";
+  if (wide.facDisp > e9) return "facdisp cannot be greater than 1e9";
+  if (gi_kDisp < 0) return "kdisp cannot be negative";
+  if (gi_kDisp > e9) return "kdisp cannot be greater than 1e9";
+  if (wide.threads < 0) return "threads cannot be negative";
+  if (wide.threads > kMaxThreads) return "threads cannot be greater than 1024";
+  return nullptr;
+}
+
+}  // namespace
+
+const char* loadInputs(std::FILE* file) {
+  gi_base = gi_c = gi_period = gi_maxFact = gi_facDisp = gi_threads = kNotGiven;
+  gi_minK = gi_maxK = gi_kDisp = kNotGiven;
+  Wide wide;
+  char piece[100];
+  while (std::fgets(piece, sizeof piece, file) != nullptr) matchPiece(piece, wide);
+
+  if (const char* fault = checkPresence()) return fault;
+  fillDefaults(wide);
+  if (const char* fault = checkRanges(wide)) return fault;
+  gi_period = static_cast<int32_t>(wide.period);
+  gi_maxFact = static_cast<int32_t>(wide.maxFact);
+  gi_facDisp = static_cast<int32_t>(wide.facDisp);
+  gi_threads = static_cast<int32_t>(wide.threads);
+  return nullptr;
+}
+
+void getInputs() {
+  std::FILE* file = std::fopen("pelund.ini", "r");
+  if (file == nullptr) error("pelund.ini not found");
+  const char* fault = loadInputs(file);
+  std::fclose(file);
+  if (fault != nullptr) error("%s", fault);
+}

@@ -1,0 +1,27 @@
+// The run's configuration, read once from pelund.ini and read-only afterwards.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+inline constexpr int64_t kNotGiven = -999;
+
+extern int32_t gi_base;
+extern int64_t gi_minK;
+extern int64_t gi_maxK;
+extern int32_t gi_c;
+extern int32_t gi_period;
+extern int32_t gi_maxFact;
+extern int32_t gi_facDisp;
+extern int64_t gi_kDisp;
+extern int32_t gi_threads;  // 0: all hardware threads
+
+inline constexpr int64_t kMaxThreads = 1024;
+
+// Reads settings from an open configuration stream into the globals, fills in the
+// defaults and validates them. Returns nullptr when the configuration is valid,
+// otherwise the message of the first fault. Resets the globals first.
+const char* loadInputs(std::FILE* file);
+
+// Reads pelund.ini; on any fault reports it through error(), which ends the process.
+void getInputs();

@@ -1,0 +1,82 @@
+// Console and log output. Status lines are green and stamped with the local time,
+// error lines red; both are built in fixed buffers with bounded formatting, so no
+// message can overrun them. Every console write is flushed at once, so that the
+// interrupt acknowledgement, which the signal handler writes with a raw write,
+// lands between complete pieces of output and never ahead of older text.
+#include "console.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform.h"
+
+namespace {
+
+bool stdoutHandle = false;  // whether the console mode was switched on and must be restored
+uint32_t outModeInit = 0;
+
+constexpr size_t kBufferSize = 512;
+
+void formatStamp(char* stamp, size_t size) {
+  std::tm t = platformLocalTime();
+  std::snprintf(stamp, size, "Status (%04d-%02d-%02d %02d:%02d:%02d): ", t.tm_year + 1900,
+                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+}
+
+}  // namespace
+
+void setupConsole() { stdoutHandle = platformEnableEscapes(&outModeInit); }
+
+void restoreConsole() {
+  std::fputs("\033[0m", stdout);
+  std::fflush(stdout);
+  if (stdoutHandle) platformRestoreMode(outModeInit);
+}
+
+void error(const char* format, ...) {
+  setupConsole();
+  char message[kBufferSize];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  std::printf("\033[31m%s %s\n", "\nError: ", message);
+  restoreConsole();
+  std::exit(1);
+}
+
+void reportWithDateTime(const char* format, ...) {
+  std::FILE* log = std::fopen("pelund.log", "a+");
+  char message[kBufferSize];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  char stamp[kBufferSize];
+  formatStamp(stamp, sizeof stamp);
+
+  setupConsole();
+  std::printf("\033[32m%s %s\n", stamp, message);
+  restoreConsole();
+
+  if (log != nullptr) {
+    std::fprintf(log, "%s %s\n", stamp, message);
+    std::fputc('\n', log);
+    std::fclose(log);
+  }
+}
+
+void showProgress(const char* text, int backspaces) {
+  std::fputs(text, stdout);
+  for (int i = 0; i < backspaces; ++i) std::putchar('\b');
+  std::fflush(stdout);
+}
+
+void consoleWrite(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fflush(stdout);
+}

@@ -1,0 +1,26 @@
+// Console and log output: green time-stamped status lines (also appended to
+// pelund.log), red error lines that end the process, and uncoloured progress lines
+// that are pulled back with backspaces so that the next output overwrites them.
+#pragma once
+
+#include <cstdint>
+
+void setupConsole();
+void restoreConsole();
+
+// Shows "Error:" and the message in red and ends the process with status 1.
+[[noreturn]] void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Shows the stamped message in green and appends it, stamped, to pelund.log.
+void reportWithDateTime(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes a progress text without newline, then `backspaces` backspace characters,
+// and flushes, so the line is visible at once and the next output overwrites it.
+void showProgress(const char* text, int backspaces);
+
+// Writes console text that is not a status line (closing lines, blank lines) and flushes.
+void consoleWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Number of backspaces after each kind of progress line.
+inline constexpr int kLoadingBackspaces = 35;
+inline constexpr int kSearchingBackspaces = 65;

@@ -1,0 +1,122 @@
+// End-to-end test helpers (see e2e.h). Children are started with fork/exec in the
+// temporary directory; their standard output is read through a pipe until it closes.
+#include "e2e.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace e2e {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "pelund-test-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Restore permissions that a test may have taken away, so the tree can be removed.
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void TempDir::write(const std::string& name, const std::string& content) const {
+  std::ofstream out(file(name), std::ios::binary);
+  out << content;
+}
+
+std::string TempDir::read(const std::string& name) const {
+  std::ifstream in(file(name), std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+
+namespace {
+
+pid_t startChild(const TempDir& dir, const std::string& binary, const std::string& arguments, int outFd) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  dup2(outFd, STDOUT_FILENO);
+  int devnull = open("/dev/null", O_RDWR);
+  dup2(devnull, STDIN_FILENO);
+  if (chdir(dir.path().c_str()) != 0) _exit(127);
+  std::vector<std::string> words;
+  std::istringstream split(arguments);
+  for (std::string word; split >> word;) words.push_back(word);
+  std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  execv(binary.c_str(), argv.data());
+  _exit(127);
+}
+
+void finish(pid_t pid, RunResult& result) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
+}
+
+}  // namespace
+
+RunResult run(const TempDir& dir, const Interrupt& interrupt, const std::string& arguments,
+              std::chrono::seconds timeout, const std::string& binary) {
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  pid_t pid = startChild(dir, binary, arguments, fds[1]);
+  close(fds[1]);
+
+  RunResult result;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  bool signalled = interrupt.signal == 0;
+  char buffer[65536];
+  for (;;) {
+    if (!signalled && result.out.find(interrupt.trigger) != std::string::npos) {
+      std::this_thread::sleep_for(interrupt.delay);
+      kill(pid, interrupt.signal);
+      signalled = true;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      deadline = std::chrono::steady_clock::time_point::max();
+    }
+    pollfd watch{fds[0], POLLIN, 0};
+    if (poll(&watch, 1, 20) == 0) continue;
+    ssize_t got = read(fds[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    result.out.append(buffer, static_cast<size_t>(got));
+  }
+  close(fds[0]);
+  finish(pid, result);
+  return result;
+}
+
+std::string maskStamps(const std::string& text) {
+  static const std::regex stamp(R"(Status \(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\): )");
+  return std::regex_replace(text, stamp, "Status (STAMP): ");
+}
+
+std::string statusLine(const std::string& message) {
+  return "\033[32mStatus (STAMP):  " + message + "\n\033[0m";
+}
+
+std::string errorLine(const std::string& message) { return "\033[31m\nError:  " + message + "\n\033[0m"; }
+
+}  // namespace e2e

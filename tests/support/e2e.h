@@ -1,0 +1,57 @@
+// Helpers for end-to-end tests: a fresh temporary working directory, the real pelund
+// binary run in it with its console captured byte for byte, and signals sent to the
+// running child.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace e2e {
+
+// A fresh directory under the system's temporary directory, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void write(const std::string& name, const std::string& content) const;
+  std::string read(const std::string& name) const;  // empty when missing
+  bool exists(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+struct RunResult {
+  std::string out;      // everything written to standard output
+  int exitStatus = -1;  // exit status, or -1 when ended by a signal
+  int termSignal = 0;   // the signal that ended the process, or 0
+};
+
+// How to interrupt a run: send `signal` once the console output contains `trigger`
+// (or right away when trigger is empty), after `delay`.
+struct Interrupt {
+  int signal = 0;
+  std::string trigger;
+  std::chrono::milliseconds delay{0};
+};
+
+// Runs `binary` (pelund by default) in dir with the given arguments; kills it after
+// `timeout` so that a hung test fails instead of blocking the suite.
+RunResult run(const TempDir& dir, const Interrupt& interrupt = {}, const std::string& arguments = "",
+              std::chrono::seconds timeout = std::chrono::seconds(120), const std::string& binary = PELUND_BINARY);
+
+// Replaces every "Status (YYYY-MM-DD HH:MM:SS): " stamp by "Status (STAMP): ", after
+// checking the stamp's shape, so that exact-byte comparisons can ignore the clock.
+std::string maskStamps(const std::string& text);
+
+// The console bytes of a status line as the system writes it (stamp masked).
+std::string statusLine(const std::string& message);
+// The console bytes of an error line.
+std::string errorLine(const std::string& message);
+
+}  // namespace e2e
