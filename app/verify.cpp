@@ -1,0 +1,253 @@
+// The independent checker of covering.txt (see verify.h for the mathematics).
+//
+// Everything is exact and small: the listed primes are below 2^32, so every residue
+// is below 2^32 and every product of two residues fits in 64 bits; k (up to 2^63-1)
+// enters only as k mod p. A line costs P * m modular multiplications for period P
+// and m primes, nothing compared with reading the file.
+#include "verify.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace verify {
+
+uint32_t powMod(uint32_t b, uint64_t e, uint32_t m) {
+  uint64_t result = 1 % m;
+  uint64_t square = b % m;
+  for (; e != 0; e >>= 1) {
+    if (e & 1) result = result * square % m;
+    square = square * square % m;
+  }
+  return static_cast<uint32_t>(result);
+}
+
+bool isPrime(uint32_t n) {
+  if (n < 2) return false;
+  for (uint32_t small : {2u, 3u, 5u, 7u, 11u, 13u, 61u}) {
+    if (n % small == 0) return n == small;
+  }
+  uint32_t d = n - 1;
+  int twos = 0;
+  for (; d % 2 == 0; d /= 2) ++twos;
+  for (uint32_t witness : {2u, 7u, 61u}) {
+    uint64_t x = powMod(witness, d, n);
+    bool passes = x == 1 || x == n - 1;
+    for (int r = 1; r < twos && !passes; ++r) {
+      x = x * x % n;
+      passes = x == n - 1;
+    }
+    if (!passes) return false;
+  }
+  return true;
+}
+
+uint32_t multiplicativeOrder(uint32_t b, uint32_t p) {
+  uint32_t order = p - 1;
+  auto takeOut = [&](uint32_t q) {
+    while (order % q == 0 && powMod(b, order / q, p) == 1) order /= q;
+  };
+  uint32_t rest = p - 1;
+  for (uint64_t q = 2; q * q <= rest; ++q) {
+    if (rest % q != 0) continue;
+    while (rest % q == 0) rest /= static_cast<uint32_t>(q);
+    takeOut(static_cast<uint32_t>(q));
+  }
+  if (rest > 1) takeOut(rest);
+  return order;
+}
+
+namespace {
+
+// A decimal number as "%u"/"%I64d" write it: digits only, no sign, no leading zero.
+// Returns "" and the value, or the reason the text at `pos` is not such a number.
+std::string readNumber(std::string_view text, size_t& pos, uint64_t limit, const char* name, uint64_t& value) {
+  size_t start = pos;
+  value = 0;
+  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+    uint64_t digit = static_cast<uint64_t>(text[pos] - '0');
+    if (value > (limit - digit) / 10) return std::string(name) + " is larger than " + std::to_string(limit);
+    value = value * 10 + digit;
+  }
+  if (pos == start) return std::string("expected ") + name;
+  if (text[start] == '0' && pos - start > 1) return std::string(name) + " has a leading zero";
+  return "";
+}
+
+bool takeLiteral(std::string_view text, size_t& pos, std::string_view literal) {
+  if (text.substr(pos, literal.size()) != literal) return false;
+  pos += literal.size();
+  return true;
+}
+
+std::string parsePrimes(std::string_view body, size_t& pos, std::vector<uint32_t>& primes) {
+  if (pos < body.size() && body[pos] == ']') return "no primes listed";
+  for (;;) {
+    uint64_t prime = 0;
+    std::string fault = readNumber(body, pos, UINT32_MAX, "prime", prime);
+    if (!fault.empty()) return fault;
+    primes.push_back(static_cast<uint32_t>(prime));
+    if (takeLiteral(body, pos, "]")) return "";
+    if (pos == body.size()) return "the list of primes is not closed with ']'";
+    if (!takeLiteral(body, pos, ", ")) return "expected \", \" or \"]\" after a prime";
+  }
+}
+
+std::string signedTerm(int32_t c) { return (c < 0 ? "-" : "+") + std::to_string(c < 0 ? -int64_t{c} : c); }
+
+// The first reason why the primes fail to be prime, ascending, or of an order of b
+// dividing the period; "" when they pass.
+std::string checkPrimes(const CoveringLine& line, uint64_t base) {
+  for (size_t i = 0; i < line.primes.size(); ++i) {
+    uint32_t p = line.primes[i];
+    if (!isPrime(p)) return std::to_string(p) + " is not prime";
+    if (i > 0 && p <= line.primes[i - 1]) {
+      return "primes are not strictly ascending: " + std::to_string(line.primes[i - 1]) + " is followed by " +
+             std::to_string(p);
+    }
+    uint32_t b = static_cast<uint32_t>(base % p);
+    if (b == 0) return std::to_string(p) + " divides the base " + std::to_string(base);
+    if (powMod(b, line.period, p) != 1) {
+      return "the order of " + std::to_string(base) + " modulo " + std::to_string(p) + " is " +
+             std::to_string(multiplicativeOrder(b, p)) + ", which does not divide the period " +
+             std::to_string(line.period);
+    }
+  }
+  return "";
+}
+
+// The first n in 1 .. P whose term no listed prime divides, or 0 when all are hit.
+// Hot loop: residue[i] runs through k*b^n mod p_i; p_i | k*b^n + c exactly when the
+// residue equals -c mod p_i.
+uint32_t firstUncovered(const CoveringLine& line, uint64_t base, int32_t c) {
+  size_t m = line.primes.size();
+  std::vector<uint64_t> residue(m), step(m), target(m);
+  for (size_t i = 0; i < m; ++i) {
+    int64_t p = line.primes[i];
+    residue[i] = static_cast<uint64_t>(line.k) % static_cast<uint64_t>(p);
+    step[i] = base % static_cast<uint64_t>(p);
+    target[i] = static_cast<uint64_t>(((-int64_t{c}) % p + p) % p);
+  }
+  for (uint32_t n = 1; n <= line.period; ++n) {
+    bool hit = false;
+    for (size_t i = 0; i < m; ++i) {
+      residue[i] = residue[i] * step[i] % line.primes[i];
+      hit = hit || residue[i] == target[i];
+    }
+    if (!hit) return n;
+    if (n == UINT32_MAX) break;
+  }
+  return 0;
+}
+
+// What a bad line looks like in the report: without its newline, control bytes as
+// \xNN, and cut at 200 characters.
+std::string shown(std::string_view text) {
+  if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  std::string out;
+  for (size_t i = 0; i < text.size() && i < 200; ++i) {
+    unsigned char ch = static_cast<unsigned char>(text[i]);
+    if (ch < 0x20 || ch == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", ch);
+      out += escaped;
+    } else {
+      out += static_cast<char>(ch);
+    }
+  }
+  if (text.size() > 200) out += "...";
+  return out;
+}
+
+constexpr size_t kMaxLineLength = 65536;
+
+// One line including its '\n' (none at the end of a file that lacks it); false at the
+// end of the stream. A longer line than kMaxLineLength is consumed but kept cut.
+bool readLine(std::FILE* in, std::string& text, bool& tooLong) {
+  text.clear();
+  tooLong = false;
+  int ch = 0;
+  bool any = false;
+  while ((ch = std::getc(in)) != EOF) {
+    any = true;
+    if (text.size() < kMaxLineLength) text += static_cast<char>(ch);
+    else tooLong = true;
+    if (ch == '\n') break;
+  }
+  return any;
+}
+
+}  // namespace
+
+std::string parseLine(std::string_view text, CoveringLine& line) {
+  line = CoveringLine{};
+  if (text.empty() || text.back() != '\n') return "no newline at the end (truncated line)";
+  std::string_view body = text.substr(0, text.size() - 1);
+  if (!body.empty() && body.back() == '\r') return "carriage return before the newline";
+  size_t pos = 0;
+  uint64_t value = 0;
+  std::string fault = readNumber(body, pos, INT64_MAX, "k", value);
+  if (!fault.empty()) return fault;
+  line.k = static_cast<int64_t>(value);
+  if (!takeLiteral(body, pos, "  ")) return "expected two spaces after k";
+  fault = readNumber(body, pos, UINT32_MAX, "period", value);
+  if (!fault.empty()) return fault;
+  line.period = static_cast<uint32_t>(value);
+  if (!takeLiteral(body, pos, "  [")) return "expected two spaces and \"[\" after the period";
+  fault = parsePrimes(body, pos, line.primes);
+  if (!fault.empty()) return fault;
+  if (pos != body.size()) return "unexpected text after \"]\"";
+  return "";
+}
+
+LineVerdict checkLine(std::string_view text, int64_t base, int32_t c) {
+  LineVerdict verdict;
+  CoveringLine line;
+  verdict.fault = parseLine(text, line);
+  if (!verdict.fault.empty()) return verdict;
+  verdict.parsed = true;
+  verdict.k = line.k;
+  if (line.k < 1) {
+    verdict.fault = "k must be at least 1";
+  } else if (line.period < 1) {
+    verdict.fault = "the period must be at least 1";
+  } else {
+    uint64_t b = static_cast<uint64_t>(base);
+    verdict.fault = checkPrimes(line, b);
+    uint32_t n = verdict.fault.empty() ? firstUncovered(line, b, c) : 0;
+    if (n != 0) {
+      verdict.fault = "n=" + std::to_string(n) + " is not covered: no listed prime divides " +
+                      std::to_string(line.k) + "*" + std::to_string(base) + "^" + std::to_string(n) + signedTerm(c);
+    }
+  }
+  return verdict;
+}
+
+Tally checkStream(std::FILE* in, int64_t base, int32_t c, std::FILE* report) {
+  Tally tally;
+  std::string text;
+  bool tooLong = false;
+  bool haveK = false;
+  int64_t lastK = 0;
+  uint64_t lastKLine = 0;
+  while (readLine(in, text, tooLong)) {
+    ++tally.checked;
+    LineVerdict verdict;
+    if (tooLong) verdict.fault = "line longer than " + std::to_string(kMaxLineLength) + " characters";
+    else verdict = checkLine(text, base, c);
+    if (verdict.fault.empty() && haveK && verdict.k <= lastK) {
+      verdict.fault = "k is not above the k of line " + std::to_string(lastKLine) + " (" + std::to_string(lastK) + ")";
+    }
+    if (verdict.parsed) {
+      haveK = true;
+      lastK = verdict.k;
+      lastKLine = tally.checked;
+    }
+    if (verdict.fault.empty()) continue;
+    ++tally.bad;
+    std::fprintf(report, "line %" PRIu64 ": %s : %s\n", tally.checked, verdict.fault.c_str(), shown(text).c_str());
+  }
+  tally.readFailed = std::ferror(in) != 0;
+  return tally;
+}
+
+}  // namespace verify

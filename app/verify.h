@@ -1,0 +1,61 @@
+// The independent checker of covering.txt: every line is re-proved from scratch with
+// exact modular arithmetic, sharing nothing with the search that wrote it.
+//
+// A line "k  P  [p1, p2, ...]" claims that every k*b^n + c (n >= 1) has one of the
+// listed primes as a factor. That holds exactly when each p is prime, b^P = 1 (mod p)
+// (so the order of b modulo p divides P and p's hits repeat every P exponents) and
+// every n from 1 to P has some p dividing k*b^n + c: the pattern of hits over
+// 1 .. P then repeats for all n.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace verify {
+
+// Deterministic Miller-Rabin: the bases 2, 7 and 61 decide every n below 2^32.
+bool isPrime(uint32_t n);
+
+// b^e mod m for m >= 1 (products below 2^64 since m < 2^32).
+uint32_t powMod(uint32_t b, uint64_t e, uint32_t m);
+
+// The least d >= 1 with b^d = 1 (mod p), for a prime p not dividing b: the divisor of
+// p-1 left after taking out each prime factor of p-1 as long as the power stays 1.
+uint32_t multiplicativeOrder(uint32_t b, uint32_t p);
+
+// A line as written: k, the period and the primes in the order written.
+struct CoveringLine {
+  int64_t k = 0;
+  uint32_t period = 0;
+  std::vector<uint32_t> primes;
+};
+
+// Reads `text` (one line including its final '\n') in the exact layout
+// "%I64d  %u  [p1, p2, ...]\n" into `line`. Returns "" on success, else the reason.
+std::string parseLine(std::string_view text, CoveringLine& line);
+
+// The outcome for one line: `fault` is empty when the line is a proof of coverage;
+// `parsed` tells whether k could be read (for the ascending-k check across lines).
+struct LineVerdict {
+  std::string fault;
+  bool parsed = false;
+  int64_t k = 0;
+};
+
+// Parses `text` and proves (or refutes) its covering set for base b and sign c.
+LineVerdict checkLine(std::string_view text, int64_t base, int32_t c);
+
+struct Tally {
+  uint64_t checked = 0;
+  uint64_t bad = 0;
+  bool readFailed = false;  // the stream reported an error before its end
+};
+
+// Checks every line of `in`, writing "line N: <reason> : <line text>" for each bad
+// line to `report`; a line whose k is not above the previous line's k is bad too.
+Tally checkStream(std::FILE* in, int64_t base, int32_t c, std::FILE* report);
+
+}  // namespace verify
