@@ -161,7 +161,8 @@ std::string shown(std::string_view text) {
 constexpr size_t kMaxLineLength = 65536;
 
 // One line including its '\n' (none at the end of a file that lacks it); false at the
-// end of the stream. A longer line than kMaxLineLength is consumed but kept cut.
+// end of the stream. Of a line longer than kMaxLineLength characters only the first
+// kMaxLineLength are kept.
 bool readLine(std::FILE* in, std::string& text, bool& tooLong) {
   text.clear();
   tooLong = false;
@@ -169,8 +170,10 @@ bool readLine(std::FILE* in, std::string& text, bool& tooLong) {
   bool any = false;
   while ((ch = std::getc(in)) != EOF) {
     any = true;
-    if (text.size() < kMaxLineLength) text += static_cast<char>(ch);
-    else tooLong = true;
+    if (ch != '\n' && text.size() >= kMaxLineLength)
+      tooLong = true;  // the rest is consumed unkept
+    else
+      text += static_cast<char>(ch);
     if (ch == '\n') break;
   }
   return any;
@@ -215,8 +218,8 @@ LineVerdict checkLine(std::string_view text, int64_t base, int32_t c) {
     verdict.fault = checkPrimes(line, b);
     uint32_t n = verdict.fault.empty() ? firstUncovered(line, b, c) : 0;
     if (n != 0) {
-      verdict.fault = "n=" + std::to_string(n) + " is not covered: no listed prime divides " +
-                      std::to_string(line.k) + "*" + std::to_string(base) + "^" + std::to_string(n) + signedTerm(c);
+      verdict.fault = "n=" + std::to_string(n) + " is not covered: no listed prime divides " + std::to_string(line.k) +
+                      "*" + std::to_string(base) + "^" + std::to_string(n) + signedTerm(c);
     }
   }
   return verdict;
@@ -231,9 +234,8 @@ Tally checkStream(std::FILE* in, int64_t base, int32_t c, std::FILE* report) {
   uint64_t lastKLine = 0;
   while (readLine(in, text, tooLong)) {
     ++tally.checked;
-    LineVerdict verdict;
-    if (tooLong) verdict.fault = "line longer than " + std::to_string(kMaxLineLength) + " characters";
-    else verdict = checkLine(text, base, c);
+    LineVerdict verdict = tooLong ? LineVerdict{"line longer than " + std::to_string(kMaxLineLength) + " characters"}
+                                  : checkLine(text, base, c);
     if (verdict.fault.empty() && haveK && verdict.k <= lastK) {
       verdict.fault = "k is not above the k of line " + std::to_string(lastKLine) + " (" + std::to_string(lastK) + ")";
     }
