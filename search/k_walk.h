@@ -1,8 +1,8 @@
 // One step of the k walk: the skip tests and the exponent coverage of a single k.
 //
-// A k divisible by b makes every k*b^n + c congruent to c modulo each prime factor
-// of b, and a prime factor f of b-1 with f | k + c divides every term, since
-// b = 1 (mod f); neither kind of k is searched. For every other k the candidate
+// A k = b*k' gives the terms of k' shifted by one exponent, so it brings nothing new,
+// and a prime factor f of b-1 with f | k + c divides every term, since b = 1 (mod f);
+// neither kind of k is searched. For every other k the candidate
 // primes are tried in order of ascending period, marking the exponents they cover,
 // until every exponent 1 .. 2P is covered or the primes run out.
 #pragma once
