@@ -22,8 +22,7 @@ constexpr int kSomeBad = 1;
 constexpr int kUnreadable = 2;
 
 void printSummary(const verify::Tally& tally) {
-  std::printf("%" PRIu64 " line%s checked, %" PRIu64 " bad\n", tally.checked, tally.checked == 1 ? "" : "s",
-              tally.bad);
+  std::printf("%" PRIu64 " line%s checked, %" PRIu64 " bad\n", tally.checked, tally.checked == 1 ? "" : "s", tally.bad);
 }
 
 // The configuration as pelund reads it; only base and c matter here.
