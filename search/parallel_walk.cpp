@@ -1,0 +1,183 @@
+// The threaded driver of the fast k walk (see parallel_walk.h). Blocks are handed
+// out by an atomic counter and their results parked in a ring of slots; workers may
+// run at most the ring's length ahead of the writer, which bounds the memory. With
+// one thread the writer sieves the blocks itself and no thread is started.
+#include "parallel_walk.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "console.h"
+#include "cover_sieve.h"
+#include "fast_cover.h"
+#include "run.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kPollInterval = std::chrono::milliseconds(2);
+
+struct Slot {
+  bool done = false;
+  std::vector<CoverLine> lines;
+};
+
+class ParallelWalk {
+ public:
+  ParallelWalk(const SearchParams& params, const CandidateTable& table, const char* coveringPath, int threads)
+      : params_(params),
+        tables_(params, table),
+        coveringPath_(coveringPath),
+        blocks_(uint64_t(params.maxK - params.minK) / BlockSieve::kBlockSpan + 1),
+        threads_(int(std::min<uint64_t>(uint64_t(threads), blocks_))),
+        slots_(threads_ > 1 ? 4 * size_t(threads_) : 1) {}
+
+  WalkOutcome run();
+
+ private:
+  int64_t blockStart(uint64_t i) const { return params_.minK + int64_t(i) * BlockSieve::kBlockSpan; }
+  int64_t blockEnd(uint64_t i) const {
+    return params_.maxK - blockStart(i) < BlockSieve::kBlockSpan ? params_.maxK
+                                                                   : blockStart(i) + BlockSieve::kBlockSpan - 1;
+  }
+  bool sieveBlock(BlockSieve& sieve, uint64_t i, std::vector<CoverLine>& lines);
+  void work();
+  bool waitForBlock(uint64_t i);
+  bool writeBlock(uint64_t i, const std::vector<CoverLine>& lines);
+
+  const SearchParams& params_;
+  SieveTables tables_;
+  const char* coveringPath_;
+  const uint64_t blocks_;
+  const int threads_;
+  std::vector<Slot> slots_;
+
+  std::atomic<uint64_t> nextBlock_{0};
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable blockDone_;
+  std::condition_variable blockWritten_;
+  uint64_t written_ = 0;  // blocks written so far; guarded by mutex_
+  uint32_t found_ = 0;
+};
+
+bool ParallelWalk::sieveBlock(BlockSieve& sieve, uint64_t i, std::vector<CoverLine>& lines) {
+  std::vector<int64_t> covered;
+  if (!sieve.sieve(blockStart(i), blockEnd(i), covered)) return false;
+  lines.clear();
+  for (int64_t k : covered) lines.push_back(fastCoverLine(tables_, k));
+  return true;
+}
+
+void ParallelWalk::work() {
+  BlockSieve sieve(tables_);
+  std::vector<CoverLine> lines;
+  for (;;) {
+    uint64_t i = nextBlock_.fetch_add(1);
+    if (i >= blocks_) return;
+    {
+      std::unique_lock lock(mutex_);
+      while (i >= written_ + slots_.size()) {
+        if (stop_ || quitting()) return;
+        blockWritten_.wait_for(lock, kPollInterval);
+      }
+    }
+    if (stop_ || !sieveBlock(sieve, i, lines)) return;
+    std::lock_guard lock(mutex_);
+    Slot& slot = slots_[i % slots_.size()];
+    slot.lines.swap(lines);
+    slot.done = true;
+    blockDone_.notify_one();
+  }
+}
+
+// Waits until block i is sieved; false when the interrupt flag is raised first.
+bool ParallelWalk::waitForBlock(uint64_t i) {
+  std::unique_lock lock(mutex_);
+  Slot& slot = slots_[i % slots_.size()];
+  while (!slot.done) {
+    if (quitting()) return false;
+    blockDone_.wait_for(lock, kPollInterval);
+  }
+  return true;
+}
+
+// Writes the block's lines and the progress lines of its multiples of kDisp, in
+// ascending k; each line is flushed as it is written, so it is complete on disk.
+bool ParallelWalk::writeBlock(uint64_t i, const std::vector<CoverLine>& lines) {
+  std::FILE* file = nullptr;
+  if (!lines.empty() && (file = std::fopen(coveringPath_, "a")) == nullptr) return false;
+  auto line = lines.begin();
+  auto writeBelow = [&](int64_t k) {
+    for (; line != lines.end() && line->k < k; ++line, ++found_) {
+      std::string text = formatCoverLine(*line);
+      std::fwrite(text.data(), 1, text.size(), file);
+      std::fflush(file);
+    }
+  };
+  if (params_.kDisp > 0) {
+    int64_t first = blockStart(i), last = blockEnd(i);
+    int64_t m = (first + params_.kDisp - 1) / params_.kDisp * params_.kDisp;
+    for (; m <= last; m += params_.kDisp) {
+      writeBelow(m);
+      showSearchProgress(m, found_);
+    }
+  }
+  writeBelow(INT64_MAX);
+  if (file != nullptr) std::fclose(file);
+  return true;
+}
+
+WalkOutcome ParallelWalk::run() {
+  std::vector<std::thread> workers;
+  if (threads_ > 1)
+    for (int t = 0; t < threads_; ++t) workers.emplace_back([this] { work(); });
+  BlockSieve sieve(tables_);
+  std::vector<CoverLine> lines;
+  WalkOutcome outcome;
+  bool unwritable = false;
+  for (uint64_t i = 0; i < blocks_; ++i) {
+    bool ready = quitting() ? false : threads_ > 1 ? waitForBlock(i) : sieveBlock(sieve, i, lines);
+    if (!ready) {
+      outcome.interrupted = true;
+      consoleWrite("Ending k search at k=%" PRId64 ".\n", blockStart(i));
+      break;
+    }
+    if (threads_ > 1) {
+      std::lock_guard lock(mutex_);
+      lines.swap(slots_[i % slots_.size()].lines);
+      slots_[i % slots_.size()].done = false;
+    }
+    if (!writeBlock(i, lines)) {
+      unwritable = true;
+      break;
+    }
+    std::lock_guard lock(mutex_);
+    written_ = i + 1;
+    blockWritten_.notify_all();
+  }
+  stop_ = true;
+  blockWritten_.notify_all();
+  for (std::thread& worker : workers) worker.join();
+  if (unwritable) error("%s cannot be opened for writing", coveringPath_);
+  outcome.found = found_;
+  return outcome;
+}
+
+}  // namespace
+
+int workerThreads(int32_t threads) {
+  if (threads > 0) return threads;
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+WalkOutcome walkKRangeFast(const SearchParams& params, const CandidateTable& table, const char* coveringPath) {
+  if (params.minK > params.maxK) return {};
+  return ParallelWalk(params, table, coveringPath, workerThreads(params.threads)).run();
+}
