@@ -26,21 +26,21 @@ namespace {
 constexpr int kColumnBits = 32 * primegen_rows;  // 512
 
 // Offset from the column's base B of the integer at position i of the reversed
-// column string: i = 511 - (16 b + j) stands for B + 60 b + r_j. The slack after
-// position 511 absorbs the look-ups made past the last set bit of a word.
-constexpr std::array<uint32_t, kColumnBits + 64> makeColumnOffsets() {
-  std::array<uint32_t, kColumnBits + 64> t{};
+// column string: i = 511 - (16 b + j) stands for B + 60 b + r_j.
+constexpr std::array<uint64_t, kColumnBits> makeColumnOffsets() {
+  std::array<uint64_t, kColumnBits> t{};
   for (int i = 0; i < kColumnBits; ++i) {
     int natural = kColumnBits - 1 - i;
-    t[i] = 60 * static_cast<uint32_t>(natural >> 4) + primegen_residues[natural & 15];
+    t[i] = 60 * static_cast<uint64_t>(natural >> 4) + primegen_residues[natural & 15];
   }
   return t;
 }
 constexpr auto columnOffsets = makeColumnOffsets();
 
-// masks[31 - b] gets bit 15 - j set exactly when bit b of words[j] is set, so
-// that the 32 masks, read as 512 bits from bit 0, run in queue order.
-inline void transposeColumn(const uint32_t words[primegen_rows], uint16_t masks[32]) {
+// Transposes a word column into the 512-bit string string[0..7]: bit
+// 16 (31 - b) + 15 - j is set exactly when bit b of words[j] is set, so that
+// the string read from bit 0 runs in queue order.
+inline void transposeColumn(const uint32_t words[primegen_rows], uint64_t string[8]) {
 #if defined(__SSE2__)
   // Load the rows in reverse (row 15 first) so that lane 15 - j holds row j.
   __m128i v[4];
@@ -55,24 +55,51 @@ inline void transposeColumn(const uint32_t words[primegen_rows], uint16_t masks[
   __m128i u2 = _mm_unpacklo_epi8(t2, t3), u3 = _mm_unpackhi_epi8(t2, t3);
   __m128i x0 = _mm_unpacklo_epi8(u0, u1), x1 = _mm_unpackhi_epi8(u0, u1);
   __m128i x2 = _mm_unpacklo_epi8(u2, u3), x3 = _mm_unpackhi_epi8(u2, u3);
-  __m128i bytes[4] = {_mm_unpacklo_epi64(x0, x2), _mm_unpackhi_epi64(x0, x2),
-                      _mm_unpacklo_epi64(x1, x3), _mm_unpackhi_epi64(x1, x3)};
-  // Byte c of each lane holds bits 8c .. 8c + 7; movemask takes the top bit of
-  // every byte, and adding a register to itself shifts each byte left by one.
+  const __m128i bytes[4] = {_mm_unpacklo_epi64(x0, x2), _mm_unpackhi_epi64(x0, x2),
+                            _mm_unpacklo_epi64(x1, x3), _mm_unpackhi_epi64(x1, x3)};
+  // Byte c of each lane holds bits b = 8c .. 8c + 7; movemask takes the top bit
+  // of every byte, and adding a register to itself shifts each byte left by one.
+  // Bits 8c + 7 .. 8c + 4 fill string word 6 - 2c, bits 8c + 3 .. 8c word 7 - 2c.
+#pragma GCC unroll 4
   for (int c = 0; c < 4; ++c) {
     __m128i r = bytes[c];
-    for (int bit = 7; bit >= 0; --bit) {
-      masks[31 - (8 * c + bit)] = static_cast<uint16_t>(_mm_movemask_epi8(r));
+    uint64_t high = 0, low = 0;
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+      high |= uint64_t(uint32_t(_mm_movemask_epi8(r))) << (16 * k);
       r = _mm_add_epi8(r, r);
     }
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+      low |= uint64_t(uint32_t(_mm_movemask_epi8(r))) << (16 * k);
+      r = _mm_add_epi8(r, r);
+    }
+    string[6 - 2 * c] = high;
+    string[7 - 2 * c] = low;
   }
 #else
-  for (int b = 0; b < 32; ++b) {
-    uint32_t m = 0;
-    for (int j = 0; j < primegen_rows; ++j) m |= ((words[j] >> b) & 1u) << (15 - j);
-    masks[31 - b] = static_cast<uint16_t>(m);
-  }
+  for (int n = 0; n < 8; ++n) string[n] = 0;
+  for (int b = 0; b < 32; ++b)
+    for (int j = 0; j < primegen_rows; ++j) {
+      const int i = 16 * (31 - b) + 15 - j;
+      string[i >> 6] |= uint64_t((words[j] >> b) & 1u) << (i & 63);
+    }
 #endif
+}
+
+// Population count by bit slicing: the build targets plain x86-64, where
+// std::popcount becomes a library call.
+inline int bitCount(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555u;
+  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fu;
+  return static_cast<int>((x * 0x0101010101010101u) >> 56);
+}
+
+// Index of the lowest set bit; 63 for an exhausted piece, whose look-up only
+// feeds a surplus write.
+inline unsigned lowestBit(uint64_t m) {
+  return static_cast<unsigned>(std::countr_zero(m | (uint64_t{1} << 63)));
 }
 
 }  // namespace
@@ -101,29 +128,27 @@ void primegen_fill(primegen* pg) {
   const uint64_t base = pg->word_base;
   pg->word_base += 1920;
 
-  uint16_t masks[32];
-  transposeColumn(words, masks);
   uint64_t string[8];
-  std::memcpy(string, masks, sizeof string);
+  transposeColumn(words, string);
 
   // Hot loop: up to 512 primes. Each 64-bit piece is emitted in groups of four
-  // (rounded up from its popcount); the surplus writes land on slots that the
+  // (rounded up from its bit count); the surplus writes land on slots that the
   // next piece overwrites or beyond queue_len, and never past slot 511.
   uint64_t* queue = pg->queue;
   int len = 0;
   for (int n = 0; n < 8; ++n) {
     uint64_t m = string[n];
-    const uint32_t* offset = columnOffsets.data() + 64 * n;
-    const int count = std::popcount(m);
+    const uint64_t* offset = columnOffsets.data() + 64 * n;
+    const int count = bitCount(m);
     uint64_t* out = queue + len;
     for (int k = 0; k < count; k += 4) {
-      out[k] = base + offset[std::countr_zero(m)];
+      out[k] = base + offset[lowestBit(m)];
       m &= m - 1;
-      out[k + 1] = base + offset[std::countr_zero(m)];
+      out[k + 1] = base + offset[lowestBit(m)];
       m &= m - 1;
-      out[k + 2] = base + offset[std::countr_zero(m)];
+      out[k + 2] = base + offset[lowestBit(m)];
       m &= m - 1;
-      out[k + 3] = base + offset[std::countr_zero(m)];
+      out[k + 3] = base + offset[lowestBit(m)];
       m &= m - 1;
     }
     len += count;
