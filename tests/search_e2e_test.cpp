@@ -1,0 +1,282 @@
+// The search through the real binary: console bytes (stamps masked), pelund.log,
+// covering.txt and the exit status for the worked examples and edge cases of the
+// table phase, the k walk and the written lines, and real SIGINT/SIGTERM sent to the
+// running process during the factor load and during the k walk.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "e2e.h"
+#include "search_helpers.h"
+
+namespace {
+
+using e2e::statusLine;
+
+struct Settings {
+  int32_t b, c, P, M;
+  int64_t minK, maxK;
+  int32_t facDisp = 0;
+  int64_t kDisp = 0;
+};
+
+std::string iniOf(const Settings& s) {
+  return "base=" + std::to_string(s.b) + "\nmink=" + std::to_string(s.minK) + "\nmaxk=" + std::to_string(s.maxK) +
+         "\nc=" + std::to_string(s.c) + "\nperiod=" + std::to_string(s.P) + "\nmaxfact=" + std::to_string(s.M) +
+         "\nfacdisp=" + std::to_string(s.facDisp) + "\nkdisp=" + std::to_string(s.kDisp) + "\n";
+}
+
+std::string form(const Settings& s) { return (s.c == 1 ? "S" : "R") + std::to_string(s.b); }
+
+std::string banner(const Settings& s) {
+  return "Covering sets for " + form(s) + " k=" + std::to_string(s.minK) + " to " + std::to_string(s.maxK) +
+         " with factor<=" + std::to_string(s.M) + " and period=" + std::to_string(s.P);
+}
+
+std::string closing(uint32_t found, const Settings& s) {
+  return std::to_string(found) + " covering set" + (found == 1 ? "" : "s") + " found for " + form(s);
+}
+
+// Console of a run that ends normally: banner, progress text, closing report.
+std::string console(const Settings& s, const std::string& progress, uint32_t found) {
+  return "\n" + statusLine(banner(s)) + "\n" + progress + statusLine(closing(found, s));
+}
+
+std::string logEntry(const std::string& message) { return "Status (STAMP):  " + message + "\n\n"; }
+
+std::string factorList(const std::vector<FactorPeriod>& pairs) {
+  if (pairs.empty()) return "";
+  std::string text = "factor and period list:\n";
+  for (const FactorPeriod& p : pairs) text += std::to_string(p.factor) + "  " + std::to_string(p.period) + "\n";
+  return text + "\n";
+}
+
+struct Run {
+  e2e::TempDir dir;
+  e2e::RunResult result;
+  std::string out, log;
+};
+
+std::unique_ptr<Run> runPelund(const Settings& s, const e2e::Interrupt& interrupt = {}) {
+  auto run = std::make_unique<Run>();
+  run->dir.write("pelund.ini", iniOf(s));
+  run->result = e2e::run(run->dir, interrupt);
+  run->out = e2e::maskStamps(run->result.out);
+  run->log = e2e::maskStamps(run->dir.read("pelund.log"));
+  return run;
+}
+
+// The covered k of a range by direct arithmetic: not skipped and every exponent
+// 1..2P divided by some candidate (at least three candidates are needed).
+std::vector<int64_t> coverableK(const Settings& s) {
+  const CandidateTable table = helpers::bruteTable(s.b, s.P, s.M);
+  const std::vector<uint32_t> candidates = helpers::primesOf(table.factorPeriodList);
+  std::vector<int64_t> covered;
+  if (candidates.size() < 3) return covered;
+  for (int64_t k = s.minK; k <= s.maxK; ++k) {
+    bool skipped = k % s.b == 0;
+    for (int32_t f : table.baseMinusOneFactors) skipped |= (k + s.c) % f == 0;
+    if (!skipped && helpers::uncoveredExponents(k, s.b, s.c, s.P, candidates).empty()) covered.push_back(k);
+  }
+  return covered;
+}
+
+struct Line {
+  int64_t k;
+  std::vector<uint32_t> primes;
+};
+
+// Parses covering.txt, requiring every line to be complete and well formed.
+std::vector<Line> parseLines(const std::string& text) {
+  static const std::regex shape(R"((\d+)  (\d+)  \[(\d+(, \d+)*)\]\n)");
+  std::vector<Line> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+    at += line.size();
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(line, match, shape)) << "incomplete or malformed line: " << line;
+    if (match.empty()) continue;
+    Line parsed{std::stoll(match[1]), {}};
+    std::string primes = match[3];
+    for (std::size_t at = 0; at < primes.size();) {
+      std::size_t used = 0;
+      parsed.primes.push_back(static_cast<uint32_t>(std::stoul(primes.substr(at), &used)));
+      at += used + 2;
+    }
+    lines.push_back(parsed);
+  }
+  return lines;
+}
+
+void expectLinesCover(const std::vector<Line>& lines, const Settings& s) {
+  for (const Line& line : lines)
+    EXPECT_TRUE(helpers::uncoveredExponents(line.k, s.b, s.c, s.P, line.primes).empty()) << line.k;
+}
+
+TEST(SearchEndToEnd, FactorAndPeriodListInTheLog) {
+  const Settings s{10, -1, 144, 1000, 1, 3000};
+  const auto run = runPelund(s);
+  const uint32_t found = static_cast<uint32_t>(coverableK(s).size());
+  EXPECT_EQ(run->out, console(s, "", found));
+  EXPECT_EQ(run->log, logEntry(banner(s)) +
+                          "factor and period list:\n7  6\n11  2\n13  6\n17  16\n19  18\n37  3\n73  8\n101  4\n137  8\n\n" +
+                          logEntry(closing(found, s)));
+  EXPECT_EQ(run->result.exitStatus, 0);
+}
+
+TEST(SearchEndToEnd, TooFewCandidatesEndWithoutAWalk) {
+  struct Case { Settings s; std::vector<FactorPeriod> list; };
+  const std::vector<Case> cases = {
+      {{2, -1, 2, 1000, 1, 1000000000}, {{3, 2}}},
+      {{2, 1, 2, 1000, 1, 1000000000}, {{3, 2}}},
+      {{3, -1, 2, 1000, 1, 1000000000}, {}},
+      {{3, 1, 2, 1000, 1, 1000000000}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(banner(c.s));
+    const auto run = runPelund(c.s);
+    EXPECT_EQ(run->out, console(c.s, "", 0));
+    EXPECT_EQ(run->log, logEntry(banner(c.s)) + factorList(c.list) + logEntry(closing(0, c.s)));
+    EXPECT_FALSE(run->dir.exists("covering.txt"));
+    EXPECT_EQ(run->result.exitStatus, 0);
+  }
+}
+
+// Base 14: 3 and 5 (both of period 2) cover every term of k = 4 with c = +1, but two
+// candidates never make a covering set.
+TEST(SearchEndToEnd, TwoCandidatesReportNothing) {
+  const Settings s{14, 1, 2, 1000, 1, 1000};
+  ASSERT_TRUE(helpers::uncoveredExponents(4, 14, 1, 2, {3, 5}).empty());
+  const auto run = runPelund(s);
+  EXPECT_EQ(run->out, console(s, "", 0));
+  EXPECT_EQ(run->log, logEntry(banner(s)) + factorList({{3, 2}, {5, 2}}) + logEntry(closing(0, s)));
+  EXPECT_FALSE(run->dir.exists("covering.txt"));
+}
+
+TEST(SearchEndToEnd, Sierpinski78557IsTheOnlyLineBelow200000) {
+  const Settings s{2, 1, 36, 100, 1, 199999};
+  const auto run = runPelund(s);
+  EXPECT_EQ(run->dir.read("covering.txt"), "78557  36  [3, 5, 7, 13, 19, 37, 73]\n");
+  EXPECT_EQ(run->out, console(s, "", 1));
+  EXPECT_EQ(run->result.exitStatus, 0);
+}
+
+TEST(SearchEndToEnd, OneKThatShrinks) {
+  const Settings s{10, -1, 144, 100000, 93435, 93435};
+  const auto run = runPelund(s);
+  EXPECT_EQ(run->dir.read("covering.txt"), "93435  6  [7, 11, 13, 37]\n");
+  EXPECT_EQ(run->out, console(s, "", 1));
+  EXPECT_EQ(run->log, logEntry(banner(s)) +
+                          factorList({{7, 6}, {11, 2}, {13, 6}, {17, 16}, {19, 18}, {37, 3}, {73, 8}, {101, 4},
+                                      {137, 8}, {3169, 72}, {8929, 144}, {9901, 12}, {52579, 18}, {98641, 72}}) +
+                          logEntry(closing(1, s)));
+}
+
+TEST(SearchEndToEnd, SeveralSetsInAscendingKWithThePluralReport) {
+  const Settings s{10, -1, 144, 100000, 10000, 20000};
+  const auto run = runPelund(s);
+  const std::vector<Line> lines = parseLines(run->dir.read("covering.txt"));
+  std::vector<int64_t> written;
+  for (const Line& line : lines) written.push_back(line.k);
+  const std::vector<int64_t> expected = coverableK(s);
+  ASSERT_GT(expected.size(), 1u);
+  EXPECT_EQ(written, expected);
+  expectLinesCover(lines, s);
+  EXPECT_EQ(run->out, console(s, "", static_cast<uint32_t>(expected.size())));
+}
+
+TEST(SearchEndToEnd, ProgressLinesWithTheirBackspaces) {
+  const Settings s{10, -1, 144, 100000, 93430, 93440, 25000, 5};
+  const auto run = runPelund(s);
+  const std::string loading(35, '\b'), searching(65, '\b');
+  std::string progress;
+  for (const char* n : {"25000", "50000", "75000", "100000"}) progress += "Loading at factor = " + std::string(n) + "." + loading;
+  // 93430 is skipped (a multiple of 10) but still shown; 93435 is shown before it is searched.
+  progress += "Searching at k = 93430. 0 covering sets found. " + searching;
+  progress += "Searching at k = 93435. 0 covering sets found. " + searching;
+  progress += "Searching at k = 93440. 1 covering set found. " + searching;
+  EXPECT_EQ(run->out, console(s, progress, 1));
+  EXPECT_EQ(run->dir.read("covering.txt"), "93435  6  [7, 11, 13, 37]\n");
+}
+
+TEST(SearchEndToEnd, UnwritableResultsFileEndsWithAnError) {
+  const Settings s{10, -1, 144, 100000, 93435, 93435};
+  e2e::TempDir dir;
+  dir.write("pelund.ini", iniOf(s));
+  std::filesystem::create_directory(dir.file("covering.txt"));
+  dir.write("covering.txt/keep", "x");  // so that the removal of the old results fails
+  const e2e::RunResult result = e2e::run(dir);
+  EXPECT_EQ(e2e::maskStamps(result.out),
+            "\n" + statusLine(banner(s)) + "\n" + e2e::errorLine("covering.txt cannot be opened for writing"));
+  EXPECT_EQ(result.exitStatus, 1);
+}
+
+// A long walk, interrupted once it is under way; nothing is printed between the
+// banner and the acknowledgement, so the closing line must follow it directly.
+TEST(SearchEndToEnd, SignalDuringTheKWalk) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const Settings s{10, -1, 144, 1000, 1, 1000000000000};
+    const auto run = runPelund(s, {signal, "Covering sets for", std::chrono::milliseconds(400)});
+    const std::string head = "\n" + statusLine(banner(s)) + "\n";
+    ASSERT_EQ(run->out.substr(0, head.size()), head);
+    std::smatch match;
+    const std::string tail = run->out.substr(head.size());
+    ASSERT_TRUE(std::regex_match(tail, match, std::regex("\nCtrl-C accepted. Ending k search at k=(\\d+)\\.\n"))) << tail;
+    const int64_t next = std::stoll(match[1]);
+    EXPECT_GT(next, 1);
+    EXPECT_EQ(run->result.exitStatus, 0);
+    EXPECT_EQ(run->log, logEntry(banner(s)) + factorList(helpers::bruteTable(10, 144, 1000).factorPeriodList));
+    const std::vector<Line> lines = parseLines(run->dir.read("covering.txt"));
+    for (const Line& line : lines) EXPECT_LT(line.k, next);
+    expectLinesCover(lines, s);
+  }
+}
+
+TEST(SearchEndToEnd, SignalDuringTheFactorLoad) {
+  const Settings s{10, -1, 144, 200000000, 1, 1000, 1000000, 0};
+  const auto run = runPelund(s, {SIGINT, "Loading at factor", std::chrono::milliseconds(50)});
+  const std::string head = "\n" + statusLine(banner(s)) + "\n";
+  ASSERT_EQ(run->out.substr(0, head.size()), head);
+  // Progress lines, the acknowledgement, at most one more progress line written
+  // before the poll, then the closing line with the prime about to be examined.
+  const std::string progress = "(Loading at factor = \\d+000000\\.\b{35})";
+  std::smatch match;
+  const std::string tail = run->out.substr(head.size());
+  ASSERT_TRUE(std::regex_match(tail, match,
+                               std::regex(progress + "+\nCtrl-C accepted. " + progress + "?Ending factor load at factor=(\\d+)\\.\n")))
+      << tail;
+  const uint32_t prime = static_cast<uint32_t>(std::stoul(match[3]));
+  EXPECT_EQ(helpers::distinctPrimeFactors(prime), std::vector<int32_t>{static_cast<int32_t>(prime)});
+  EXPECT_EQ(run->log, logEntry(banner(s)));
+  EXPECT_FALSE(run->dir.exists("covering.txt"));
+  EXPECT_EQ(run->result.exitStatus, 0);
+}
+
+// The bundled examples for base 2: the smallest Sierpinski number 78557, and the
+// Riesel numbers 509203, 762701 and 992077, which share the covering set
+// {3, 5, 7, 13, 17, 241}.
+TEST(SearchEndToEnd, BundledBase2Examples) {
+  const std::filesystem::path examples = std::filesystem::path(__FILE__).parent_path().parent_path() / "examples";
+  struct Case { std::string name, covering, report; };
+  for (const Case& c : {Case{"sierpinski2-p36", "78557  36  [3, 5, 7, 13, 19, 37, 73]\n", "1 covering set found for S2"},
+                        Case{"riesel2-p24",
+                             "509203  24  [3, 5, 7, 13, 17, 241]\n762701  24  [3, 5, 7, 13, 17, 241]\n"
+                             "992077  24  [3, 5, 7, 13, 17, 241]\n",
+                             "3 covering sets found for R2"}}) {
+    SCOPED_TRACE(c.name);
+    e2e::TempDir dir;
+    std::filesystem::copy_file(examples / c.name / "pelund.ini", dir.file("pelund.ini"));
+    const e2e::RunResult result = e2e::run(dir);
+    EXPECT_EQ(dir.read("covering.txt"), c.covering);
+    const std::string out = e2e::maskStamps(result.out);
+    EXPECT_EQ(out.substr(out.size() - statusLine(c.report).size()), statusLine(c.report));
+    EXPECT_EQ(result.exitStatus, 0);
+  }
+}
+
+}  // namespace
