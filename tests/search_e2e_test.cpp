@@ -215,6 +215,23 @@ TEST(SearchEndToEnd, UnwritableResultsFileEndsWithAnError) {
   EXPECT_EQ(result.exitStatus, 1);
 }
 
+// The prime buffer for the largest factor bound needs about 222 MB; with the address
+// space limited to 150 MB it cannot be had.
+TEST(SearchEndToEnd, PrimeBufferThatCannotBeAllocated) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit allows";
+#endif
+  const Settings s{10, -1, 144, 1000000000, 1, 10};
+  e2e::TempDir dir;
+  dir.write("pelund.ini", iniOf(s));
+  dir.write("limited.sh", std::string("ulimit -v 150000\nexec '") + PELUND_BINARY + "'\n");
+  const e2e::RunResult result = e2e::run(dir, {}, dir.file("limited.sh"), std::chrono::seconds(120), "/bin/sh");
+  EXPECT_EQ(e2e::maskStamps(result.out),
+            "\n" + statusLine(banner(s)) + "\n" +
+                e2e::errorLine("not enough memory for the prime buffer of 55493193 entries (factor bound 1000000000)"));
+  EXPECT_EQ(result.exitStatus, 1);
+}
+
 // A long walk, interrupted once it is under way; nothing is printed between the
 // banner and the acknowledgement, so the closing line must follow it directly.
 TEST(SearchEndToEnd, SignalDuringTheKWalk) {
