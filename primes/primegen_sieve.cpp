@@ -109,10 +109,10 @@ static_assert(qq60tab[0] == 9 && qq60tab[1] == 119 && qq60tab[2] == 31 &&
 // and stored: fewer micro-operations than shifting out a mask from `two`.
 inline void flip(uint32_t* row, uint32_t t) {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-  uint32_t* word = row + (t >> 5);
-  uint32_t w = *word;
-  __asm__("btc %1, %0" : "+r"(w) : "r"(t));
-  *word = w;
+  uint32_t w;
+  __asm__("movl %0, %1\n\tbtcl %2, %1\n\tmovl %1, %0"
+          : "+m"(row[t >> 5]), "=&r"(w)
+          : "r"(t));
 #else
   row[t >> 5] ^= two[t & 31];
 #endif
