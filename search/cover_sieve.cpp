@@ -165,21 +165,42 @@ void BlockSieve::startBlock(int64_t from, int64_t to) {
   }
 }
 
-// The k of the block for which some prime divides k*b^n + c, into hitsAtClass_.
+// The k of the block for which some prime divides k*b^n + c, into hitsAtClass_. The
+// pattern of a prime below 64 repeats every p words: it is laid out once from the
+// block's phase and then ORed over the block p words at a time (a loop the compiler
+// vectorizes). This and keepMarked are the hot loops of the walk.
 void BlockSieve::markClass(uint32_t n) {
   std::fill_n(hitsAtClass_.begin(), words_, 0);
+  uint64_t* bits = hitsAtClass_.data();
+  uint64_t rotated[kPatternLimit];
   for (size_t j = 0; j < tables_.primes.size(); ++j) {
     const SievePrime& sp = tables_.primes[j];
-    uint32_t r = sp.classResidue[(n - 1) % sp.d];
-    markResidue<false>(hitsAtClass_.data(), words_, sp, r, baseResidue_[j], wordPhase_[j]);
+    const uint32_t r = sp.classResidue[(n - 1) % sp.d];
+    if (sp.patterns.empty()) {
+      markResidue<false>(bits, words_, sp, r, baseResidue_[j], 0);
+      continue;
+    }
+    const uint32_t q = sp.p;
+    const uint64_t* row = &sp.patterns[size_t(r) * q];
+    for (uint32_t i = 0, u = wordPhase_[j]; i < q; ++i, u = u + 1 == q ? 0 : u + 1) rotated[i] = row[u];
+    int w = 0;
+    for (; w + int(q) <= words_; w += int(q))
+      for (uint32_t i = 0; i < q; ++i) bits[w + i] |= rotated[i];
+    for (uint32_t i = 0; w + int(i) < words_; ++i) bits[w + i] |= rotated[i];
   }
 }
 
 // Keeps the survivors marked in hitsAtClass_; returns how many remain.
-int64_t BlockSieve::keepMarked() {
+__attribute__((target_clones("popcnt", "default"))) int64_t BlockSieve::keepMarked() {
   int64_t remaining = 0;
   for (int w = 0; w < words_; ++w) remaining += std::popcount(survivors_[w] &= hitsAtClass_[w]);
   return remaining;
+}
+
+__attribute__((target_clones("popcnt", "default"))) int64_t BlockSieve::countKept(const std::vector<uint64_t>& kept) const {
+  int64_t count = 0;
+  for (int w = 0; w < words_; ++w) count += std::popcount(kept[w] & hitsAtClass_[w]);
+  return count;
 }
 
 std::vector<uint32_t> BlockSieve::greedyOrder(int64_t sampleStart, int words, size_t picks) {
@@ -193,8 +214,7 @@ std::vector<uint32_t> BlockSieve::greedyOrder(int64_t sampleStart, int words, si
     int64_t bestCount = INT64_MAX;
     for (size_t i = 0; i < rest.size(); ++i) {
       markClass(rest[i]);
-      int64_t count = 0;
-      for (int w = 0; w < words_; ++w) count += std::popcount(kept[w] & hitsAtClass_[w]);
+      int64_t count = countKept(kept);
       if (count < bestCount) bestCount = count, best = i;
     }
     markClass(rest[best]);
@@ -239,9 +259,6 @@ bool BlockSieve::coversAll() {
   return rest == 0 || coverage_[period / 64] == (uint64_t(1) << rest) - 1;
 }
 
-#ifdef PELUND_SIEVE_STATS
-int64_t gStatClasses = 0, gStatSurvivors = 0, gStatBlocks = 0;
-#endif
 bool BlockSieve::sieve(int64_t from, int64_t to, std::vector<int64_t>& covered) {
   startBlock(from, to);
   if (!tables_.searchable) return true;
@@ -254,15 +271,9 @@ bool BlockSieve::sieve(int64_t from, int64_t to, std::vector<int64_t>& covered) 
     if (remaining == 0) return true;
     if (double(remaining) * tables_.survivorCost < classCost && sieved + 1 < tables_.rowCount) {
       ++sieved;  // cheaper now to follow the survivors one by one
-#ifdef PELUND_SIEVE_STATS
-      gStatSurvivors += remaining;
-#endif
       break;
     }
   }
-#ifdef PELUND_SIEVE_STATS
-  gStatClasses += sieved; gStatBlocks++;
-#endif
   for (int w = 0; w < words_; ++w) {
     for (uint64_t word = survivors_[w]; word != 0; word &= word - 1) {
       uint64_t offset = 64 * uint64_t(w) + std::countr_zero(word);

@@ -72,18 +72,12 @@ void writeFactorList(std::FILE* searchLog, const std::vector<FactorPeriod>& fact
   std::fputs("\n", searchLog);
 }
 
-namespace {
-
-// Shows the largest multiple of F not above q when the step from p to q reaches a
-// multiple of F that is not above M.
 void showLoadingProgress(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t facDisp) {
   if (facDisp == 0 || q / facDisp <= p / facDisp || maxFact / facDisp <= p / facDisp) return;
   char text[64];
   std::snprintf(text, sizeof text, "Loading at factor = %u.", q / facDisp * facDisp);
   showProgress(text, kLoadingBackspaces);
 }
-
-}  // namespace
 
 std::optional<CandidateTable> buildFactorTable(const SearchParams& params, std::FILE* searchLog) {
   const uint32_t maxFact = static_cast<uint32_t>(params.maxFact);

@@ -32,6 +32,10 @@ uint32_t periodOf(uint32_t p, int32_t base, int32_t period);
 // The pairs ordered by period 2 .. P, each period's pairs in their given order.
 std::vector<FactorPeriod> regroupByPeriod(const std::vector<FactorPeriod>& factorPeriodList, int32_t period);
 
+// Shows the largest multiple of F not above q when the step from the examined prime p
+// to the next prime q reaches a multiple of F that is not above M.
+void showLoadingProgress(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t facDisp);
+
 // "factor and period list:", one "factor  period" line per pair, an empty line.
 void writeFactorList(std::FILE* searchLog, const std::vector<FactorPeriod>& factorPeriodList);
 

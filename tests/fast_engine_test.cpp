@@ -2,11 +2,14 @@
 // same lines, over generated configurations and k ranges.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 
 #include "cover_sieve.h"
 #include "factor_table.h"
 #include "fast_cover.h"
+#include "fast_table.h"
+#include "primegen.h"
 #include "k_walk.h"
 
 namespace {
@@ -92,6 +95,57 @@ TEST(FastEngineTest, GeneratedConfigurationsAgree) {
     compared += expectSameLines(config, from, to);
   }
   EXPECT_GT(compared, 500u);  // the generated searches do cover many k
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FastTableTest, FactorsOfBaseMinusOneAgreeWithTheGeneratorPass) {
+  auto generator = std::make_unique<primegen>();
+  const int32_t bases[] = {2, 3, 4, 10, 31, 223092871, 1000000000, 999999937, 999999938, 65537, 4096, 1000000, 30031};
+  for (int32_t base : bases) {
+    SCOPED_TRACE(base);
+    EXPECT_EQ(factorBaseMinusOne(base), primeFactorsOfBaseMinusOne(base, generator.get()));
+  }
+  EXPECT_EQ(factorBaseMinusOne(223092871), (std::vector<int32_t>{2, 3, 5, 7, 11, 13, 17, 19, 23}));
+}
+
+TEST(FastTableTest, PeriodsAgreeWithRepeatedMultiplication) {
+  std::mt19937 random(7);
+  const uint32_t primes[] = {3, 7, 11, 13, 73, 101, 9901, 333667, 999999937, 1000003, 65537};
+  for (int round = 0; round < 2000; ++round) {
+    uint32_t p = primes[random() % std::size(primes)];
+    uint32_t base = random() % 1000000000 + 2;
+    uint32_t period = random() % 5039 + 2;
+    if (base % p == 0 || (base - 1) % p == 0) continue;
+    SCOPED_TRACE(::testing::Message() << "p=" << p << " b=" << base << " P=" << period);
+    uint32_t e = periodOf(p, int32_t(base), int32_t(period));
+    EXPECT_EQ(periodDividing(p, base, period), e != 0 && period % e == 0 ? e : 0);
+  }
+}
+
+TEST(FastTableTest, TablesAgreeWithTheBufferedTablePhase) {
+  std::mt19937_64 random(99);
+  const int32_t periods[] = {2, 6, 12, 36, 144, 720, 2520, 5040, 97, 4999};
+  for (int round = 0; round < 40; ++round) {
+    SearchParams params;
+    params.base = random() % 2 ? int32_t(random() % 1000000000 + 2) : int32_t(random() % 50 + 2);
+    params.period = periods[random() % std::size(periods)];
+    params.maxFact = int32_t(random() % 200000 + 5);
+    SCOPED_TRACE(::testing::Message() << "b=" << params.base << " P=" << params.period << " M=" << params.maxFact);
+    std::optional<CandidateTable> slow = buildFactorTable(params, nullptr);
+    std::optional<CandidateTable> fast = buildFactorTableFast(params, nullptr);
+    ASSERT_TRUE(slow && fast);
+    auto pairs = [](const std::vector<FactorPeriod>& list) {
+      std::vector<std::pair<uint32_t, uint32_t>> out;
+      for (auto [p, d] : list) out.emplace_back(p, d);
+      return out;
+    };
+    EXPECT_EQ(pairs(fast->factorPeriodList), pairs(slow->factorPeriodList));
+    EXPECT_EQ(pairs(fast->periodOrderedList), pairs(slow->periodOrderedList));
+    EXPECT_EQ(fast->baseMinusOneFactors, slow->baseMinusOneFactors);
+  }
 }
 
 }  // namespace

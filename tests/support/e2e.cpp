@@ -108,6 +108,8 @@ RunResult run(const TempDir& dir, const Interrupt& interrupt, const std::string&
   return result;
 }
 
+RunResult verifyResults(const TempDir& dir) { return run(dir, {}, "", std::chrono::seconds(120), PELUND_VERIFY_BINARY); }
+
 std::string maskStamps(const std::string& text) {
   static const std::regex stamp(R"(Status \(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\): )");
   return std::regex_replace(text, stamp, "Status (STAMP): ");

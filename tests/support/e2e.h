@@ -45,6 +45,9 @@ struct Interrupt {
 RunResult run(const TempDir& dir, const Interrupt& interrupt = {}, const std::string& arguments = "",
               std::chrono::seconds timeout = std::chrono::seconds(120), const std::string& binary = PELUND_BINARY);
 
+// Runs pelund-verify in dir over its covering.txt (the independent check of every line).
+RunResult verifyResults(const TempDir& dir);
+
 // Replaces every "Status (YYYY-MM-DD HH:MM:SS): " stamp by "Status (STAMP): ", after
 // checking the stamp's shape, so that exact-byte comparisons can ignore the clock.
 std::string maskStamps(const std::string& text);

@@ -1,0 +1,203 @@
+// The streamed table phase (see fast_table.h). Per prime: one remainder of b, the
+// gcd of P and p - 1 from the prime factors of P, and a short modular power; the
+// exact order only for the primes that pass, which are few.
+#include "fast_table.h"
+
+#include <algorithm>
+#include <bit>
+#include <memory>
+#include <numeric>
+
+#include "console.h"
+#include "factor_table.h"
+#include "primegen.h"
+#include "run.h"
+
+namespace {
+
+// Modular arithmetic below 2^32: products stay below 2^64.
+uint32_t mulMod(uint32_t a, uint32_t b, uint32_t p) { return static_cast<uint32_t>(uint64_t(a) * b % p); }
+
+uint32_t powMod(uint32_t x, uint32_t e, uint32_t p) {
+  uint32_t result = 1;
+  for (; e > 0; e >>= 1) {
+    if (e & 1) result = mulMod(result, x, p);
+    x = mulMod(x, x, p);
+  }
+  return result;
+}
+
+// What the test of one prime needs of P and b: P's distinct primes, the pieces of a
+// gcd with P without division, and b^g - 1 for the divisors g of P where it fits in
+// 64 bits: a prime above b^g - 1 cannot divide it, which settles most primes for a
+// small base without any arithmetic modulo p.
+struct PeriodFactors {
+  std::vector<uint32_t> primes;       // the distinct primes of P
+  uint32_t twos = 0;                  // the exponent of 2 in P
+  std::vector<uint64_t> baseMinusOne; // [g]: b^g - 1, or 0 when it exceeds 64 bits
+  uint32_t odd = 1;                   // the odd part of P
+  uint64_t oddMagic = 0;              // ceil(2^64 / odd), for m mod odd by multiplication
+  std::vector<uint16_t> oddGcd;       // [m mod odd]: gcd(odd, m)
+};
+
+uint32_t inverseMod2to32(uint32_t d) {
+  uint32_t x = d;  // correct to 3 bits for odd d; each step doubles the bits
+  for (int i = 0; i < 4; ++i) x *= 2 - d * x;
+  return x;
+}
+
+PeriodFactors periodFactorsOf(uint32_t period, uint32_t base) {
+  PeriodFactors f;
+  uint32_t n = period;
+  for (; n % 2 == 0; n /= 2) ++f.twos;
+  if (f.twos > 0) f.primes.push_back(2);
+  for (uint32_t q = 3; n > 1; q += 2) {
+    if (q * q > n) q = n;
+    if (n % q != 0) continue;
+    f.primes.push_back(q);
+    while (n % q == 0) n /= q;
+  }
+  f.odd = period >> f.twos;
+  f.oddMagic = UINT64_MAX / f.odd + 1;
+  for (uint32_t m = 0; m < f.odd; ++m) f.oddGcd.push_back(static_cast<uint16_t>(std::gcd(f.odd, m)));
+  f.baseMinusOne.assign(period + 1, 0);
+  unsigned __int128 power = base;
+  for (uint32_t g = 1; g <= period && power - 1 <= UINT64_MAX; ++g, power *= base) f.baseMinusOne[g] = uint64_t(power - 1);
+  return f;
+}
+
+// gcd(P, m) for m > 0: the power of 2 from the trailing zeros, the odd part from a
+// table indexed by m mod odd(P), the remainder taken by multiplication (for 32-bit m
+// and a 64-bit magic ceil(2^64 / d), the high word of (magic * m mod 2^64) * d is m mod d).
+inline uint32_t gcdWithPeriod(const PeriodFactors& f, uint32_t m) {
+  uint64_t fraction = f.oddMagic * m;
+  uint32_t residue = static_cast<uint32_t>((static_cast<unsigned __int128>(fraction) * f.odd) >> 64);
+  return uint32_t(f.oddGcd[residue]) << std::min<uint32_t>(f.twos, std::countr_zero(m));
+}
+
+// The exact order of x modulo p, given that it divides g: the prime factors of P are
+// taken out of g while the power stays 1.
+uint32_t exactOrder(uint32_t x, uint32_t p, uint32_t g, const PeriodFactors& f) {
+  for (uint32_t q : f.primes)
+    while (g % q == 0 && powMod(x, g / q, p) == 1) g /= q;
+  return g;
+}
+
+// The order of x = b mod p when it divides g, else 0 (one prime at a time).
+uint32_t orderDividing(uint32_t x, uint32_t p, uint32_t g, const PeriodFactors& f) {
+  const uint64_t known = f.baseMinusOne[g];
+  if (known != 0 ? (known < p || known % p != 0) : powMod(x, g, p) != 1) return 0;
+  return exactOrder(x, p, g, f);
+}
+
+// Tests b^g = 1 (mod p) for batches of primes that share g. Each test is a chain of
+// dependent multiplications; running eight chains with the same exponent side by side
+// keeps the multipliers busy instead of waiting on each product, with no branch on
+// the exponent's bits. Montgomery reduction with R = 2^32 avoids division inside the
+// chains (p < 2^30, so every intermediate fits in 64 bits).
+class PowerBatches {
+ public:
+  static constexpr int kSize = 8;
+
+  explicit PowerBatches(const PeriodFactors& f) : f_(f), batches_(f.baseMinusOne.size()) {}
+
+  // Queues p (x = b mod p, g = gcd(P, p - 1)); qualifying primes reach `out` later.
+  void add(uint32_t p, uint32_t x, uint32_t g, std::vector<FactorPeriod>& out) {
+    Batch& batch = batches_[g];
+    batch.p[batch.count] = p, batch.x[batch.count] = x;
+    if (++batch.count == kSize) finish(g, out);
+  }
+  void finishAll(std::vector<FactorPeriod>& out) {
+    for (uint32_t g = 1; g < batches_.size(); ++g)
+      if (batches_[g].count > 0) finish(g, out);
+  }
+
+ private:
+  struct Batch {
+    int count = 0;
+    uint32_t p[kSize], x[kSize];
+  };
+  void finish(uint32_t g, std::vector<FactorPeriod>& out);
+
+  const PeriodFactors& f_;
+  std::vector<Batch> batches_;  // indexed by g
+};
+
+void PowerBatches::finish(uint32_t g, std::vector<FactorPeriod>& out) {
+  Batch& batch = batches_[g];
+  const int count = batch.count;
+  uint32_t negInverse[kSize], one[kSize], xr[kSize], r[kSize];
+  for (int i = 0; i < count; ++i) {
+    negInverse[i] = 0u - inverseMod2to32(batch.p[i]);
+    one[i] = static_cast<uint32_t>((uint64_t(1) << 32) % batch.p[i]);
+    xr[i] = r[i] = static_cast<uint32_t>((uint64_t(batch.x[i]) << 32) % batch.p[i]);
+  }
+  auto reduce = [&](uint64_t t, int i) {
+    uint32_t m = uint32_t(t) * negInverse[i];
+    uint64_t u = (t + uint64_t(m) * batch.p[i]) >> 32;
+    return static_cast<uint32_t>(u >= batch.p[i] ? u - batch.p[i] : u);
+  };
+  for (int bit = 30 - std::countl_zero(g); bit >= 0; --bit) {
+    for (int i = 0; i < count; ++i) r[i] = reduce(uint64_t(r[i]) * r[i], i);
+    if ((g >> bit) & 1)
+      for (int i = 0; i < count; ++i) r[i] = reduce(uint64_t(r[i]) * xr[i], i);
+  }
+  for (int i = 0; i < count; ++i)
+    if (r[i] == one[i]) out.push_back({batch.p[i], exactOrder(batch.x[i], batch.p[i], g, f_)});
+  batch.count = 0;
+}
+
+}  // namespace
+
+std::vector<int32_t> factorBaseMinusOne(int32_t base) {
+  std::vector<int32_t> factors;
+  int32_t m = base - 1;
+  for (int32_t q = 2; int64_t(q) * q <= m; ++q) {
+    if (m % q != 0) continue;
+    factors.push_back(q);
+    while (m % q == 0) m /= q;
+  }
+  if (m > 1) factors.push_back(m);
+  return factors;
+}
+
+uint32_t periodDividing(uint32_t p, uint32_t base, uint32_t period) {
+  PeriodFactors f = periodFactorsOf(period, base);
+  return orderDividing(base % p, p, gcdWithPeriod(f, p - 1), f);
+}
+
+std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, std::FILE* searchLog) {
+  const uint32_t maxFact = static_cast<uint32_t>(params.maxFact);
+  const uint32_t base = static_cast<uint32_t>(params.base);
+  const uint32_t facDisp = static_cast<uint32_t>(params.facDisp);
+  const PeriodFactors periodFactors = periodFactorsOf(static_cast<uint32_t>(params.period), base);
+  CandidateTable table;
+  table.baseMinusOneFactors = factorBaseMinusOne(params.base);
+
+  auto generator = std::make_unique<primegen>();  // large record: on the heap
+  primegen_init(generator.get());
+  PowerBatches batches(periodFactors);
+  uint32_t p = static_cast<uint32_t>(primegen_next(generator.get()));
+  while (p < maxFact) {
+    const uint32_t q = static_cast<uint32_t>(primegen_next(generator.get()));
+    showLoadingProgress(p, q, maxFact, facDisp);
+    if (quitting()) {
+      consoleWrite("Ending factor load at factor=%u.\n", p);
+      return std::nullopt;
+    }
+    const uint32_t x = p > base ? base : base % p;
+    if (x > 1) {  // p divides neither b nor b - 1
+      const uint32_t g = gcdWithPeriod(periodFactors, p - 1);
+      const uint64_t known = periodFactors.baseMinusOne[g];
+      if (known == 0 || known >= p) batches.add(p, x, g, table.factorPeriodList);
+    }
+    p = q;
+  }
+  batches.finishAll(table.factorPeriodList);
+  std::sort(table.factorPeriodList.begin(), table.factorPeriodList.end(),
+            [](const FactorPeriod& a, const FactorPeriod& b) { return a.factor < b.factor; });
+
+  if (!table.factorPeriodList.empty() && searchLog != nullptr) writeFactorList(searchLog, table.factorPeriodList);
+  if (table.factorPeriodList.size() >= 2) table.periodOrderedList = regroupByPeriod(table.factorPeriodList, params.period);
+  return table;
+}
