@@ -121,8 +121,9 @@ inline void flip(uint32_t* row, uint32_t t) {
 // Flips the bit at t when `in` holds, without a branch; t may lie anywhere
 // when `in` is false (word 0 is then xored with 0).
 inline void flipIf(uint32_t* row, uint32_t t, bool in) {
-  const uint32_t at = in ? t : 0;
-  row[at >> 5] ^= two[at & 31] & (0u - uint32_t(in));
+  const uint32_t mask = 0u - uint32_t(in);  // masks, not a select: no branch
+  const uint32_t at = t & mask;
+  row[at >> 5] ^= two[at & 31] & mask;
 }
 
 inline void strike(uint32_t* row, uint32_t t) { row[t >> 5] |= two[t & 31]; }
