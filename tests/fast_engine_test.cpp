@@ -2,6 +2,8 @@
 // same lines, over generated configurations and k ranges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <random>
 
@@ -10,7 +12,9 @@
 #include "fast_cover.h"
 #include "fast_table.h"
 #include "primegen.h"
+#include "e2e.h"
 #include "k_walk.h"
+#include "parallel_walk.h"
 
 namespace {
 
@@ -146,6 +150,49 @@ TEST(FastTableTest, TablesAgreeWithTheBufferedTablePhase) {
     EXPECT_EQ(pairs(fast->periodOrderedList), pairs(slow->periodOrderedList));
     EXPECT_EQ(fast->baseMinusOneFactors, slow->baseMinusOneFactors);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The threaded walk writes the same covering.txt as the straightforward walk, for any
+// number of threads, across many blocks.
+TEST(ParallelWalkTest, ResultFileIsTheSameForEveryThreadCount) {
+  struct Case {
+    Config config;
+    int64_t from, to;
+  };
+  const Case cases[] = {
+      {{2, -1, 24, 1000}, 400000, 700000},
+      {{10, -1, 144, 100000}, 1, 300000},
+      {{6, 1, 12, 1000}, 999999999999000000, 999999999999200000},
+  };
+  e2e::TempDir dir;
+  for (const auto& [config, from, to] : cases) {
+    SearchParams params = paramsOf(config);
+    params.minK = from;
+    params.maxK = to;
+    CandidateTable table = tableOf(params);
+    table.periodOrderedList = regroupByPeriod(table.factorPeriodList, params.period);
+    std::string expected;
+    for (const CoverLine& line : oracleLines(params, table, from, to)) expected += formatCoverLine(line);
+    for (int threads : {1, 2, 3, 8}) {
+      SCOPED_TRACE(::testing::Message() << "b=" << config.base << " c=" << config.c << " threads=" << threads);
+      params.threads = threads;
+      std::remove(dir.file("covering.txt").c_str());
+      WalkOutcome outcome = walkKRangeFast(params, table, dir.file("covering.txt").c_str());
+      EXPECT_FALSE(outcome.interrupted);
+      EXPECT_EQ(dir.read("covering.txt"), expected);
+      EXPECT_EQ(outcome.found, size_t(std::count(expected.begin(), expected.end(), '\n')));
+    }
+  }
+}
+
+TEST(ParallelWalkTest, ThreadSetting) {
+  EXPECT_EQ(workerThreads(1), 1);
+  EXPECT_EQ(workerThreads(5), 5);
+  EXPECT_GE(workerThreads(0), 1);
 }
 
 }  // namespace
