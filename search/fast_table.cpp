@@ -38,11 +38,13 @@ struct PeriodFactors {
   uint32_t odd = 1;                   // the odd part of P
   uint64_t oddMagic = 0;              // ceil(2^64 / odd), for m mod odd by multiplication
   std::vector<uint16_t> oddGcd;       // [m mod odd]: gcd(odd, m)
+  std::vector<uint32_t> divisors;     // the divisors of P, ascending
+  std::vector<uint8_t> divisorIndex;  // [g]: the position of the divisor g in `divisors`
 };
 
 uint32_t inverseMod2to32(uint32_t d) {
-  uint32_t x = d;  // correct to 3 bits for odd d; each step doubles the bits
-  for (int i = 0; i < 4; ++i) x *= 2 - d * x;
+  uint32_t x = (3 * d) ^ 2;  // correct to 5 bits for odd d; each step doubles the bits
+  for (int i = 0; i < 3; ++i) x *= 2 - d * x;
   return x;
 }
 
@@ -60,6 +62,9 @@ PeriodFactors periodFactorsOf(uint32_t period, uint32_t base) {
   f.odd = period >> f.twos;
   f.oddMagic = UINT64_MAX / f.odd + 1;
   for (uint32_t m = 0; m < f.odd; ++m) f.oddGcd.push_back(static_cast<uint16_t>(std::gcd(f.odd, m)));
+  f.divisorIndex.assign(period + 1, 0);
+  for (uint32_t g = 1; g <= period; ++g)
+    if (period % g == 0) f.divisorIndex[g] = static_cast<uint8_t>(f.divisors.size()), f.divisors.push_back(g);
   f.baseMinusOne.assign(period + 1, 0);
   unsigned __int128 power = base;
   for (uint32_t g = 1; g <= period && power - 1 <= UINT64_MAX; ++g, power *= base) f.baseMinusOne[g] = uint64_t(power - 1);
@@ -99,51 +104,64 @@ class PowerBatches {
  public:
   static constexpr int kSize = 8;
 
-  explicit PowerBatches(const PeriodFactors& f) : f_(f), batches_(f.baseMinusOne.size()) {}
+  explicit PowerBatches(const PeriodFactors& f) : f_(f), batches_(f.divisors.size()) {}
 
-  // Queues p (x = b mod p, g = gcd(P, p - 1)); qualifying primes reach `out` later.
-  void add(uint32_t p, uint32_t x, uint32_t g, std::vector<FactorPeriod>& out) {
-    Batch& batch = batches_[g];
+  // Queues p (x = b mod p, g = gcd(P, p - 1)) when `wanted`; qualifying primes reach
+  // `out` later. The entry is stored either way and only counted when wanted, which
+  // spares an unpredictable branch per prime.
+  void add(bool wanted, uint32_t p, uint32_t x, uint32_t g, std::vector<FactorPeriod>& out) {
+    Batch& batch = batches_[f_.divisorIndex[g]];
     batch.p[batch.count] = p, batch.x[batch.count] = x;
-    if (++batch.count == kSize) finish(g, out);
+    batch.count += wanted;
+    if (batch.count == kSize) finish(g, out);
   }
   void finishAll(std::vector<FactorPeriod>& out) {
-    for (uint32_t g = 1; g < batches_.size(); ++g)
-      if (batches_[g].count > 0) finish(g, out);
+    for (uint32_t g : f_.divisors)
+      if (batches_[f_.divisorIndex[g]].count > 0) finish(g, out);
   }
 
  private:
   struct Batch {
     int count = 0;
-    uint32_t p[kSize], x[kSize];
+    uint32_t p[kSize + 1], x[kSize + 1];  // one spare entry for the unwanted stores
   };
   void finish(uint32_t g, std::vector<FactorPeriod>& out);
 
   const PeriodFactors& f_;
-  std::vector<Batch> batches_;  // indexed by g
+  std::vector<Batch> batches_;  // one per divisor g of P
 };
 
-void PowerBatches::finish(uint32_t g, std::vector<FactorPeriod>& out) {
-  Batch& batch = batches_[g];
-  const int count = batch.count;
-  uint32_t negInverse[kSize], one[kSize], xr[kSize], r[kSize];
-  for (int i = 0; i < count; ++i) {
-    negInverse[i] = 0u - inverseMod2to32(batch.p[i]);
-    one[i] = static_cast<uint32_t>((uint64_t(1) << 32) % batch.p[i]);
-    xr[i] = r[i] = static_cast<uint32_t>((uint64_t(batch.x[i]) << 32) % batch.p[i]);
+// The chains of one batch: x^g in Montgomery form (xR), one reduction out of it at
+// the end, so only the conversion into the form needs a division. With the batch size
+// known at compile time the compiler interleaves the chains fully.
+template <int Count>
+void powerChains(uint32_t g, const uint32_t* p, const uint32_t* x, int count, bool* isOne) {
+  const int n = Count > 0 ? Count : count;
+  uint32_t negInverse[PowerBatches::kSize], xr[PowerBatches::kSize], r[PowerBatches::kSize];
+  for (int i = 0; i < n; ++i) {
+    negInverse[i] = 0u - inverseMod2to32(p[i]);
+    xr[i] = r[i] = static_cast<uint32_t>((uint64_t(x[i]) << 32) % p[i]);
   }
   auto reduce = [&](uint64_t t, int i) {
     uint32_t m = uint32_t(t) * negInverse[i];
-    uint64_t u = (t + uint64_t(m) * batch.p[i]) >> 32;
-    return static_cast<uint32_t>(u >= batch.p[i] ? u - batch.p[i] : u);
+    uint64_t u = (t + uint64_t(m) * p[i]) >> 32;
+    return static_cast<uint32_t>(u >= p[i] ? u - p[i] : u);
   };
   for (int bit = 30 - std::countl_zero(g); bit >= 0; --bit) {
-    for (int i = 0; i < count; ++i) r[i] = reduce(uint64_t(r[i]) * r[i], i);
+    for (int i = 0; i < n; ++i) r[i] = reduce(uint64_t(r[i]) * r[i], i);
     if ((g >> bit) & 1)
-      for (int i = 0; i < count; ++i) r[i] = reduce(uint64_t(r[i]) * xr[i], i);
+      for (int i = 0; i < n; ++i) r[i] = reduce(uint64_t(r[i]) * xr[i], i);
   }
-  for (int i = 0; i < count; ++i)
-    if (r[i] == one[i]) out.push_back({batch.p[i], exactOrder(batch.x[i], batch.p[i], g, f_)});
+  for (int i = 0; i < n; ++i) isOne[i] = reduce(r[i], i) == 1;
+}
+
+void PowerBatches::finish(uint32_t g, std::vector<FactorPeriod>& out) {
+  Batch& batch = batches_[f_.divisorIndex[g]];
+  bool isOne[kSize];
+  if (batch.count == kSize) powerChains<kSize>(g, batch.p, batch.x, kSize, isOne);
+  else powerChains<0>(g, batch.p, batch.x, batch.count, isOne);
+  for (int i = 0; i < batch.count; ++i)
+    if (isOne[i]) out.push_back({batch.p[i], exactOrder(batch.x[i], batch.p[i], g, f_)});
   batch.count = 0;
 }
 
@@ -186,11 +204,10 @@ std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, s
       return std::nullopt;
     }
     const uint32_t x = p > base ? base : base % p;
-    if (x > 1) {  // p divides neither b nor b - 1
-      const uint32_t g = gcdWithPeriod(periodFactors, p - 1);
-      const uint64_t known = periodFactors.baseMinusOne[g];
-      if (known == 0 || known >= p) batches.add(p, x, g, table.factorPeriodList);
-    }
+    const uint32_t g = gcdWithPeriod(periodFactors, p - 1);
+    const uint64_t known = periodFactors.baseMinusOne[g];
+    // x > 1: p divides neither b nor b - 1; b^g - 1 below p cannot be divisible by p.
+    batches.add((x > 1) & ((known == 0) | (known >= p)), p, x, g, table.factorPeriodList);
     p = q;
   }
   batches.finishAll(table.factorPeriodList);
