@@ -86,6 +86,17 @@ void primegen_fill(primegen* pg);
 // Sieves the segment beginning at block segment_start into sieve_bits.
 void primegen_sieve(primegen* pg);
 
+namespace primegen_detail {
+// The two builds of the column decoder behind primegen_fill: plain x86-64,
+// and one for CPUs with BMI1 and POPCNT (chosen at run time when available;
+// elsewhere the same as the plain one). Each decodes word column w into the
+// queue, the column's first integer being base + 1, and sets queue_len.
+// Public for the tests, which hold both against a bit-by-bit decode.
+void decodeColumnPlain(primegen* pg, int w, uint64_t base);
+void decodeColumnBmi(primegen* pg, int w, uint64_t base);
+bool decodeColumnBmiAvailable();
+}  // namespace primegen_detail
+
 // Returns the smallest prime not yet handed out and consumes it. Inline: this
 // is the call the search makes for every prime.
 inline uint64_t primegen_next(primegen* pg) {

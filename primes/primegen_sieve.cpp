@@ -130,33 +130,38 @@ inline void strike(uint32_t* row, uint32_t t) { row[t >> 5] |= two[t & 31]; }
 
 // The walk shared by 4x^2 + y^2 and 3x^2 + y^2: for fixed x, y ascending from
 // the value at position p (p >= 0), whose y-gap is gy. Hot loop, two flips per
-// round; the odd last one is flipped without a branch, since walk lengths
+// round: the even-numbered positions e and the odd-numbered ones o advance by
+// the sum h of two consecutive gaps (and h + 60), so no position waits on
+// another. The odd last flip is done without a branch, since walk lengths
 // vary too much for its parity to be predicted.
 inline void walkUp(uint32_t* row, uint32_t p, uint32_t gy) {
-  for (;;) {
-    const uint32_t next = p + gy;
-    if (next >= uint32_t(kBlocks)) break;
-    flip(row, p);
-    flip(row, next);
-    p = next + gy + 30;
-    gy += 60;
+  uint32_t e = p, o = p + gy, h = 2 * gy + 30;
+  while (o < uint32_t(kBlocks)) {
+    flip(row, e);
+    flip(row, o);
+    e += h;
+    o += h + 60;
+    h += 120;
   }
-  flipIf(row, p, p < uint32_t(kBlocks));
+  flipIf(row, e, e < uint32_t(kBlocks));
 }
 
 // The walk of 3x^2 - y^2: for fixed x, y ascending (values descending) from
 // the value at position t (0 <= t < 160,000) with y-gap g, while y < x, that
 // is g < lim, and while the value stays in the segment. Hot loop, two flips
-// per round; both conditions of a round are tested by one sign test.
+// per round, both conditions of a round tested by one sign test, positions
+// chained by the double gap as in walkUp.
 inline void walkDown(uint32_t* row, int32_t t, int32_t g, int32_t lim) {
+  int32_t h = 2 * g + 30;
   for (;;) {
     const int32_t next = t - g;
     // Room for two: the second y still below x and its value still inside.
     if (((lim - 31 - g) | next) < 0) break;
     flip(row, uint32_t(t));
     flip(row, uint32_t(next));
-    t = next - g - 30;
+    t -= h;
     g += 60;
+    h += 120;
     if (t < 0) return;
   }
   flipIf(row, uint32_t(t), g < lim);

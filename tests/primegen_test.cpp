@@ -165,10 +165,11 @@ std::vector<uint64_t> decodeBitByBit(const primegen& pg, int w, uint64_t base) {
   return values;
 }
 
-TEST(PrimegenDecode, TransposedColumnMatchesBitByBitDecode) {
+// Random columns of densities from "every bit prime" (a full queue of 512) to
+// "none prime", decoded by `decode`, against the bit-by-bit decode.
+void checkDecoderOnRandomColumns(void (*decode)(primegen*, int, uint64_t)) {
   auto pg = freshGenerator();
   std::mt19937_64 random(20240603);
-  // Densities from "every bit prime" (full queue of 512) to "none prime".
   const std::vector<double> densities = {1.0, 0.0, 0.5, 0.05, 0.95, 0.2};
   for (int round = 0; round < 600; ++round) {
     const double density = densities[round % densities.size()];
@@ -180,18 +181,37 @@ TEST(PrimegenDecode, TransposedColumnMatchesBitByBitDecode) {
       pg->sieve_bits[j][w] = ~word;
     }
     const uint64_t base = 60 * (random() % 1000000000);
-    pg->next_word = w;
-    pg->word_base = base;
     pg->queue_len = 0;
-    primegen_fill(pg.get());
+    decode(pg.get(), w, base);
 
     SCOPED_TRACE(testing::Message() << "round " << round << " column " << w);
     std::vector<uint64_t> expected = decodeBitByBit(*pg, w, base);
     ASSERT_EQ(pg->queue_len, static_cast<int>(expected.size()));
     EXPECT_EQ(std::vector<uint64_t>(pg->queue, pg->queue + pg->queue_len), expected);
-    EXPECT_EQ(pg->next_word, w + 1);
-    EXPECT_EQ(pg->word_base, base + 1920);
   }
+}
+
+TEST(PrimegenDecode, PlainDecoderMatchesBitByBitDecode) {
+  checkDecoderOnRandomColumns(primegen_detail::decodeColumnPlain);
+}
+
+TEST(PrimegenDecode, BmiDecoderMatchesBitByBitDecode) {
+  if (!primegen_detail::decodeColumnBmiAvailable()) GTEST_SKIP() << "CPU lacks BMI1/POPCNT";
+  checkDecoderOnRandomColumns(primegen_detail::decodeColumnBmi);
+}
+
+TEST(PrimegenDecode, FillDecodesTheNextColumnAndAdvances) {
+  auto pg = freshGenerator();
+  for (int j = 0; j < primegen_rows; ++j) pg->sieve_bits[j][77] = ~(uint32_t{0x80000001} << (j & 1));
+  pg->next_word = 77;
+  pg->word_base = 6000000;
+  pg->queue_len = 0;
+  primegen_fill(pg.get());
+  EXPECT_EQ(std::vector<uint64_t>(pg->queue, pg->queue + pg->queue_len),
+            decodeBitByBit(*pg, 77, 6000000));
+  EXPECT_EQ(pg->queue_len, 24);  // 8 rows with bits 0 and 31, 8 with bit 1
+  EXPECT_EQ(pg->next_word, 78);
+  EXPECT_EQ(pg->word_base, 6000000u + 1920);
 }
 
 TEST(PrimegenDecode, NextSkipsAColumnWithoutPrimes) {
