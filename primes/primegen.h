@@ -101,7 +101,9 @@ bool decodeColumnBmiAvailable();
 // is the call the search makes for every prime.
 inline uint64_t primegen_next(primegen* pg) {
   while (pg->queue_len == 0) primegen_fill(pg);  // a column may hold no prime
-  return pg->queue[--pg->queue_len];
+  const int32_t top = pg->queue_len - 1;
+  pg->queue_len = top;
+  return pg->queue[static_cast<uint32_t>(top)];  // top >= 0: no sign extension
 }
 
 // Returns what the next primegen_next will return, without consuming it.

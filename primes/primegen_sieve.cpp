@@ -119,14 +119,26 @@ inline void flip(uint32_t* row, uint32_t t) {
 }
 
 // Flips the bit at t when `in` holds, without a branch; t may lie anywhere
-// when `in` is false (word 0 is then xored with 0).
+// when `in` is false, and then some word below 4096 that varies with t is
+// xored with 0 (a fixed dummy word would chain every such call through a
+// store-to-load forward). Masks rather than a select, which the compiler
+// would turn back into a branch.
 inline void flipIf(uint32_t* row, uint32_t t, bool in) {
-  const uint32_t mask = 0u - uint32_t(in);  // masks, not a select: no branch
-  const uint32_t at = t & mask;
-  row[at >> 5] ^= two[at & 31] & mask;
+  const uint32_t mask = 0u - uint32_t(in);
+  row[(t >> 5) & (mask | 4095)] ^= two[t & 31] & mask;
 }
 
-inline void strike(uint32_t* row, uint32_t t) { row[t >> 5] |= two[t & 31]; }
+// Sets the bit at position t of a row; bts as flip uses btc.
+inline void strike(uint32_t* row, uint32_t t) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  uint32_t w;
+  __asm__("movl %0, %1\n\tbtsl %2, %1\n\tmovl %1, %0"
+          : "+m"(row[t >> 5]), "=&r"(w)
+          : "r"(t));
+#else
+  row[t >> 5] |= two[t & 31];
+#endif
+}
 
 // The walk shared by 4x^2 + y^2 and 3x^2 + y^2: for fixed x, y ascending from
 // the value at position p (p >= 0), whose y-gap is gy. Hot loop, two flips per
@@ -167,13 +179,26 @@ inline void walkDown(uint32_t* row, int32_t t, int32_t g, int32_t lim) {
   flipIf(row, uint32_t(t), g < lim);
 }
 
-// Brings the position of F(x, y0) to within 10^9 blocks below the segment by
-// stepping x; 64-bit, since the distance can exceed 32 bits far out.
-inline void approach(int64_t& p, int64_t& gx, int growth) {
-  while (p < kNearSegment) {
+// Steps x up (p += gx, gx += growth) until p reaches `limit`, as few steps as
+// that takes. The steps form a chain of additions, one per step; jumping
+// eight steps at once (p + 8 gx + 28 growth, gx + 8 growth) while that stays
+// below the limit shortens the chain eightfold, and single steps finish.
+template <typename Int>
+inline void stepUntil(Int& p, Int& gx, Int limit, Int growth) {
+  while (p + 8 * gx + 28 * growth < limit) {
+    p += 8 * gx + 28 * growth;
+    gx += 8 * growth;
+  }
+  while (p < limit) {
     p += gx;
     gx += growth;
   }
+}
+
+// Brings the position of F(x, y0) to within 10^9 blocks below the segment by
+// stepping x; 64-bit, since the distance can exceed 32 bits far out.
+inline void approach(int64_t& p, int64_t& gx, int64_t growth) {
+  stepUntil<int64_t>(p, gx, kNearSegment, growth);
 }
 
 // Flips the values of 4x^2 + y^2 (growth 30, x step 15, last gap 15) or
@@ -185,10 +210,7 @@ inline void toggleSum(uint32_t* row, int64_t start, int64_t gx0, int32_t y0) {
   int64_t p64 = start, gx64 = gx0;
   approach(p64, gx64, Growth);
   int32_t p = static_cast<int32_t>(p64), gx = static_cast<int32_t>(gx64), gy = y0 + 15;
-  while (p < kBlocks) {
-    p += gx;
-    gx += Growth;
-  }
+  stepUntil<int32_t>(p, gx, kBlocks, Growth);
   for (;;) {
     gx -= Growth;
     if (gx <= LastGap) return;
@@ -218,10 +240,7 @@ void toggle12(uint32_t* row, int32_t x0, int32_t y0, int64_t start) {
   int64_t p64 = start, gx64 = x0 + 5;
   approach(p64, gx64, 10);
   int32_t p = static_cast<int32_t>(p64), gx = static_cast<int32_t>(gx64), gy = y0 + 15;
-  while (p < 0) {
-    p += gx;
-    gx += 10;
-  }
+  stepUntil<int32_t>(p, gx, 0, 10);
   for (;;) {
     const int32_t lim = gx + 10;
     while (p >= kBlocks) {
