@@ -162,21 +162,22 @@ inline void walkUp(uint32_t* row, uint32_t p, uint32_t gy) {
 // the value at position t (0 <= t < 160,000) with y-gap g, while y < x, that
 // is g < lim, and while the value stays in the segment. Hot loop, two flips
 // per round, both conditions of a round tested by one sign test, positions
-// chained by the double gap as in walkUp.
+// advanced by the double gap as in walkUp, the last flip without a branch.
 inline void walkDown(uint32_t* row, int32_t t, int32_t g, int32_t lim) {
-  int32_t h = 2 * g + 30;
-  for (;;) {
-    const int32_t next = t - g;
-    // Room for two: the second y still below x and its value still inside.
-    if (((lim - 31 - g) | next) < 0) break;
-    flip(row, uint32_t(t));
-    flip(row, uint32_t(next));
-    t -= h;
-    g += 60;
+  int32_t e = t, o = t - g, h = 2 * g + 30, room = lim - 31 - g;
+  // Two more flips fit while the second y is still below x (room >= 0) and
+  // the second value still inside (o >= 0); a value below the segment ends
+  // the walk for good, as the values only fall.
+  while ((room | o) >= 0) {
+    flip(row, uint32_t(e));
+    flip(row, uint32_t(o));
+    e -= h;
+    o -= h + 60;
     h += 120;
-    if (t < 0) return;
+    room -= 60;
   }
-  flipIf(row, uint32_t(t), g < lim);
+  // One more when y is still below x (room + 30 >= 0) and e is inside.
+  flipIf(row, uint32_t(e), ((room + 30) | e) >= 0);
 }
 
 // Steps x up (p += gx, gx += growth) until p reaches `limit`, as few steps as
