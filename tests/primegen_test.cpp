@@ -258,6 +258,11 @@ struct Window {
   int segments;
 };
 
+void PrintTo(const Window& window, std::ostream* os) {
+  *os << window.why << " (block " << window.firstBlock << ", " << window.segments
+      << " segments)";
+}
+
 // Each window starts on a segment of its own and runs a few segments on,
 // compared value by value with primesieve from the same start.
 class PrimegenFarWindow : public testing::TestWithParam<Window> {};
