@@ -85,7 +85,6 @@ bool appendCoverLine(const char* path, const CoverLine& line) {
   std::FILE* file = std::fopen(path, "a");
   if (file == nullptr) return false;
   const std::string text = formatCoverLine(line);
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::fclose(file);
-  return true;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;  // the close flushes; a full disk fails here
 }

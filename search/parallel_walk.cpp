@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "console.h"
@@ -47,6 +48,7 @@ class ParallelWalk {
                                                                    : blockStart(i) + BlockSieve::kBlockSpan - 1;
   }
   bool sieveBlock(BlockSieve& sieve, uint64_t i, std::vector<CoverLine>& lines);
+  void startWorkers(std::vector<std::thread>& workers);
   void work();
   bool waitForBlock(uint64_t i);
   bool writeBlock(uint64_t i, const std::vector<CoverLine>& lines);
@@ -97,6 +99,16 @@ void ParallelWalk::work() {
   }
 }
 
+// Starts the workers. Where the system refuses a thread (a limit on processes or
+// on address space, which thread stacks count against), the walk goes on with the
+// workers already started, or on the calling thread alone.
+void ParallelWalk::startWorkers(std::vector<std::thread>& workers) {
+  try {
+    for (int t = 0; t < threads_; ++t) workers.emplace_back([this] { work(); });
+  } catch (const std::system_error&) {
+  }
+}
+
 // Waits until block i is sieved; false when the interrupt flag is raised first.
 bool ParallelWalk::waitForBlock(uint64_t i) {
   std::unique_lock lock(mutex_);
@@ -110,46 +122,49 @@ bool ParallelWalk::waitForBlock(uint64_t i) {
 
 // Writes the block's lines and the progress lines of its multiples of kDisp, in
 // ascending k; each line is flushed as it is written, so it is complete on disk.
+// A line counts only once it has reached the file: a write that fails (a full
+// disk) ends the block like a file that cannot be opened.
 bool ParallelWalk::writeBlock(uint64_t i, const std::vector<CoverLine>& lines) {
   std::FILE* file = nullptr;
   if (!lines.empty() && (file = std::fopen(coveringPath_, "a")) == nullptr) return false;
   auto line = lines.begin();
+  bool failed = false;
   auto writeBelow = [&](int64_t k) {
-    for (; line != lines.end() && line->k < k; ++line, ++found_) {
+    for (; !failed && line != lines.end() && line->k < k; ++line) {
       std::string text = formatCoverLine(*line);
-      std::fwrite(text.data(), 1, text.size(), file);
-      std::fflush(file);
+      failed = std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0;
+      if (!failed) ++found_;
     }
   };
   if (params_.kDisp > 0) {
     int64_t first = blockStart(i), last = blockEnd(i);
     int64_t m = (first + params_.kDisp - 1) / params_.kDisp * params_.kDisp;
-    for (; m <= last; m += params_.kDisp) {
+    for (; m <= last && !failed; m += params_.kDisp) {
       writeBelow(m);
-      showSearchProgress(m, found_);
+      if (!failed) showSearchProgress(m, found_);
     }
   }
   writeBelow(INT64_MAX);
-  if (file != nullptr) std::fclose(file);
-  return true;
+  if (file != nullptr && std::fclose(file) != 0) failed = true;
+  return !failed;
 }
 
 WalkOutcome ParallelWalk::run() {
   std::vector<std::thread> workers;
-  if (threads_ > 1)
-    for (int t = 0; t < threads_; ++t) workers.emplace_back([this] { work(); });
+  if (threads_ > 1) startWorkers(workers);
+  const bool threaded = !workers.empty();
   BlockSieve sieve(tables_);
   std::vector<CoverLine> lines;
   WalkOutcome outcome;
   bool unwritable = false;
   for (uint64_t i = 0; i < blocks_; ++i) {
-    bool ready = quitting() ? false : threads_ > 1 ? waitForBlock(i) : sieveBlock(sieve, i, lines);
+    bool ready = quitting() ? false : threaded ? waitForBlock(i) : sieveBlock(sieve, i, lines);
     if (!ready) {
       outcome.interrupted = true;
       consoleWrite("Ending k search at k=%" PRId64 ".\n", blockStart(i));
       break;
     }
-    if (threads_ > 1) {
+    if (threaded) {
       std::lock_guard lock(mutex_);
       lines.swap(slots_[i % slots_.size()].lines);
       slots_[i % slots_.size()].done = false;

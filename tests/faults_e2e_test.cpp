@@ -1,0 +1,338 @@
+// Faults of the surroundings, through the real binary: a log that cannot be written,
+// a results file that cannot be created or written, an old results file that cannot
+// be removed, a working directory without write permission, and configuration files
+// that are directories, empty, binary garbage or carry very long lines.
+//
+// File modes mean nothing to root, so the permission cases run the binary as the
+// unprivileged user nobody (through setpriv) when the tests run as root, and as the
+// test's own user otherwise; they are skipped, with the reason, when neither works.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+#include <regex>
+
+#include "e2e.h"
+
+namespace {
+
+using e2e::errorLine;
+using e2e::statusLine;
+
+constexpr uid_t kNobody = 65534;
+const char* const kSetpriv = "/usr/bin/setpriv";
+
+// R10 with period 144 and factors up to 100000: in 93430..93440 only 93435 is
+// covered, by {7, 11, 13, 37} of period 6 (10^6 - 1 = 3^3 * 7 * 11 * 13 * 37).
+const std::string kIni = "base=10\nmink=93430\nmaxk=93440\nc=-1\nperiod=144\nmaxfact=100000\nkdisp=5\n";
+const std::string kBanner = "Covering sets for R10 k=93430 to 93440 with factor<=100000 and period=144";
+const std::string kLine = "93435  6  [7, 11, 13, 37]\n";
+const std::string kOldResults = "12345  6  [7, 11, 13, 37]\n";
+
+std::string progress(int64_t k, int found) {
+  return "Searching at k = " + std::to_string(k) + ". " + std::to_string(found) + " covering set" +
+         (found == 1 ? "" : "s") + " found. " + std::string(65, '\b');
+}
+
+std::string head(const std::string& banner) { return "\n" + statusLine(banner) + "\n"; }
+
+// The whole console of a kIni run that ends normally.
+std::string completeConsole() {
+  return head(kBanner) + progress(93430, 0) + progress(93435, 0) + progress(93440, 1) +
+         statusLine("1 covering set found for R10");
+}
+
+// A configuration whose walk never runs: base 3 has no candidate prime of period 2.
+const std::string kNoWalkIni = "base=3\nmink=1\nmaxk=10\nc=1\nperiod=2\nmaxfact=1000\n";
+const std::string kNoWalkBanner = "Covering sets for S3 k=1 to 10 with factor<=1000 and period=2";
+const std::string kNoWalkConsole = head(kNoWalkBanner) + statusLine("0 covering sets found for S3");
+
+e2e::RunResult runIn(const e2e::TempDir& dir) {
+  e2e::RunResult result = e2e::run(dir);
+  result.out = e2e::maskStamps(result.out);
+  return result;
+}
+
+// Runs pelund in dir as a user that file modes apply to. `why` is set when that is
+// not possible here.
+class Unprivileged {
+ public:
+  Unprivileged() {
+    if (geteuid() != 0) return;
+    if (access(kSetpriv, X_OK) != 0) {
+      why_ = "running as root and setpriv is missing, so file modes cannot be tested";
+      return;
+    }
+    e2e::TempDir probe;
+    chmod(probe.path().c_str(), 0755);
+    probe.write("probe.sh", std::string("test -x '") + PELUND_BINARY + "'\n");
+    if (e2e::run(probe, {}, dropArguments() + " /bin/sh probe.sh", std::chrono::seconds(20), kSetpriv).exitStatus != 0)
+      why_ = "the user nobody cannot run " + std::string(PELUND_BINARY);
+  }
+
+  const std::string& why() const { return why_; }
+  bool dropsRoot() const { return geteuid() == 0; }
+  // The id that owns what the run may write (nobody when root is dropped).
+  uid_t user() const { return dropsRoot() ? kNobody : geteuid(); }
+
+  // Hands dir (mode `mode`) or one of its files to the run's user.
+  void give(const std::string& path, mode_t mode) const {
+    ASSERT_EQ(chown(path.c_str(), user(), dropsRoot() ? kNobody : getegid()), 0) << path;
+    ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+  }
+  // Leaves path to root (when dropping), so that the run's user cannot write it.
+  void withhold(const std::string& path, mode_t mode) const { ASSERT_EQ(chmod(path.c_str(), mode), 0) << path; }
+
+  e2e::RunResult run(const e2e::TempDir& dir) const {
+    e2e::RunResult result = dropsRoot() ? e2e::run(dir, {}, dropArguments() + " " + PELUND_BINARY,
+                                                   std::chrono::seconds(120), kSetpriv)
+                                        : e2e::run(dir);
+    result.out = e2e::maskStamps(result.out);
+    return result;
+  }
+
+ private:
+  static std::string dropArguments() {
+    return "--reuid=" + std::to_string(kNobody) + " --regid=" + std::to_string(kNobody) + " --clear-groups";
+  }
+  std::string why_;
+};
+
+#define SKIP_UNLESS_UNPRIVILEGED(who) \
+  if (!(who).why().empty()) {           \
+    GTEST_SKIP() << (who).why();        \
+  }                                     \
+  static_assert(true)
+
+// ---- the log ------------------------------------------------------------------
+
+TEST(LogFaults, LogThatIsADirectoryLeavesTheRunComplete) {
+  e2e::TempDir dir;
+  dir.write("pelund.ini", kIni);
+  std::filesystem::create_directory(dir.file("pelund.log"));
+  const e2e::RunResult result = runIn(dir);
+  EXPECT_EQ(result.out, completeConsole());
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(dir.read("covering.txt"), kLine);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.file("pelund.log")));
+}
+
+TEST(LogFaults, UnwritableLogLeavesTheRunCompleteAndTheLogUnchanged) {
+  Unprivileged user;
+  SKIP_UNLESS_UNPRIVILEGED(user);
+  e2e::TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), 0755));
+  dir.write("pelund.ini", kIni);
+  dir.write("pelund.log", "earlier entries\n");
+  ASSERT_NO_FATAL_FAILURE(user.withhold(dir.file("pelund.log"), 0444));
+  if (!user.dropsRoot()) {
+    ASSERT_NE(access(dir.file("pelund.log").c_str(), W_OK), 0);
+  }
+  const e2e::RunResult result = user.run(dir);
+  EXPECT_EQ(result.out, completeConsole());
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(dir.read("covering.txt"), kLine);
+  EXPECT_EQ(dir.read("pelund.log"), "earlier entries\n");
+}
+
+// ---- the results file ---------------------------------------------------------
+
+// A link into a directory that does not exist: the old results cannot be opened
+// (so nothing is removed) and the new file cannot be created, even by root.
+TEST(ResultFaults, ResultsFileThatCannotBeCreatedEndsWithAnErrorBeforeAnyCount) {
+  e2e::TempDir dir;
+  dir.write("pelund.ini", kIni);
+  std::filesystem::create_symlink("missing/covering.txt", dir.file("covering.txt"));
+  const e2e::RunResult result = runIn(dir);
+  EXPECT_EQ(result.out, head(kBanner) + errorLine("covering.txt cannot be opened for writing"));
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+}
+
+// The file opens, but no byte can be written (a file size limit of zero, with the
+// limit's signal ignored, as a full disk would): the run must not count lines that
+// never reached the file. The progress lines before the first covered k say 0.
+TEST(ResultFaults, ResultsFileThatCannotBeWrittenEndsWithAnErrorAndCountsNothing) {
+  e2e::TempDir dir;
+  dir.write("pelund.ini", kIni);
+  dir.write("limit.sh", std::string("trap '' XFSZ\nulimit -f 0\nexec '") + PELUND_BINARY + "'\n");
+  e2e::RunResult result = e2e::run(dir, {}, dir.file("limit.sh"), std::chrono::seconds(120), "/bin/sh");
+  const std::string out = e2e::maskStamps(result.out);
+  const std::string error = errorLine("covering.txt cannot be opened for writing");
+  ASSERT_GE(out.size(), error.size());
+  EXPECT_EQ(out.substr(out.size() - error.size()), error) << out;
+  EXPECT_EQ(out.find("found for R10"), std::string::npos) << out;
+  const std::string between = out.substr(head(kBanner).size(), out.size() - error.size() - head(kBanner).size());
+  EXPECT_TRUE(std::regex_match(between, std::regex("(Searching at k = 9343[05]\\. 0 covering sets found\\. \b{65})*")))
+      << between;
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(dir.read("covering.txt"), "");
+}
+
+// An old covering.txt that stays (it cannot be removed, or not even opened for
+// reading) takes the new run's lines after its own, without a message.
+TEST(ResultFaults, OldResultsThatCannotBeRemovedGetTheNewLinesAppended) {
+  Unprivileged user;
+  SKIP_UNLESS_UNPRIVILEGED(user);
+  struct Case {
+    const char* what;
+    mode_t dirMode, fileMode;
+  };
+  for (const Case& c : {Case{"directory without write permission", 0555, 0644},
+                        Case{"results file without read permission", 0755, 0200}}) {
+    SCOPED_TRACE(c.what);
+    e2e::TempDir dir;
+    dir.write("pelund.ini", kIni);
+    dir.write("covering.txt", kOldResults);
+    ASSERT_NO_FATAL_FAILURE(user.give(dir.file("covering.txt"), c.fileMode));
+    ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), c.dirMode));
+    const e2e::RunResult result = user.run(dir);
+    EXPECT_EQ(result.out, completeConsole());
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(dir.read("covering.txt"), kOldResults + kLine);
+  }
+}
+
+TEST(ResultFaults, WorkingDirectoryWithoutWritePermission) {
+  Unprivileged user;
+  SKIP_UNLESS_UNPRIVILEGED(user);
+  struct Case {
+    const char* what;
+    std::string ini, console;
+    int status;
+  };
+  const Case cases[] = {
+      {"a covered k", kIni,
+       head(kBanner) + progress(93430, 0) + progress(93435, 0) + errorLine("covering.txt cannot be opened for writing"),
+       1},
+      {"no walk", kNoWalkIni, kNoWalkConsole, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    e2e::TempDir dir;
+    dir.write("pelund.ini", c.ini);
+    ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), 0555));
+    const e2e::RunResult result = user.run(dir);
+    // Where the fast walk opens the file once per block of k, the progress lines of
+    // the block with the covered k are not shown before the error; none counts it.
+    if (c.status == 1) {
+      EXPECT_TRUE(result.out == c.console ||
+                  result.out == head(kBanner) + errorLine("covering.txt cannot be opened for writing"))
+          << result.out;
+    } else {
+      EXPECT_EQ(result.out, c.console);
+    }
+    EXPECT_EQ(result.exitStatus, c.status);
+    EXPECT_FALSE(dir.exists("covering.txt"));
+    EXPECT_FALSE(dir.exists("pelund.log"));
+  }
+}
+
+// ---- the configuration file ---------------------------------------------------
+
+// Bytes 0..255 in random order and runs, without '=' so that no setting can
+// arise by chance; newlines included.
+std::string garbage(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) {
+    do byte = static_cast<char>(random() & 0xff);
+    while (byte == '=');
+  }
+  return bytes;
+}
+
+void writeConfiguration(const e2e::TempDir& dir, const std::string& content) {
+  dir.write("pelund.ini", content);
+  ASSERT_EQ(dir.read("pelund.ini"), content);
+}
+
+TEST(ConfigurationFaults, FilesWithoutSettingsNameTheFirstMissingKey) {
+  struct Case {
+    const char* what;
+    std::string content;
+  };
+  const Case cases[] = {
+      {"empty", ""},
+      {"binary garbage", garbage(4096, 1)},
+      {"more binary garbage", garbage(20000, 2)},
+      {"one line of 10000 characters", std::string(10000, 'x') + "\n"},
+      {"a setting inside a long line, off a piece boundary", std::string(50, 'x') + "base=10" + std::string(9943, 'x')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    e2e::TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(writeConfiguration(dir, c.content));
+    dir.write("covering.txt", kOldResults);
+    const e2e::RunResult result = runIn(dir);
+    EXPECT_EQ(result.out, errorLine("base must be specified in pelund.ini"));
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(dir.read("covering.txt"), kOldResults);
+    EXPECT_FALSE(dir.exists("pelund.log"));
+  }
+}
+
+// A directory opens for reading but yields a read error at once; the reading ends
+// there with no setting read.
+TEST(ConfigurationFaults, ConfigurationThatIsADirectory) {
+  e2e::TempDir dir;
+  std::filesystem::create_directory(dir.file("pelund.ini"));
+  const e2e::RunResult result = runIn(dir);
+  EXPECT_EQ(result.out, errorLine("base must be specified in pelund.ini"));
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_FALSE(dir.exists("pelund.log"));
+  EXPECT_FALSE(dir.exists("covering.txt"));
+}
+
+TEST(ConfigurationFaults, UnreadableConfiguration) {
+  Unprivileged user;
+  SKIP_UNLESS_UNPRIVILEGED(user);
+  e2e::TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), 0755));
+  dir.write("pelund.ini", kNoWalkIni);
+  ASSERT_NO_FATAL_FAILURE(user.withhold(dir.file("pelund.ini"), 0200));
+  const e2e::RunResult result = user.run(dir);
+  EXPECT_EQ(result.out, errorLine("pelund.ini not found"));
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_FALSE(dir.exists("pelund.log"));
+}
+
+// Long lines are read in pieces of 99 characters, each matched as a line of its own.
+TEST(ConfigurationFaults, LongLinesAreReadInPiecesOf99Characters) {
+  struct Case {
+    const char* what;
+    std::string content, console;
+    int status;
+  };
+  const std::string pieceBoundary(9900, 'x');  // 100 pieces of 99
+  const Case cases[] = {
+      {"garbage and long lines around valid settings",
+       garbage(3000, 3) + "\n" + std::string(10000, 'x') + "\n" + kNoWalkIni + garbage(3000, 4), kNoWalkConsole, 0},
+      {"a setting at a piece boundary of a 10000-character line",
+       "base=5\n" + kNoWalkIni.substr(kNoWalkIni.find('\n') + 1) + pieceBoundary + "base=3" + std::string(94, 'y') +
+           "\n",
+       kNoWalkConsole, 0},
+      {"a value of 9995 digits", "base=10\nmink=1\nc=1\nmaxk=" + std::string(9995, '9') + "\n",
+       errorLine("maxk cannot be greater than 1e18"), 1},
+      // 99 = 1 (mod 7): every seventh piece of the line begins with "mink=9".
+      {"a 10000-character line of settings run together",
+       "base=3\nmaxk=5\nc=1\n" + [] {
+         std::string line;
+         while (line.size() < 10000) line += "mink=9;";
+         return line;
+       }() + "\n",
+       errorLine("mink cannot be greater than maxk"), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    e2e::TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(writeConfiguration(dir, c.content));
+    const e2e::RunResult result = runIn(dir);
+    EXPECT_EQ(result.out, c.console);
+    EXPECT_EQ(result.exitStatus, c.status);
+  }
+}
+
+}  // namespace
