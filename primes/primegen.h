@@ -100,7 +100,10 @@ bool decodeColumnBmiAvailable();
 // Returns the smallest prime not yet handed out and consumes it. Inline: this
 // is the call the search makes for every prime.
 inline uint64_t primegen_next(primegen* pg) {
-  while (pg->queue_len == 0) primegen_fill(pg);  // a column may hold no prime
+  if (pg->queue_len == 0) [[unlikely]] {  // once per column: keep it off the hot path
+    do primegen_fill(pg);
+    while (pg->queue_len == 0);  // a column may hold no prime
+  }
   const int32_t top = pg->queue_len - 1;
   pg->queue_len = top;
   return pg->queue[static_cast<uint32_t>(top)];  // top >= 0: no sign extension
@@ -108,6 +111,9 @@ inline uint64_t primegen_next(primegen* pg) {
 
 // Returns what the next primegen_next will return, without consuming it.
 inline uint64_t primegen_peek(primegen* pg) {
-  while (pg->queue_len == 0) primegen_fill(pg);
+  if (pg->queue_len == 0) [[unlikely]] {
+    do primegen_fill(pg);
+    while (pg->queue_len == 0);
+  }
   return pg->queue[pg->queue_len - 1];
 }
