@@ -90,8 +90,9 @@ namespace primegen_detail {
 // The two builds of the column decoder behind primegen_fill: plain x86-64,
 // and one for CPUs with BMI1 and POPCNT (chosen at run time when available;
 // elsewhere the same as the plain one). Each decodes word column w into the
-// queue, the column's first integer being base + 1, and sets queue_len.
-// Public for the tests, which hold both against a bit-by-bit decode.
+// queue, base being 60 times the block of the column's bit 0 (word_base), and
+// sets queue_len; next_word and word_base are left to the caller. Public for
+// the tests, which hold both against a bit-by-bit decode.
 void decodeColumnPlain(primegen* pg, int w, uint64_t base);
 void decodeColumnBmi(primegen* pg, int w, uint64_t base);
 bool decodeColumnBmiAvailable();
