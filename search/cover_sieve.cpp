@@ -11,6 +11,7 @@
 #include <bit>
 #include <numeric>
 
+#include "modular.h"
 #include "run.h"
 
 namespace {
@@ -18,18 +19,6 @@ namespace {
 constexpr uint32_t kPatternLimit = 64;  // primes below this use word patterns
 constexpr size_t kResidueRows = 64;     // exponents tested by scans before the full check
 constexpr size_t kGreedyPicks = 24;
-
-uint64_t mulMod(uint64_t a, uint64_t b, uint64_t m) { return static_cast<uint64_t>((unsigned __int128)a * b % m); }
-
-uint64_t powMod(uint64_t base, uint64_t exponent, uint64_t m) {
-  uint64_t result = 1 % m;
-  base %= m;
-  for (; exponent > 0; exponent >>= 1) {
-    if (exponent & 1) result = mulMod(result, base, m);
-    base = mulMod(base, base, m);
-  }
-  return result;
-}
 
 // Word patterns of the classes mod q < 64: word u of residue r has bit i set exactly
 // when 64u + i = r (mod q); since 64q = 0 (mod q) the words repeat with period q.
@@ -58,9 +47,9 @@ SievePrime makeModulus(uint32_t q, uint32_t d, std::vector<uint32_t> residues) {
 
 // The residue of k mod p for each first hit e = 1..d: t_e = -c * b^(-e) mod p.
 std::vector<uint32_t> classResidues(uint32_t p, uint32_t d, int32_t base, int32_t c) {
-  uint64_t inverse = powMod(uint64_t(base) % p, p - 2, p);
+  uint32_t inverse = powMod(uint32_t(base) % p, p - 2, p);
   std::vector<uint32_t> residues(d);
-  uint64_t power = 1;
+  uint32_t power = 1;
   for (uint32_t e = 1; e <= d; ++e) {
     power = mulMod(power, inverse, p);
     residues[e - 1] = static_cast<uint32_t>(c == 1 ? p - power : power);

@@ -10,22 +10,11 @@
 
 #include "console.h"
 #include "factor_table.h"
+#include "modular.h"
 #include "primegen.h"
 #include "run.h"
 
 namespace {
-
-// Modular arithmetic below 2^32: products stay below 2^64.
-uint32_t mulMod(uint32_t a, uint32_t b, uint32_t p) { return static_cast<uint32_t>(uint64_t(a) * b % p); }
-
-uint32_t powMod(uint32_t x, uint32_t e, uint32_t p) {
-  uint32_t result = 1;
-  for (; e > 0; e >>= 1) {
-    if (e & 1) result = mulMod(result, x, p);
-    x = mulMod(x, x, p);
-  }
-  return result;
-}
 
 // What the test of one prime needs of P and b: P's distinct primes, the pieces of a
 // gcd with P without division, and b^g - 1 for the divisors g of P where it fits in
