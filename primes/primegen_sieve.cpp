@@ -126,10 +126,17 @@ inline void flip(uint32_t* row, uint32_t t) {
 // when `in` is false, and then some word below 4096 that varies with t is
 // xored with 0 (a fixed dummy word would chain every such call through a
 // store-to-load forward). Masks rather than a select, which the compiler
-// would turn back into a branch.
+// would turn back into a branch; on x86 the bit comes from bts on a zero
+// register rather than from `two`.
 inline void flipIf(uint32_t* row, uint32_t t, bool in) {
   const uint32_t mask = 0u - uint32_t(in);
-  row[(t >> 5) & (mask | 4095)] ^= two[t & 31] & mask;
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  uint32_t bit = 0;
+  __asm__("btsl %1, %0" : "+r"(bit) : "r"(t));
+#else
+  const uint32_t bit = two[t & 31];
+#endif
+  row[(t >> 5) & (mask | 4095)] ^= bit & mask;
 }
 
 // Sets the bit at position t of a row; bts as flip uses btc.
