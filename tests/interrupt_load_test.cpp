@@ -14,7 +14,9 @@
 // of k (the lcm of those moduli), and the covered k below N follow from the covered
 // residues; each written line is still compared with a direct search of its own k.
 // The settings are chosen for a small L: R2 with period 24 ({3, 5, 7, 13, 17, 241},
-// the set of the Riesel number 509203) and R10 with period 6 ({7, 11, 13, 37}).
+// the set of the Riesel number 509203; L = 11184810), and R10 and S10 with period 6
+// ({7, 11, 13, 37}; L = 1111110). The sanitizer build leaves out R2, whose full
+// period the instrumented straightforward search would take half a minute over.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -31,6 +33,12 @@ namespace {
 
 constexpr int64_t kProgressStep = 1000000000;  // kdisp: one progress line per 10^9 k
 constexpr int kRunsPerSignal = 50;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 struct Setting {
   int32_t base, c, period, maxFact;
@@ -153,9 +161,10 @@ int64_t checkRun(Oracle& oracle, const Setting& s, int64_t minK, const e2e::Temp
 }
 
 // One process computes the oracles once and runs both signals, alternating them
-// and the two settings.
+// and the settings.
 TEST(InterruptUnderLoad, EveryRunEndsCleanAtAPoll) {
-  const Setting settings[] = {{2, -1, 24, 1000}, {10, -1, 6, 1000}};
+  std::vector<Setting> settings = {{10, -1, 6, 1000}, {10, 1, 6, 1000}};
+  if (!kSanitized) settings.push_back({2, -1, 24, 1000});
   std::vector<Oracle> oracles;
   for (const Setting& s : settings) {
     oracles.emplace_back(s);
@@ -167,7 +176,7 @@ TEST(InterruptUnderLoad, EveryRunEndsCleanAtAPoll) {
   int64_t lines = 0, longest = 0;
   for (int run = 0; run < 2 * kRunsPerSignal && !HasFailure(); ++run) {
     const int signal = run % 2 == 0 ? SIGINT : SIGTERM;
-    const size_t which = (run / 2) % 2;
+    const size_t which = (run / 2) % settings.size();
     const Setting& s = settings[which];
     // A start anywhere up to 10^17, at a multiple of the progress step so that the
     // first progress line shows that the walk is under way.
