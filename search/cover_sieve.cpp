@@ -131,8 +131,7 @@ BlockSieve::BlockSieve(const SieveTables& tables)
       survivors_(kBlockSpan / 64 + 1),
       hitsAtClass_(kBlockSpan / 64 + 1),
       coverage_((tables.period + 63) / 64),
-      residues_(tables.primes.size()),
-      hits_(tables.primes.size()) {}
+      residues_(tables.primes.size()) {}
 
 void BlockSieve::startBlock(int64_t from, int64_t to) {
   base_ = from & ~int64_t(63);

@@ -90,5 +90,4 @@ class BlockSieve {
   std::vector<uint64_t> hitsAtClass_;  // k covered at the exponent being sieved
   std::vector<uint64_t> coverage_;     // exponents covered by one survivor
   std::vector<uint32_t> residues_;     // one survivor's residue mod each prime
-  std::vector<uint32_t> hits_;
 };
