@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -26,8 +27,11 @@ constexpr auto kPollInterval = std::chrono::milliseconds(2);
 
 struct Slot {
   bool done = false;
+  bool abandoned = false;  // its worker could not get memory; the writer sieves it
   std::vector<CoverLine> lines;
 };
+
+enum class BlockState { ready, interrupted, abandoned };
 
 class ParallelWalk {
  public:
@@ -50,8 +54,10 @@ class ParallelWalk {
   bool sieveBlock(BlockSieve& sieve, uint64_t i, std::vector<CoverLine>& lines);
   void startWorkers(std::vector<std::thread>& workers);
   void work();
-  bool waitForBlock(uint64_t i);
+  void workOn(BlockSieve& sieve, uint64_t& claimed);
+  BlockState waitForBlock(uint64_t i);
   bool writeBlock(uint64_t i, const std::vector<CoverLine>& lines);
+  bool writeBlocks(BlockSieve& sieve, std::vector<CoverLine>& lines, bool threaded, WalkOutcome& outcome);
 
   const SearchParams& params_;
   SieveTables tables_;
@@ -66,6 +72,7 @@ class ParallelWalk {
   std::condition_variable blockDone_;
   std::condition_variable blockWritten_;
   uint64_t written_ = 0;  // blocks written so far; guarded by mutex_
+  int liveWorkers_ = 0;   // guarded by mutex_
   uint32_t found_ = 0;
 };
 
@@ -77,8 +84,25 @@ bool ParallelWalk::sieveBlock(BlockSieve& sieve, uint64_t i, std::vector<CoverLi
   return true;
 }
 
+// A worker that cannot get memory hands its block back to the writer and ends; the
+// walk goes on with the others, or on the writer alone.
 void ParallelWalk::work() {
-  BlockSieve sieve(tables_);
+  uint64_t claimed = UINT64_MAX;
+  try {
+    BlockSieve sieve(tables_);
+    workOn(sieve, claimed);
+  } catch (const std::bad_alloc&) {
+    std::lock_guard lock(mutex_);
+    if (claimed != UINT64_MAX) slots_[claimed % slots_.size()].abandoned = true;
+    --liveWorkers_;
+    blockDone_.notify_one();
+    return;
+  }
+  std::lock_guard lock(mutex_);
+  --liveWorkers_;
+}
+
+void ParallelWalk::workOn(BlockSieve& sieve, uint64_t& claimed) {
   std::vector<CoverLine> lines;
   for (;;) {
     uint64_t i = nextBlock_.fetch_add(1);
@@ -90,11 +114,13 @@ void ParallelWalk::work() {
         blockWritten_.wait_for(lock, kPollInterval);
       }
     }
+    claimed = i;
     if (stop_ || !sieveBlock(sieve, i, lines)) return;
     std::lock_guard lock(mutex_);
     Slot& slot = slots_[i % slots_.size()];
     slot.lines.swap(lines);
     slot.done = true;
+    claimed = UINT64_MAX;
     blockDone_.notify_one();
   }
 }
@@ -104,20 +130,33 @@ void ParallelWalk::work() {
 // workers already started, or on the calling thread alone.
 void ParallelWalk::startWorkers(std::vector<std::thread>& workers) {
   try {
-    for (int t = 0; t < threads_; ++t) workers.emplace_back([this] { work(); });
+    for (int t = 0; t < threads_; ++t) {
+      {
+        std::lock_guard lock(mutex_);
+        ++liveWorkers_;
+      }
+      workers.emplace_back([this] { work(); });
+    }
   } catch (const std::system_error&) {
+    std::lock_guard lock(mutex_);
+    --liveWorkers_;
   }
 }
 
-// Waits until block i is sieved; false when the interrupt flag is raised first.
-bool ParallelWalk::waitForBlock(uint64_t i) {
+// Waits until block i is sieved, the interrupt flag is raised, or no worker will
+// sieve the block any more.
+BlockState ParallelWalk::waitForBlock(uint64_t i) {
   std::unique_lock lock(mutex_);
   Slot& slot = slots_[i % slots_.size()];
   while (!slot.done) {
-    if (quitting()) return false;
+    if (quitting()) return BlockState::interrupted;
+    if (slot.abandoned || liveWorkers_ == 0) {
+      slot.abandoned = false;
+      return BlockState::abandoned;
+    }
     blockDone_.wait_for(lock, kPollInterval);
   }
-  return true;
+  return BlockState::ready;
 }
 
 // Writes the block's lines and the progress lines of its multiples of kDisp, in
@@ -150,39 +189,50 @@ bool ParallelWalk::writeBlock(uint64_t i, const std::vector<CoverLine>& lines) {
 }
 
 WalkOutcome ParallelWalk::run() {
-  std::vector<std::thread> workers;
-  if (threads_ > 1) startWorkers(workers);
-  const bool threaded = !workers.empty();
   BlockSieve sieve(tables_);
   std::vector<CoverLine> lines;
+  std::vector<std::thread> workers;
+  if (threads_ > 1) startWorkers(workers);
   WalkOutcome outcome;
   bool unwritable = false;
-  for (uint64_t i = 0; i < blocks_; ++i) {
-    bool ready = quitting() ? false : threaded ? waitForBlock(i) : sieveBlock(sieve, i, lines);
-    if (!ready) {
-      outcome.interrupted = true;
-      consoleWrite("Ending k search at k=%" PRId64 ".\n", blockStart(i));
-      break;
-    }
-    if (threaded) {
-      std::lock_guard lock(mutex_);
-      lines.swap(slots_[i % slots_.size()].lines);
-      slots_[i % slots_.size()].done = false;
-    }
-    if (!writeBlock(i, lines)) {
-      unwritable = true;
-      break;
-    }
-    std::lock_guard lock(mutex_);
-    written_ = i + 1;
-    blockWritten_.notify_all();
+  bool outOfMemory = false;
+  try {
+    unwritable = !writeBlocks(sieve, lines, !workers.empty(), outcome);
+  } catch (const std::bad_alloc&) {
+    outOfMemory = true;
   }
   stop_ = true;
   blockWritten_.notify_all();
   for (std::thread& worker : workers) worker.join();
+  if (outOfMemory) throw std::bad_alloc();
   if (unwritable) error("%s cannot be opened for writing", coveringPath_);
   outcome.found = found_;
   return outcome;
+}
+
+// The writer's loop over the blocks, in order; false when covering.txt cannot be written.
+bool ParallelWalk::writeBlocks(BlockSieve& sieve, std::vector<CoverLine>& lines, bool threaded, WalkOutcome& outcome) {
+  for (uint64_t i = 0; i < blocks_; ++i) {
+    BlockState state = quitting()  ? BlockState::interrupted
+                       : threaded ? waitForBlock(i)
+                                  : BlockState::abandoned;
+    if (state == BlockState::abandoned) state = sieveBlock(sieve, i, lines) ? BlockState::ready : BlockState::interrupted;
+    else if (state == BlockState::ready) {
+      std::lock_guard lock(mutex_);
+      lines.swap(slots_[i % slots_.size()].lines);
+      slots_[i % slots_.size()].done = false;
+    }
+    if (state == BlockState::interrupted) {
+      outcome.interrupted = true;
+      consoleWrite("Ending k search at k=%" PRId64 ".\n", blockStart(i));
+      return true;
+    }
+    if (!writeBlock(i, lines)) return false;
+    std::lock_guard lock(mutex_);
+    written_ = i + 1;
+    blockWritten_.notify_all();
+  }
+  return true;
 }
 
 }  // namespace
@@ -194,5 +244,9 @@ int workerThreads(int32_t threads) {
 
 WalkOutcome walkKRangeFast(const SearchParams& params, const CandidateTable& table, const char* coveringPath) {
   if (params.minK > params.maxK) return {};
-  return ParallelWalk(params, table, coveringPath, workerThreads(params.threads)).run();
+  try {
+    return ParallelWalk(params, table, coveringPath, workerThreads(params.threads)).run();
+  } catch (const std::bad_alloc&) {
+    error("not enough memory for the k walk");
+  }
 }
