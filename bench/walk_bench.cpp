@@ -1,6 +1,8 @@
 // The k walk: the straightforward path against the block sieve, side by side in one
-// run, in nanoseconds per k, and the speed-up of the sieve from 1 to 2 threads.
+// run, in nanoseconds per k, and the speed-up of the sieve from 1 to 2 threads (the
+// medians of three alternating runs of each).
 // Usage: walk_bench [scale]   (scale multiplies the k counts; default 1)
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,8 +28,8 @@ double seconds(F&& run) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 }
 
-double nsPerK(const SearchParams& base, const CandidateTable& table, int64_t count, int threads, bool fast,
-              uint32_t& found) {
+double nsPerKOnce(const SearchParams& base, const CandidateTable& table, int64_t count, int threads, bool fast,
+                  uint32_t& found) {
   SearchParams params = base;
   params.maxK = params.minK + count - 1;
   params.threads = threads;
@@ -50,9 +52,16 @@ void runCase(const Case& c, double scale) {
   int64_t slowCount = int64_t(double(c.straightforwardCount) * scale);
   int64_t fastCount = int64_t(double(c.fastCount) * scale);
   uint32_t slowFound = 0, found1 = 0, found2 = 0;
-  double slow = nsPerK(params, table, slowCount, 1, false, slowFound);
-  double one = nsPerK(params, table, fastCount, 1, true, found1);
-  double two = nsPerK(params, table, fastCount, 2, true, found2);
+  double oneRuns[3], twoRuns[3];
+  double slow = nsPerKOnce(params, table, slowCount, 1, false, slowFound);
+  double one = 0, two = 0;
+  for (int round = 0; round < 3; ++round) {  // alternate, so both see the same machine
+    double runs[2] = {nsPerKOnce(params, table, fastCount, 1, true, found1),
+                      nsPerKOnce(params, table, fastCount, 2, true, found2)};
+    oneRuns[round] = runs[0], twoRuns[round] = runs[1];
+  }
+  std::sort(oneRuns, oneRuns + 3), std::sort(twoRuns, twoRuns + 3);
+  one = oneRuns[1], two = twoRuns[1];
   std::printf("%-34s straightforward %9.1f ns/k (%lld k, %u found) | sieve 1 thread %7.3f ns/k, 2 threads %7.3f ns/k "
               "(%lld k, %u found) | sieve/straightforward %7.0fx | 2-thread speed-up %.2fx\n",
               c.name, slow, (long long)slowCount, slowFound, one, two, (long long)fastCount, found1, slow / one,
@@ -65,7 +74,7 @@ void runCase(const Case& c, double scale) {
 int main(int argc, char** argv) {
   double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
   const Case cases[] = {
-      {"R10, P=144, maxfact 1e6, k from 1", 10, -1, 144, 1000000, 1, 200000, 100000000},
+      {"R10, P=144, maxfact 1e6, k from 1", 10, -1, 144, 1000000, 1, 200000, 1000000000},
       {"S2, P=36, maxfact 1e6, k from 1", 2, 1, 36, 1000000, 1, 2000000, 1000000000},
       {"S3, P=144, maxfact 1000, k from 1e10", 3, 1, 144, 1000, 10000000000, 200000, 1000000000},
   };

@@ -59,7 +59,7 @@ void firstHits(const SieveTables& tables, int64_t k, std::vector<uint32_t>& hits
 // One thread's working memory for sieving blocks.
 class BlockSieve {
  public:
-  static constexpr int64_t kBlockSpan = 1 << 16;  // k per block
+  static constexpr int64_t kBlockSpan = 1 << 18;  // k per block
 
   explicit BlockSieve(const SieveTables& tables);
 

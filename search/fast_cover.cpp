@@ -1,26 +1,38 @@
-// Extraction and shrinking of a covering set on bit sets (see fast_cover.h).
+// Extraction and shrinking of a covering set on bit sets (see fast_cover.h). The bit
+// sets live in per-thread scratch memory, so a covered k costs no allocation beyond
+// its line.
 #include "fast_cover.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
-using Bits = std::vector<uint64_t>;
+struct Member {
+  uint32_t factor;
+  uint32_t period;
+  size_t bits;  // offset of its exponent set in Scratch::classes
+};
 
-Bits exponentClass(uint32_t e, uint32_t d, uint32_t period) {
-  Bits bits((period + 63) / 64, 0);
+struct Scratch {
+  std::vector<uint32_t> hits;
+  std::vector<uint64_t> covered, kept, classes;
+  std::vector<Member> set;
+};
+
+// Sets the bits n - 1 for n = e, e + d, ... <= period.
+void markClass(uint64_t* bits, uint32_t e, uint32_t d, uint32_t period) {
   for (uint32_t n = e - 1; n < period; n += d) bits[n >> 6] |= uint64_t(1) << (n & 63);
-  return bits;
 }
 
-bool isFull(const Bits& bits, uint32_t period) {
-  for (uint32_t n = 0; n < period; ++n)
-    if (!(bits[n >> 6] >> (n & 63) & 1)) return false;
-  return true;
+bool isFull(const std::vector<uint64_t>& bits, uint32_t period) {
+  for (uint32_t w = 0; w < period / 64; ++w)
+    if (bits[w] != ~uint64_t(0)) return false;
+  return period % 64 == 0 || bits[period / 64] == (uint64_t(1) << (period % 64)) - 1;
 }
 
 // ORs `add` into `into`; true when `add` had a bit that `into` lacked.
-bool unite(Bits& into, const Bits& add) {
+bool unite(std::vector<uint64_t>& into, const uint64_t* add) {
   bool grew = false;
   for (size_t w = 0; w < into.size(); ++w) {
     grew |= (add[w] & ~into[w]) != 0;
@@ -29,57 +41,51 @@ bool unite(Bits& into, const Bits& add) {
   return grew;
 }
 
-struct Member {
-  uint32_t factor;
-  uint32_t period;
-  Bits covered;
-};
-
-// The primes that stand first in some slot, with the exponents each covers.
-std::vector<Member> coverSet(const SieveTables& tables, const std::vector<uint32_t>& hits) {
-  uint32_t period = static_cast<uint32_t>(tables.period);
-  Bits covered((period + 63) / 64, 0);
-  std::vector<Member> set;
+// The primes that stand first in some slot, with the exponents each covers, in
+// ascending order of the prime.
+void coverSet(const SieveTables& tables, Scratch& s) {
+  const uint32_t period = static_cast<uint32_t>(tables.period);
+  const size_t words = (period + 63) / 64;
+  s.covered.assign(words, 0);
+  s.classes.assign(words * tables.primes.size(), 0);
+  s.set.clear();
   for (size_t j = 0; j < tables.primes.size(); ++j) {
     const SievePrime& sp = tables.primes[j];
-    if (hits[j] != 0) {
-      Bits mine = exponentClass(hits[j], sp.d, period);
-      if (unite(covered, mine)) set.push_back({sp.p, sp.d, std::move(mine)});
+    if (s.hits[j] != 0) {
+      uint64_t* mine = &s.classes[j * words];
+      markClass(mine, s.hits[j], sp.d, period);
+      if (unite(s.covered, mine)) s.set.push_back({sp.p, sp.d, j * words});
     }
-    if (j >= 2 && isFull(covered, period)) break;
+    if (j >= 2 && isFull(s.covered, period)) break;
   }
-  std::sort(set.begin(), set.end(), [](const Member& a, const Member& b) { return a.factor < b.factor; });
-  return set;
+  std::sort(s.set.begin(), s.set.end(), [](const Member& a, const Member& b) { return a.factor < b.factor; });
 }
 
 }  // namespace
 
 CoverLine fastCoverLine(const SieveTables& tables, int64_t k) {
-  std::vector<uint32_t> hits;
-  firstHits(tables, k, hits);
-  std::vector<Member> set = coverSet(tables, hits);
+  thread_local Scratch s;
+  firstHits(tables, k, s.hits);
+  coverSet(tables, s);
 
-  int lcm = 1;
-  uint32_t largest = 0;
-  for (const Member& member : set) {
+  uint32_t lcm = 1, largest = 0;
+  for (const Member& member : s.set) {
     largest = std::max(largest, member.period);
-    lcm = lcm_of_array({lcm, static_cast<int>(member.period)});
+    lcm = std::lcm(lcm, member.period);  // divides P, so at most 5040
   }
-  CoverLine line{k, static_cast<uint32_t>(lcm), {}};
-  if (uint32_t(lcm) > largest) {
-    Bits kept((tables.period + 63) / 64, 0);
-    std::vector<uint32_t> keptPrimes;
-    for (const Member& member : set) {
-      if (largest % member.period != 0) continue;
-      unite(kept, member.covered);
-      keptPrimes.push_back(member.factor);
-    }
-    if (isFull(kept, static_cast<uint32_t>(tables.period))) {
+  CoverLine line{k, lcm, {}};
+  line.primes.reserve(s.set.size());
+  if (lcm > largest) {
+    s.kept.assign(s.covered.size(), 0);
+    for (const Member& member : s.set)
+      if (largest % member.period == 0) unite(s.kept, &s.classes[member.bits]);
+    if (isFull(s.kept, static_cast<uint32_t>(tables.period))) {
       line.period = largest;
-      line.primes = std::move(keptPrimes);
+      for (const Member& member : s.set)
+        if (largest % member.period == 0) line.primes.push_back(member.factor);
       return line;
     }
   }
-  for (const Member& member : set) line.primes.push_back(member.factor);
+  for (const Member& member : s.set) line.primes.push_back(member.factor);
   return line;
 }

@@ -72,7 +72,8 @@ class ParallelWalk {
   std::condition_variable blockDone_;
   std::condition_variable blockWritten_;
   uint64_t written_ = 0;  // blocks written so far; guarded by mutex_
-  int liveWorkers_ = 0;   // guarded by mutex_
+  int liveWorkers_ = 0;     // guarded by mutex_
+  int waitingWorkers_ = 0;  // workers waiting for the writer; guarded by mutex_
   uint32_t found_ = 0;
 };
 
@@ -111,7 +112,9 @@ void ParallelWalk::workOn(BlockSieve& sieve, uint64_t& claimed) {
       std::unique_lock lock(mutex_);
       while (i >= written_ + slots_.size()) {
         if (stop_ || quitting()) return;
+        ++waitingWorkers_;
         blockWritten_.wait_for(lock, kPollInterval);
+        --waitingWorkers_;
       }
     }
     claimed = i;
@@ -121,7 +124,7 @@ void ParallelWalk::workOn(BlockSieve& sieve, uint64_t& claimed) {
     slot.lines.swap(lines);
     slot.done = true;
     claimed = UINT64_MAX;
-    blockDone_.notify_one();
+    if (i == written_) blockDone_.notify_one();  // the writer waits for no other block
   }
 }
 
@@ -160,20 +163,23 @@ BlockState ParallelWalk::waitForBlock(uint64_t i) {
 }
 
 // Writes the block's lines and the progress lines of its multiples of kDisp, in
-// ascending k; each line is flushed as it is written, so it is complete on disk.
-// A line counts only once it has reached the file: a write that fails (a full
-// disk) ends the block like a file that cannot be opened.
+// ascending k. The lines between two progress lines go to the file in one write and
+// are flushed at once, so the file only ever holds complete lines. A line counts only
+// once it has reached the file: a write that fails (a full disk) ends the block like
+// a file that cannot be opened.
 bool ParallelWalk::writeBlock(uint64_t i, const std::vector<CoverLine>& lines) {
   std::FILE* file = nullptr;
   if (!lines.empty() && (file = std::fopen(coveringPath_, "a")) == nullptr) return false;
   auto line = lines.begin();
   bool failed = false;
+  std::string text;
   auto writeBelow = [&](int64_t k) {
-    for (; !failed && line != lines.end() && line->k < k; ++line) {
-      std::string text = formatCoverLine(*line);
-      failed = std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0;
-      if (!failed) ++found_;
-    }
+    text.clear();
+    uint32_t count = 0;
+    for (; line != lines.end() && line->k < k; ++line, ++count) text += formatCoverLine(*line);
+    if (count == 0) return;
+    failed = std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0;
+    if (!failed) found_ += count;
   };
   if (params_.kDisp > 0) {
     int64_t first = blockStart(i), last = blockEnd(i);
@@ -183,7 +189,7 @@ bool ParallelWalk::writeBlock(uint64_t i, const std::vector<CoverLine>& lines) {
       if (!failed) showSearchProgress(m, found_);
     }
   }
-  writeBelow(INT64_MAX);
+  if (!failed) writeBelow(INT64_MAX);
   if (file != nullptr && std::fclose(file) != 0) failed = true;
   return !failed;
 }
@@ -230,7 +236,7 @@ bool ParallelWalk::writeBlocks(BlockSieve& sieve, std::vector<CoverLine>& lines,
     if (!writeBlock(i, lines)) return false;
     std::lock_guard lock(mutex_);
     written_ = i + 1;
-    blockWritten_.notify_all();
+    if (waitingWorkers_ > 0) blockWritten_.notify_all();
   }
   return true;
 }
