@@ -57,9 +57,14 @@ TEST(WalkEndToEnd, EveryThreadCountPrintsAndWritesTheStraightforwardRun) {
       {2, -1, 24, 1000, 480000, 700000, 50000},
       {2, 1, 36, 1000000, 1, 200000, 77777},
       {10, -1, 144, 100000, 1, 150000, 1},
+      // 125050976086, the smallest Sierpinski number known for base 3
+      {3, 1, 144, 1000, 125050976000, 125050977000, 0},
   };
   for (const Setting& s : settings) {
     auto [console, results] = expectedRun(s);
+    if (s.base == 3) {
+      ASSERT_EQ(results.substr(0, 14), "125050976086  ");
+    }
     for (int threads : {1, 2, 5}) {
       SCOPED_TRACE(iniOf(s, threads));
       e2e::TempDir dir;
