@@ -259,7 +259,7 @@ TEST(SearchEndToEnd, SignalDuringTheKWalk) {
 }
 
 TEST(SearchEndToEnd, SignalDuringTheFactorLoad) {
-  const Settings s{10, -1, 144, 200000000, 1, 1000, 1000000, 0};
+  const Settings s{10, -1, 144, 1000000000, 1, 1000, 1000000, 0};
   const auto run = runPelund(s, {SIGINT, "Loading at factor", std::chrono::milliseconds(50)});
   const std::string head = "\n" + statusLine(banner(s)) + "\n";
   ASSERT_EQ(run->out.substr(0, head.size()), head);
