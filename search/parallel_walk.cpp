@@ -22,7 +22,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr auto kPollInterval = std::chrono::milliseconds(2);
 
 struct Slot {
