@@ -77,13 +77,6 @@ uint32_t exactOrder(uint32_t x, uint32_t p, uint32_t g, const PeriodFactors& f) 
   return g;
 }
 
-// The order of x = b mod p when it divides g, else 0 (one prime at a time).
-uint32_t orderDividing(uint32_t x, uint32_t p, uint32_t g, const PeriodFactors& f) {
-  const uint64_t known = f.baseMinusOne[g];
-  if (known != 0 ? (known < p || known % p != 0) : powMod(x, g, p) != 1) return 0;
-  return exactOrder(x, p, g, f);
-}
-
 // Tests b^g = 1 (mod p) for batches of primes that share g. Each test is a chain of
 // dependent multiplications; running eight chains with the same exponent side by side
 // keeps the multipliers busy instead of waiting on each product, with no branch on
@@ -95,6 +88,20 @@ class PowerBatches {
 
   explicit PowerBatches(const PeriodFactors& f) : f_(f), batches_(f.divisors.size()) {}
 
+  // Examines the prime p: queues it unless it divides b or b - 1 (x = b mod p <= 1)
+  // or lies above b^g - 1, which it then cannot divide.
+  void examine(uint32_t p, uint32_t base, std::vector<FactorPeriod>& out) {
+    const uint32_t x = p > base ? base : base % p;
+    const uint32_t g = gcdWithPeriod(f_, p - 1);
+    const uint64_t known = f_.baseMinusOne[g];
+    add((x > 1) & ((known == 0) | (known >= p)), p, x, g, out);
+  }
+  void finishAll(std::vector<FactorPeriod>& out) {
+    for (uint32_t g : f_.divisors)
+      if (batches_[f_.divisorIndex[g]].count > 0) finish(g, out);
+  }
+
+ private:
   // Queues p (x = b mod p, g = gcd(P, p - 1)) when `wanted`; qualifying primes reach
   // `out` later. The entry is stored either way and only counted when wanted, which
   // spares an unpredictable branch per prime.
@@ -104,12 +111,6 @@ class PowerBatches {
     batch.count += wanted;
     if (batch.count == kSize) finish(g, out);
   }
-  void finishAll(std::vector<FactorPeriod>& out) {
-    for (uint32_t g : f_.divisors)
-      if (batches_[f_.divisorIndex[g]].count > 0) finish(g, out);
-  }
-
- private:
   struct Batch {
     int count = 0;
     uint32_t p[kSize + 1], x[kSize + 1];  // one spare entry for the unwanted stores
@@ -182,8 +183,12 @@ std::vector<int32_t> factorBaseMinusOne(int32_t base) {
 }
 
 uint32_t periodDividing(uint32_t p, uint32_t base, uint32_t period) {
-  PeriodFactors f = periodFactorsOf(period, base);
-  return orderDividing(base % p, p, gcdWithPeriod(f, p - 1), f);
+  const PeriodFactors f = periodFactorsOf(period, base);
+  PowerBatches batches(f);
+  std::vector<FactorPeriod> found;
+  batches.examine(p, base, found);
+  batches.finishAll(found);
+  return found.empty() ? 0 : found[0].period;
 }
 
 std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, std::FILE* searchLog) {
@@ -205,11 +210,7 @@ std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, s
       consoleWrite("Ending factor load at factor=%u.\n", p);
       return std::nullopt;
     }
-    const uint32_t x = p > base ? base : base % p;
-    const uint32_t g = gcdWithPeriod(periodFactors, p - 1);
-    const uint64_t known = periodFactors.baseMinusOne[g];
-    // x > 1: p divides neither b nor b - 1; b^g - 1 below p cannot be divisible by p.
-    batches.add((x > 1) & ((known == 0) | (known >= p)), p, x, g, table.factorPeriodList);
+    batches.examine(p, base, table.factorPeriodList);
     p = q;
   }
   batches.finishAll(table.factorPeriodList);

@@ -19,8 +19,8 @@
 // The distinct prime factors of b-1, ascending (empty for b = 2).
 std::vector<int32_t> factorBaseMinusOne(int32_t base);
 
-// The multiplicative order of b modulo the prime p when it divides P, else 0.
-// p must divide neither b nor b-1.
+// The multiplicative order of b modulo the prime p when it divides P, else 0 (also
+// when p divides b or b-1): one prime through the table phase's own test.
 uint32_t periodDividing(uint32_t p, uint32_t base, uint32_t period);
 
 // The same table, log, progress lines and interrupt poll as buildFactorTable.
