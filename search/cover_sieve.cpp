@@ -237,14 +237,10 @@ bool BlockSieve::survives(uint64_t offset, size_t firstRow) {
 bool BlockSieve::coversAll() {
   std::fill(coverage_.begin(), coverage_.end(), 0);
   const uint32_t period = static_cast<uint32_t>(tables_.period);
-  for (size_t j = 0; j < tables_.primes.size(); ++j) {
-    uint32_t e = tables_.primes[j].classOf(residues_[j]);
-    for (uint32_t n = e - 1; e != 0 && n < period; n += tables_.primes[j].d) coverage_[n >> 6] |= uint64_t(1) << (n & 63);
-  }
-  for (uint32_t w = 0; w < period / 64; ++w)
-    if (coverage_[w] != ~uint64_t(0)) return false;
-  uint32_t rest = period % 64;
-  return rest == 0 || coverage_[period / 64] == (uint64_t(1) << rest) - 1;
+  for (size_t j = 0; j < tables_.primes.size(); ++j)
+    if (uint32_t e = tables_.primes[j].classOf(residues_[j]); e != 0)
+      markExponentClass(coverage_.data(), e, tables_.primes[j].d, period);
+  return coversEveryExponent(coverage_.data(), period);
 }
 
 bool BlockSieve::sieve(int64_t from, int64_t to, std::vector<int64_t>& covered) {

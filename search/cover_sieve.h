@@ -53,6 +53,18 @@ struct SieveTables {
   double survivorCost = 0;  // cost of taking one survivor's residues
 };
 
+// Exponent sets of 1..P as bits 0..P-1: sets the bits of n = e, e + d, ... <= P.
+inline void markExponentClass(uint64_t* bits, uint32_t e, uint32_t d, uint32_t period) {
+  for (uint32_t n = e - 1; n < period; n += d) bits[n >> 6] |= uint64_t(1) << (n & 63);
+}
+
+// Whether every exponent 1..P is in the set.
+inline bool coversEveryExponent(const uint64_t* bits, uint32_t period) {
+  for (uint32_t w = 0; w < period / 64; ++w)
+    if (bits[w] != ~uint64_t(0)) return false;
+  return period % 64 == 0 || bits[period / 64] == (uint64_t(1) << (period % 64)) - 1;
+}
+
 // First hit of each prime of `tables.primes` for k (0 where it has none).
 void firstHits(const SieveTables& tables, int64_t k, std::vector<uint32_t>& hits);
 

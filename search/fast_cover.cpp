@@ -20,17 +20,6 @@ struct Scratch {
   std::vector<Member> set;
 };
 
-// Sets the bits n - 1 for n = e, e + d, ... <= period.
-void markClass(uint64_t* bits, uint32_t e, uint32_t d, uint32_t period) {
-  for (uint32_t n = e - 1; n < period; n += d) bits[n >> 6] |= uint64_t(1) << (n & 63);
-}
-
-bool isFull(const std::vector<uint64_t>& bits, uint32_t period) {
-  for (uint32_t w = 0; w < period / 64; ++w)
-    if (bits[w] != ~uint64_t(0)) return false;
-  return period % 64 == 0 || bits[period / 64] == (uint64_t(1) << (period % 64)) - 1;
-}
-
 // ORs `add` into `into`; true when `add` had a bit that `into` lacked.
 bool unite(std::vector<uint64_t>& into, const uint64_t* add) {
   bool grew = false;
@@ -53,10 +42,10 @@ void coverSet(const SieveTables& tables, Scratch& s) {
     const SievePrime& sp = tables.primes[j];
     if (s.hits[j] != 0) {
       uint64_t* mine = &s.classes[j * words];
-      markClass(mine, s.hits[j], sp.d, period);
+      markExponentClass(mine, s.hits[j], sp.d, period);
       if (unite(s.covered, mine)) s.set.push_back({sp.p, sp.d, j * words});
     }
-    if (j >= 2 && isFull(s.covered, period)) break;
+    if (j >= 2 && coversEveryExponent(s.covered.data(), period)) break;
   }
   std::sort(s.set.begin(), s.set.end(), [](const Member& a, const Member& b) { return a.factor < b.factor; });
 }
@@ -79,7 +68,7 @@ CoverLine fastCoverLine(const SieveTables& tables, int64_t k) {
     s.kept.assign(s.covered.size(), 0);
     for (const Member& member : s.set)
       if (largest % member.period == 0) unite(s.kept, &s.classes[member.bits]);
-    if (isFull(s.kept, static_cast<uint32_t>(tables.period))) {
+    if (coversEveryExponent(s.kept.data(), static_cast<uint32_t>(tables.period))) {
       line.period = largest;
       for (const Member& member : s.set)
         if (largest % member.period == 0) line.primes.push_back(member.factor);
