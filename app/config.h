@@ -18,6 +18,9 @@ extern int32_t gi_threads;  // 0: all hardware threads
 
 inline constexpr int64_t kMaxThreads = 1024;
 
+// The form letter of a run: 'S' for k*b^n + 1 (Sierpinski), 'R' for k*b^n - 1 (Riesel).
+inline char formLetter(int32_t c) { return c == 1 ? 'S' : 'R'; }
+
 // Reads settings from an open configuration stream into the globals, fills in the
 // defaults and validates them. Returns nullptr when the configuration is valid,
 // otherwise the message of the first fault. Resets the globals first.

@@ -15,7 +15,7 @@ int runPelund() {
   delete_file("covering.txt");
   consoleWrite("\n");
   reportWithDateTime("Covering sets for %c%d k=%" PRId64 " to %" PRId64 " with factor<=%d and period=%d",
-                     gi_c == 1 ? 'S' : 'R', gi_base, gi_minK, gi_maxK, gi_maxFact, gi_period);
+                     formLetter(gi_c), gi_base, gi_minK, gi_maxK, gi_maxFact, gi_period);
   consoleWrite("\n");
   findPelund();
   return 0;

@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "config.h"
 #include "console.h"
 #include "exponent_slots.h"
 #include "k_walk.h"

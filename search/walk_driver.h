@@ -10,8 +10,6 @@ struct WalkOutcome {
   uint32_t found = 0;        // lines written to the result file
 };
 
-// 'S' for k*b^n + 1, 'R' for k*b^n - 1.
-inline char formLetter(int32_t c) { return c == 1 ? 'S' : 'R'; }
 
 // Walks k = minK .. maxK: polls the interrupt flag, shows the progress line for
 // multiples of kDisp, and appends each covered k's line to coveringPath. A file that
