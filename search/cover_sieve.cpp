@@ -97,7 +97,7 @@ SieveTables::SieveTables(const SearchParams& params, const CandidateTable& table
     uint32_t q = static_cast<uint32_t>(f);
     skips.push_back(makeModulus(q, 1, {params.c == 1 ? q - 1 : 1 % q}));
   }
-  searchable = primes.size() >= 3;
+  searchable = primes.size() >= 2;
 
   // Rough costs in simple operations: a sieved exponent costs a word pass per pattern
   // prime and a bit store per hit of the others; a survivor costs a division per prime.

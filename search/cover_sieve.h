@@ -48,7 +48,7 @@ struct SieveTables {
   // covered at exponent classOrder[i], so that one survivor is tested with a scan.
   std::vector<uint32_t> residueRows;
   size_t rowCount = 0;
-  bool searchable = false;  // at least three candidate primes
+  bool searchable = false;  // at least two candidate primes
   double classCost = 0;     // cost of sieving one exponent, per 64 k of the block
   double survivorCost = 0;  // cost of taking one survivor's residues
 };

@@ -45,7 +45,7 @@ void coverSet(const SieveTables& tables, Scratch& s) {
       markExponentClass(mine, s.hits[j], sp.d, period);
       if (unite(s.covered, mine)) s.set.push_back({sp.p, sp.d, j * words});
     }
-    if (j >= 2 && coversEveryExponent(s.covered.data(), period)) break;
+    if (j >= 1 && coversEveryExponent(s.covered.data(), period)) break;
   }
   std::sort(s.set.begin(), s.set.end(), [](const Member& a, const Member& b) { return a.factor < b.factor; });
 }

@@ -2,8 +2,8 @@
 // lists: the same set, period and primes as the exponent-slot procedure gives.
 //
 // Prime j of the trial order covers the exponents n = e_j (mod d_j). The trial stops
-// at the first j >= 2 after which every exponent is covered; a prime stands first in
-// some slot exactly when it covers an exponent that no earlier prime covers. Every
+// at the second prime or later, as soon as every exponent is covered; a prime stands
+// first in some slot exactly when it covers an exponent that no earlier prime covers. Every
 // pattern repeats with period P, so exponents 1..P stand for the slots 1..2P.
 #pragma once
 

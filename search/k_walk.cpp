@@ -19,7 +19,7 @@ bool coverExponents(int64_t k, const SearchParams& params, const CandidateTable&
     const uint32_t p = pairs[j].factor;
     const uint32_t e = firstHit(static_cast<uint32_t>(k % p), p, params.base, params.c, 2 * params.period);
     markHits(slots, p, e, pairs[j].period);
-    if (j >= 2 && slotsCovered(slots)) return true;
+    if (j >= 1 && slotsCovered(slots)) return true;
   }
   return false;
 }

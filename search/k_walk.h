@@ -19,7 +19,7 @@
 bool isSkipped(int64_t k, const SearchParams& params, const CandidateTable& table);
 
 // Clears the slots and marks them with the pairs of periodOrderedList in turn,
-// testing coverage from the third pair on. True when k is covered; the slots then
+// testing coverage from the second pair on (a cover needs two primes at least). True when k is covered; the slots then
 // hold the marks of the pairs tried up to that moment.
 bool coverExponents(int64_t k, const SearchParams& params, const CandidateTable& table, ExponentSlots& slots);
 

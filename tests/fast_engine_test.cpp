@@ -101,6 +101,27 @@ TEST(FastEngineTest, GeneratedConfigurationsAgree) {
   EXPECT_GT(compared, 500u);  // the generated searches do cover many k
 }
 
+// Period 2 admits exactly the odd prime factors of b+1 (b = -1 mod p), so a base
+// b = 2^j*p*q - 1 with odd primes p, q has the table {p, q}: two pairs, whose covers
+// need the coverage test from the second pair on.
+TEST(FastEngineTest, TablesOfTwoPairsAgree) {
+  std::mt19937_64 random(1412);
+  size_t compared = 0;
+  const int32_t oddPrimes[] = {3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47};
+  for (int round = 0; round < 40; ++round) {
+    const int32_t p = oddPrimes[random() % std::size(oddPrimes)];
+    int32_t q = p;
+    while (q == p) q = oddPrimes[random() % std::size(oddPrimes)];
+    const int32_t base = (int32_t(1) << (random() % 12)) * p * q - 1;
+    if (base < 2) continue;
+    const Config config{base, random() % 2 ? 1 : -1, 2, 20000};
+    ASSERT_EQ(tableOf(paramsOf(config)).factorPeriodList.size(), 2u) << base;
+    const int64_t from = 1 + int64_t(random() % 100000);
+    compared += expectSameLines(config, from, from + 3000);
+  }
+  EXPECT_GT(compared, 500u);
+}
+
 }  // namespace
 
 namespace {

@@ -70,12 +70,12 @@ std::unique_ptr<Run> runPelund(const Settings& s, const e2e::Interrupt& interrup
 }
 
 // The covered k of a range by direct arithmetic: not skipped and every exponent
-// 1..2P divided by some candidate (at least three candidates are needed).
+// 1..2P divided by some candidate (at least two candidates are needed).
 std::vector<int64_t> coverableK(const Settings& s) {
   const CandidateTable table = helpers::bruteTable(s.b, s.P, s.M);
   const std::vector<uint32_t> candidates = helpers::primesOf(table.factorPeriodList);
   std::vector<int64_t> covered;
-  if (candidates.size() < 3) return covered;
+  if (candidates.size() < 2) return covered;
   for (int64_t k = s.minK; k <= s.maxK; ++k) {
     bool skipped = k % s.b == 0;
     for (int32_t f : table.baseMinusOneFactors) skipped |= (k + s.c) % f == 0;
@@ -146,15 +146,26 @@ TEST(SearchEndToEnd, TooFewCandidatesEndWithoutAWalk) {
   }
 }
 
-// Base 14: 3 and 5 (both of period 2) cover every term of k = 4 with c = +1, but two
-// candidates never make a covering set.
-TEST(SearchEndToEnd, TwoCandidatesReportNothing) {
-  const Settings s{14, 1, 2, 1000, 1, 1000};
-  ASSERT_TRUE(helpers::uncoveredExponents(4, 14, 1, 2, {3, 5}).empty());
-  const auto run = runPelund(s);
-  EXPECT_EQ(run->out, console(s, "", 0));
-  EXPECT_EQ(run->log, logEntry(banner(s)) + factorList({{3, 2}, {5, 2}}) + logEntry(closing(0, s)));
-  EXPECT_FALSE(run->dir.exists("covering.txt"));
+// Two candidates of period 2 cover every term between them: base 14 with c = +1 (3
+// and 5) and base 34 with c = -1 (5 and 7). Every line is re-proved by pelund-verify.
+TEST(SearchEndToEnd, TwoCandidatesMakeCoveringSets) {
+  struct Case { Settings s; std::vector<FactorPeriod> list; uint32_t found; std::string first; };
+  const std::vector<Case> cases = {
+      {{14, 1, 2, 1000000, 1, 3000}, {{3, 2}, {5, 2}}, 342, "4  2  [3, 5]\n"},
+      {{34, -1, 2, 1000, 1, 3000}, {{5, 2}, {7, 2}}, 102, "6  2  [5, 7]\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(banner(c.s));
+    const auto run = runPelund(c.s);
+    EXPECT_EQ(run->out, console(c.s, "", c.found));
+    EXPECT_EQ(run->log, logEntry(banner(c.s)) + factorList(c.list) + logEntry(closing(c.found, c.s)));
+    const std::vector<Line> lines = parseLines(run->dir.read("covering.txt"));
+    ASSERT_EQ(lines.size(), c.found);
+    EXPECT_EQ(run->dir.read("covering.txt").substr(0, c.first.size()), c.first);
+    EXPECT_EQ(lines.size(), coverableK(c.s).size());
+    const e2e::RunResult verified = e2e::verifyResults(run->dir);
+    EXPECT_EQ(verified.exitStatus, 0) << verified.out;
+  }
 }
 
 TEST(SearchEndToEnd, Sierpinski78557IsTheOnlyLineBelow200000) {

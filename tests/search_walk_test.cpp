@@ -173,7 +173,7 @@ TEST(WorkedExample, K93435Base10Period144Shrinks) {
 
 // Base 14: 3 and 5 both have period 2 (14 = -1 modulo each), 197 has period 4.
 // For k = 4 and c = +1, 3 covers every odd and 5 every even exponent.
-TEST(CoverExponents, CoverageIsTestedFromTheThirdPairOn) {
+TEST(CoverExponents, CoverageIsTestedFromTheSecondPairOn) {
   const SearchParams params = helpers::params(14, 1, 4);
   CandidateTable table;
   table.factorPeriodList = table.periodOrderedList = {{3, 2}, {5, 2}, {197, 4}};
@@ -183,13 +183,18 @@ TEST(CoverExponents, CoverageIsTestedFromTheThirdPairOn) {
   ExponentSlots slots = makeExponentSlots(4);
   CandidateTable twoPairs = table;
   twoPairs.periodOrderedList.resize(2);
-  EXPECT_FALSE(searchOneK(4, params, twoPairs, slots));
-
-  std::optional<CoverLine> line = searchOneK(4, params, table, slots);
+  std::optional<CoverLine> line = searchOneK(4, params, twoPairs, slots);
   ASSERT_TRUE(line);
   EXPECT_EQ(formatCoverLine(*line), "4  2  [3, 5]\n");
-  // 197 was marked behind the first entries without changing any of them.
-  for (int n = 1; n <= 8; ++n) EXPECT_EQ(firstEntry(slots, n), n % 2 ? 3u : 5u) << n;
+  CandidateTable onePair = table;
+  onePair.periodOrderedList.resize(1);
+  EXPECT_FALSE(searchOneK(4, params, onePair, slots));
+
+  line = searchOneK(4, params, table, slots);
+  ASSERT_TRUE(line);
+  EXPECT_EQ(formatCoverLine(*line), "4  2  [3, 5]\n");
+  // The walk stopped after the second pair: 197 was never marked.
+  for (int n = 1; n <= 8; ++n) EXPECT_EQ(entries(slots, n), std::vector<uint32_t>{n % 2 ? 3u : 5u}) << n;
 }
 
 // k = 1, c = -1: every prime's first hit is its own period, so with more than ten
