@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "console.h"
 
@@ -22,6 +23,8 @@ int32_t gi_maxFact = kNotGiven;
 int32_t gi_facDisp = kNotGiven;
 int64_t gi_kDisp = kNotGiven;
 int32_t gi_threads = kNotGiven;
+int32_t gi_engine = kNotGiven;
+int32_t gi_resume = kNotGiven;
 
 namespace {
 
@@ -44,7 +47,34 @@ struct Wide {
   int64_t maxFact = kNotGiven;
   int64_t facDisp = kNotGiven;
   int64_t threads = kNotGiven;
+  int64_t engine = kNotGiven;  // kBadEngine for a word that names none
+  int64_t resume = kNotGiven;
 };
+
+constexpr int64_t kBadEngine = -1;
+
+// The engine named by the word at the start of `text`: "auto", "sieve" or "residue",
+// ended by the end of the line or blanks.
+int64_t engineNamed(const char* text) {
+  const char* end = text;
+  while (*end != '\0' && *end != '\n' && *end != '\r' && *end != ' ' && *end != '\t') ++end;
+  const std::string word(text, end);
+  if (word == "auto") return 0;
+  if (word == "sieve") return 1;
+  if (word == "residue") return 2;
+  return kBadEngine;
+}
+
+// A UTF-8 byte-order mark (Windows editors write one) at the very start of the file
+// is not part of the first line: drop it from the first piece and complete the piece
+// as if the reading had started after it.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+void skipByteOrderMark(char* piece, std::FILE* file) {
+  const size_t length = std::strlen(piece);
+  std::memmove(piece, piece + 3, length - 2);
+  if (length == 99 && piece[95] != '\n') std::fgets(piece + 96, 4, file);
+}
 
 bool keyIs(const char* piece, const char* key) { return std::strncmp(piece, key, std::strlen(key)) == 0; }
 
@@ -58,6 +88,8 @@ void matchPiece(const char* piece, Wide& wide) {
   else if (keyIs(piece, "facdisp=")) wide.facDisp = decimal64(piece + 8);
   else if (keyIs(piece, "kdisp=")) gi_kDisp = decimal64(piece + 6);
   else if (keyIs(piece, "threads=")) wide.threads = decimal64(piece + 8);
+  else if (keyIs(piece, "engine=")) wide.engine = engineNamed(piece + 7);
+  else if (keyIs(piece, "resume=")) wide.resume = decimal64(piece + 7);
 }
 
 const char* checkPresence() {
@@ -74,6 +106,8 @@ void fillDefaults(Wide& wide) {
   if (wide.facDisp == kNotGiven) wide.facDisp = 0;
   if (gi_kDisp == kNotGiven) gi_kDisp = 0;
   if (wide.threads == kNotGiven) wide.threads = 0;
+  if (wide.engine == kNotGiven) wide.engine = 0;
+  if (wide.resume == kNotGiven) wide.resume = 0;
 }
 
 const char* checkRanges(const Wide& wide) {
@@ -95,17 +129,23 @@ const char* checkRanges(const Wide& wide) {
   if (gi_kDisp > e9) return "kdisp cannot be greater than 1e9";
   if (wide.threads < 0) return "threads cannot be negative";
   if (wide.threads > kMaxThreads) return "threads cannot be greater than 1024";
+  if (wide.engine == kBadEngine) return "engine must be auto, sieve or residue";
+  if (wide.resume != 0 && wide.resume != 1) return "resume must be 0 or 1";
   return nullptr;
 }
 
 }  // namespace
 
 const char* loadInputs(std::FILE* file) {
-  gi_base = gi_c = gi_period = gi_maxFact = gi_facDisp = gi_threads = kNotGiven;
+  gi_base = gi_c = gi_period = gi_maxFact = gi_facDisp = gi_threads = gi_engine = gi_resume = kNotGiven;
   gi_minK = gi_maxK = gi_kDisp = kNotGiven;
   Wide wide;
   char piece[100];
-  while (std::fgets(piece, sizeof piece, file) != nullptr) matchPiece(piece, wide);
+  if (std::fgets(piece, sizeof piece, file) != nullptr) {
+    if (std::strncmp(piece, kByteOrderMark, 3) == 0) skipByteOrderMark(piece, file);
+    matchPiece(piece, wide);
+    while (std::fgets(piece, sizeof piece, file) != nullptr) matchPiece(piece, wide);
+  }
 
   if (const char* fault = checkPresence()) return fault;
   fillDefaults(wide);
@@ -114,6 +154,8 @@ const char* loadInputs(std::FILE* file) {
   gi_maxFact = static_cast<int32_t>(wide.maxFact);
   gi_facDisp = static_cast<int32_t>(wide.facDisp);
   gi_threads = static_cast<int32_t>(wide.threads);
+  gi_engine = static_cast<int32_t>(wide.engine);
+  gi_resume = static_cast<int32_t>(wide.resume);
   return nullptr;
 }
 

@@ -15,6 +15,8 @@ extern int32_t gi_maxFact;
 extern int32_t gi_facDisp;
 extern int64_t gi_kDisp;
 extern int32_t gi_threads;  // 0: all hardware threads
+extern int32_t gi_engine;   // an Engine of table.h
+extern int32_t gi_resume;   // 1: continue the search recorded in pelund.state
 
 inline constexpr int64_t kMaxThreads = 1024;
 

@@ -46,8 +46,19 @@ void error(const char* format, ...) {
   std::exit(1);
 }
 
-void reportWithDateTime(const char* format, ...) {
+namespace {
+
+void appendToLog(const char* stamp, const char* message) {
   std::FILE* log = std::fopen("pelund.log", "a+");
+  if (log == nullptr) return;
+  std::fprintf(log, "%s %s\n", stamp, message);
+  std::fputc('\n', log);
+  std::fclose(log);
+}
+
+}  // namespace
+
+void reportWithDateTime(const char* format, ...) {
   char message[kBufferSize];
   va_list args;
   va_start(args, format);
@@ -59,12 +70,18 @@ void reportWithDateTime(const char* format, ...) {
   setupConsole();
   std::printf("\033[32m%s %s\n", stamp, message);
   restoreConsole();
+  appendToLog(stamp, message);
+}
 
-  if (log != nullptr) {
-    std::fprintf(log, "%s %s\n", stamp, message);
-    std::fputc('\n', log);
-    std::fclose(log);
-  }
+void logWithDateTime(const char* format, ...) {
+  char message[kBufferSize];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  char stamp[kBufferSize];
+  formatStamp(stamp, sizeof stamp);
+  appendToLog(stamp, message);
 }
 
 void showProgress(const char* text, int backspaces) {

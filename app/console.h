@@ -14,6 +14,9 @@ void restoreConsole();
 // Shows the stamped message in green and appends it, stamped, to pelund.log.
 void reportWithDateTime(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Appends the stamped message to pelund.log only, not to the console.
+void logWithDateTime(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Writes a progress text without newline, then `backspaces` backspace characters,
 // and flushes, so the line is visible at once and the next output overwrites it.
 void showProgress(const char* text, int backspaces);

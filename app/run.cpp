@@ -1,29 +1,20 @@
-// Interrupt handling and the removal of an old results file. The handler only does
-// what is safe in a signal handler: a raw write of its acknowledgement and a store
-// to a sig_atomic_t flag, which the search reads afresh at every poll.
+// Interrupt handling. The handler only does what is safe in a signal handler: a raw
+// write of its acknowledgement and stores to sig_atomic_t flags, which the search
+// reads afresh at every poll.
 #include "run.h"
-
-#include <cstdio>
 
 #include "platform.h"
 
 volatile std::sig_atomic_t gb_quitting = 0;
+volatile std::sig_atomic_t gi_stopSignal = 0;
 
 void setQuitting(int signal) {
-  (void)signal;
   static const char acknowledgement[] = "\nCtrl-C accepted. ";
   platformWriteStdout(acknowledgement, sizeof acknowledgement - 1);
+  gi_stopSignal = signal;
   gb_quitting = 1;
 }
 
-void installInterruptHandlers() {
-  platformInstallOneShotHandler(SIGINT, setQuitting);
-  platformInstallOneShotHandler(SIGTERM, setQuitting);
-}
+void installInterruptHandlers() { platformInstallStopHandlers(setQuitting); }
 
-int delete_file(const char* path) {
-  std::FILE* file = std::fopen(path, "r");
-  if (file == nullptr) return 0;
-  std::fclose(file);
-  return std::remove(path);
-}
+int interruptedStatus() { return 128 + (gi_stopSignal != 0 ? int(gi_stopSignal) : SIGINT); }

@@ -3,14 +3,19 @@
 
 #include <csignal>
 
-// Set by the SIGINT/SIGTERM handler, never cleared; polled by the search.
+// Set by the stop handler, never cleared; polled by the search.
 extern volatile std::sig_atomic_t gb_quitting;
+// The signal that raised gb_quitting (0 while it is down).
+extern volatile std::sig_atomic_t gi_stopSignal;
 
 inline bool quitting() { return gb_quitting != 0; }
 
 void setQuitting(int signal);
-int delete_file(const char* path);
 
-// Installs setQuitting for SIGINT and SIGTERM (one-shot: a second signal gets the
-// default action, so a stuck process can still be ended).
+// Installs setQuitting for SIGINT, SIGTERM and SIGHUP (one-shot: a second signal gets
+// the default action, so a stuck process can still be ended).
 void installInterruptHandlers();
+
+// The exit status of a search ended by a stop request: 128 + the signal number, as
+// shells report a process ended by that signal.
+int interruptedStatus();

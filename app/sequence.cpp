@@ -1,5 +1,5 @@
-// The order of a run: configuration, interrupt handlers, removal of the old results,
-// the banner, the search.
+// The order of a run: standard streams made safe, configuration, the directory lock,
+// stop handlers, the results to start from, the banner, the search.
 #include "sequence.h"
 
 #include <cinttypes>
@@ -7,16 +7,26 @@
 #include "config.h"
 #include "console.h"
 #include "find_pelund.h"
+#include "platform.h"
+#include "resume.h"
 #include "run.h"
 
 int runPelund() {
+  platformGuardStandardStreams();
   getInputs();
+  lockRunDirectory();
   installInterruptHandlers();
-  delete_file("covering.txt");
+  const SearchParams params = searchParamsFromConfig();
+  const bool resume = gi_resume == 1;
+  bool resumed = false;
+  const SearchState start = prepareResults(params, resume, resumed);
   consoleWrite("\n");
   reportWithDateTime("Covering sets for %c%d k=%" PRId64 " to %" PRId64 " with factor<=%d and period=%d",
                      formLetter(gi_c), gi_base, gi_minK, gi_maxK, gi_maxFact, gi_period);
+  if (resumed)
+    reportWithDateTime("Resuming %c%d at k=%" PRId64 " with %u covering set%s found", formLetter(gi_c), gi_base,
+                       start.nextK, start.found, start.found == 1 ? "" : "s");
   consoleWrite("\n");
-  findPelund();
-  return 0;
+  const SearchOutcome outcome = runSearch(params, start, resume ? kStatePath : nullptr);
+  return outcome.interrupted ? interruptedStatus() : 0;
 }

@@ -208,6 +208,7 @@ std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, s
     showLoadingProgress(p, q, maxFact, facDisp);
     if (quitting()) {
       consoleWrite("Ending factor load at factor=%u.\n", p);
+      logWithDateTime("Search interrupted by signal %d at factor=%u", int(gi_stopSignal), p);
       return std::nullopt;
     }
     batches.examine(p, base, table.factorPeriodList);

@@ -1,16 +1,20 @@
 // findPelund: the three phases of the search wired together. The table phase
 // builds the candidate primes and logs them through the search's own log handle,
 // which is closed before any status report reopens the log; with fewer than two
-// candidates no k can be covered and the walk does not run. The run uses the fast
-// engine (streamed table, block sieve on all threads); the straightforward phases
-// beside it serve as the oracle that the tests compare it with.
+// candidates no k can be covered and the walk does not run. The walk hands its
+// parts to the one results writer, whichever engine searched them; the
+// straightforward phases beside it serve as the oracle that the tests compare with.
 #include "find_pelund.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 #include "config.h"
+#include "console.h"
 #include "fast_table.h"
-#include "parallel_walk.h"
+#include "range_walk.h"
+#include "results_writer.h"
+#include "run.h"
 #include "walk_driver.h"
 
 SearchParams searchParamsFromConfig() {
@@ -24,20 +28,35 @@ SearchParams searchParamsFromConfig() {
   params.maxK = gi_maxK;
   params.kDisp = gi_kDisp;
   params.threads = gi_threads;
+  params.engine = static_cast<Engine>(gi_engine);
   return params;
 }
 
-void runSearch(const SearchParams& params) {
+SearchOutcome runSearch(const SearchParams& params, const SearchState& start, const char* statePath) {
   std::FILE* searchLog = std::fopen("pelund.log", "a");
   std::optional<CandidateTable> table = buildFactorTableFast(params, searchLog);
   if (searchLog != nullptr) std::fclose(searchLog);
-  if (!table) return;
-  if (table->factorPeriodList.size() < 2) {
-    reportFound(0, params);
-    return;
+  if (!table) return {true, start.found};
+  ResultsWriter writer(params, "covering.txt", start, statePath);
+  writer.saveState();
+  bool complete = true;
+  if (table->factorPeriodList.size() >= 2 && start.nextK <= params.maxK) {
+    SieveTables tables(params, *table);
+    complete = walkRange(tables, params, start.nextK, params.maxK, writer);
   }
-  WalkOutcome outcome = walkKRangeFast(params, *table);
-  if (!outcome.interrupted) reportFound(outcome.found, params);
+  writer.saveState();
+  if (!complete) {
+    consoleWrite("Ending k search at k=%" PRId64 ".\n", writer.nextK());
+    logWithDateTime("Search interrupted by signal %d at k=%" PRId64, int(gi_stopSignal), writer.nextK());
+    return {true, writer.found()};
+  }
+  reportFound(writer.found(), params);
+  return {false, writer.found()};
 }
 
-void findPelund() { runSearch(searchParamsFromConfig()); }
+SearchOutcome findPelund() {
+  const SearchParams params = searchParamsFromConfig();
+  SearchState start;
+  start.nextK = params.minK;
+  return runSearch(params, start);
+}

@@ -22,6 +22,10 @@ struct CandidateTable {
   std::vector<int32_t> baseMinusOneFactors;     // distinct prime factors of b-1, ascending
 };
 
+// Which exact engine walks the k range: chosen per part from estimated costs, or one
+// of the two throughout.
+enum class Engine : int32_t { automatic = 0, sieve = 1, residue = 2 };
+
 // Parameters of one search, taken from the configuration by findPelund.
 struct SearchParams {
   int32_t base = 0;
@@ -33,4 +37,5 @@ struct SearchParams {
   int64_t maxK = 1;
   int64_t kDisp = 0;
   int32_t threads = 0;  // 0: all hardware threads
+  Engine engine = Engine::automatic;
 };

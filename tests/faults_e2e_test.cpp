@@ -139,15 +139,17 @@ TEST(LogFaults, UnwritableLogLeavesTheRunCompleteAndTheLogUnchanged) {
 
 // ---- the results file ---------------------------------------------------------
 
-// A link into a directory that does not exist: the old results cannot be opened
-// (so nothing is removed) and the new file cannot be created, even by root.
-TEST(ResultFaults, ResultsFileThatCannotBeCreatedEndsWithAnErrorBeforeAnyCount) {
+// A dangling link in place of the old results is removed like a file: the new
+// results land in the run directory, never at the link's target.
+TEST(ResultFaults, LinkInPlaceOfTheResultsIsRemovedNotFollowed) {
   e2e::TempDir dir;
   dir.write("pelund.ini", kIni);
   std::filesystem::create_symlink("missing/covering.txt", dir.file("covering.txt"));
   const e2e::RunResult result = runIn(dir);
-  EXPECT_EQ(result.out, head(kBanner) + errorLine("covering.txt cannot be opened for writing"));
-  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, completeConsole());
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_FALSE(std::filesystem::is_symlink(dir.file("covering.txt")));
+  EXPECT_EQ(dir.read("covering.txt"), kLine);
   EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
 }
 
@@ -160,7 +162,7 @@ TEST(ResultFaults, ResultsFileThatCannotBeWrittenEndsWithAnErrorAndCountsNothing
   dir.write("limit.sh", std::string("trap '' XFSZ\nulimit -f 0\nexec '") + PELUND_BINARY + "'\n");
   e2e::RunResult result = e2e::run(dir, {}, dir.file("limit.sh"), std::chrono::seconds(120), "/bin/sh");
   const std::string out = e2e::maskStamps(result.out);
-  const std::string error = errorLine("covering.txt cannot be opened for writing");
+  const std::string error = errorLine("covering.txt cannot be written: File too large");
   ASSERT_GE(out.size(), error.size());
   EXPECT_EQ(out.substr(out.size() - error.size()), error) << out;
   EXPECT_EQ(out.find("found for R10"), std::string::npos) << out;
@@ -171,17 +173,23 @@ TEST(ResultFaults, ResultsFileThatCannotBeWrittenEndsWithAnErrorAndCountsNothing
   EXPECT_EQ(dir.read("covering.txt"), "");
 }
 
-// An old covering.txt that stays (it cannot be removed, or not even opened for
-// reading) takes the new run's lines after its own, without a message.
-TEST(ResultFaults, OldResultsThatCannotBeRemovedGetTheNewLinesAppended) {
+// Old results that cannot be removed end the run before the banner, untouched; old
+// results that cannot be read are still removed.
+TEST(ResultFaults, OldResultsAreRemovedOrTheRunEnds) {
   Unprivileged user;
   SKIP_UNLESS_UNPRIVILEGED(user);
   struct Case {
     const char* what;
     mode_t dirMode, fileMode;
+    std::string console, covering;
+    int status;
   };
-  for (const Case& c : {Case{"directory without write permission", 0555, 0644},
-                        Case{"results file without read permission", 0755, 0200}}) {
+  const Case cases[] = {
+      {"directory without write permission", 0555, 0644,
+       errorLine("covering.txt cannot be removed: Permission denied"), kOldResults, 1},
+      {"results file without read permission", 0755, 0200, completeConsole(), kLine, 0},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     e2e::TempDir dir;
     dir.write("pelund.ini", kIni);
@@ -189,9 +197,10 @@ TEST(ResultFaults, OldResultsThatCannotBeRemovedGetTheNewLinesAppended) {
     ASSERT_NO_FATAL_FAILURE(user.give(dir.file("covering.txt"), c.fileMode));
     ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), c.dirMode));
     const e2e::RunResult result = user.run(dir);
-    EXPECT_EQ(result.out, completeConsole());
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(dir.read("covering.txt"), kOldResults + kLine);
+    EXPECT_EQ(result.out, c.console);
+    EXPECT_EQ(result.exitStatus, c.status);
+    chmod(dir.file("covering.txt").c_str(), 0644);
+    EXPECT_EQ(dir.read("covering.txt"), c.covering);
   }
 }
 

@@ -1,6 +1,6 @@
 // Interrupts under load: a long threaded walk through the real binary, stopped by
-// SIGINT or SIGTERM at a random moment, many times. Every run must end with status
-// 0 and the closing line "Ending k search at k=N."; covering.txt must hold complete
+// SIGINT, SIGTERM or SIGHUP at a random moment, many times. Every run must end with
+// status 128 + the signal, a log line naming where it ended, and the closing line "Ending k search at k=N."; covering.txt must hold complete
 // lines only, every one of them what the straightforward search gives for its k;
 // every k below N must have been searched (its line present exactly when the
 // straightforward search covers it) and none at or above N; and every progress line
@@ -32,7 +32,7 @@
 namespace {
 
 constexpr int64_t kProgressStep = 1000000000;  // kdisp: one progress line per 10^9 k
-constexpr int kRunsPerSignal = 50;
+constexpr int kRunsPerSignal = 40;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;
@@ -121,8 +121,9 @@ std::vector<std::pair<int64_t, std::string>> splitLines(const std::string& text)
 }
 
 // Checks one interrupted run; returns N, the k at which the walk ended.
-int64_t checkRun(Oracle& oracle, const Setting& s, int64_t minK, const e2e::TempDir& dir, const e2e::RunResult& run) {
-  EXPECT_EQ(run.exitStatus, 0);
+int64_t checkRun(Oracle& oracle, const Setting& s, int64_t minK, const e2e::TempDir& dir, const e2e::RunResult& run,
+                 int signal) {
+  EXPECT_EQ(run.exitStatus, 128 + signal);
   EXPECT_EQ(run.termSignal, 0);
   const std::string out = e2e::maskStamps(run.out);
   const std::string head = "\n" + e2e::statusLine(banner(s, minK)) + "\n";
@@ -157,10 +158,12 @@ int64_t checkRun(Oracle& oracle, const Setting& s, int64_t minK, const e2e::Temp
     EXPECT_EQ(std::stoll((*at)[2]), below) << "at k=" << k;
   }
   EXPECT_EQ(dir.read("pelund.log").find("found for"), std::string::npos);
+  EXPECT_NE(dir.read("pelund.log").find("Search interrupted by signal " + std::to_string(signal) + " at k=" + std::to_string(next) + "\n"),
+            std::string::npos);
   return next;
 }
 
-// One process computes the oracles once and runs both signals, alternating them
+// One process computes the oracles once and runs SIGINT, SIGTERM and SIGHUP, alternating them
 // and the settings.
 TEST(InterruptUnderLoad, EveryRunEndsCleanAtAPoll) {
   std::vector<Setting> settings = {{10, -1, 6, 1000}, {10, 1, 6, 1000}};
@@ -174,9 +177,10 @@ TEST(InterruptUnderLoad, EveryRunEndsCleanAtAPoll) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937_64 random(seed);
   int64_t lines = 0, longest = 0;
-  for (int run = 0; run < 2 * kRunsPerSignal && !HasFailure(); ++run) {
-    const int signal = run % 2 == 0 ? SIGINT : SIGTERM;
-    const size_t which = (run / 2) % settings.size();
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int run = 0; run < 3 * kRunsPerSignal && !HasFailure(); ++run) {
+    const int signal = signals[run % 3];
+    const size_t which = (run / 3) % settings.size();
     const Setting& s = settings[which];
     // A start anywhere up to 10^17, at a multiple of the progress step so that the
     // first progress line shows that the walk is under way.
@@ -186,11 +190,11 @@ TEST(InterruptUnderLoad, EveryRunEndsCleanAtAPoll) {
     e2e::TempDir dir;
     dir.write("pelund.ini", iniOf(s, minK));
     const e2e::RunResult result = e2e::run(dir, {signal, "Searching at k", delay}, "", std::chrono::seconds(30));
-    const int64_t next = checkRun(oracles[which], s, minK, dir, result);
+    const int64_t next = checkRun(oracles[which], s, minK, dir, result, signal);
     lines += static_cast<int64_t>(splitLines(dir.read("covering.txt")).size());
     longest = std::max(longest, next - minK);
   }
-  std::cout << "[ figures  ] " << 2 * kRunsPerSignal << " runs, " << lines << " lines checked, longest walk "
+  std::cout << "[ figures  ] " << 3 * kRunsPerSignal << " runs, " << lines << " lines checked, longest walk "
             << longest << " k\n";
 }
 

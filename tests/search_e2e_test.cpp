@@ -214,16 +214,20 @@ TEST(SearchEndToEnd, ProgressLinesWithTheirBackspaces) {
   EXPECT_EQ(run->dir.read("covering.txt"), "93435  6  [7, 11, 13, 37]\n");
 }
 
-TEST(SearchEndToEnd, UnwritableResultsFileEndsWithAnError) {
+// A directory named covering.txt is neither deleted nor written into.
+TEST(SearchEndToEnd, DirectoryNamedLikeTheResultsIsAnError) {
   const Settings s{10, -1, 144, 100000, 93435, 93435};
-  e2e::TempDir dir;
-  dir.write("pelund.ini", iniOf(s));
-  std::filesystem::create_directory(dir.file("covering.txt"));
-  dir.write("covering.txt/keep", "x");  // so that the removal of the old results fails
-  const e2e::RunResult result = e2e::run(dir);
-  EXPECT_EQ(e2e::maskStamps(result.out),
-            "\n" + statusLine(banner(s)) + "\n" + e2e::errorLine("covering.txt cannot be opened for writing"));
-  EXPECT_EQ(result.exitStatus, 1);
+  for (bool empty : {true, false}) {
+    e2e::TempDir dir;
+    dir.write("pelund.ini", iniOf(s));
+    std::filesystem::create_directory(dir.file("covering.txt"));
+    if (!empty) dir.write("covering.txt/keep", "x");
+    const e2e::RunResult result = e2e::run(dir);
+    EXPECT_EQ(e2e::maskStamps(result.out), e2e::errorLine("covering.txt cannot be removed: Is a directory"));
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("covering.txt")));
+    EXPECT_FALSE(dir.exists("pelund.log"));
+  }
 }
 
 // The prime buffer for the largest factor bound needs about 222 MB; with the address
@@ -261,8 +265,10 @@ TEST(SearchEndToEnd, SignalDuringTheKWalk) {
     ASSERT_TRUE(std::regex_match(tail, match, std::regex("\nCtrl-C accepted. Ending k search at k=(\\d+)\\.\n"))) << tail;
     const int64_t next = std::stoll(match[1]);
     EXPECT_GT(next, 1);
-    EXPECT_EQ(run->result.exitStatus, 0);
-    EXPECT_EQ(run->log, logEntry(banner(s)) + factorList(helpers::bruteTable(10, 144, 1000).factorPeriodList));
+    EXPECT_EQ(run->result.exitStatus, 128 + signal);
+    EXPECT_EQ(run->log, logEntry(banner(s)) + factorList(helpers::bruteTable(10, 144, 1000).factorPeriodList) +
+                            logEntry("Search interrupted by signal " + std::to_string(signal) + " at k=" +
+                                     std::to_string(next)));
     const std::vector<Line> lines = parseLines(run->dir.read("covering.txt"));
     for (const Line& line : lines) EXPECT_LT(line.k, next);
     expectLinesCover(lines, s);
@@ -284,9 +290,9 @@ TEST(SearchEndToEnd, SignalDuringTheFactorLoad) {
       << tail;
   const uint32_t prime = static_cast<uint32_t>(std::stoul(match[3]));
   EXPECT_EQ(helpers::distinctPrimeFactors(prime), std::vector<int32_t>{static_cast<int32_t>(prime)});
-  EXPECT_EQ(run->log, logEntry(banner(s)));
+  EXPECT_EQ(run->log, logEntry(banner(s)) + logEntry("Search interrupted by signal 2 at factor=" + std::to_string(prime)));
   EXPECT_FALSE(run->dir.exists("covering.txt"));
-  EXPECT_EQ(run->result.exitStatus, 0);
+  EXPECT_EQ(run->result.exitStatus, 130);
 }
 
 // The bundled examples for base 2: the smallest Sierpinski number 78557, and the

@@ -1,0 +1,72 @@
+// The thin platform layer: the few console-mode, signal, time and file operations
+// that the system needs of its host, behind one small interface with a POSIX and a
+// Windows implementation. Everything else in the system uses only the standard
+// library. Faults come back as a false result and a cause in words (the system's
+// message for the error), so that callers can name the file and the cause.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+// ---- console ------------------------------------------------------------------
+
+// Switches interpretation of escape sequences on for standard output when that is a
+// console that needs it; stores the previous mode. Returns false when nothing was done.
+bool platformEnableEscapes(uint32_t* previousMode);
+// Puts a console mode saved by platformEnableEscapes back; harmless when there is none.
+void platformRestoreMode(uint32_t mode);
+
+// Opens the null device on any of the standard descriptors 0, 1 and 2 that is closed,
+// so that no file opened later can take one of them. Call before opening any file.
+void platformGuardStandardStreams();
+
+// Writes bytes straight to standard output; async-signal-safe.
+void platformWriteStdout(const char* text, size_t length);
+
+// ---- interrupts ---------------------------------------------------------------
+
+// Installs `handler` for every request to stop: SIGINT, SIGTERM and SIGHUP here
+// (Ctrl-C, Ctrl-Break and a closed console window on Windows). Each is one-shot: after
+// its first delivery the request has its default action again, so a second one ends
+// a stuck process. The handler gets the signal number (SIGINT for Ctrl-C and
+// Ctrl-Break on Windows).
+void platformInstallStopHandlers(void (*handler)(int));
+
+// ---- time ---------------------------------------------------------------------
+
+// Current local date and time, to the second.
+std::tm platformLocalTime();
+
+// ---- files --------------------------------------------------------------------
+
+// An open file for raw writes; -1 when none.
+using PlatformFile = int;
+inline constexpr PlatformFile kNoFile = -1;
+
+// Removes a file. A missing file is fine; a directory or any other failure is not.
+bool platformRemoveFile(const char* path, std::string& cause);
+
+// Opens `path` for appending without following a symbolic link at its place,
+// creating it when `create`; else it must exist.
+PlatformFile platformOpenAppend(const char* path, bool create, std::string& cause);
+// The file's length, or -1.
+int64_t platformFileLength(PlatformFile file);
+// Writes all of `data` in one write where the system allows; false on any failure or
+// short write, with the cause.
+bool platformWriteAll(PlatformFile file, const char* data, size_t size, std::string& cause);
+// Cuts the file back to `length` bytes.
+bool platformTruncate(PlatformFile file, int64_t length);
+// Flushes the file's data to the device.
+bool platformSyncFile(PlatformFile file, std::string& cause);
+void platformCloseFile(PlatformFile file);
+
+// Replaces `path` atomically by `temporary` and flushes the directory entry, so that
+// after a crash `path` holds either its old or its new content.
+bool platformReplaceFile(const char* temporary, const char* path, std::string& cause);
+
+// Takes an exclusive advisory lock on `path` (created if missing) for the rest of the
+// process's life; the system drops it when the process ends, however it ends.
+// Returns false with `busy` set when another process holds it.
+bool platformLockFile(const char* path, bool& busy, std::string& cause);

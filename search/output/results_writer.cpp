@@ -1,0 +1,83 @@
+// The writer of covering.txt, the progress lines and the state (see results_writer.h).
+#include "results_writer.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "console.h"
+#include "walk_driver.h"
+
+namespace {
+
+constexpr auto kStateInterval = std::chrono::seconds(1);
+
+}  // namespace
+
+void PartResult::add(const CoverLine& line) {
+  text += formatCoverLine(line);
+  ks.push_back(line.k);
+  ends.push_back(static_cast<uint32_t>(text.size()));
+}
+
+void PartResult::clear(int64_t first, int64_t last) {
+  from = first;
+  to = last;
+  text.clear();
+  ks.clear();
+  ends.clear();
+}
+
+ResultsWriter::ResultsWriter(const SearchParams& params, std::string coveringPath, const SearchState& start,
+                             const char* statePath)
+    : params_(params),
+      coveringPath_(std::move(coveringPath)),
+      statePath_(statePath),
+      state_(start),
+      lastSave_(std::chrono::steady_clock::now()) {}
+
+ResultsWriter::~ResultsWriter() { platformCloseFile(file_); }
+
+// Writes the lines of `part` from index `line` whose k is below `below`, in one write.
+void ResultsWriter::writeLines(const PartResult& part, size_t& line, int64_t below) {
+  size_t last = line;
+  while (last < part.ks.size() && part.ks[last] < below) ++last;
+  if (last == line) return;
+  const size_t begin = line == 0 ? 0 : part.ends[line - 1], end = part.ends[last - 1];
+  std::string cause;
+  if (file_ == kNoFile) {
+    file_ = platformOpenAppend(coveringPath_.c_str(), true, cause);
+    if (file_ == kNoFile) error("%s cannot be opened for writing", coveringPath_.c_str());
+  }
+  if (!platformWriteAll(file_, part.text.data() + begin, end - begin, cause)) {
+    platformTruncate(file_, state_.length);
+    error("%s cannot be written: %s", coveringPath_.c_str(), cause.c_str());
+  }
+  state_.length += int64_t(end - begin);
+  state_.found += uint32_t(last - line);
+  line = last;
+}
+
+void ResultsWriter::partDone(const PartResult& part) {
+  size_t line = 0;
+  if (params_.kDisp > 0) {
+    const int64_t first = (part.from + params_.kDisp - 1) / params_.kDisp * params_.kDisp;
+    for (int64_t m = first; m <= part.to; m += params_.kDisp) {
+      writeLines(part, line, m);
+      showSearchProgress(m, state_.found);
+      if (part.to - m < params_.kDisp) break;  // no overflow next to INT64_MAX
+    }
+  }
+  writeLines(part, line, INT64_MAX);
+  state_.nextK = part.to + 1;
+  if (statePath_ != nullptr && std::chrono::steady_clock::now() - lastSave_ >= kStateInterval) saveState();
+}
+
+// The lines first reach the device, then the state that names them replaces the old.
+void ResultsWriter::saveState() {
+  if (statePath_ == nullptr) return;
+  std::string cause;
+  if (file_ != kNoFile && !platformSyncFile(file_, cause))
+    error("%s cannot be written: %s", coveringPath_.c_str(), cause.c_str());
+  if (!writeSearchState(statePath_, state_, cause)) error("%s cannot be written: %s", statePath_, cause.c_str());
+  lastSave_ = std::chrono::steady_clock::now();
+}

@@ -1,0 +1,74 @@
+// Reading and writing pelund.state (see search_state.h). Parsing is strict: every key
+// exactly once, in order, decimal digits only, and the end mark; anything else is a
+// damaged state, which a resumed run refuses rather than guess from.
+#include "search_state.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform.h"
+
+namespace {
+
+constexpr const char* kHeading = "pelund search state";
+constexpr const char* kEnd = "end";
+
+// Reads "key=<integer>\n" at `at`; the integer must fit in [low, high].
+bool readValue(const std::string& text, size_t& at, const char* key, int64_t low, int64_t high, int64_t& value) {
+  const size_t keyLength = std::strlen(key);
+  if (text.compare(at, keyLength, key) != 0 || text.compare(at + keyLength, 1, "=") != 0) return false;
+  at += keyLength + 1;
+  bool negative = at < text.size() && text[at] == '-';
+  if (negative) ++at;
+  size_t digits = 0;
+  uint64_t magnitude = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 19; ++at, ++digits)
+    magnitude = magnitude * 10 + uint64_t(text[at] - '0');
+  if (digits == 0 || at >= text.size() || text[at] != '\n') return false;
+  ++at;
+  value = negative ? -int64_t(magnitude) : int64_t(magnitude);
+  return value >= low && value <= high;
+}
+
+}  // namespace
+
+std::string formatSearchState(const SearchState& s) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "%s\nbase=%d\nc=%d\nperiod=%d\nmaxfact=%d\nmink=%" PRId64 "\nnextk=%" PRId64 "\nfound=%u\nlength=%" PRId64
+                "\n%s\n",
+                kHeading, s.base, s.c, s.period, s.maxFact, s.minK, s.nextK, s.found, s.length, kEnd);
+  return text;
+}
+
+bool parseSearchState(const std::string& text, SearchState& state) {
+  const std::string heading = std::string(kHeading) + "\n";
+  if (text.compare(0, heading.size(), heading) != 0) return false;
+  size_t at = heading.size();
+  constexpr int64_t e18 = 1000000000000000000;
+  int64_t v[8];
+  const struct { const char* key; int64_t low, high; } fields[8] = {
+      {"base", 2, 1000000000},  {"c", -1, 1},        {"period", 2, 5040},      {"maxfact", 5, 1000000000},
+      {"mink", 1, e18},         {"nextk", 1, e18 + 1}, {"found", 0, UINT32_MAX}, {"length", 0, INT64_MAX}};
+  for (int i = 0; i < 8; ++i)
+    if (!readValue(text, at, fields[i].key, fields[i].low, fields[i].high, v[i])) return false;
+  if (text.compare(at, std::string::npos, std::string(kEnd) + "\n") != 0) return false;
+  if (v[1] == 0 || v[5] < v[4]) return false;
+  state = {int32_t(v[0]), int32_t(v[1]), int32_t(v[2]), int32_t(v[3]), v[4], v[5], uint32_t(v[6]), v[7]};
+  return true;
+}
+
+bool writeSearchState(const char* path, const SearchState& state, std::string& cause) {
+  const std::string temporary = std::string(path) + ".tmp";
+  std::string ignored;
+  platformRemoveFile(temporary.c_str(), ignored);
+  PlatformFile file = platformOpenAppend(temporary.c_str(), true, cause);
+  if (file == kNoFile) return false;
+  const std::string text = formatSearchState(state);
+  bool written = platformWriteAll(file, text.data(), text.size(), cause) && platformSyncFile(file, cause);
+  platformCloseFile(file);
+  return written && platformReplaceFile(temporary.c_str(), path, cause);
+}

@@ -1,0 +1,34 @@
+// The state of a resumable search, pelund.state: which search it is (base, c, period,
+// maxfact, mink), the first k not yet searched, the sets written below it and the
+// length of covering.txt that holds them. A small text file, one "key=value" per
+// line between a heading and an end mark, so that a person can read it and a
+// truncated or damaged copy is told from a whole one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct SearchState {
+  int32_t base = 0;
+  int32_t c = 0;
+  int32_t period = 0;
+  int32_t maxFact = 0;
+  int64_t minK = 0;
+  int64_t nextK = 0;   // every k below it searched and its line written
+  uint32_t found = 0;  // lines written for k below nextK
+  int64_t length = 0;  // bytes of covering.txt that hold them
+
+  bool sameSearch(const SearchState& other) const {
+    return base == other.base && c == other.c && period == other.period && maxFact == other.maxFact &&
+           minK == other.minK;
+  }
+};
+
+// The text of a state file.
+std::string formatSearchState(const SearchState& state);
+// Reads a state's text; false when it is not a whole, well-formed state.
+bool parseSearchState(const std::string& text, SearchState& state);
+
+// Writes the state to a temporary file beside `path`, flushes it to the device and
+// puts it in place atomically. False with the cause when any step fails.
+bool writeSearchState(const char* path, const SearchState& state, std::string& cause);
