@@ -158,6 +158,7 @@ std::string shown(std::string_view text) {
   return out;
 }
 
+constexpr uint32_t kLargestPeriod = 5040;
 constexpr size_t kMaxLineLength = 65536;
 
 // One line including its '\n' (none at the end of a file that lacks it); false at the
@@ -213,6 +214,9 @@ LineVerdict checkLine(std::string_view text, int64_t base, int32_t c) {
     verdict.fault = "k must be at least 1";
   } else if (line.period < 1) {
     verdict.fault = "the period must be at least 1";
+  } else if (line.period > kLargestPeriod) {
+    // Checked before any arithmetic: a line costs P modular products per prime.
+    verdict.fault = "the period must be at most " + std::to_string(kLargestPeriod) + " (the largest a search writes)";
   } else {
     uint64_t b = static_cast<uint64_t>(base);
     verdict.fault = checkPrimes(line, b);

@@ -1,10 +1,10 @@
 // The threaded driver of the block sieve (see parallel_walk.h). Blocks are handed out
 // by an atomic counter and their results parked in a ring of slots until the writer
-// takes them in order. Memory for results waiting to be written is bounded in bytes,
-// whatever the number of threads: a worker claims a block only while the blocks
-// between the writer and it, at the size of recent blocks, fit in the budget (the
-// block the writer waits for is always allowed), and a waiting worker gives back its
-// sieve's scratch memory. With one thread the writer sieves the blocks itself.
+// takes them in order. Memory is bounded whatever the number of threads: a worker
+// claims a block only while it is at most four blocks per core ahead of the writer
+// and the blocks between the writer and it, at the size of recent blocks, fit in a
+// budget in bytes (the block the writer waits for is always allowed); a waiting
+// worker gives back its sieve's scratch memory. With one thread the writer sieves the blocks itself.
 #include "parallel_walk.h"
 
 #include <algorithm>
@@ -44,7 +44,8 @@ class ParallelWalk {
         sink_(sink),
         blocks_(uint64_t(to - from) / BlockSieve::kBlockSpan + 1),
         threads_(int(std::min<uint64_t>(uint64_t(threads), blocks_))),
-        slots_(threads_ > 1 ? 4 * size_t(threads_) : 1) {}
+        slots_(threads_ > 1 ? 4 * size_t(threads_) : 1),
+        aheadLimit_(4 * uint64_t(std::max(1u, std::thread::hardware_concurrency()))) {}
 
   bool run();
 
@@ -67,6 +68,9 @@ class ParallelWalk {
   const uint64_t blocks_;
   const int threads_;
   std::vector<Slot> slots_;
+  // Blocks in flight beyond the cores' needs only cost memory: more threads than
+  // this many blocks ahead of the writer wait, holding no sieve.
+  const uint64_t aheadLimit_;
 
   std::atomic<uint64_t> nextBlock_{0};
   std::atomic<bool> stop_{false};
@@ -90,7 +94,7 @@ bool ParallelWalk::sieveBlock(BlockSieve& sieve, uint64_t i, PartResult& result)
 // Guarded by mutex_: block i fits in the ring and, unless the writer needs it next,
 // in the budget for pending results.
 bool ParallelWalk::mayClaim(uint64_t i) const {
-  if (i >= written_ + slots_.size()) return false;
+  if (i >= written_ + std::min<uint64_t>(slots_.size(), aheadLimit_)) return false;
   return i == written_ || (i - written_) * blockBytes_ <= kPendingBudget;
 }
 

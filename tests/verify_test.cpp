@@ -42,6 +42,7 @@ const Known kKnownGood[] = {
     {2, 1, "271129  24  [3, 5, 7, 13, 17, 241]\n"},
     {2, -1, "509203  24  [3, 5, 7, 13, 17, 241]\n"},
     {10, -1, "93435  6  [7, 11, 13, 37]\n"},
+    {10, -1, "10176  5040  [7, 11, 13, 37]\n"},  // the largest period a search writes
 };
 
 TEST(VerifyTest, KnownCoveringSetsPass) {
@@ -97,6 +98,9 @@ TEST(VerifyTest, BadLinesAreRefusedWithTheirReason) {
       // Values outside what a covering line can claim.
       {2, 1, "0  36  [3, 5, 7, 13, 19, 37, 73]\n", "k must be at least 1"},
       {2, 1, "78557  0  [3]\n", "the period must be at least 1"},
+      // Refused before any work: a period of 2^32 - 4 would cost hours of arithmetic.
+      {10, -1, "10176  5041  [7, 11, 13, 37]\n", "the period must be at most 5040 (the largest a search writes)"},
+      {10, -1, "10176  4294967292  [7, 11, 13, 37]\n", "the period must be at most 5040 (the largest a search writes)"},
       // Composites, including a Carmichael number and a strong pseudoprime to base 2.
       {2, 1, "78557  36  [1, 3, 5, 7, 13, 19, 37, 73]\n", "1 is not prime"},
       {2, 1, "78557  36  [3, 5, 7, 13, 19, 37, 73, 91]\n", "91 is not prime"},

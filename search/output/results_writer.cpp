@@ -10,6 +10,7 @@
 namespace {
 
 constexpr auto kStateInterval = std::chrono::seconds(1);
+constexpr int64_t kPage = 4096;  // the smallest unit in which the page cache grows a file
 
 }  // namespace
 
@@ -37,24 +38,34 @@ ResultsWriter::ResultsWriter(const SearchParams& params, std::string coveringPat
 
 ResultsWriter::~ResultsWriter() { platformCloseFile(file_); }
 
-// Writes the lines of `part` from index `line` whose k is below `below`, in one write.
+// Writes the lines of `part` from index `line` whose k is below `below`. A fatal
+// signal can cut a write(2) of a regular file where it passes from one page of the
+// file to the next, so each write ends at a line end and stays within one page of
+// the file, except a single line that straddles a page boundary: a kill can then cut
+// only inside that one line's write, a window of well under a microsecond.
 void ResultsWriter::writeLines(const PartResult& part, size_t& line, int64_t below) {
   size_t last = line;
   while (last < part.ks.size() && part.ks[last] < below) ++last;
   if (last == line) return;
-  const size_t begin = line == 0 ? 0 : part.ends[line - 1], end = part.ends[last - 1];
   std::string cause;
   if (file_ == kNoFile) {
     file_ = platformOpenAppend(coveringPath_.c_str(), true, cause);
     if (file_ == kNoFile) error("%s cannot be opened for writing", coveringPath_.c_str());
   }
-  if (!platformWriteAll(file_, part.text.data() + begin, end - begin, cause)) {
-    platformTruncate(file_, state_.length);
-    error("%s cannot be written: %s", coveringPath_.c_str(), cause.c_str());
+  while (line < last) {
+    const size_t begin = line == 0 ? 0 : part.ends[line - 1];
+    const int64_t room = kPage - state_.length % kPage;
+    size_t end = line + 1;  // one past the last line of this write
+    while (end < last && int64_t(part.ends[end] - begin) <= room) ++end;
+    const size_t size = part.ends[end - 1] - begin;
+    if (!platformWriteAll(file_, part.text.data() + begin, size, cause)) {
+      platformTruncate(file_, state_.length);
+      error("%s cannot be written: %s", coveringPath_.c_str(), cause.c_str());
+    }
+    state_.length += int64_t(size);
+    state_.found += uint32_t(end - line);
+    line = end;
   }
-  state_.length += int64_t(end - begin);
-  state_.found += uint32_t(last - line);
-  line = last;
 }
 
 void ResultsWriter::partDone(const PartResult& part) {

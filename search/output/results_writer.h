@@ -3,10 +3,10 @@
 // threads, the residue tree, the ranks of a distributed run) never write: they hand
 // finished parts of the range to a PartSink, in ascending k.
 //
-// covering.txt holds whole lines only, whatever happens: each batch of lines (the
-// lines between two progress lines of a part) goes out in one raw write; a write that
-// fails or falls short is cut back to the end of the last whole line before the run
-// ends with an error naming the file and the cause; only lines on disk are counted.
+// covering.txt holds whole lines only: lines go out in raw writes that end at line
+// ends, never through a buffer that may flush mid-line; a write that fails or falls
+// short is cut back to the end of the last whole line before the run ends with an
+// error naming the file and the cause; only lines on disk are counted.
 // The state names only lines that were flushed to the device before it was replaced.
 #pragma once
 

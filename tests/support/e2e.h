@@ -30,6 +30,7 @@ struct RunResult {
   std::string out;      // everything written to standard output
   int exitStatus = -1;  // exit status, or -1 when ended by a signal
   int termSignal = 0;   // the signal that ended the process, or 0
+  long peakKb = 0;      // peak resident size of the process, in KiB
 };
 
 // How to interrupt a run: send `signal` once the console output contains `trigger`

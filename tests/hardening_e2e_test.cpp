@@ -1,0 +1,149 @@
+// The results stay whole under every fault, through the real binary: a full disk,
+// SIGKILL at random moments of a dense search, closed standard streams, a
+// byte-order mark before the configuration, and the peak memory of a dense search
+// at thread counts up to the largest allowed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+#include <regex>
+
+#include "e2e.h"
+
+namespace {
+
+// Base 14, c = +1, period 4: 3, 5 and their kin cover about a tenth of all k, so
+// every block of k has many lines (1.1e7 lines, 230 MB for this range).
+const std::string kDenseIni = "base=14\nmink=1\nmaxk=100000000\nc=1\nperiod=4\n";
+// Every line of the text is a whole covering line (checked line by line: one regular
+// expression over megabytes would recurse too deep).
+bool wholeLines(const std::string& text) {
+  static const std::regex line(R"(\d+  \d+  \[\d+(, \d+)*\])");
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find('\n', at);
+    if (end == std::string::npos || !std::regex_match(text.begin() + long(at), text.begin() + long(end), line))
+      return false;
+    at = end + 1;
+  }
+  return true;
+}
+
+// A file system of 64 KiB mounted for the test's lifetime (needs root).
+class SmallFileSystem {
+ public:
+  SmallFileSystem() {
+    if (geteuid() != 0) return;
+    if (mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, "size=64k") == 0) mounted_ = true;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) umount(dir_.path().c_str());
+  }
+  bool mounted() const { return mounted_; }
+  const e2e::TempDir& dir() const { return dir_; }
+
+ private:
+  e2e::TempDir dir_;
+  bool mounted_ = false;
+};
+
+TEST(Hardening, FullDiskLeavesWholeLinesAndNamesTheCause) {
+  SmallFileSystem disk;
+  if (!disk.mounted()) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  disk.dir().write("pelund.ini", "base=10\nmink=1\nmaxk=100000000\nc=-1\n");
+  const e2e::RunResult result = e2e::run(disk.dir());
+  const std::string error = e2e::errorLine("covering.txt cannot be written: No space left on device");
+  const std::string out = e2e::maskStamps(result.out);
+  ASSERT_GE(out.size(), error.size());
+  EXPECT_EQ(out.substr(out.size() - error.size()), error);
+  EXPECT_EQ(result.exitStatus, 1);
+  const std::string covering = disk.dir().read("covering.txt");
+  EXPECT_GT(covering.size(), 10000u);
+  EXPECT_TRUE(wholeLines(covering));
+  // pelund-verify itself runs from the full disk's directory and only reads.
+  const e2e::RunResult verified = e2e::verifyResults(disk.dir());
+  EXPECT_EQ(verified.exitStatus, 0) << verified.out;
+}
+
+// Lines reach the file in writes that end at line ends, so a kill between any two
+// writes leaves whole lines only. R10 has lines in nearly every block of k (about 50
+// per 2^18 k).
+TEST(Hardening, SigkillLeavesWholeLines) {
+  const uint64_t seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  size_t lines = 0;
+  for (int run = 0; run < 100 && !HasFailure(); ++run) {
+    e2e::TempDir dir;
+    dir.write("pelund.ini", "base=10\nmink=1\nmaxk=1000000000000\nc=-1\nthreads=" + std::to_string(1 + run % 2) + "\n");
+    const auto delay = std::chrono::milliseconds(random() % 300);
+    const e2e::RunResult result = e2e::run(dir, {SIGKILL, "Covering sets for", delay});
+    EXPECT_EQ(result.termSignal, SIGKILL);
+    const std::string covering = dir.read("covering.txt");
+    EXPECT_TRUE(wholeLines(covering)) << "after " << delay.count() << " ms: ..."
+                                      << covering.substr(covering.size() - std::min<size_t>(covering.size(), 80));
+    lines += size_t(std::count(covering.begin(), covering.end(), '\n'));
+  }
+  EXPECT_GT(lines, 10000u);  // the kills did land in the middle of writing
+}
+
+// With standard streams closed, no results file may take their descriptors: the
+// results and the log are those of a normal run.
+TEST(Hardening, ClosedStandardStreamsChangeNoResult) {
+  const std::string ini = "base=10\nmink=1\nmaxk=1000000\nc=-1\nkdisp=100000\n";
+  e2e::TempDir normal;
+  normal.write("pelund.ini", ini);
+  ASSERT_EQ(e2e::run(normal).exitStatus, 0);
+  for (const char* closing : {">&-", "<&- >&- 2>&-", ">&- 2>&-"}) {
+    SCOPED_TRACE(closing);
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini);
+    dir.write("closed.sh", std::string("exec '") + PELUND_BINARY + "' " + closing + "\n");
+    const e2e::RunResult result = e2e::run(dir, {}, dir.file("closed.sh"), std::chrono::seconds(120), "/bin/sh");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(dir.read("covering.txt"), normal.read("covering.txt"));
+    EXPECT_EQ(e2e::maskStamps(dir.read("pelund.log")), e2e::maskStamps(normal.read("pelund.log")));
+  }
+}
+
+// Windows editors start a UTF-8 file with a byte-order mark; it does not hide the
+// first key, and a full first piece still ends 99 characters after the mark.
+TEST(Hardening, ByteOrderMarkBeforeTheFirstKey) {
+  const std::string ini = "base=10\nmink=93430\nmaxk=93440\nc=-1\nmaxfact=100000\n";
+  // A first line of 99 characters: "base=" starts the second piece, after the mark too.
+  for (const std::string& body : {ini, std::string(99, 'x') + ini}) {
+    e2e::TempDir plain, marked;
+    plain.write("pelund.ini", body);
+    marked.write("pelund.ini", "\xEF\xBB\xBF" + body);
+    const e2e::RunResult a = e2e::run(plain), b = e2e::run(marked);
+    EXPECT_EQ(e2e::maskStamps(b.out), e2e::maskStamps(a.out));
+    EXPECT_EQ(b.exitStatus, 0);
+    EXPECT_EQ(marked.read("covering.txt"), "93435  6  [7, 11, 13, 37]\n");
+  }
+}
+
+// Pending lines are bounded in bytes, and waiting workers hold no sieve memory, so
+// the peak stays flat as the thread count grows.
+TEST(Hardening, PeakMemoryOfADenseSearchIsBoundedAtEveryThreadCount) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's shadow memory and quarantine dominate the figures";
+#endif
+  // No large buffer in this process: the child's peak counts what it had at fork.
+  int64_t reference = -1;
+  for (int threads : {2, 16, 128, 1024}) {
+    SCOPED_TRACE(threads);
+    e2e::TempDir dir;
+    dir.write("pelund.ini", kDenseIni + "threads=" + std::to_string(threads) + "\n");
+    const e2e::RunResult result = e2e::run(dir, {}, "", std::chrono::seconds(300));
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_LT(result.peakKb, 150 * 1024);
+    std::cout << "[ figures  ] threads=" << threads << " peak " << result.peakKb / 1024 << " MiB\n";
+    const int64_t size = int64_t(std::filesystem::file_size(dir.file("covering.txt")));
+    if (reference < 0) reference = size;
+    EXPECT_EQ(size, reference);
+  }
+}
+
+}  // namespace
