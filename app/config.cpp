@@ -160,7 +160,7 @@ const char* loadInputs(std::FILE* file) {
 }
 
 void getInputs() {
-  std::FILE* file = std::fopen("pelund.ini", "r");
+  std::FILE* file = std::fopen("pelund.ini", "rb");
   if (file == nullptr) error("pelund.ini not found");
   const char* fault = loadInputs(file);
   std::fclose(file);

@@ -5,24 +5,31 @@
 
 #include <cstdint>
 
+// printf-style argument checking on compilers that have it (g++, clang, MinGW).
+#if defined(__GNUC__) || defined(__clang__)
+#define PELUND_PRINTF(index, first) __attribute__((format(printf, index, first)))
+#else
+#define PELUND_PRINTF(index, first)
+#endif
+
 void setupConsole();
 void restoreConsole();
 
 // Shows "Error:" and the message in red and ends the process with status 1.
-[[noreturn]] void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void error(const char* format, ...) PELUND_PRINTF(1, 2);
 
 // Shows the stamped message in green and appends it, stamped, to pelund.log.
-void reportWithDateTime(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void reportWithDateTime(const char* format, ...) PELUND_PRINTF(1, 2);
 
 // Appends the stamped message to pelund.log only, not to the console.
-void logWithDateTime(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void logWithDateTime(const char* format, ...) PELUND_PRINTF(1, 2);
 
 // Writes a progress text without newline, then `backspaces` backspace characters,
 // and flushes, so the line is visible at once and the next output overwrites it.
 void showProgress(const char* text, int backspaces);
 
 // Writes console text that is not a status line (closing lines, blank lines) and flushes.
-void consoleWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void consoleWrite(const char* format, ...) PELUND_PRINTF(1, 2);
 
 // Number of backspaces after each kind of progress line.
 inline constexpr int kLoadingBackspaces = 35;

@@ -143,6 +143,7 @@ uint32_t firstUncovered(const CoveringLine& line, uint64_t base, int32_t c) {
 // \xNN, and cut at 200 characters.
 std::string shown(std::string_view text) {
   if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   std::string out;
   for (size_t i = 0; i < text.size() && i < 200; ++i) {
     unsigned char ch = static_cast<unsigned char>(text[i]);
@@ -186,7 +187,8 @@ std::string parseLine(std::string_view text, CoveringLine& line) {
   line = CoveringLine{};
   if (text.empty() || text.back() != '\n') return "no newline at the end (truncated line)";
   std::string_view body = text.substr(0, text.size() - 1);
-  if (!body.empty() && body.back() == '\r') return "carriage return before the newline";
+  // A file that passed through a Windows text-mode copy ends its lines with CR LF.
+  if (!body.empty() && body.back() == '\r') body.remove_suffix(1);
   size_t pos = 0;
   uint64_t value = 0;
   std::string fault = readNumber(body, pos, INT64_MAX, "k", value);

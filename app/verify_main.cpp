@@ -13,6 +13,7 @@
 #include <string>
 
 #include "config.h"
+#include "platform.h"
 #include "verify.h"
 
 namespace {
@@ -27,7 +28,7 @@ void printSummary(const verify::Tally& tally) {
 
 // The configuration as pelund reads it; only base and c matter here.
 bool readConfiguration() {
-  std::FILE* ini = std::fopen("pelund.ini", "r");
+  std::FILE* ini = std::fopen("pelund.ini", "rb");
   if (ini == nullptr) {
     std::printf("pelund-verify: pelund.ini not found\n");
     return false;
@@ -39,7 +40,7 @@ bool readConfiguration() {
 }
 
 int verifyFile(const std::string& path, bool named) {
-  std::FILE* in = std::fopen(path.c_str(), "r");
+  std::FILE* in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) {
     if (errno == ENOENT && !named) {
       std::printf("no %s: nothing to check\n", path.c_str());
@@ -63,6 +64,7 @@ int verifyFile(const std::string& path, bool named) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platformGuardStandardStreams();
   if (argc > 2) {
     std::printf("usage: pelund-verify [covering-file]\n");
     return kUnreadable;

@@ -20,6 +20,8 @@ void platformRestoreMode(uint32_t mode);
 
 // Opens the null device on any of the standard descriptors 0, 1 and 2 that is closed,
 // so that no file opened later can take one of them. Call before opening any file.
+// On Windows it also puts standard output and error in binary mode, so that the
+// console bytes are the same on every system ("\n" is written as LF).
 void platformGuardStandardStreams();
 
 // Writes bytes straight to standard output; async-signal-safe.
@@ -31,7 +33,8 @@ void platformWriteStdout(const char* text, size_t length);
 // (Ctrl-C, Ctrl-Break and a closed console window on Windows). Each is one-shot: after
 // its first delivery the request has its default action again, so a second one ends
 // a stuck process. The handler gets the signal number (SIGINT for Ctrl-C and
-// Ctrl-Break on Windows).
+// Ctrl-Break on Windows, SIGTERM for a closed console window; there the first
+// request of any kind is the one that is handled).
 void platformInstallStopHandlers(void (*handler)(int));
 
 // ---- time ---------------------------------------------------------------------

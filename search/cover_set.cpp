@@ -82,7 +82,7 @@ std::string formatCoverLine(const CoverLine& line) {
 }
 
 bool appendCoverLine(const char* path, const CoverLine& line) {
-  std::FILE* file = std::fopen(path, "a");
+  std::FILE* file = std::fopen(path, "ab");
   if (file == nullptr) return false;
   const std::string text = formatCoverLine(line);
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();

@@ -179,13 +179,21 @@ void BlockSieve::markClass(uint32_t n) {
 }
 
 // Keeps the survivors marked in hitsAtClass_; returns how many remain.
-__attribute__((target_clones("popcnt", "default"))) int64_t BlockSieve::keepMarked() {
+// Both counting loops get a popcnt clone where the object format can pick it at load
+// time (ELF ifunc); elsewhere (Windows) the portable code alone.
+#if defined(__GNUC__) && defined(__ELF__) && defined(__x86_64__)
+#define PELUND_POPCNT_CLONES __attribute__((target_clones("popcnt", "default")))
+#else
+#define PELUND_POPCNT_CLONES
+#endif
+
+PELUND_POPCNT_CLONES int64_t BlockSieve::keepMarked() {
   int64_t remaining = 0;
   for (int w = 0; w < words_; ++w) remaining += std::popcount(survivors_[w] &= hitsAtClass_[w]);
   return remaining;
 }
 
-__attribute__((target_clones("popcnt", "default"))) int64_t BlockSieve::countKept(const std::vector<uint64_t>& kept) const {
+PELUND_POPCNT_CLONES int64_t BlockSieve::countKept(const std::vector<uint64_t>& kept) const {
   int64_t count = 0;
   for (int w = 0; w < words_; ++w) count += std::popcount(kept[w] & hitsAtClass_[w]);
   return count;

@@ -55,8 +55,14 @@ PeriodFactors periodFactorsOf(uint32_t period, uint32_t base) {
   for (uint32_t g = 1; g <= period; ++g)
     if (period % g == 0) f.divisorIndex[g] = static_cast<uint8_t>(f.divisors.size()), f.divisors.push_back(g);
   f.baseMinusOne.assign(period + 1, 0);
-  unsigned __int128 power = base;
-  for (uint32_t g = 1; g <= period && power - 1 <= UINT64_MAX; ++g, power *= base) f.baseMinusOne[g] = uint64_t(power - 1);
+  // b^(g+1) - 1 = (b^g - 1) * b + (b - 1), kept while it fits in 64 bits.
+  const uint64_t b = base;
+  uint64_t powerMinusOne = b - 1;
+  for (uint32_t g = 1; g <= period; ++g) {
+    f.baseMinusOne[g] = powerMinusOne;
+    if (powerMinusOne > (UINT64_MAX - (b - 1)) / b) break;
+    powerMinusOne = powerMinusOne * b + (b - 1);
+  }
   return f;
 }
 
@@ -65,7 +71,9 @@ PeriodFactors periodFactorsOf(uint32_t period, uint32_t base) {
 // and a 64-bit magic ceil(2^64 / d), the high word of (magic * m mod 2^64) * d is m mod d).
 inline uint32_t gcdWithPeriod(const PeriodFactors& f, uint32_t m) {
   uint64_t fraction = f.oddMagic * m;
-  uint32_t residue = static_cast<uint32_t>((static_cast<unsigned __int128>(fraction) * f.odd) >> 64);
+  // The high word of a 64 x 32-bit product, from two 32 x 32-bit halves.
+  const uint64_t low = (fraction & UINT32_MAX) * f.odd, high = (fraction >> 32) * f.odd;
+  uint32_t residue = static_cast<uint32_t>((high + (low >> 32)) >> 32);
   return uint32_t(f.oddGcd[residue]) << std::min<uint32_t>(f.twos, std::countr_zero(m));
 }
 

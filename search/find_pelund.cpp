@@ -33,7 +33,7 @@ SearchParams searchParamsFromConfig() {
 }
 
 SearchOutcome runSearch(const SearchParams& params, const SearchState& start, const char* statePath) {
-  std::FILE* searchLog = std::fopen("pelund.log", "a");
+  std::FILE* searchLog = std::fopen("pelund.log", "ab");
   std::optional<CandidateTable> table = buildFactorTableFast(params, searchLog);
   if (searchLog != nullptr) std::fclose(searchLog);
   if (!table) return {true, start.found};

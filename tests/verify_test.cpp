@@ -45,12 +45,16 @@ const Known kKnownGood[] = {
     {10, -1, "10176  5040  [7, 11, 13, 37]\n"},  // the largest period a search writes
 };
 
+// Each line passes with either line end, LF or CR LF.
 TEST(VerifyTest, KnownCoveringSetsPass) {
   for (const Known& known : kKnownGood) {
-    SCOPED_TRACE(known.line);
-    verify::LineVerdict verdict = checkLine(known.line, known.base, known.c);
-    EXPECT_EQ(verdict.fault, "");
-    EXPECT_TRUE(verdict.parsed);
+    const std::string crlf = known.line.substr(0, known.line.size() - 1) + "\r\n";
+    for (const std::string& line : {known.line, crlf}) {
+      SCOPED_TRACE(line);
+      verify::LineVerdict verdict = checkLine(line, known.base, known.c);
+      EXPECT_EQ(verdict.fault, "");
+      EXPECT_TRUE(verdict.parsed);
+    }
   }
 }
 
@@ -81,7 +85,10 @@ TEST(VerifyTest, BadLinesAreRefusedWithTheirReason) {
       {2, 1, "78557  36  [3, 5, 7, 13, 19, 37\n", "the list of primes is not closed with ']'"},
       {2, 1, "", "no newline at the end (truncated line)"},
       {2, 1, "\n", "expected k"},
-      {2, 1, "78557  36  [3, 5, 7, 13, 19, 37, 73]\r\n", "carriage return before the newline"},
+      {2, 1, "78557  36  [3, 5, 7, 13, 19, 37, 73]\r\r\n", "unexpected text after \"]\""},
+      {2, 1, "78557  36  [3, 5, 7, 13, 19, 37, 73]\r", "no newline at the end (truncated line)"},
+      {2, 1, "78557\r  36  [3, 5, 7, 13, 19, 37, 73]\r\n", "expected two spaces after k"},
+      {2, 1, "78557  36  [3, 5, 7, 13, 19, 37, 73]\n\r\n", "unexpected text after \"]\""},
       {2, 1, "78557 36 [3, 5, 7, 13, 19, 37, 73]\n", "expected two spaces after k"},
       {2, 1, "78557  36 [3, 5, 7, 13, 19, 37, 73]\n", "expected two spaces and \"[\" after the period"},
       {2, 1, "78557  36  [3,5, 7, 13, 19, 37, 73]\n", "expected \", \" or \"]\" after a prime"},
@@ -336,6 +343,19 @@ TEST(VerifyTest, StreamReportsEachBadLineWithItsNumberAndText) {
   EXPECT_EQ(result.tally.checked, 7u);
   EXPECT_EQ(result.tally.bad, 5u);
   EXPECT_FALSE(result.tally.readFailed);
+}
+
+// A file with Windows line ends checks like its LF twin; reports show lines without them.
+TEST(VerifyTest, StreamAcceptsCrLfLineEnds) {
+  StreamResult result = checkText(
+      "78557  36  [3, 5, 7, 13, 19, 37, 73]\r\n"
+      "271129  24  [3, 5, 7, 13, 17, 241]\n"
+      "271130  24  [3, 5, 7, 13, 17, 241]\r\n",
+      2, 1);
+  EXPECT_EQ(result.report,
+            "line 3: n=1 is not covered: no listed prime divides 271130*2^1+1 : 271130  24  [3, 5, 7, 13, 17, 241]\n");
+  EXPECT_EQ(result.tally.checked, 3u);
+  EXPECT_EQ(result.tally.bad, 1u);
 }
 
 TEST(VerifyTest, StreamEdges) {

@@ -44,7 +44,13 @@ std::string formatSearchState(const SearchState& s) {
   return text;
 }
 
-bool parseSearchState(const std::string& text, SearchState& state) {
+bool parseSearchState(const std::string& original, SearchState& state) {
+  // A state copied through a Windows text-mode tool ends its lines with CR LF; such
+  // a pair reads as LF, any other CR stays and makes the state damaged.
+  std::string text;
+  text.reserve(original.size());
+  for (size_t i = 0; i < original.size(); ++i)
+    if (!(original[i] == '\r' && i + 1 < original.size() && original[i + 1] == '\n')) text += original[i];
   const std::string heading = std::string(kHeading) + "\n";
   if (text.compare(0, heading.size(), heading) != 0) return false;
   size_t at = heading.size();

@@ -26,7 +26,8 @@ struct SearchState {
 
 // The text of a state file.
 std::string formatSearchState(const SearchState& state);
-// Reads a state's text; false when it is not a whole, well-formed state.
+// Reads a state's text, with LF or CR LF line ends; false when it is not a whole,
+// well-formed state.
 bool parseSearchState(const std::string& text, SearchState& state);
 
 // Writes the state to a temporary file beside `path`, flushes it to the device and

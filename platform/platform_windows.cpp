@@ -1,0 +1,223 @@
+// Windows implementation of the platform layer (see platform.h), for MinGW-w64 and
+// MSVC. Files are CRT descriptors opened in binary mode, so that covering.txt,
+// pelund.log and pelund.state hold LF line ends exactly as on POSIX systems, and
+// every batch of lines is one _write, which the CRT passes to one WriteFile.
+// Stop requests come from the console (Ctrl-C, Ctrl-Break, a closed window) through
+// a console control handler, which Windows runs on a thread of its own.
+#include "platform.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+namespace {
+
+std::string causeOf(int error) { return std::strerror(error); }
+
+// The system's message for a Win32 error code, without its closing period and line end.
+std::string causeOfLastError() {
+  const DWORD code = GetLastError();
+  char text[256] = "";
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ' ||
+                        text[length - 1] == '.'))
+    --length;
+  if (length == 0) return "Windows error " + std::to_string(code);
+  return std::string(text, length);
+}
+
+void (*stopHandler)(int) = nullptr;
+std::atomic<bool> stopDelivered{false};
+
+// Ctrl-C and Ctrl-Break arrive as SIGINT, a closed console window as SIGTERM (the
+// request of a system that is ending the process, which SIGHUP would be on POSIX).
+// The first request of any kind goes to the handler; later ones get the default
+// action, which ends the process. After a close the system ends the process as soon
+// as this routine returns (or after about five seconds), so the routine waits there
+// and gives the search that time to write its last lines and exit by itself.
+BOOL WINAPI onConsoleControl(DWORD event) {
+  int signal = 0;
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      signal = SIGINT;
+      break;
+    case CTRL_CLOSE_EVENT:
+      signal = SIGTERM;
+      break;
+    default:
+      return FALSE;  // log-off and shutdown reach services only
+  }
+  if (stopDelivered.exchange(true) || stopHandler == nullptr) return FALSE;
+  stopHandler(signal);
+  if (event == CTRL_CLOSE_EVENT) Sleep(INFINITE);
+  return TRUE;
+}
+
+// SIGTERM is raised only from within a process on Windows; it is kept so that
+// raise(SIGTERM) stops a search as kill does on POSIX. The CRT resets a signal to its
+// default action before it calls the handler, which gives the one-shot behaviour.
+void onTerminate(int signal) {
+  if (!stopDelivered.exchange(true) && stopHandler != nullptr) {
+    stopHandler(signal);
+  } else {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+  }
+}
+
+}  // namespace
+
+bool platformEnableEscapes(uint32_t* previousMode) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (out == nullptr || out == INVALID_HANDLE_VALUE || !GetConsoleMode(out, &mode)) return false;  // not a console
+  if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return false;
+  // Consoles before Windows 10 refuse the mode; their output shows the raw sequences.
+  if (!SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+  *previousMode = mode;
+  return true;
+}
+
+void platformRestoreMode(uint32_t mode) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE) SetConsoleMode(out, mode);
+}
+
+void platformGuardStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    // -1: closed; -2: a descriptor without a handle (a process started without a console).
+    const intptr_t handle = _get_osfhandle(fd);
+    if (handle != -1 && handle != -2) continue;
+    int opened = _open("NUL", (fd == 0 ? _O_RDONLY : _O_WRONLY) | _O_BINARY);
+    if (opened < 0) continue;
+    if (opened != fd) {
+      _dup2(opened, fd);
+      _close(opened);
+    }
+  }
+  // The console bytes are those of POSIX: "\n" stays LF (a console starts a new line
+  // at LF by itself) instead of the CR LF of the CRT's text mode.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _setmode(1, _O_BINARY);
+  _setmode(2, _O_BINARY);
+}
+
+void platformWriteStdout(const char* text, size_t length) {
+  while (length > 0) {
+    const unsigned chunk = length > INT_MAX ? unsigned(INT_MAX) : unsigned(length);
+    const int written = _write(1, text, chunk);
+    if (written <= 0) return;
+    text += written;
+    length -= static_cast<size_t>(written);
+  }
+}
+
+void platformInstallStopHandlers(void (*handler)(int)) {
+  stopHandler = handler;
+  SetConsoleCtrlHandler(onConsoleControl, TRUE);
+  std::signal(SIGTERM, onTerminate);
+}
+
+std::tm platformLocalTime() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_s(&local, &now);
+  return local;
+}
+
+bool platformRemoveFile(const char* path, std::string& cause) {
+  if (_unlink(path) == 0 || errno == ENOENT) return true;
+  const int error = errno;
+  // Windows answers EACCES for a directory; name it as POSIX systems do.
+  const DWORD attributes = GetFileAttributesA(path);
+  const bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  cause = causeOf(directory ? EISDIR : error);
+  return false;
+}
+
+// Windows resolves a symbolic link at `path` like any other opener; only an
+// administrator or a user in developer mode can create one, so no O_NOFOLLOW
+// counterpart is needed to keep a run directory's files its own.
+PlatformFile platformOpenAppend(const char* path, bool create, std::string& cause) {
+  const int flags = _O_WRONLY | _O_APPEND | _O_BINARY | _O_NOINHERIT | (create ? _O_CREAT : 0);
+  int fd = _open(path, flags, _S_IREAD | _S_IWRITE);
+  if (fd < 0) cause = causeOf(errno);
+  return fd;
+}
+
+int64_t platformFileLength(PlatformFile file) { return _filelengthi64(file); }
+
+bool platformWriteAll(PlatformFile file, const char* data, size_t size, std::string& cause) {
+  while (size > 0) {
+    const unsigned chunk = size > INT_MAX ? unsigned(INT_MAX) : unsigned(size);
+    const int written = _write(file, data, chunk);
+    if (written <= 0) {
+      cause = causeOf(written < 0 ? errno : ENOSPC);
+      return false;
+    }
+    data += written;
+    size -= size_t(written);
+  }
+  return true;
+}
+
+bool platformTruncate(PlatformFile file, int64_t length) { return _chsize_s(file, length) == 0; }
+
+bool platformSyncFile(PlatformFile file, std::string& cause) {
+  if (_commit(file) == 0) return true;
+  cause = causeOf(errno);
+  return false;
+}
+
+void platformCloseFile(PlatformFile file) {
+  if (file != kNoFile) _close(file);
+}
+
+bool platformReplaceFile(const char* temporary, const char* path, std::string& cause) {
+  // With write-through the call returns after the new directory entry is on the
+  // device, which is what the directory flush does on POSIX.
+  if (MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  cause = causeOfLastError();
+  return false;
+}
+
+bool platformLockFile(const char* path, bool& busy, std::string& cause) {
+  busy = false;
+  // Never closed: the lock lives as long as the process. Others may still open the
+  // file (it holds nothing); only the lock is exclusive.
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    cause = causeOfLastError();
+    return false;
+  }
+  OVERLAPPED whole{};
+  if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) return true;
+  const DWORD error = GetLastError();
+  busy = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
+  cause = causeOfLastError();
+  CloseHandle(file);
+  return false;
+}
