@@ -1,0 +1,288 @@
+// The residue-class tree (see residue_tree.h for the mathematics).
+//
+// Cost per node: one choice of uncovered exponent (a scan of the exponent order
+// over a P-bit set) and, per child, two remainders, one modular inverse and one OR of
+// the child's exponent class into a copy of the bit set. No node allocates: the bit
+// sets of all levels live in one array, and the depth is at most the number of
+// primes. A listed k costs one remainder per prime still free and a few scans.
+#include "residue_tree.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <system_error>
+#include <thread>
+
+#include "modular.h"
+#include "run.h"
+
+namespace {
+
+using u128 = unsigned __int128;
+
+constexpr uint64_t kPollMask = 4095;   // quitting() is polled every 4096 nodes or listed k
+constexpr int64_t kListFactor = 16;    // a class is listed once it holds about this many k
+constexpr size_t kTasksPerThread = 64; // subtrees handed out per thread, at least
+constexpr uint32_t kNone = UINT32_MAX;
+
+// The tables of the tree: per prime its modulus, period and the residue of k that
+// covers each exponent, in one array; exponents are counted from 0 here.
+struct TreeTables {
+  explicit TreeTables(const SieveTables& tables);
+  const SieveTables& sieve;
+  uint32_t period = 0;
+  uint32_t words = 0;
+  uint32_t m = 0;
+  std::vector<uint32_t> p, d;
+  std::vector<uint32_t> residueAt;  // [j * period + n]: k mod p_j that covers exponent n + 1
+  std::vector<uint32_t> order;      // exponents 0..P-1, hardest first
+};
+
+TreeTables::TreeTables(const SieveTables& tables)
+    : sieve(tables),
+      period(uint32_t(tables.period)),
+      words((uint32_t(tables.period) + 63) / 64),
+      m(uint32_t(tables.primes.size())) {
+  residueAt.resize(size_t(m) * period);
+  for (uint32_t j = 0; j < m; ++j) {
+    const SievePrime& sp = tables.primes[j];
+    p.push_back(sp.p), d.push_back(sp.d);
+    for (uint32_t n = 0; n < period; ++n) residueAt[size_t(j) * period + n] = sp.classResidue[n % sp.d];
+  }
+  for (uint32_t n : tables.classOrder) order.push_back(n - 1);
+}
+
+// The inverse of a modulo the prime p (0 < a < p), by the extended Euclidean algorithm.
+uint32_t inverseMod(uint32_t a, uint32_t p) {
+  int64_t t = 0, nextT = 1;
+  uint32_t r = p, nextR = a;
+  while (nextR != 0) {
+    uint32_t q = r / nextR;
+    int64_t t2 = t - int64_t(q) * nextT;
+    t = nextT, nextT = t2;
+    uint32_t r2 = r - q * nextR;
+    r = nextR, nextR = r2;
+  }
+  return uint32_t(t < 0 ? t + p : t);
+}
+
+uint32_t modOf(u128 x, uint32_t p) { return (x >> 64) == 0 ? uint32_t(uint64_t(x) % p) : uint32_t(x % p); }
+
+// The least k >= from with k = r (mod M).
+u128 firstInClass(u128 r, u128 M, int64_t from) {
+  const u128 f = u128(from);
+  const u128 fm = f < M ? f : f % M;
+  return f + (r >= fm ? r - fm : r + M - fm);
+}
+
+// One thread's descent: the bit sets of the current path, the primes given a residue
+// on it, and the covered k found.
+class TreeWalk {
+ public:
+  TreeWalk(const TreeTables& tree, int64_t from, int64_t to, std::atomic<bool>& stop);
+
+  // Descends from the root along `prefix` (fixed branches), then over every branch.
+  void run(const std::vector<uint32_t>& prefix);
+  // The paths to the nodes at `depth` and to the listed classes above it.
+  std::vector<std::vector<uint32_t>> subtrees(size_t depth);
+
+  std::vector<int64_t> covered;
+  uint64_t nodes = 0;
+
+ private:
+  void descend(size_t level, u128 r, u128 M);
+  void branch(size_t level, u128 r, u128 M, uint32_t n, uint32_t j);
+  void listClass(u128 r, u128 M, const uint64_t* bits, bool complete);
+  bool confirm(int64_t k, const uint64_t* bits);
+  bool skipped(int64_t k) const;
+  uint32_t firstUncovered(const uint64_t* bits) const;
+  bool poll() {
+    if ((++nodes & kPollMask) == 0 && quitting()) stop_ = true;
+    return stop_.load(std::memory_order_relaxed);
+  }
+
+  const TreeTables& tree_;
+  const int64_t from_, to_;
+  const u128 listLimit_;  // a class with a larger modulus is listed
+  std::atomic<bool>& stop_;
+  std::vector<uint64_t> bits_;  // the exponents covered at each level of the path
+  std::vector<uint8_t> assigned_;
+  std::vector<uint32_t> path_;
+  size_t fixedDepth_ = 0;
+  size_t taskDepth_ = SIZE_MAX;
+  std::vector<std::vector<uint32_t>>* tasks_ = nullptr;
+  std::vector<uint64_t> scratch_;
+  std::vector<uint32_t> kResidue_;
+};
+
+TreeWalk::TreeWalk(const TreeTables& tree, int64_t from, int64_t to, std::atomic<bool>& stop)
+    : tree_(tree),
+      from_(from),
+      to_(to),
+      listLimit_(u128(uint64_t(to - from) + 1) / kListFactor),
+      stop_(stop),
+      bits_(size_t(tree.m + 2) * tree.words),
+      assigned_(tree.m),
+      path_(tree.m + 1),
+      scratch_(tree.words),
+      kResidue_(tree.m) {}
+
+void TreeWalk::run(const std::vector<uint32_t>& prefix) {
+  std::copy(prefix.begin(), prefix.end(), path_.begin());
+  fixedDepth_ = prefix.size();
+  std::fill(assigned_.begin(), assigned_.end(), 0);
+  std::fill_n(bits_.begin(), tree_.words, 0);
+  descend(0, 0, 1);
+}
+
+std::vector<std::vector<uint32_t>> TreeWalk::subtrees(size_t depth) {
+  std::vector<std::vector<uint32_t>> tasks;
+  tasks_ = &tasks;
+  taskDepth_ = depth;
+  run({});
+  taskDepth_ = SIZE_MAX;
+  tasks_ = nullptr;
+  return tasks;
+}
+
+uint32_t TreeWalk::firstUncovered(const uint64_t* bits) const {
+  for (uint32_t n : tree_.order)
+    if ((bits[n >> 6] >> (n & 63) & 1) == 0) return n;
+  return kNone;
+}
+
+void TreeWalk::descend(size_t level, u128 r, u128 M) {
+  if (poll()) return;
+  const uint64_t* bits = &bits_[level * tree_.words];
+  const uint32_t n = firstUncovered(bits);
+  if (tasks_ != nullptr && (level == taskDepth_ || n == kNone || M > listLimit_)) {
+    tasks_->emplace_back(path_.begin(), path_.begin() + std::ptrdiff_t(level));
+    return;
+  }
+  if (n == kNone || M > listLimit_) return listClass(r, M, bits, n == kNone);
+  if (level < fixedDepth_) return branch(level, r, M, n, path_[level]);
+  for (uint32_t j = 0; j < tree_.m && !stop_.load(std::memory_order_relaxed); ++j)
+    if (!assigned_[j]) branch(level, r, M, n, j);
+}
+
+// The child of class r mod M in which prime j covers exponent n.
+void TreeWalk::branch(size_t level, u128 r, u128 M, uint32_t n, uint32_t j) {
+  const uint32_t p = tree_.p[j];
+  const uint32_t t = tree_.residueAt[size_t(j) * tree_.period + n];
+  const uint32_t rp = modOf(r, p);
+  const uint32_t step = mulMod(t >= rp ? t - rp : t + p - rp, inverseMod(modOf(M, p), p), p);
+  const u128 childR = r + M * step, childM = M * p;
+  if (firstInClass(childR, childM, from_) > u128(to_)) return;
+  const uint64_t* bits = &bits_[level * tree_.words];
+  uint64_t* childBits = &bits_[(level + 1) * tree_.words];
+  std::copy_n(bits, tree_.words, childBits);
+  markExponentClass(childBits, n % tree_.d[j] + 1, tree_.d[j], tree_.period);
+  assigned_[j] = 1;
+  path_[level] = j;
+  descend(level + 1, childR, childM);
+  assigned_[j] = 0;
+}
+
+void TreeWalk::listClass(u128 r, u128 M, const uint64_t* bits, bool complete) {
+  for (u128 k = firstInClass(r, M, from_); k <= u128(to_); k += M) {
+    if (poll()) return;
+    const int64_t kk = int64_t(k);
+    if (!skipped(kk) && (complete || confirm(kk, bits))) covered.push_back(kk);
+  }
+}
+
+bool TreeWalk::skipped(int64_t k) const {
+  for (const SievePrime& skip : tree_.sieve.skips)
+    if (uint64_t(k) % skip.p == skip.classResidue[0]) return true;
+  return false;
+}
+
+// Whether k covers every exponent, given the exponents `bits` that the primes on the
+// path cover for it: each uncovered exponent, hardest first, needs a free prime.
+bool TreeWalk::confirm(int64_t k, const uint64_t* bits) {
+  for (uint32_t j = 0; j < tree_.m; ++j)
+    if (!assigned_[j]) kResidue_[j] = uint32_t(uint64_t(k) % tree_.p[j]);
+  std::copy_n(bits, tree_.words, scratch_.begin());
+  for (uint32_t n = firstUncovered(scratch_.data()); n != kNone; n = firstUncovered(scratch_.data())) {
+    uint32_t j = 0;
+    while (j < tree_.m && (assigned_[j] || kResidue_[j] != tree_.residueAt[size_t(j) * tree_.period + n])) ++j;
+    if (j == tree_.m) return false;
+    markExponentClass(scratch_.data(), n % tree_.d[j] + 1, tree_.d[j], tree_.period);
+  }
+  return true;
+}
+
+// Subtrees enough to keep every thread busy; the widest (smallest modulus) first.
+std::vector<std::vector<uint32_t>> splitTree(const TreeTables& tree, TreeWalk& walk, int threads) {
+  std::vector<std::vector<uint32_t>> tasks;
+  for (size_t depth = 1; depth <= 4; ++depth) {
+    tasks = walk.subtrees(depth);
+    if (tasks.size() >= kTasksPerThread * size_t(threads)) break;
+  }
+  auto modulus = [&](const std::vector<uint32_t>& path) {
+    double M = 1;
+    for (uint32_t j : path) M *= tree.p[j];
+    return M;
+  };
+  std::stable_sort(tasks.begin(), tasks.end(), [&](const auto& a, const auto& b) { return modulus(a) < modulus(b); });
+  return tasks;
+}
+
+}  // namespace
+
+bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered) {
+  uint64_t nodes = 0;
+  return residueSearch(tables, from, to, threads, covered, nodes);
+}
+
+bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered,
+                   uint64_t& nodes) {
+  if (!tables.searchable) return !quitting();
+  const TreeTables tree(tables);
+  std::atomic<bool> stop{false};
+  threads = std::max(threads, 1);
+  std::vector<std::vector<uint32_t>> tasks{{}};
+  if (threads > 1) {
+    TreeWalk splitter(tree, from, to, stop);
+    tasks = splitTree(tree, splitter, threads);
+  }
+  std::atomic<size_t> next{0};
+  std::vector<std::vector<int64_t>> found(static_cast<size_t>(threads));
+  std::atomic<uint64_t> visited{0};
+  auto work = [&](int t) {
+    TreeWalk walk(tree, from, to, stop);
+    for (size_t i = next++; i < tasks.size() && !stop; i = next++) walk.run(tasks[i]);
+    found[size_t(t)] = std::move(walk.covered);
+    visited += walk.nodes;
+  };
+  std::vector<std::thread> workers;
+  try {
+    for (int t = 1; t < threads; ++t) workers.emplace_back(work, t);
+  } catch (const std::system_error&) {
+  }  // fewer threads: the others take the remaining subtrees
+  work(0);
+  for (std::thread& worker : workers) worker.join();
+  nodes += visited;
+  const size_t start = covered.size();
+  for (const std::vector<int64_t>& part : found) covered.insert(covered.end(), part.begin(), part.end());
+  std::sort(covered.begin() + std::ptrdiff_t(start), covered.end());
+  covered.erase(std::unique(covered.begin() + std::ptrdiff_t(start), covered.end()), covered.end());
+  return !stop && !quitting();
+}
+
+double residueCostEstimate(const SieveTables& tables, int64_t from, int64_t to) {
+  (void)tables, (void)from, (void)to;
+  return 0;
+}
+
+double sieveCostPerK(const SieveTables& tables, int64_t from) {
+  BlockSieve sieve(tables);
+  std::vector<int64_t> covered;
+  const int64_t span = 2 * BlockSieve::kBlockSpan;
+  from = std::min<int64_t>(from, 1000000000000000000 - span);
+  auto begin = std::chrono::steady_clock::now();
+  for (int64_t start = from; start < from + span; start += BlockSieve::kBlockSpan)
+    sieve.sieve(start, start + BlockSieve::kBlockSpan - 1, covered);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() / double(span);
+}
