@@ -2,12 +2,14 @@
 // tree nodes, covered k and the first of them; the cost estimates of both engines
 // beside the measured times; and the cost of a range cut into geometrically growing
 // parts against one call over it.
-// Usage: residue_bench [quick]   (quick: skip the cases that take tens of seconds)
+// Usage: residue_bench [quick | case number]   (quick: skip the cases that take tens of seconds)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -102,7 +104,9 @@ void runCase(const Case& c) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const bool quick = argc > 1 && std::strcmp(argv[1], "quick") == 0;
+  const int only = argc > 1 && !quick ? std::atoi(argv[1]) : -1;
   const Case cases[] = {
       {"S7, P=144, maxfact 1e5, k 1..1.12e12", 7, 1, 144, 100000, 1, 1120000000000, 1 << 26, false},
       {"R15, P=144, maxfact 1e5, k 1..3.64e13", 15, -1, 144, 100000, 1, 36400000000000, 1 << 26, false},
@@ -113,6 +117,6 @@ int main(int argc, char** argv) {
       {"S2, P=720, maxfact 1e6, k 1..1e9", 2, 1, 720, 1000000, 1, 1000000000, 1000000000, false},
       {"S7, P=144, maxfact 1e5, k 1..1e18", 7, 1, 144, 100000, 1, 1000000000000000000, 1 << 26, true},
   };
-  for (const Case& c : cases)
-    if (!quick || !c.slow) runCase(c);
+  for (int i = 0; i < int(std::size(cases)); ++i)
+    if (only == i || (only < 0 && (!quick || !cases[i].slow))) runCase(cases[i]);
 }

@@ -23,7 +23,7 @@ using u128 = unsigned __int128;
 
 constexpr uint64_t kPollMask = 4095;   // quitting() is polled every 4096 nodes or listed k
 constexpr int64_t kListFactor = 16;    // a class is listed once it holds about this many k
-constexpr size_t kTasksPerThread = 64; // subtrees handed out per thread, at least
+constexpr size_t kTasksPerThread = 256; // subtrees handed out per thread, at least
 constexpr uint32_t kNone = UINT32_MAX;
 
 // The tables of the tree: per prime its modulus, period and the residue of k that
@@ -84,8 +84,9 @@ class TreeWalk {
 
   // Descends from the root along `prefix` (fixed branches), then over every branch.
   void run(const std::vector<uint32_t>& prefix);
-  // The paths to the nodes at `depth` and to the listed classes above it.
-  std::vector<std::vector<uint32_t>> subtrees(size_t depth);
+  // The paths to the children of the node at the end of `prefix`, or `prefix` itself
+  // when that node is listed.
+  std::vector<std::vector<uint32_t>> subtrees(const std::vector<uint32_t>& prefix);
 
   std::vector<int64_t> covered;
   uint64_t nodes = 0;
@@ -136,11 +137,11 @@ void TreeWalk::run(const std::vector<uint32_t>& prefix) {
   descend(0, 0, 1);
 }
 
-std::vector<std::vector<uint32_t>> TreeWalk::subtrees(size_t depth) {
+std::vector<std::vector<uint32_t>> TreeWalk::subtrees(const std::vector<uint32_t>& prefix) {
   std::vector<std::vector<uint32_t>> tasks;
   tasks_ = &tasks;
-  taskDepth_ = depth;
-  run({});
+  taskDepth_ = prefix.size() + 1;
+  run(prefix);
   taskDepth_ = SIZE_MAX;
   tasks_ = nullptr;
   return tasks;
@@ -213,19 +214,37 @@ bool TreeWalk::confirm(int64_t k, const uint64_t* bits) {
   return true;
 }
 
-// Subtrees enough to keep every thread busy; the widest (smallest modulus) first.
+// The modulus of the class at the end of a path, roughly: subtrees of a smaller
+// modulus hold more k and so, as a rule, more nodes.
+double pathModulus(const TreeTables& tree, const std::vector<uint32_t>& path) {
+  double M = 1;
+  for (uint32_t j : path) M *= tree.p[j];
+  return M;
+}
+
+// Subtrees enough to keep every thread busy: the widest subtree (smallest modulus) is
+// split into its children until there are enough, so that no one subtree holds most
+// of the work; handed out widest first.
 std::vector<std::vector<uint32_t>> splitTree(const TreeTables& tree, TreeWalk& walk, int threads) {
-  std::vector<std::vector<uint32_t>> tasks;
-  for (size_t depth = 1; depth <= 4; ++depth) {
-    tasks = walk.subtrees(depth);
-    if (tasks.size() >= kTasksPerThread * size_t(threads)) break;
+  std::vector<std::vector<uint32_t>> tasks{{}};
+  std::vector<std::vector<uint32_t>> done;  // leaves: listed classes, not split further
+  auto wider = [&](const auto& a, const auto& b) { return pathModulus(tree, a) > pathModulus(tree, b); };
+  while (!tasks.empty() && tasks.size() + done.size() < kTasksPerThread * size_t(threads)) {
+    std::pop_heap(tasks.begin(), tasks.end(), wider);
+    std::vector<uint32_t> widest = std::move(tasks.back());
+    tasks.pop_back();
+    std::vector<std::vector<uint32_t>> children = walk.subtrees(widest);
+    if (children.size() == 1 && children[0].size() == widest.size()) {
+      done.push_back(std::move(widest));
+      continue;
+    }
+    for (std::vector<uint32_t>& child : children) {
+      tasks.push_back(std::move(child));
+      std::push_heap(tasks.begin(), tasks.end(), wider);
+    }
   }
-  auto modulus = [&](const std::vector<uint32_t>& path) {
-    double M = 1;
-    for (uint32_t j : path) M *= tree.p[j];
-    return M;
-  };
-  std::stable_sort(tasks.begin(), tasks.end(), [&](const auto& a, const auto& b) { return modulus(a) < modulus(b); });
+  tasks.insert(tasks.end(), done.begin(), done.end());
+  std::stable_sort(tasks.begin(), tasks.end(), [&](const auto& a, const auto& b) { return wider(b, a); });
   return tasks;
 }
 
