@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <random>
 #include <system_error>
 #include <thread>
@@ -25,6 +26,9 @@ constexpr uint64_t kPollMask = 4095;   // quitting() is polled every 4096 nodes 
 constexpr int64_t kListFactor = 16;    // a class is listed once it holds about this many k
 constexpr size_t kTasksPerThread = 256; // subtrees handed out per thread, at least
 constexpr uint32_t kNone = UINT32_MAX;
+constexpr u128 kProbeListLimit = 64;     // a probe confirms the k of smaller listed classes
+constexpr double kProbeSeconds = 0.002;  // the time the cost estimate may take
+constexpr double kListedKCost = 0.5;     // a listed k in nodes, roughly (one remainder per prime)
 
 // The tables of the tree: per prime its modulus, period and the residue of k that
 // covers each exponent, in one array; exponents are counted from 0 here.
@@ -76,6 +80,13 @@ u128 firstInClass(u128 r, u128 M, int64_t from) {
   return f + (r >= fm ? r - fm : r + M - fm);
 }
 
+// Sums over random paths: the estimates of the nodes and listed k of the whole tree,
+// and the nodes and k the paths themselves went through.
+struct ProbeSums {
+  double nodes = 0, listed = 0;
+  double visited = 0, visitedK = 0;
+};
+
 // One thread's descent: the bit sets of the current path, the primes given a residue
 // on it, and the covered k found.
 class TreeWalk {
@@ -88,12 +99,18 @@ class TreeWalk {
   // when that node is listed.
   std::vector<std::vector<uint32_t>> subtrees(const std::vector<uint32_t>& prefix);
 
+  // Adds one random path's estimates of the size of the tree to `sums`.
+  void probe(std::mt19937_64& random, ProbeSums& sums);
+
   std::vector<int64_t> covered;
   uint64_t nodes = 0;
 
  private:
   void descend(size_t level, u128 r, u128 M);
+  bool child(u128 r, u128 M, uint32_t n, uint32_t j, u128& childR, u128& childM) const;
+  void assign(size_t level, uint32_t n, uint32_t j);
   void branch(size_t level, u128 r, u128 M, uint32_t n, uint32_t j);
+  u128 classSize(u128 r, u128 M) const;
   void listClass(u128 r, u128 M, const uint64_t* bits, bool complete);
   bool confirm(int64_t k, const uint64_t* bits);
   bool skipped(int64_t k) const;
@@ -115,6 +132,9 @@ class TreeWalk {
   std::vector<std::vector<uint32_t>>* tasks_ = nullptr;
   std::vector<uint64_t> scratch_;
   std::vector<uint32_t> kResidue_;
+  std::vector<u128> childR_, childM_;  // the children of a probed node
+  std::vector<uint32_t> childPrime_;
+  std::vector<double> childScore_;
 };
 
 TreeWalk::TreeWalk(const TreeTables& tree, int64_t from, int64_t to, std::atomic<bool>& stop)
@@ -127,7 +147,11 @@ TreeWalk::TreeWalk(const TreeTables& tree, int64_t from, int64_t to, std::atomic
       assigned_(tree.m),
       path_(tree.m + 1),
       scratch_(tree.words),
-      kResidue_(tree.m) {}
+      kResidue_(tree.m),
+      childR_(tree.m),
+      childM_(tree.m),
+      childPrime_(tree.m),
+      childScore_(tree.m) {}
 
 void TreeWalk::run(const std::vector<uint32_t>& prefix) {
   std::copy(prefix.begin(), prefix.end(), path_.begin());
@@ -167,22 +191,76 @@ void TreeWalk::descend(size_t level, u128 r, u128 M) {
     if (!assigned_[j]) branch(level, r, M, n, j);
 }
 
-// The child of class r mod M in which prime j covers exponent n.
-void TreeWalk::branch(size_t level, u128 r, u128 M, uint32_t n, uint32_t j) {
+// The class (childR mod childM) of r mod M in which prime j covers exponent n;
+// whether it holds a k of the range.
+bool TreeWalk::child(u128 r, u128 M, uint32_t n, uint32_t j, u128& childR, u128& childM) const {
   const uint32_t p = tree_.p[j];
   const uint32_t t = tree_.residueAt[size_t(j) * tree_.period + n];
   const uint32_t rp = modOf(r, p);
   const uint32_t step = mulMod(t >= rp ? t - rp : t + p - rp, inverseMod(modOf(M, p), p), p);
-  const u128 childR = r + M * step, childM = M * p;
-  if (firstInClass(childR, childM, from_) > u128(to_)) return;
-  const uint64_t* bits = &bits_[level * tree_.words];
+  childR = r + M * step, childM = M * p;
+  return firstInClass(childR, childM, from_) <= u128(to_);
+}
+
+// Gives prime j its residue for exponent n at `level`: its exponent class joins the
+// covered set of the next level.
+void TreeWalk::assign(size_t level, uint32_t n, uint32_t j) {
   uint64_t* childBits = &bits_[(level + 1) * tree_.words];
-  std::copy_n(bits, tree_.words, childBits);
+  std::copy_n(&bits_[level * tree_.words], tree_.words, childBits);
   markExponentClass(childBits, n % tree_.d[j] + 1, tree_.d[j], tree_.period);
   assigned_[j] = 1;
   path_[level] = j;
+}
+
+void TreeWalk::branch(size_t level, u128 r, u128 M, uint32_t n, uint32_t j) {
+  u128 childR, childM;
+  if (!child(r, M, n, j, childR, childM)) return;
+  assign(level, n, j);
   descend(level + 1, childR, childM);
   assigned_[j] = 0;
+}
+
+// The k of the class r mod M in the range.
+u128 TreeWalk::classSize(u128 r, u128 M) const {
+  const u128 first = firstInClass(r, M, from_);
+  return first > u128(to_) ? 0 : (u128(to_) - first) / M + 1;
+}
+
+// One random path down the tree, a child taken with a probability that falls with
+// its prime as 1/sqrt(p) (wider classes, larger subtrees, are taken more often).
+// Adds to `nodes` and `listed` the path's estimates (its weights, the inverse
+// probabilities) of the nodes of the tree and of the k its listed classes hold; the
+// k of a listed class are also confirmed, as the search would.
+void TreeWalk::probe(std::mt19937_64& random, ProbeSums& sums) {
+  std::fill(assigned_.begin(), assigned_.end(), 0);
+  std::fill_n(bits_.begin(), tree_.words, 0);
+  u128 r = 0, M = 1;
+  double weight = 1;
+  for (size_t level = 0;; ++level) {
+    sums.nodes += weight, ++sums.visited;
+    const uint64_t* bits = &bits_[level * tree_.words];
+    const uint32_t n = firstUncovered(bits);
+    if (n == kNone || M > listLimit_) {
+      const u128 size = classSize(r, M);
+      sums.listed += weight * double(size), sums.visitedK += double(size);
+      if (size <= kProbeListLimit) listClass(r, M, bits, n == kNone);
+      return;
+    }
+    double total = 0;
+    size_t count = 0;
+    for (uint32_t j = 0; j < tree_.m; ++j)
+      if (!assigned_[j] && child(r, M, n, j, childR_[count], childM_[count])) {
+        childPrime_[count] = j, childScore_[count] = 1 / std::sqrt(double(tree_.p[j]));
+        total += childScore_[count++];
+      }
+    if (count == 0) return;
+    double pick = std::uniform_real_distribution<double>(0, total)(random);
+    size_t i = 0;
+    while (i + 1 < count && (pick -= childScore_[i]) > 0) ++i;
+    weight *= total / childScore_[i];
+    assign(level, n, childPrime_[i]);
+    r = childR_[i], M = childM_[i];
+  }
 }
 
 void TreeWalk::listClass(u128 r, u128 M, const uint64_t* bits, bool complete) {
@@ -290,9 +368,24 @@ bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int thre
   return !stop && !quitting();
 }
 
+// Knuth's estimate of the size of a search tree from random paths, here with unequal
+// probabilities; the seconds per node are measured on the paths themselves.
 double residueCostEstimate(const SieveTables& tables, int64_t from, int64_t to) {
-  (void)tables, (void)from, (void)to;
-  return 0;
+  if (!tables.searchable) return 0;
+  const TreeTables tree(tables);
+  std::atomic<bool> stop{false};
+  TreeWalk walk(tree, from, to, stop);
+  std::mt19937_64 random(uint64_t(from) * 0x9e3779b97f4a7c15u ^ uint64_t(to));
+  ProbeSums sums;
+  int probes = 0;
+  const auto begin = std::chrono::steady_clock::now();
+  double elapsed = 0;
+  do {
+    for (int i = 0; i < 16; ++i, ++probes) walk.probe(random, sums);
+    elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  } while (elapsed < kProbeSeconds);
+  const double secondsPerNode = elapsed / (sums.visited + kListedKCost * sums.visitedK);
+  return (sums.nodes + kListedKCost * sums.listed) / probes * secondsPerNode;
 }
 
 double sieveCostPerK(const SieveTables& tables, int64_t from) {
