@@ -28,7 +28,7 @@ constexpr size_t kTasksPerThread = 256; // subtrees handed out per thread, at le
 constexpr uint32_t kNone = UINT32_MAX;
 constexpr u128 kProbeListLimit = 64;     // a probe confirms the k of smaller listed classes
 constexpr double kProbeSeconds = 0.002;  // the time the cost estimate may take
-constexpr double kListedKCost = 0.5;     // a listed k in nodes, roughly (one remainder per prime)
+constexpr int kMinProbes = 8;
 
 // The tables of the tree: per prime its modulus, period and the residue of k that
 // covers each exponent, in one array; exponents are counted from 0 here.
@@ -85,7 +85,12 @@ u128 firstInClass(u128 r, u128 M, int64_t from) {
 struct ProbeSums {
   double nodes = 0, listed = 0;
   double visited = 0, visitedK = 0;
+  double nodeSeconds = 0, listSeconds = 0;  // spent on the paths' nodes and on their listed k
 };
+
+double secondsSince(std::chrono::steady_clock::time_point begin) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+}
 
 // One thread's descent: the bit sets of the current path, the primes given a residue
 // on it, and the covered k found.
@@ -240,10 +245,13 @@ void TreeWalk::probe(std::mt19937_64& random, ProbeSums& sums) {
     sums.nodes += weight, ++sums.visited;
     const uint64_t* bits = &bits_[level * tree_.words];
     const uint32_t n = firstUncovered(bits);
+    const auto begin = std::chrono::steady_clock::now();
     if (n == kNone || M > listLimit_) {
       const u128 size = classSize(r, M);
-      sums.listed += weight * double(size), sums.visitedK += double(size);
-      if (size <= kProbeListLimit) listClass(r, M, bits, n == kNone);
+      sums.listed += weight * double(size);
+      if (size > kProbeListLimit) return;
+      listClass(r, M, bits, n == kNone);
+      sums.visitedK += double(size), sums.listSeconds += secondsSince(begin);
       return;
     }
     double total = 0;
@@ -253,6 +261,7 @@ void TreeWalk::probe(std::mt19937_64& random, ProbeSums& sums) {
         childPrime_[count] = j, childScore_[count] = 1 / std::sqrt(double(tree_.p[j]));
         total += childScore_[count++];
       }
+    sums.nodeSeconds += secondsSince(begin);
     if (count == 0) return;
     double pick = std::uniform_real_distribution<double>(0, total)(random);
     size_t i = 0;
@@ -379,13 +388,11 @@ double residueCostEstimate(const SieveTables& tables, int64_t from, int64_t to) 
   ProbeSums sums;
   int probes = 0;
   const auto begin = std::chrono::steady_clock::now();
-  double elapsed = 0;
-  do {
-    for (int i = 0; i < 16; ++i, ++probes) walk.probe(random, sums);
-    elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  } while (elapsed < kProbeSeconds);
-  const double secondsPerNode = elapsed / (sums.visited + kListedKCost * sums.visitedK);
-  return (sums.nodes + kListedKCost * sums.listed) / probes * secondsPerNode;
+  do walk.probe(random, sums);
+  while (++probes < kMinProbes || secondsSince(begin) < kProbeSeconds);
+  const double perNode = sums.nodeSeconds / sums.visited;
+  const double perK = sums.visitedK > 0 ? sums.listSeconds / sums.visitedK : perNode / 4;
+  return (sums.nodes * perNode + sums.listed * perK) / probes;
 }
 
 double sieveCostPerK(const SieveTables& tables, int64_t from) {
