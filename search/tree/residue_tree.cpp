@@ -23,7 +23,7 @@ namespace {
 using u128 = unsigned __int128;
 
 constexpr uint64_t kPollMask = 4095;   // quitting() is polled every 4096 nodes or listed k
-constexpr int64_t kListFactor = 16;    // a class is listed once it holds about this many k
+constexpr int64_t kListFactor = 16;    // a class is listed once it holds fewer than this many k
 constexpr size_t kTasksPerThread = 256; // subtrees handed out per thread, at least
 constexpr uint32_t kNone = UINT32_MAX;
 constexpr u128 kProbeListLimit = 64;     // a probe confirms the k of smaller listed classes
