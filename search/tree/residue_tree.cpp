@@ -28,7 +28,8 @@ constexpr size_t kTasksPerThread = 256; // subtrees handed out per thread, at le
 constexpr uint32_t kNone = UINT32_MAX;
 constexpr u128 kProbeListLimit = 64;     // a probe confirms the k of smaller listed classes
 constexpr double kProbeSeconds = 0.002;  // the time the cost estimate may take
-constexpr int kMinProbes = 8;
+constexpr int kMinProbes = 2;  // per batch
+constexpr int kProbeBatches = 4;
 
 // The tables of the tree: per prime its modulus, period and the residue of k that
 // covers each exponent, in one array; exponents are counted from 0 here.
@@ -385,23 +386,36 @@ double residueCostEstimate(const SieveTables& tables, int64_t from, int64_t to) 
   std::atomic<bool> stop{false};
   TreeWalk walk(tree, from, to, stop);
   std::mt19937_64 random(uint64_t(from) * 0x9e3779b97f4a7c15u ^ uint64_t(to));
+  // The counts are summed over all paths; the seconds per node and per listed k are
+  // the least of a few batches, since a thread preempted only ever looks slower.
   ProbeSums sums;
   int probes = 0;
-  const auto begin = std::chrono::steady_clock::now();
-  do walk.probe(random, sums);
-  while (++probes < kMinProbes || secondsSince(begin) < kProbeSeconds);
-  const double perNode = sums.nodeSeconds / sums.visited;
-  const double perK = sums.visitedK > 0 ? sums.listSeconds / sums.visitedK : perNode / 4;
+  double perNode = INFINITY, perK = INFINITY;
+  for (int batch = 0; batch < kProbeBatches; ++batch) {
+    ProbeSums part;
+    int partProbes = 0;
+    const auto begin = std::chrono::steady_clock::now();
+    do walk.probe(random, part);
+    while (++partProbes < kMinProbes || secondsSince(begin) < kProbeSeconds / kProbeBatches);
+    perNode = std::min(perNode, part.nodeSeconds / part.visited);
+    if (part.visitedK > 0) perK = std::min(perK, part.listSeconds / part.visitedK);
+    sums.nodes += part.nodes, sums.listed += part.listed, probes += partProbes;
+  }
+  if (perK == INFINITY) perK = perNode / 4;
   return (sums.nodes * perNode + sums.listed * perK) / probes;
 }
 
+// The least of two blocks' seconds: a thread preempted only ever looks slower.
 double sieveCostPerK(const SieveTables& tables, int64_t from) {
   BlockSieve sieve(tables);
   std::vector<int64_t> covered;
-  const int64_t span = 2 * BlockSieve::kBlockSpan;
-  from = std::min<int64_t>(from, 1000000000000000000 - span);
-  auto begin = std::chrono::steady_clock::now();
-  for (int64_t start = from; start < from + span; start += BlockSieve::kBlockSpan)
-    sieve.sieve(start, start + BlockSieve::kBlockSpan - 1, covered);
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() / double(span);
+  const int64_t span = BlockSieve::kBlockSpan;
+  from = std::min<int64_t>(from, 1000000000000000000 - 2 * span);
+  double least = INFINITY;
+  for (int64_t start = from; start < from + 2 * span; start += span) {
+    const auto begin = std::chrono::steady_clock::now();
+    sieve.sieve(start, start + span - 1, covered);
+    least = std::min(least, secondsSince(begin));
+  }
+  return least / double(span);
 }
