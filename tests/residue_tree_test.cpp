@@ -1,0 +1,153 @@
+// The residue-class tree against the block sieve: the same covered k over generated
+// configurations, ranges and thread counts; wide ranges near 10^18, where only the
+// tree can go, checked k by k and against the same range cut in two; the interrupt.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include "cover_sieve.h"
+#include "fast_table.h"
+#include "residue_tree.h"
+#include "run.h"
+
+namespace {
+
+constexpr int64_t kMaxK = 1000000000000000000;
+
+std::optional<SieveTables> tablesOf(int32_t base, int32_t c, int32_t period, int32_t maxFact, int64_t from) {
+  SearchParams params;
+  params.base = base, params.c = c, params.period = period, params.maxFact = maxFact, params.minK = from;
+  std::optional<CandidateTable> table = buildFactorTableFast(params, nullptr);
+  if (!table) return std::nullopt;
+  return SieveTables(params, *table);
+}
+
+std::vector<int64_t> sieveCovered(const SieveTables& tables, int64_t from, int64_t to) {
+  BlockSieve sieve(tables);
+  std::vector<int64_t> covered;
+  for (int64_t start = from; start <= to; start += BlockSieve::kBlockSpan)
+    EXPECT_TRUE(sieve.sieve(start, std::min(to, start + BlockSieve::kBlockSpan - 1), covered));
+  return covered;
+}
+
+std::vector<int64_t> treeCovered(const SieveTables& tables, int64_t from, int64_t to, int threads) {
+  std::vector<int64_t> covered;
+  EXPECT_TRUE(residueSearch(tables, from, to, threads, covered));
+  return covered;
+}
+
+// Whether k is covered, from its first hits alone.
+bool coveredByHits(const SieveTables& tables, int64_t k) {
+  for (const SievePrime& skip : tables.skips)
+    if (uint64_t(k) % skip.p == skip.classResidue[0]) return false;
+  std::vector<uint32_t> hits;
+  firstHits(tables, k, hits);
+  std::vector<uint64_t> bits((tables.period + 63) / 64);
+  for (size_t j = 0; j < hits.size(); ++j)
+    if (hits[j] != 0) markExponentClass(bits.data(), hits[j], tables.primes[j].d, uint32_t(tables.period));
+  return tables.searchable && coversEveryExponent(bits.data(), uint32_t(tables.period));
+}
+
+// Returns the number of covered k compared.
+size_t expectSameAsSieve(int32_t base, int32_t c, int32_t period, int32_t maxFact, int64_t from, int64_t to,
+                         int threads) {
+  SCOPED_TRACE(::testing::Message() << "b=" << base << " c=" << c << " P=" << period << " M=" << maxFact << " k=" << from
+                                    << ".." << to << " threads=" << threads);
+  std::optional<SieveTables> tables = tablesOf(base, c, period, maxFact, from);
+  if (!tables) return 0;
+  std::vector<int64_t> expected = sieveCovered(*tables, from, to);
+  EXPECT_EQ(treeCovered(*tables, from, to, threads), expected);
+  return expected.size();
+}
+
+TEST(ResidueTreeTest, GeneratedConfigurationsAgreeWithTheSieve) {
+  std::mt19937_64 random(20270114);
+  const int32_t periods[] = {2, 4, 6, 8, 12, 16, 18, 24, 30, 36, 48, 60, 72, 120, 144, 240, 360, 720, 5040};
+  size_t compared = 0;
+  for (int round = 0; round < 120; ++round) {
+    const int32_t base = random() % 3 == 0 ? int32_t(random() % 999999999 + 2) : int32_t(random() % 40 + 2);
+    const int32_t c = random() % 2 ? 1 : -1;
+    const int32_t period = periods[random() % std::size(periods)];
+    const int32_t maxFact = random() % 8 == 0 ? int32_t(random() % 1000000 + 5) : int32_t(random() % 5000 + 5);
+    const int64_t width = random() % 10 == 0 ? int64_t(random() % 3000000) + 2000 : int64_t(random() % 200000) + 2000;
+    const int64_t from = random() % 3 == 0 ? int64_t(random() % uint64_t(kMaxK - width)) + 1 : int64_t(random() % 1000000) + 1;
+    compared += expectSameAsSieve(base, c, period, maxFact, from, from + width, int(random() % 4) + 1);
+  }
+  EXPECT_GT(compared, 2000u);  // the generated searches do cover many k
+}
+
+// Period 2 admits exactly the odd prime factors of b+1 (b = -1 mod p), so a base
+// b = 2^j*p*q - 1 with odd primes p, q has exactly the two candidates p and q.
+TEST(ResidueTreeTest, TablesOfTwoPrimesAgreeWithTheSieve) {
+  std::mt19937_64 random(77);
+  const int32_t oddPrimes[] = {3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47};
+  size_t compared = 0;
+  for (int round = 0; round < 30; ++round) {
+    const int32_t p = oddPrimes[random() % std::size(oddPrimes)];
+    int32_t q = p;
+    while (q == p) q = oddPrimes[random() % std::size(oddPrimes)];
+    const int32_t base = (int32_t(1) << (random() % 12)) * p * q - 1;
+    if (base < 2) continue;
+    ASSERT_EQ(tablesOf(base, 1, 2, 20000, 1)->primes.size(), 2u) << base;
+    const int64_t from = random() % 2 ? int64_t(random() % 100000) + 1 : kMaxK - 200000;
+    compared += expectSameAsSieve(base, random() % 2 ? 1 : -1, 2, 20000, from, from + 100000, int(random() % 3) + 1);
+  }
+  EXPECT_GT(compared, 1000u);
+}
+
+TEST(ResidueTreeTest, RangeEndingAtTheLargestKWithLargePrimesAgrees) {
+  EXPECT_GT(expectSameAsSieve(10, -1, 144, 1000000000, kMaxK - 60000, kMaxK, 2), 0u);
+}
+
+// Ranges too wide for the sieve, where the modulus of a class passes 2^64: every k found
+// is covered, and the two halves of the range give the whole.
+TEST(ResidueTreeTest, WideRangesNearTheLargestKAreConsistent) {
+  struct Wide { int32_t base, c, period, maxFact; int64_t width; };
+  const Wide cases[] = {{10, -1, 144, 1000000, 30000000}, {7, 1, 144, 1000000000, 1000000000000}};
+  size_t found = 0;
+  for (const Wide& w : cases) {
+    SCOPED_TRACE(::testing::Message() << "b=" << w.base << " c=" << w.c << " P=" << w.period);
+    const SieveTables tables = *tablesOf(w.base, w.c, w.period, w.maxFact, kMaxK - w.width);
+    const int64_t from = kMaxK - w.width, middle = from + w.width / 3;
+    std::vector<int64_t> whole = treeCovered(tables, from, kMaxK, 2);
+    std::vector<int64_t> halves = treeCovered(tables, from, middle, 1);
+    std::vector<int64_t> upper = treeCovered(tables, middle + 1, kMaxK, 3);
+    halves.insert(halves.end(), upper.begin(), upper.end());
+    EXPECT_EQ(whole, halves);
+    EXPECT_TRUE(std::is_sorted(whole.begin(), whole.end()));
+    for (int64_t k : whole) EXPECT_TRUE(coveredByHits(tables, k)) << k;
+    found += whole.size();
+  }
+  EXPECT_GT(found, 1000u);
+}
+
+TEST(ResidueTreeTest, InterruptEndsTheSearchPromptly) {
+  const SieveTables tables = *tablesOf(7, 1, 144, 100000, 1);
+  for (int threads : {1, 2}) {
+    std::thread raise([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      gb_quitting = 1;
+    });
+    std::vector<int64_t> covered;
+    const bool finished = residueSearch(tables, 1, kMaxK, threads, covered);  // minutes if not stopped
+    raise.join();
+    gb_quitting = 0;
+    EXPECT_FALSE(finished) << threads;
+  }
+}
+
+TEST(ResidueTreeTest, CostEstimatesArePositiveAndGrowWithTheWidth) {
+  const SieveTables tables = *tablesOf(7, 1, 144, 100000, 1);
+  const double narrow = residueCostEstimate(tables, 1, 1000000), wide = residueCostEstimate(tables, 1, 1000000000000);
+  EXPECT_TRUE(std::isfinite(narrow) && narrow > 0);
+  EXPECT_GT(wide, narrow);
+  const double perK = sieveCostPerK(tables, 1);
+  EXPECT_TRUE(std::isfinite(perK) && perK > 0);
+}
+
+}  // namespace
