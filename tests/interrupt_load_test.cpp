@@ -89,12 +89,12 @@ class Oracle {
   std::vector<int64_t> covered_;  // residues modulo period_
 };
 
-std::string iniOf(const Setting& s, int64_t minK) {
+std::string iniOf(const Setting& s, int64_t minK, const char* engine) {
   char text[512];
   std::snprintf(text, sizeof text,
                 "base=%d\nmink=%" PRId64 "\nmaxk=1000000000000000000\nc=%d\nperiod=%d\nmaxfact=%d\nkdisp=%" PRId64
-                "\nthreads=2\n",
-                s.base, minK, s.c, s.period, s.maxFact, kProgressStep);
+                "\nthreads=2\nengine=%s\n",
+                s.base, minK, s.c, s.period, s.maxFact, kProgressStep, engine);
   return text;
 }
 
@@ -186,9 +186,10 @@ TEST(InterruptUnderLoad, EveryRunEndsCleanAtAPoll) {
     // first progress line shows that the walk is under way.
     const int64_t minK = int64_t(1 + random() % 100000000) * kProgressStep;
     const auto delay = std::chrono::milliseconds(random() % 250);
-    SCOPED_TRACE(iniOf(s, minK) + "signal " + std::to_string(signal) + " after " + std::to_string(delay.count()) + " ms");
+    const char* engine = run % 2 == 0 ? "sieve" : "residue";
+    SCOPED_TRACE(iniOf(s, minK, engine) + "signal " + std::to_string(signal) + " after " + std::to_string(delay.count()) + " ms");
     e2e::TempDir dir;
-    dir.write("pelund.ini", iniOf(s, minK));
+    dir.write("pelund.ini", iniOf(s, minK, engine));
     const e2e::RunResult result = e2e::run(dir, {signal, "Searching at k", delay}, "", std::chrono::seconds(30));
     const int64_t next = checkRun(oracles[which], s, minK, dir, result, signal);
     lines += static_cast<int64_t>(splitLines(dir.read("covering.txt")).size());

@@ -60,12 +60,25 @@ struct Run {
   std::string out, log;
 };
 
-std::unique_ptr<Run> runPelund(const Settings& s, const e2e::Interrupt& interrupt = {}) {
+std::unique_ptr<Run> runOnce(const Settings& s, const e2e::Interrupt& interrupt, const std::string& extra) {
   auto run = std::make_unique<Run>();
-  run->dir.write("pelund.ini", iniOf(s));
+  run->dir.write("pelund.ini", iniOf(s) + extra);
   run->result = e2e::run(run->dir, interrupt);
   run->out = e2e::maskStamps(run->result.out);
   run->log = e2e::maskStamps(run->dir.read("pelund.log"));
+  return run;
+}
+
+// Runs pelund with the default engine; a run that ends by itself is repeated with the
+// residue engine, which must print, log and write exactly the same.
+std::unique_ptr<Run> runPelund(const Settings& s, const e2e::Interrupt& interrupt = {}) {
+  auto run = runOnce(s, interrupt, "");
+  if (interrupt.signal != 0) return run;
+  const auto residue = runOnce(s, interrupt, "engine=residue\n");
+  EXPECT_EQ(residue->out, run->out) << "engine=residue";
+  EXPECT_EQ(residue->log, run->log) << "engine=residue";
+  EXPECT_EQ(residue->dir.read("covering.txt"), run->dir.read("covering.txt")) << "engine=residue";
+  EXPECT_EQ(residue->result.exitStatus, run->result.exitStatus) << "engine=residue";
   return run;
 }
 

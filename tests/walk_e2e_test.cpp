@@ -16,11 +16,12 @@ struct Setting {
   int64_t minK, maxK, kDisp;
 };
 
-std::string iniOf(const Setting& s, int threads) {
+std::string iniOf(const Setting& s, int threads, const char* engine) {
   char text[512];
   std::snprintf(text, sizeof text,
-                "base=%d\nmink=%" PRId64 "\nmaxk=%" PRId64 "\nc=%d\nperiod=%d\nmaxfact=%d\nkdisp=%" PRId64 "\nthreads=%d\n",
-                s.base, s.minK, s.maxK, s.c, s.period, s.maxFact, s.kDisp, threads);
+                "base=%d\nmink=%" PRId64 "\nmaxk=%" PRId64 "\nc=%d\nperiod=%d\nmaxfact=%d\nkdisp=%" PRId64
+                "\nthreads=%d\nengine=%s\n",
+                s.base, s.minK, s.maxK, s.c, s.period, s.maxFact, s.kDisp, threads, engine);
   return text;
 }
 
@@ -52,7 +53,7 @@ std::pair<std::string, std::string> expectedRun(const Setting& s) {
   return {console + e2e::statusLine(text), results};
 }
 
-TEST(WalkEndToEnd, EveryThreadCountPrintsAndWritesTheStraightforwardRun) {
+TEST(WalkEndToEnd, EveryEngineAndThreadCountPrintsAndWritesTheStraightforwardRun) {
   const Setting settings[] = {
       {2, -1, 24, 1000, 480000, 700000, 50000},
       {2, 1, 36, 1000000, 1, 200000, 77777},
@@ -65,10 +66,12 @@ TEST(WalkEndToEnd, EveryThreadCountPrintsAndWritesTheStraightforwardRun) {
     if (s.base == 3) {
       ASSERT_EQ(results.substr(0, 14), "125050976086  ");
     }
-    for (int threads : {1, 2, 5}) {
-      SCOPED_TRACE(iniOf(s, threads));
+    for (int variant = 0; variant < 9; ++variant) {
+      const int threads = (int[]){1, 2, 5}[variant % 3];
+      const char* engine = (const char*[]){"sieve", "residue", "auto"}[variant / 3];
+      SCOPED_TRACE(iniOf(s, threads, engine));
       e2e::TempDir dir;
-      dir.write("pelund.ini", iniOf(s, threads));
+      dir.write("pelund.ini", iniOf(s, threads, engine));
       e2e::RunResult run = e2e::run(dir);
       EXPECT_EQ(run.exitStatus, 0);
       EXPECT_TRUE(e2e::maskStamps(run.out) == console) << "console differs";
