@@ -16,7 +16,7 @@ bool PiecePlan::next(Piece& piece) {
   const int64_t left = to_ - nextK_;  // k left after the first one
   const int64_t grown = size_ == 0 ? kFirstPiece : size_ + size_ / 4;
   const int64_t shared = left / (2 * int64_t(workers_)) + 1;
-  size_ = std::max(floor_, std::min(grown, shared));
+  size_ = std::min(grown, std::max(floor_, shared));
   piece.index = made_++;
   piece.from = nextK_;
   if (size_ > left) {

@@ -1,11 +1,13 @@
 // The pieces of a distributed search and the words the ranks exchange about them,
 // kept free of MPI so that they can be tested (and reused) without it.
 //
-// A range is cut into pieces that grow by a quarter each (the residue engine's cost
-// follows the covered k, not the width, so a sparse search over 10^18 needs wide
-// pieces), but never beyond half of what is left per worker (so that the tail is
-// shared out evenly) and never below 1/kMaxPieces of the range (so that no range
-// makes more than kMaxPieces + 1 pieces, whatever the number of ranks).
+// A range is cut into pieces that start at kFirstPiece k and grow by a quarter each
+// (the residue engine's cost follows the covered k, not the width, so a sparse search
+// over 10^18 needs wide pieces; about 110 such pieces reach 10^18), but beyond the
+// start of the range never grow past half of what is left per worker, so that the
+// tail is shared out evenly, unless that would be less than 1/kMaxPieces of the
+// range. So no range makes more than about kMaxPieces + 110 pieces, for any number
+// of ranks, and the first pieces, whose lines show up first, are small.
 #pragma once
 
 #include <cstdint>
