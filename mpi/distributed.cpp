@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -117,6 +119,7 @@ Coordinator::Coordinator(int ranks) : ranks_(ranks), states_(size_t(ranks), Stat
 void Coordinator::order(int rank, OrderKind kind, int64_t word, int64_t from, int64_t to) {
   const int64_t words[kOrderWords] = {static_cast<int64_t>(kind), word, from, to};
   MPI_Send(words, kOrderWords, MPI_INT64_T, rank, kTagOrder, MPI_COMM_WORLD);
+  ++orders_;
   states_[size_t(rank)] = kind == OrderKind::done ? State::released : State::expecting;
   holding_[size_t(rank)] = kind == OrderKind::piece;
 }
@@ -142,6 +145,8 @@ void Coordinator::receiveReports() {
     MPI_Get_count(&probe, MPI_BYTE, &size);
     std::string bytes(size_t(size), '\0');
     MPI_Recv(bytes.data(), size, MPI_BYTE, probe.MPI_SOURCE, kTagReport, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    ++reports_;
+    reportBytes_ += uint64_t(size);
     Report report;
     if (!decodeReport(bytes.data(), bytes.size(), report)) error("rank %d sent a damaged report", probe.MPI_SOURCE);
     if (states_[size_t(probe.MPI_SOURCE)] == State::released) continue;
@@ -233,6 +238,15 @@ bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, in
   return plan_.exhausted() && written_ == plan_.made();
 }
 
+void Coordinator::showTraffic(double seconds) const {
+  const uint64_t pieces = plan_.made();
+  std::fprintf(stderr,
+               "pelund-mpi: %d ranks, %" PRIu64 " pieces in %.3f s (%.1f pieces/s); %" PRIu64 " reports, %" PRIu64
+               " bytes (%.0f per report); %" PRIu64 " orders, %zu bytes each\n",
+               ranks_, pieces, seconds, seconds > 0 ? double(pieces) / seconds : 0.0, reports_, reportBytes_,
+               reports_ > 0 ? double(reportBytes_) / double(reports_) : 0.0, orders_, kOrderWords * sizeof(int64_t));
+}
+
 void Coordinator::release(int status) {
   for (int rank = 1; rank < ranks_; ++rank) {
     if (states_[size_t(rank)] == State::expecting) {
@@ -269,7 +283,10 @@ int leadRun(int ranks) {
   Coordinator coordinator(ranks);
   const RangeWalker walker = [&](const SieveTables& tables, const SearchParams& p, int64_t from, int64_t to,
                                  PartSink& sink) { return coordinator.walk(tables, p, from, to, sink); };
+  const auto begun = std::chrono::steady_clock::now();
   const SearchOutcome outcome = runSearch(params, start, resume ? kStatePath : nullptr, walker);
+  if (std::getenv("PELUND_MPI_STATS") != nullptr)
+    coordinator.showTraffic(std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count());
   const int status = outcome.interrupted ? interruptedStatus() : 0;
   coordinator.release(status);
   return status;

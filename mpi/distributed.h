@@ -32,6 +32,9 @@ class Coordinator {
   // Ends every worker with `status`, waiting for those that have not reported yet.
   void release(int status);
 
+  // One line on standard error with the pieces and messages of the walk and its time.
+  void showTraffic(double seconds) const;
+
  private:
   enum class State { expecting, idle, released };
 
@@ -52,6 +55,8 @@ class Coordinator {
   uint64_t written_ = 0;
   uint64_t window_ = 0;
   bool localFinished_ = false;
+  // Traffic, for PELUND_MPI_STATS.
+  uint64_t reports_ = 0, reportBytes_ = 0, orders_ = 0;
 };
 
 // The run of rank 0 and of the other ranks; each returns its exit status.
