@@ -11,6 +11,16 @@
 #include "resume.h"
 #include "run.h"
 
+void showRunBanner(const SearchState& start, bool resumed) {
+  consoleWrite("\n");
+  reportWithDateTime("Covering sets for %c%d k=%" PRId64 " to %" PRId64 " with factor<=%d and period=%d",
+                     formLetter(gi_c), gi_base, gi_minK, gi_maxK, gi_maxFact, gi_period);
+  if (resumed)
+    reportWithDateTime("Resuming %c%d at k=%" PRId64 " with %u covering set%s found", formLetter(gi_c), gi_base,
+                       start.nextK, start.found, start.found == 1 ? "" : "s");
+  consoleWrite("\n");
+}
+
 int runPelund() {
   platformGuardStandardStreams();
   getInputs();
@@ -20,13 +30,7 @@ int runPelund() {
   const bool resume = gi_resume == 1;
   bool resumed = false;
   const SearchState start = prepareResults(params, resume, resumed);
-  consoleWrite("\n");
-  reportWithDateTime("Covering sets for %c%d k=%" PRId64 " to %" PRId64 " with factor<=%d and period=%d",
-                     formLetter(gi_c), gi_base, gi_minK, gi_maxK, gi_maxFact, gi_period);
-  if (resumed)
-    reportWithDateTime("Resuming %c%d at k=%" PRId64 " with %u covering set%s found", formLetter(gi_c), gi_base,
-                       start.nextK, start.found, start.found == 1 ? "" : "s");
-  consoleWrite("\n");
+  showRunBanner(start, resumed);
   const SearchOutcome outcome = runSearch(params, start, resume ? kStatePath : nullptr);
   return outcome.interrupted ? interruptedStatus() : 0;
 }

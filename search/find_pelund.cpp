@@ -32,7 +32,8 @@ SearchParams searchParamsFromConfig() {
   return params;
 }
 
-SearchOutcome runSearch(const SearchParams& params, const SearchState& start, const char* statePath) {
+SearchOutcome runSearch(const SearchParams& params, const SearchState& start, const char* statePath,
+                        const RangeWalker& walker) {
   std::FILE* searchLog = std::fopen("pelund.log", "ab");
   std::optional<CandidateTable> table = buildFactorTableFast(params, searchLog);
   if (searchLog != nullptr) std::fclose(searchLog);
@@ -42,7 +43,8 @@ SearchOutcome runSearch(const SearchParams& params, const SearchState& start, co
   bool complete = true;
   if (table->factorPeriodList.size() >= 2 && start.nextK <= params.maxK) {
     SieveTables tables(params, *table);
-    complete = walkRange(tables, params, start.nextK, params.maxK, writer);
+    complete = walker ? walker(tables, params, start.nextK, params.maxK, writer)
+                      : walkRange(tables, params, start.nextK, params.maxK, writer);
   }
   writer.saveState();
   if (!complete) {

@@ -68,6 +68,14 @@ pid_t startChild(const TempDir& dir, const std::string& binary, const std::strin
   _exit(127);
 }
 
+// The newest child of `pid`, or pid itself when it has none.
+pid_t newestChild(pid_t pid) {
+  std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  pid_t child = pid;
+  for (pid_t next; list >> next;) child = next;
+  return child;
+}
+
 void finish(pid_t pid, RunResult& result) {
   int status = 0;
   rusage usage{};
@@ -93,7 +101,7 @@ RunResult run(const TempDir& dir, const Interrupt& interrupt, const std::string&
   for (;;) {
     if (!signalled && result.out.find(interrupt.trigger) != std::string::npos) {
       std::this_thread::sleep_for(interrupt.delay);
-      kill(pid, interrupt.signal);
+      kill(interrupt.toChild ? newestChild(pid) : pid, interrupt.signal);
       signalled = true;
     }
     if (std::chrono::steady_clock::now() > deadline) {

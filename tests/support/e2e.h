@@ -39,6 +39,7 @@ struct Interrupt {
   int signal = 0;
   std::string trigger;
   std::chrono::milliseconds delay{0};
+  bool toChild = false;  // send it to the started process's newest child instead (a rank under mpirun)
 };
 
 // Runs `binary` (pelund by default) in dir with the given arguments; kills it after

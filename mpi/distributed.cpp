@@ -1,0 +1,344 @@
+// The leading and following ranks (see distributed.h). Only the main thread of a
+// rank calls MPI; it polls for messages every millisecond while the search threads
+// work, so rank 0 computes as much as any other rank.
+#include "distributed.h"
+
+#include <mpi.h>
+
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "config.h"
+#include "console.h"
+#include "fast_table.h"
+#include "find_pelund.h"
+#include "platform.h"
+#include "range_walk.h"
+#include "resume.h"
+#include "run.h"
+#include "sequence.h"
+
+namespace {
+
+constexpr auto kPoll = std::chrono::milliseconds(1);
+
+// ---- rank 0 -----------------------------------------------------------------------
+
+bool gb_broadcast = false;  // the start (or the fault) has gone out to the other ranks
+bool gb_finished = false;   // the run is over and MPI finalized
+
+// Ends the other ranks when rank 0 ends through error(): before the start went out
+// they are told of the fault and end with status 1; later the job is aborted.
+void leaveOnExit() {
+  if (gb_finished) return;
+  if (!gb_broadcast) {
+    int64_t words[kStartWords];
+    encodeStart(true, SearchParams{}, words);
+    MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
+    MPI_Finalize();
+    return;
+  }
+  MPI_Abort(MPI_COMM_WORLD, 1);
+}
+
+// Rank 0's stop handler: the acknowledgement once, whichever signal or worker raised it.
+void leadStop(int signal) {
+  if (gb_quitting == 0) setQuitting(signal);
+}
+
+// ---- the other ranks ------------------------------------------------------------
+
+// The other ranks never print. While the table is built a stop is only noted (the
+// table phase reports an interrupt on the console); the walk then sees it.
+volatile std::sig_atomic_t gb_walking = 0;
+volatile std::sig_atomic_t gb_stopNoted = 0;
+
+void followStop(int signal) {
+  gi_stopSignal = signal;
+  if (gb_walking != 0) gb_quitting = 1;
+  else gb_stopNoted = 1;
+}
+
+void sendReport(const Report& report) {
+  const std::string bytes = encodeReport(report);
+  MPI_Send(bytes.data(), int(bytes.size()), MPI_BYTE, 0, kTagReport, MPI_COMM_WORLD);
+}
+
+void sendStopped() {
+  Report report;
+  report.kind = ReportKind::stopped;
+  report.signal = gi_stopSignal != 0 ? gi_stopSignal : SIGTERM;
+  sendReport(report);
+}
+
+// Takes a stop order from rank 0 when there is one.
+void takeStopOrder() {
+  int waiting = 0;
+  MPI_Iprobe(0, kTagStop, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
+  if (!waiting) return;
+  int64_t signal = 0;
+  MPI_Recv(&signal, 1, MPI_INT64_T, 0, kTagStop, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+  gi_stopSignal = int(signal);
+  gb_quitting = 1;
+}
+
+// Searches one piece on this rank's threads while the main thread listens for a stop.
+void searchPiece(const SieveTables& tables, const SearchParams& params, const Piece& piece) {
+  PieceCollector collector;
+  bool complete = false;
+  std::atomic<bool> over{false};
+  std::thread search([&] {
+    complete = walkRange(tables, params, piece.from, piece.to, collector);
+    over = true;
+  });
+  while (!over) {
+    takeStopOrder();
+    std::this_thread::sleep_for(kPoll);
+  }
+  search.join();
+  if (!complete) return sendStopped();
+  Report report;
+  report.kind = ReportKind::finished;
+  report.index = piece.index;
+  report.part = collector.take();
+  sendReport(report);
+}
+
+}  // namespace
+
+// ---- Coordinator --------------------------------------------------------------------
+
+Coordinator::Coordinator(int ranks) : ranks_(ranks), states_(size_t(ranks), State::expecting), holding_(size_t(ranks)) {
+  states_[0] = State::released;  // rank 0 searches on a thread of its own
+}
+
+void Coordinator::order(int rank, OrderKind kind, int64_t word, int64_t from, int64_t to) {
+  const int64_t words[kOrderWords] = {static_cast<int64_t>(kind), word, from, to};
+  MPI_Send(words, kOrderWords, MPI_INT64_T, rank, kTagOrder, MPI_COMM_WORLD);
+  ++orders_;
+  states_[size_t(rank)] = kind == OrderKind::done ? State::released : State::expecting;
+  holding_[size_t(rank)] = kind == OrderKind::piece;
+}
+
+void Coordinator::handle(int rank, Report& report) {
+  states_[size_t(rank)] = State::idle;
+  holding_[size_t(rank)] = false;
+  if (report.kind == ReportKind::stopped) {
+    leadStop(int(report.signal));
+  } else if (report.kind == ReportKind::finished && !quitting()) {
+    std::lock_guard lock(mutex_);
+    pending_[report.index] = std::move(report.part);
+  }
+}
+
+void Coordinator::receiveReports() {
+  for (;;) {
+    int waiting = 0;
+    MPI_Status probe;
+    MPI_Iprobe(MPI_ANY_SOURCE, kTagReport, MPI_COMM_WORLD, &waiting, &probe);
+    if (!waiting) return;
+    int size = 0;
+    MPI_Get_count(&probe, MPI_BYTE, &size);
+    std::string bytes(size_t(size), '\0');
+    MPI_Recv(bytes.data(), size, MPI_BYTE, probe.MPI_SOURCE, kTagReport, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    ++reports_;
+    reportBytes_ += uint64_t(size);
+    Report report;
+    if (!decodeReport(bytes.data(), bytes.size(), report)) error("rank %d sent a damaged report", probe.MPI_SOURCE);
+    if (states_[size_t(probe.MPI_SOURCE)] == State::released) continue;
+    handle(probe.MPI_SOURCE, report);
+  }
+}
+
+bool Coordinator::claimable() const { return !plan_.exhausted() && plan_.made() < written_ + window_; }
+
+void Coordinator::localWork(const SieveTables& tables, const SearchParams& params) {
+  for (;;) {
+    Piece piece;
+    {
+      std::unique_lock lock(mutex_);
+      while (!claimable() && !plan_.exhausted() && !quitting()) changed_.wait_for(lock, kPoll);
+      if (plan_.exhausted() || quitting()) break;
+      plan_.next(piece);
+    }
+    PieceCollector collector;
+    if (!walkRange(tables, params, piece.from, piece.to, collector)) break;
+    std::lock_guard lock(mutex_);
+    pending_[piece.index] = collector.take();
+    changed_.notify_all();
+  }
+  std::lock_guard lock(mutex_);
+  localFinished_ = true;
+  changed_.notify_all();
+}
+
+bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to,
+                       PartSink& sink) {
+  {
+    std::lock_guard lock(mutex_);
+    plan_ = PiecePlan(from, to, ranks_);
+    pending_.clear();
+    written_ = 0;
+    window_ = 2 * uint64_t(ranks_) + 2;
+    localFinished_ = false;
+  }
+  std::thread local([&] { localWork(tables, params); });
+  bool stopSent = false;
+  for (;;) {
+    receiveReports();
+    // Write what is next in order.
+    for (;;) {
+      PartResult part;
+      {
+        std::lock_guard lock(mutex_);
+        auto next = pending_.find(written_);
+        if (quitting() || next == pending_.end()) break;
+        part = std::move(next->second);
+        pending_.erase(next);
+      }
+      sink.partDone(part);
+      std::lock_guard lock(mutex_);
+      ++written_;
+      changed_.notify_all();
+    }
+    if (quitting() && !stopSent) {
+      const int64_t signal = gi_stopSignal;
+      for (int rank = 1; rank < ranks_; ++rank) {
+        if (holding_[size_t(rank)]) MPI_Send(&signal, 1, MPI_INT64_T, rank, kTagStop, MPI_COMM_WORLD);
+      }
+      stopSent = true;
+    }
+    // Orders for the ranks that wait for one.
+    bool allReleased = true;
+    for (int rank = 1; rank < ranks_; ++rank) {
+      if (states_[size_t(rank)] == State::idle) {
+        Piece piece;
+        bool give = false, end = quitting();
+        {
+          std::lock_guard lock(mutex_);
+          if (!end && claimable()) give = plan_.next(piece);
+          end = end || plan_.exhausted();
+        }
+        if (give) order(rank, OrderKind::piece, int64_t(piece.index), piece.from, piece.to);
+        else if (end) order(rank, OrderKind::done, quitting() ? interruptedStatus() : 0);
+      }
+      allReleased = allReleased && states_[size_t(rank)] == State::released;
+    }
+    std::unique_lock lock(mutex_);
+    const bool complete = plan_.exhausted() && written_ == plan_.made();
+    if ((complete || quitting()) && allReleased && localFinished_) break;
+    changed_.wait_for(lock, kPoll);
+  }
+  local.join();
+  std::lock_guard lock(mutex_);
+  return plan_.exhausted() && written_ == plan_.made();
+}
+
+void Coordinator::showTraffic(double seconds) const {
+  const uint64_t pieces = plan_.made();
+  std::fprintf(stderr,
+               "pelund-mpi: %d ranks, %" PRIu64 " pieces in %.3f s (%.1f pieces/s); %" PRIu64 " reports, %" PRIu64
+               " bytes (%.0f per report); %" PRIu64 " orders, %zu bytes each\n",
+               ranks_, pieces, seconds, seconds > 0 ? double(pieces) / seconds : 0.0, reports_, reportBytes_,
+               reports_ > 0 ? double(reportBytes_) / double(reports_) : 0.0, orders_, kOrderWords * sizeof(int64_t));
+}
+
+void Coordinator::release(int status) {
+  for (int rank = 1; rank < ranks_; ++rank) {
+    if (states_[size_t(rank)] == State::expecting) {
+      MPI_Status probe;
+      MPI_Probe(rank, kTagReport, MPI_COMM_WORLD, &probe);
+      int size = 0;
+      MPI_Get_count(&probe, MPI_BYTE, &size);
+      std::string bytes(size_t(size), '\0');
+      MPI_Recv(bytes.data(), size, MPI_BYTE, rank, kTagReport, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+      states_[size_t(rank)] = State::idle;
+    }
+    if (states_[size_t(rank)] == State::idle) order(rank, OrderKind::done, status);
+  }
+}
+
+// ---- the runs ---------------------------------------------------------------------
+
+int leadRun(int ranks) {
+  std::atexit(leaveOnExit);
+  platformGuardStandardStreams();
+  getInputs();
+  lockRunDirectory();
+  platformInstallStopHandlers(leadStop);
+  const SearchParams params = searchParamsFromConfig();
+  const bool resume = gi_resume == 1;
+  bool resumed = false;
+  const SearchState start = prepareResults(params, resume, resumed);
+  int64_t words[kStartWords];
+  encodeStart(false, params, words);
+  MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
+  gb_broadcast = true;
+  showRunBanner(start, resumed);
+
+  Coordinator coordinator(ranks);
+  const RangeWalker walker = [&](const SieveTables& tables, const SearchParams& p, int64_t from, int64_t to,
+                                 PartSink& sink) { return coordinator.walk(tables, p, from, to, sink); };
+  const auto begun = std::chrono::steady_clock::now();
+  const SearchOutcome outcome = runSearch(params, start, resume ? kStatePath : nullptr, walker);
+  if (std::getenv("PELUND_MPI_STATS") != nullptr)
+    coordinator.showTraffic(std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count());
+  const int status = outcome.interrupted ? interruptedStatus() : 0;
+  coordinator.release(status);
+  return status;
+}
+
+int followRun() {
+  platformInstallStopHandlers(followStop);
+  int64_t words[kStartWords];
+  MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
+  SearchParams params;
+  if (!decodeStart(words, params)) return 1;
+  params.facDisp = 0;
+  const std::optional<CandidateTable> table = buildFactorTableFast(params, nullptr);
+  gb_walking = 1;
+  if (gb_stopNoted != 0) gb_quitting = 1;
+  std::optional<SieveTables> tables;
+  if (table && table->factorPeriodList.size() >= 2) tables.emplace(params, *table);
+
+  Report ready;
+  if (quitting()) sendStopped();
+  else sendReport(ready);
+  bool toldStop = quitting();
+  for (;;) {
+    int waiting = 0;
+    MPI_Iprobe(0, kTagOrder, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
+    if (!waiting) {
+      if (quitting() && !toldStop) {
+        sendStopped();
+        toldStop = true;
+      }
+      std::this_thread::sleep_for(kPoll);
+      continue;
+    }
+    int64_t order[kOrderWords];
+    MPI_Recv(order, kOrderWords, MPI_INT64_T, 0, kTagOrder, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    if (static_cast<OrderKind>(order[0]) == OrderKind::done) {
+      int waitingStop = 0;
+      do {  // a stop order that crossed the last report
+        MPI_Iprobe(0, kTagStop, MPI_COMM_WORLD, &waitingStop, MPI_STATUS_IGNORE);
+        if (waitingStop) takeStopOrder();
+      } while (waitingStop);
+      return int(order[1]);
+    }
+    const Piece piece{uint64_t(order[1]), order[2], order[3]};
+    if (!tables || quitting()) {
+      sendStopped();
+      toldStop = true;
+      continue;
+    }
+    searchPiece(*tables, params, piece);
+    toldStop = quitting();
+  }
+}
+
+void markFinished() { gb_finished = true; }

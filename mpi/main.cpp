@@ -1,0 +1,17 @@
+// pelund-mpi: one covering-set search over the ranks of an MPI job, started with
+// mpirun or srun in the directory that holds pelund.ini (on rank 0's machine).
+#include <mpi.h>
+
+#include "distributed.h"
+
+int main(int argc, char** argv) {
+  int provided = 0;
+  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
+  int rank = 0, ranks = 1;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &ranks);
+  const int status = rank == 0 ? leadRun(ranks) : followRun();
+  markFinished();
+  MPI_Finalize();
+  return status;
+}

@@ -1,0 +1,111 @@
+// The piece plan, the piece collector and the message encoding (see pieces.h).
+#include "pieces.h"
+
+#include <algorithm>
+#include <cstring>
+
+PiecePlan::PiecePlan(int64_t from, int64_t to, int workers)
+    : to_(to),
+      workers_(std::max(1, workers)),
+      floor_(std::max(kFirstPiece, (to - from) / kMaxPieces + 1)),
+      nextK_(from),
+      done_(from > to) {}
+
+bool PiecePlan::next(Piece& piece) {
+  if (done_) return false;
+  const int64_t left = to_ - nextK_;  // k left after the first one
+  const int64_t grown = size_ == 0 ? kFirstPiece : size_ + size_ / 4;
+  const int64_t shared = left / (2 * int64_t(workers_)) + 1;
+  size_ = std::min(grown, std::max(floor_, shared));
+  piece.index = made_++;
+  piece.from = nextK_;
+  if (size_ > left) {
+    piece.to = to_;
+    done_ = true;
+  } else {
+    piece.to = nextK_ + size_ - 1;
+    nextK_ = piece.to + 1;
+  }
+  return true;
+}
+
+void PieceCollector::partDone(const PartResult& part) {
+  if (whole_.from > whole_.to) {
+    whole_ = part;
+    return;
+  }
+  const uint32_t offset = static_cast<uint32_t>(whole_.text.size());
+  whole_.to = part.to;
+  whole_.text += part.text;
+  whole_.ks.insert(whole_.ks.end(), part.ks.begin(), part.ks.end());
+  for (uint32_t end : part.ends) whole_.ends.push_back(offset + end);
+}
+
+PartResult PieceCollector::take() {
+  PartResult piece = std::move(whole_);
+  whole_ = PartResult{1, 0, {}, {}, {}};
+  return piece;
+}
+
+void encodeStart(bool fault, const SearchParams& p, int64_t words[kStartWords]) {
+  const int64_t values[kStartWords] = {fault ? 1 : 0, p.base,  p.c,    p.period, p.maxFact,
+                                       p.facDisp,     p.minK,  p.maxK, p.kDisp,  p.threads,
+                                       static_cast<int64_t>(p.engine)};
+  std::copy(values, values + kStartWords, words);
+}
+
+bool decodeStart(const int64_t words[kStartWords], SearchParams& p) {
+  if (words[0] != 0) return false;
+  p.base = int32_t(words[1]);
+  p.c = int32_t(words[2]);
+  p.period = int32_t(words[3]);
+  p.maxFact = int32_t(words[4]);
+  p.facDisp = int32_t(words[5]);
+  p.minK = words[6];
+  p.maxK = words[7];
+  p.kDisp = words[8];
+  p.threads = int32_t(words[9]);
+  p.engine = static_cast<Engine>(words[10]);
+  return true;
+}
+
+namespace {
+
+// A report: kind, index, signal, from, to, line count, text length; then the k of
+// each line and the text.
+constexpr size_t kHeadWords = 7;
+
+}  // namespace
+
+std::string encodeReport(const Report& r) {
+  const int64_t head[kHeadWords] = {static_cast<int64_t>(r.kind), int64_t(r.index), r.signal, r.part.from,
+                                    r.part.to, int64_t(r.part.ks.size()), int64_t(r.part.text.size())};
+  std::string bytes(sizeof head + r.part.ks.size() * sizeof(int64_t), '\0');
+  std::memcpy(bytes.data(), head, sizeof head);
+  if (!r.part.ks.empty()) std::memcpy(bytes.data() + sizeof head, r.part.ks.data(), r.part.ks.size() * sizeof(int64_t));
+  bytes += r.part.text;
+  return bytes;
+}
+
+bool decodeReport(const char* data, size_t size, Report& r) {
+  int64_t head[kHeadWords];
+  if (size < sizeof head) return false;
+  std::memcpy(head, data, sizeof head);
+  const int64_t lines = head[5], length = head[6];
+  if (head[0] < 1 || head[0] > 3 || lines < 0 || length < 0 || length > int64_t(UINT32_MAX) ||
+      uint64_t(lines) > (size - sizeof head) / sizeof(int64_t) ||
+      sizeof head + uint64_t(lines) * sizeof(int64_t) + uint64_t(length) != size)
+    return false;
+  r.kind = static_cast<ReportKind>(head[0]);
+  r.index = uint64_t(head[1]);
+  r.signal = head[2];
+  r.part.clear(head[3], head[4]);
+  r.part.ks.resize(size_t(lines));
+  if (lines > 0) std::memcpy(r.part.ks.data(), data + sizeof head, size_t(lines) * sizeof(int64_t));
+  r.part.text.assign(data + sizeof head + size_t(lines) * sizeof(int64_t), size_t(length));
+  // Every line ends in a newline; the ends follow from the text.
+  for (size_t at = 0; at < r.part.text.size(); ++at) {
+    if (r.part.text[at] == '\n') r.part.ends.push_back(uint32_t(at + 1));
+  }
+  return r.part.ends.size() == r.part.ks.size() && (r.part.text.empty() || r.part.text.back() == '\n');
+}

@@ -1,0 +1,87 @@
+// The pieces of a distributed search and the words the ranks exchange about them,
+// kept free of MPI so that they can be tested (and reused) without it.
+//
+// A range is cut into pieces that start at kFirstPiece k and grow by a quarter each
+// (the residue engine's cost follows the covered k, not the width, so a sparse search
+// over 10^18 needs wide pieces; about 110 such pieces reach 10^18), but beyond the
+// start of the range never grow past half of what is left per worker, so that the
+// tail is shared out evenly, unless that would be less than 1/kMaxPieces of the
+// range. So no range makes more than about kMaxPieces + 110 pieces, for any number
+// of ranks, and the first pieces, whose lines show up first, are small.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "results_writer.h"
+#include "search_state.h"
+#include "table.h"
+
+struct Piece {
+  uint64_t index = 0;
+  int64_t from = 0;
+  int64_t to = 0;
+};
+
+class PiecePlan {
+ public:
+  static constexpr int64_t kFirstPiece = int64_t(1) << 24;
+  static constexpr int64_t kMaxPieces = 2048;
+
+  // Plans k = from..to (from <= to) for `workers` computing ranks.
+  PiecePlan(int64_t from, int64_t to, int workers);
+
+  // The next piece; false when the range is used up.
+  bool next(Piece& piece);
+  uint64_t made() const { return made_; }
+  bool exhausted() const { return done_; }
+
+ private:
+  int64_t to_;
+  int workers_;
+  int64_t floor_;
+  int64_t nextK_;
+  int64_t size_ = 0;
+  uint64_t made_ = 0;
+  bool done_ = false;
+};
+
+// Collects the parts that one engine hands over into one result for a whole piece.
+class PieceCollector : public PartSink {
+ public:
+  void partDone(const PartResult& part) override;
+  // The collected piece; empty (from > to) when nothing was handed over.
+  PartResult take();
+
+ private:
+  PartResult whole_{1, 0, {}, {}, {}};
+};
+
+// ---- words between the ranks -------------------------------------------------------
+// Every rank runs the same binary, so numbers travel in the host's byte order.
+
+// The validated search rank 0 sends to the others: a fault flag first (1: the run
+// ends with status 1 on every rank), then the parameters.
+inline constexpr int kStartWords = 11;
+void encodeStart(bool fault, const SearchParams& params, int64_t words[kStartWords]);
+bool decodeStart(const int64_t words[kStartWords], SearchParams& params);  // false: fault
+
+// What a worker tells rank 0: it is ready for a piece, hands back a finished piece, or
+// stopped (on a signal, which it names).
+enum class ReportKind : int64_t { ready = 1, finished = 2, stopped = 3 };
+
+struct Report {
+  ReportKind kind = ReportKind::ready;
+  uint64_t index = 0;   // the piece, for `finished`
+  int64_t signal = 0;   // the stop signal, for `stopped`
+  PartResult part;      // for `finished`
+};
+
+std::string encodeReport(const Report& report);
+// False when the bytes are not a whole, consistent report.
+bool decodeReport(const char* data, size_t size, Report& report);
+
+// What rank 0 tells a worker: a piece to search, or the end with its exit status.
+enum class OrderKind : int64_t { piece = 1, done = 2 };
+inline constexpr int kOrderWords = 4;  // kind, index or exit status, from, to

@@ -1,0 +1,176 @@
+// pelund-mpi end to end, through mpirun on this machine: for 1, 2 and 3 ranks the
+// console (stamps masked), covering.txt and the exit status equal pelund's; a
+// configuration fault is shown once and ends every rank with status 1; a stop sent to
+// mpirun at a random moment leaves exactly pelund's lines below the k it names; and a
+// rank killed outright leaves a state from which pelund-mpi (with other ranks) or
+// pelund finishes the search with the same covering.txt as an uninterrupted run.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <random>
+#include <regex>
+
+#include "e2e.h"
+
+namespace {
+
+const std::string kMpiBinary = PELUND_MPI_BINARY;
+
+// Open MPI on one machine only: shared memory between the ranks, no network.
+// `patient`: mpirun waits its usual second before it kills the ranks of a stopped job
+// (they need it to end cleanly); else it does not wait when ranks end with a fault.
+e2e::RunResult runMpi(const e2e::TempDir& dir, int ranks, const e2e::Interrupt& interrupt = {}, bool patient = true) {
+  const std::string arguments = "--allow-run-as-root --oversubscribe --mca btl self,vader --mca oob_tcp_if_include lo " +
+                                std::string(patient ? "" : "--mca odls_base_sigkill_timeout 0 ") + "-np " +
+                                std::to_string(ranks) + " " + kMpiBinary;
+  return e2e::run(dir, interrupt, arguments, std::chrono::seconds(60), PELUND_MPIEXEC);
+}
+
+#define SKIP_WITHOUT_MPI() \
+  if (kMpiBinary.empty()) GTEST_SKIP() << "pelund-mpi was not built (MPI not found)"
+
+// pelund's run of the same ini in a directory of its own.
+e2e::RunResult runPelund(const std::string& ini, std::string& covering) {
+  e2e::TempDir dir;
+  dir.write("pelund.ini", ini);
+  const e2e::RunResult result = e2e::run(dir);
+  covering = dir.read("covering.txt");
+  return result;
+}
+
+std::string iniWith(const std::string& settings, int64_t minK, int64_t maxK) {
+  return settings + "mink=" + std::to_string(minK) + "\nmaxk=" + std::to_string(maxK) + "\n";
+}
+
+TEST(MpiSearch, SameConsoleAndResultsAsOneProcessForAnyRankCount) {
+  SKIP_WITHOUT_MPI();
+  const int64_t top = 1000000000000000000;
+  const std::vector<std::string> inis = {
+      iniWith("base=10\nc=-1\nperiod=144\nmaxfact=1000\nkdisp=50000000\nthreads=1\n", 1, 200000000),
+      iniWith("base=2\nc=1\nperiod=36\nmaxfact=100000\nkdisp=100000000\nthreads=2\n", top - 300000000, top),
+      iniWith("base=3\nc=1\nperiod=144\nmaxfact=1000\nengine=residue\nkdisp=100000000\n", top - 400000000, top - 7),
+      iniWith("base=2\nc=1\nperiod=2\nmaxfact=5\n", 1, 1000),
+      iniWith("base=10\nc=1\nperiod=6\nmaxfact=1000\nfacdisp=100\nkdisp=25000000\nresume=1\n", 5, 100000000),
+  };
+  for (const std::string& ini : inis) {
+    std::string expected;
+    const e2e::RunResult single = runPelund(ini, expected);
+    ASSERT_EQ(single.exitStatus, 0) << ini;
+    for (int ranks = 1; ranks <= 3; ++ranks) {
+      SCOPED_TRACE(ini + std::to_string(ranks) + " ranks");
+      e2e::TempDir dir;
+      dir.write("pelund.ini", ini);
+      const e2e::RunResult result = runMpi(dir, ranks);
+      EXPECT_EQ(result.exitStatus, single.exitStatus);
+      EXPECT_EQ(e2e::maskStamps(result.out), e2e::maskStamps(single.out));
+      EXPECT_EQ(dir.read("covering.txt"), expected);
+    }
+  }
+}
+
+TEST(MpiSearch, ConfigurationFaultIsShownOnceAndEndsEveryRank) {
+  SKIP_WITHOUT_MPI();
+  const std::vector<std::pair<std::string, std::string>> faults = {
+      {"base=1\nmink=1\nmaxk=10\nc=1\n", "base cannot be less than 2"},
+      {"base=10\nmink=5\nmaxk=4\nc=1\n", "mink cannot be greater than maxk"},
+      {"base=10\nmink=1\nmaxk=100\nc=1\nresume=1\n", "pelund.state is damaged or incomplete"},
+  };
+  for (const auto& [ini, message] : faults) {
+    for (int ranks : {2, 3}) {
+      SCOPED_TRACE(ini + std::to_string(ranks) + " ranks");
+      e2e::TempDir dir;
+      dir.write("pelund.ini", ini);
+      dir.write("pelund.state", "pelund state\nbase=10\n");
+      dir.write("covering.txt", "kept\n");
+      const e2e::RunResult result = runMpi(dir, ranks, {}, false);
+      EXPECT_EQ(result.exitStatus, 1);
+      EXPECT_EQ(result.out, e2e::errorLine(message));
+      EXPECT_EQ(dir.read("covering.txt"), "kept\n");
+    }
+  }
+}
+
+// A stop sent to mpirun, which hands it to every rank as SIGTERM (Open MPI).
+TEST(MpiSearch, StopAtRandomMomentsLeavesExactlyTheLinesBelowTheReportedK) {
+  SKIP_WITHOUT_MPI();
+  const uint64_t seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  const std::string progress = "Searching at k = \\d+\\. \\d+ covering sets? found\\. \b{65}";
+  const std::regex shape("\n\\x1b\\[32mStatus \\(STAMP\\):  Covering sets for [RS]10 k=\\d+ to \\d+ with factor<=1000 and period=6\n"
+                         "\\x1b\\[0m\n(" + progress + ")*\nCtrl-C accepted. (" + progress +
+                         ")*Ending k search at k=(\\d+)\\.\n");
+  // One start per setting; pelund's lines from there, searched anew only when a stop
+  // comes beyond them.
+  struct Setting {
+    std::string ini;
+    int64_t minK;
+    int64_t reach = 0;  // pelund's lines cover minK..reach
+    std::string lines;
+  };
+  std::vector<Setting> settings;
+  for (const char* form : {"base=10\nc=-1\n", "base=10\nc=1\n"}) {
+    const int64_t minK = int64_t(1 + random() % 100000000) * 100000000;
+    settings.push_back({std::string(form) + "period=6\nmaxfact=1000\nkdisp=100000000\nthreads=1\n", minK, 0, ""});
+  }
+  const int signals[] = {SIGINT, SIGTERM};
+  for (int run = 0; run < 20 && !HasFailure(); ++run) {
+    Setting& s = settings[(run / 2) % 2];
+    const std::string ini = iniWith(s.ini, s.minK, 1000000000000000000);
+    const int ranks = 1 + run % 3;
+    const auto delay = std::chrono::milliseconds(random() % 300);
+    SCOPED_TRACE(ini + std::to_string(ranks) + " ranks, signal " + std::to_string(signals[run % 2]) + " after " +
+                 std::to_string(delay.count()) + " ms");
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini);
+    const e2e::RunResult result = runMpi(dir, ranks, {signals[run % 2], "Searching at k", delay});
+    EXPECT_NE(result.exitStatus, 0);  // mpirun ends a signalled job with status 1
+    std::smatch match;
+    const std::string out = e2e::maskStamps(result.out);
+    ASSERT_TRUE(std::regex_match(out, match, shape)) << out;
+    const int64_t next = std::stoll(match[3]);
+    ASSERT_GT(next, s.minK);
+    if (next > s.reach) {
+      s.reach = next + 2000000000;
+      ASSERT_EQ(runPelund(iniWith(s.ini, s.minK, s.reach), s.lines).exitStatus, 0);
+    }
+    EXPECT_NE(dir.read("pelund.log").find("Search interrupted by signal 15 at k=" + std::to_string(next) + "\n"),
+              std::string::npos);
+    // pelund's lines for every k below next, and none at or above it.
+    size_t end = 0;
+    while (end < s.lines.size() && std::stoll(s.lines.substr(end, 20)) < next) end = s.lines.find('\n', end) + 1;
+    EXPECT_EQ(dir.read("covering.txt"), s.lines.substr(0, end));
+  }
+}
+
+// A rank (or pelund) killed outright, then the search resumed by another run.
+TEST(MpiSearch, KilledRankLeavesAStateThatAnyRunFinishes) {
+  SKIP_WITHOUT_MPI();
+  const std::string ini = iniWith("base=10\nc=1\nperiod=144\nmaxfact=1000\nkdisp=100000000\nthreads=1\nresume=1\n", 1,
+                                  3000000000);
+  std::string expected;
+  ASSERT_EQ(runPelund(ini, expected).exitStatus, 0);
+  ASSERT_GT(expected.size(), 0u);
+  struct Case {
+    int killedRanks;  // 0: pelund itself is killed
+    int resumingRanks;  // 0: pelund resumes
+  };
+  for (const Case& c : {Case{3, 2}, Case{2, 0}, Case{0, 3}}) {
+    SCOPED_TRACE("killed with " + std::to_string(c.killedRanks) + " ranks, resumed with " +
+                 std::to_string(c.resumingRanks));
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini);
+    const e2e::Interrupt kill{SIGKILL, "Searching at k = 300000000.", std::chrono::milliseconds(700), c.killedRanks > 0};
+    const e2e::RunResult killed = c.killedRanks > 0 ? runMpi(dir, c.killedRanks, kill) : e2e::run(dir, kill);
+    EXPECT_NE(killed.exitStatus, 0);
+    const std::string partial = dir.read("covering.txt");
+    ASSERT_LT(partial.size(), expected.size()) << "the run ended before it was killed";
+    EXPECT_TRUE(partial.empty() || partial.back() == '\n');
+    const e2e::RunResult resumed = c.resumingRanks > 0 ? runMpi(dir, c.resumingRanks) : e2e::run(dir);
+    EXPECT_EQ(resumed.exitStatus, 0);
+    EXPECT_NE(resumed.out.find("Resuming S10 at k="), std::string::npos);
+    EXPECT_EQ(dir.read("covering.txt"), expected);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// The pieces of a distributed search: the plan cuts any range into contiguous pieces
+// that start small and stay few; the collector joins an engine's parts into one
+// piece; the messages between the ranks carry parameters and pieces unchanged and
+// refuse damaged bytes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <tuple>
+
+#include "pieces.h"
+
+namespace {
+
+constexpr int64_t kTop = 1000000000000000000;
+
+PartResult linesOf(int64_t from, int64_t to, const std::vector<int64_t>& ks) {
+  PartResult part;
+  part.clear(from, to);
+  for (int64_t k : ks) {
+    part.text += std::to_string(k) + "  6  [7, 11, 13, 37]\n";
+    part.ks.push_back(k);
+    part.ends.push_back(uint32_t(part.text.size()));
+  }
+  return part;
+}
+
+void expectSame(const PartResult& a, const PartResult& b) {
+  EXPECT_EQ(std::tie(a.from, a.to, a.text, a.ks, a.ends), std::tie(b.from, b.to, b.text, b.ks, b.ends));
+}
+
+TEST(PiecePlan, CoversEveryRangeContiguouslyInFewPieces) {
+  std::mt19937_64 random(7);
+  const int64_t widths[] = {0, 1, PiecePlan::kFirstPiece - 1, PiecePlan::kFirstPiece, 3 * PiecePlan::kFirstPiece + 5,
+                            int64_t(1) << 40, kTop / 3, kTop - 1};
+  for (int64_t width : widths) {
+    for (int workers : {1, 2, 3, 64, 1000}) {
+      const int64_t from = 1 + int64_t(random() % uint64_t(kTop - width));
+      SCOPED_TRACE("from " + std::to_string(from) + " width " + std::to_string(width) + " workers " +
+                   std::to_string(workers));
+      PiecePlan plan(from, from + width, workers);
+      Piece piece;
+      int64_t next = from;
+      uint64_t count = 0;
+      while (plan.next(piece)) {
+        ASSERT_EQ(piece.index, count++);
+        ASSERT_EQ(piece.from, next);
+        ASSERT_LE(piece.from, piece.to);
+        if (count == 1) {
+          EXPECT_LE(piece.to - piece.from + 1, PiecePlan::kFirstPiece);
+        }
+        next = piece.to + 1;
+      }
+      EXPECT_EQ(next, from + width + 1);
+      EXPECT_EQ(plan.made(), count);
+      EXPECT_TRUE(plan.exhausted());
+      EXPECT_LE(count, uint64_t(PiecePlan::kMaxPieces) + 120);
+      // Enough pieces for every worker where the range allows it.
+      if (width / PiecePlan::kFirstPiece >= 4 * workers && workers <= 64) {
+        EXPECT_GE(count, uint64_t(2 * workers));
+      }
+    }
+  }
+}
+
+TEST(PieceCollector, JoinsPartsIntoOnePiece) {
+  std::mt19937_64 random(11);
+  for (int round = 0; round < 50; ++round) {
+    std::vector<int64_t> ks;
+    for (int64_t k = 1000; k < 2000; ++k) {
+      if (random() % 7 == 0) ks.push_back(k);
+    }
+    PieceCollector collector;
+    int64_t from = 1000;
+    while (from < 2000) {
+      const int64_t to = std::min<int64_t>(1999, from + int64_t(random() % 300));
+      std::vector<int64_t> inside;
+      for (int64_t k : ks) {
+        if (k >= from && k <= to) inside.push_back(k);
+      }
+      collector.partDone(linesOf(from, to, inside));
+      from = to + 1;
+    }
+    expectSame(collector.take(), linesOf(1000, 1999, ks));
+    EXPECT_GT(collector.take().from, collector.take().to);  // taken: empty again
+  }
+}
+
+TEST(RankMessages, StartAndReportsTravelUnchangedAndDamageIsRefused) {
+  SearchParams params;
+  params.base = 1000000000, params.c = -1, params.period = 5040, params.maxFact = 999999937, params.facDisp = 7;
+  params.minK = 123, params.maxK = kTop, params.kDisp = 1000000000, params.threads = 3, params.engine = Engine::residue;
+  int64_t words[kStartWords];
+  encodeStart(false, params, words);
+  SearchParams back;
+  ASSERT_TRUE(decodeStart(words, back));
+  int64_t again[kStartWords];  // every field came back: the same words again
+  encodeStart(false, back, again);
+  EXPECT_TRUE(std::equal(words, words + kStartWords, again));
+  encodeStart(true, params, words);
+  EXPECT_FALSE(decodeStart(words, back));
+
+  for (const std::vector<int64_t>& ks : {std::vector<int64_t>{}, std::vector<int64_t>{kTop - 5},
+                                         std::vector<int64_t>{kTop - 90, kTop - 50, kTop - 2}}) {
+    Report report;
+    report.kind = ks.empty() ? ReportKind::stopped : ReportKind::finished;
+    report.index = 2047, report.signal = 15;
+    report.part = linesOf(kTop - 100, kTop, ks);
+    const std::string bytes = encodeReport(report);
+    Report got;
+    ASSERT_TRUE(decodeReport(bytes.data(), bytes.size(), got));
+    EXPECT_EQ(got.kind, report.kind);
+    EXPECT_EQ(got.index, report.index);
+    EXPECT_EQ(got.signal, report.signal);
+    expectSame(got.part, report.part);
+    // Every cut-off copy, and a line without its newline, is refused.
+    for (size_t size = 0; size < bytes.size(); ++size) EXPECT_FALSE(decodeReport(bytes.data(), size, got)) << size;
+    if (!ks.empty()) {
+      std::string broken = bytes;
+      broken.back() = ']';
+      EXPECT_FALSE(decodeReport(broken.data(), broken.size(), got));
+    }
+  }
+}
+
+}  // namespace
