@@ -131,6 +131,7 @@ void Coordinator::handle(int rank, Report& report) {
     leadStop(int(report.signal));
   } else if (report.kind == ReportKind::finished && !quitting()) {
     std::lock_guard lock(mutex_);
+    plan_.observe(report.part.to - report.part.from + 1, report.part.ks.size());
     pending_[report.index] = std::move(report.part);
   }
 }
@@ -168,7 +169,8 @@ void Coordinator::localWork(const SieveTables& tables, const SearchParams& param
     PieceCollector collector;
     if (!walkRange(tables, params, piece.from, piece.to, collector)) break;
     std::lock_guard lock(mutex_);
-    pending_[piece.index] = collector.take();
+    PartResult& result = pending_[piece.index] = collector.take();
+    plan_.observe(result.to - result.from + 1, result.ks.size());
     changed_.notify_all();
   }
   std::lock_guard lock(mutex_);

@@ -16,7 +16,7 @@ bool PiecePlan::next(Piece& piece) {
   const int64_t left = to_ - nextK_;  // k left after the first one
   const int64_t grown = size_ == 0 ? kFirstPiece : size_ + size_ / 4;
   const int64_t shared = left / (2 * int64_t(workers_)) + 1;
-  size_ = std::min(grown, std::max(floor_, shared));
+  size_ = std::min({grown, std::max(floor_, shared), densityCap_});
   piece.index = made_++;
   piece.from = nextK_;
   if (size_ > left) {
@@ -27,6 +27,12 @@ bool PiecePlan::next(Piece& piece) {
     nextK_ = piece.to + 1;
   }
   return true;
+}
+
+void PiecePlan::observe(int64_t width, size_t lines) {
+  if (lines == 0) return;
+  const double cap = double(width) * double(kMostLines) / double(lines);
+  densityCap_ = cap >= double(INT64_MAX) ? INT64_MAX : std::max<int64_t>(int64_t(1) << 18, int64_t(cap));
 }
 
 void PieceCollector::partDone(const PartResult& part) {

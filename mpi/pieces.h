@@ -7,7 +7,9 @@
 // start of the range never grow past half of what is left per worker, so that the
 // tail is shared out evenly, unless that would be less than 1/kMaxPieces of the
 // range. So no range makes more than about kMaxPieces + 110 pieces, for any number
-// of ranks, and the first pieces, whose lines show up first, are small.
+// of ranks, and the first pieces, whose lines show up first, are small. Dense
+// searches are the exception: there the pieces stay small enough to hold about
+// kMostLines lines each.
 #pragma once
 
 #include <cstdint>
@@ -28,12 +30,16 @@ class PiecePlan {
  public:
   static constexpr int64_t kFirstPiece = int64_t(1) << 24;
   static constexpr int64_t kMaxPieces = 2048;
+  static constexpr size_t kMostLines = size_t(1) << 18;
 
   // Plans k = from..to (from <= to) for `workers` computing ranks.
   PiecePlan(int64_t from, int64_t to, int workers);
 
   // The next piece; false when the range is used up.
   bool next(Piece& piece);
+  // A finished piece of `width` k held `lines` lines: later pieces are kept to about
+  // kMostLines lines each, which bounds the memory for results in flight.
+  void observe(int64_t width, size_t lines);
   uint64_t made() const { return made_; }
   bool exhausted() const { return done_; }
 
@@ -43,6 +49,7 @@ class PiecePlan {
   int64_t floor_;
   int64_t nextK_;
   int64_t size_ = 0;
+  int64_t densityCap_ = INT64_MAX;  // widest piece for the density of lines seen last
   uint64_t made_ = 0;
   bool done_ = false;
 };

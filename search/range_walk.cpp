@@ -22,6 +22,7 @@
 #include "fast_cover.h"
 #include "parallel_walk.h"
 #include "residue_tree.h"
+#include "run.h"
 
 namespace {
 
@@ -41,24 +42,29 @@ int64_t nextWidth(int64_t width, size_t lines) {
 }
 
 // The lines of the covered k, built on `threads` threads in consecutive slices (the
-// line of a k costs about as much as finding it) and joined in order.
-void buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, int threads, PartResult& result) {
+// line of a k costs about as much as finding it) and joined in order. False when the
+// interrupt flag was raised first.
+bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, int threads, PartResult& result) {
   const size_t slices = std::min<size_t>(size_t(threads), covered.size() / 4096 + 1);
   std::vector<PartResult> pieces(slices);
   auto build = [&](size_t s) {
-    for (size_t i = covered.size() * s / slices; i < covered.size() * (s + 1) / slices; ++i)
+    for (size_t i = covered.size() * s / slices; i < covered.size() * (s + 1) / slices; ++i) {
+      if (i % 1024 == 0 && quitting()) return;
       pieces[s].add(fastCoverLine(tables, covered[i]));
+    }
   };
   std::vector<std::thread> workers;
   for (size_t s = 1; s < slices; ++s) workers.emplace_back(build, s);
   build(0);
   for (std::thread& worker : workers) worker.join();
+  if (quitting()) return false;
   for (const PartResult& piece : pieces) {
     const uint32_t offset = uint32_t(result.text.size());
     result.text += piece.text;
     result.ks.insert(result.ks.end(), piece.ks.begin(), piece.ks.end());
     for (uint32_t end : piece.ends) result.ends.push_back(offset + end);
   }
+  return true;
 }
 
 // Searches one part with the residue tree and hands its lines over.
@@ -67,7 +73,7 @@ bool treePart(const SieveTables& tables, const Part& part, int threads, PartSink
   if (!residueSearch(tables, part.from, part.to, threads, covered)) return false;
   PartResult result;
   result.clear(part.from, part.to);
-  buildLines(tables, covered, threads, result);
+  if (!buildLines(tables, covered, threads, result)) return false;
   lines = covered.size();
   sink.partDone(result);
   return true;

@@ -63,6 +63,23 @@ TEST(PiecePlan, CoversEveryRangeContiguouslyInFewPieces) {
   }
 }
 
+// Dense pieces stay near kMostLines lines: a density seen in one piece caps the next.
+TEST(PiecePlan, DensityOfLinesCapsTheWidth) {
+  for (double density : {1e-9, 1e-4, 0.1}) {
+    SCOPED_TRACE(density);
+    PiecePlan plan(1, kTop, 2);
+    Piece piece;
+    for (int i = 0; i < 200 && plan.next(piece); ++i) {
+      const int64_t width = piece.to - piece.from + 1;
+      const double lines = double(width) * density;
+      if (i > 0) {
+        EXPECT_LE(lines, 1.01 * double(PiecePlan::kMostLines) + 1) << "piece " << i;
+      }
+      plan.observe(width, size_t(lines));
+    }
+  }
+}
+
 TEST(PieceCollector, JoinsPartsIntoOnePiece) {
   std::mt19937_64 random(11);
   for (int round = 0; round < 50; ++round) {
