@@ -1,0 +1,204 @@
+// Resumable searches through the real binary: runs killed (SIGKILL) or stopped
+// (SIGINT, SIGTERM) at random moments, some twice and some while resuming, then
+// resumed to the end, must leave covering.txt byte for byte as one uninterrupted run
+// and the same closing count; a state of another search, a damaged state or results
+// shorter than the state are refused with nothing touched; a raised maxk extends a
+// finished search; and a second run in a directory with a live search is refused.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <random>
+#include <regex>
+#include <thread>
+
+#include "e2e.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kScale = 4;  // fewer runs under the sanitizers, which slow every run
+#else
+constexpr int kScale = 1;
+#endif
+
+struct Search {
+  std::string ini;      // without resume=
+  std::string form;     // "R10" ...
+  std::string covering;  // of one uninterrupted run
+  std::string closing;   // its closing report, as console bytes
+};
+
+std::string closingOf(const std::string& out) {
+  const size_t at = out.rfind("\033[32mStatus (STAMP):  ");
+  return at == std::string::npos ? "" : out.substr(at);
+}
+
+Search reference(const std::string& ini, const std::string& form) {
+  e2e::TempDir dir;
+  dir.write("pelund.ini", ini);
+  const e2e::RunResult run = e2e::run(dir);
+  EXPECT_EQ(run.exitStatus, 0) << ini;
+  return {ini, form, dir.read("covering.txt"), closingOf(e2e::maskStamps(run.out))};
+}
+
+// Interrupts a resumable run in `dir` with `signal` after a random delay; then
+// resumes it to the end and compares with the uninterrupted run.
+void interruptAndResume(const Search& s, int signal, int interruptions, std::mt19937_64& random, int threads) {
+  e2e::TempDir dir;
+  dir.write("pelund.ini", s.ini + "resume=1\nthreads=" + std::to_string(threads) + "\n");
+  for (int i = 0; i < interruptions; ++i) {
+    const auto delay = std::chrono::milliseconds(random() % 500);
+    SCOPED_TRACE("interruption " + std::to_string(i) + " after " + std::to_string(delay.count()) + " ms");
+    const e2e::RunResult run = e2e::run(dir, {signal, "Covering sets for", delay});
+    if (signal == SIGKILL) {
+      EXPECT_TRUE(run.termSignal == SIGKILL || run.exitStatus == 0);
+    } else {
+      EXPECT_TRUE(run.exitStatus == 128 + signal || run.exitStatus == 0) << run.exitStatus;
+    }
+  }
+  const e2e::RunResult last = e2e::run(dir);
+  EXPECT_EQ(last.exitStatus, 0);
+  EXPECT_EQ(closingOf(e2e::maskStamps(last.out)), s.closing);
+  EXPECT_TRUE(dir.read("covering.txt") == s.covering) << "covering.txt differs from the uninterrupted run";
+}
+
+std::vector<Search> searches() {
+  // Each takes about half a second here: a kill lands anywhere in the run.
+  return {reference("base=10\nmink=1\nmaxk=300000000\nc=-1\nmaxfact=1000\nkdisp=10000000\nengine=sieve\n", "R10"),
+          reference("base=2\nmink=1\nmaxk=100000000\nc=1\nperiod=720\nmaxfact=100000\nengine=sieve\n", "S2"),
+          reference("base=10\nmink=1\nmaxk=2000000000\nc=-1\nmaxfact=100000\nengine=residue\n", "R10"),
+          reference("base=7\nmink=1\nmaxk=1120000000000\nc=1\nmaxfact=100000\nengine=auto\n", "S7")};
+}
+
+TEST(Resume, KilledRunsResumeToTheUninterruptedResults) {
+  const std::vector<Search> all = searches();
+  const uint64_t seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  for (int run = 0; run < 52 / kScale && !HasFailure(); ++run) {
+    const Search& s = all[size_t(run) % all.size()];
+    SCOPED_TRACE(s.ini + "run " + std::to_string(run));
+    interruptAndResume(s, SIGKILL, 1 + run % 3 / 2, random, 1 + run % 2);
+  }
+}
+
+TEST(Resume, StoppedRunsResumeToTheUninterruptedResults) {
+  const std::vector<Search> all = searches();
+  const uint64_t seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  for (int run = 0; run < 16 / kScale && !HasFailure(); ++run) {
+    const Search& s = all[size_t(run) % all.size()];
+    const int signal = run % 2 ? SIGINT : SIGTERM;
+    SCOPED_TRACE(s.ini + "signal " + std::to_string(signal));
+    interruptAndResume(s, signal, 1 + run % 3 / 2, random, 1 + run / 2 % 2);
+  }
+}
+
+// A finished search with a larger maxk goes on from where it ended and reports the
+// count of both runs; one with the same maxk just reports its count.
+TEST(Resume, RaisedMaxkExtendsAFinishedSearch) {
+  const std::string head = "base=10\nmink=1\nc=-1\nmaxfact=100000\nresume=1\n";
+  const Search whole = reference(head + "maxk=3000000\n", "R10");
+  e2e::TempDir dir;
+  dir.write("pelund.ini", head + "maxk=1000000\n");
+  ASSERT_EQ(e2e::run(dir).exitStatus, 0);
+  const std::string first = dir.read("covering.txt");
+  const size_t lines = size_t(std::count(first.begin(), first.end(), '\n'));
+  for (const char* maxk : {"1000000", "3000000"}) {
+    SCOPED_TRACE(maxk);
+    dir.write("pelund.ini", head + "maxk=" + maxk + "\n");
+    const e2e::RunResult run = e2e::run(dir);
+    EXPECT_EQ(run.exitStatus, 0);
+    const std::string out = e2e::maskStamps(run.out);
+    EXPECT_NE(out.find(e2e::statusLine("Resuming R10 at k=1000001 with " + std::to_string(lines) +
+                                       " covering sets found")),
+              std::string::npos)
+        << out;
+    if (std::string(maxk) == "1000000") {
+      EXPECT_EQ(closingOf(out), e2e::statusLine(std::to_string(lines) + " covering sets found for R10"));
+      EXPECT_EQ(dir.read("covering.txt"), first);
+    }
+  }
+  EXPECT_EQ(dir.read("covering.txt"), whole.covering);
+}
+
+// Faults of a state to resume from: an error naming the file, status 1, and every
+// file as it was.
+TEST(Resume, StatesThatDoNotFitAreRefusedAndNothingIsTouched) {
+  const std::string ini = "base=10\nmink=1\nmaxk=3000000\nc=-1\nmaxfact=100000\nresume=1\n";
+  e2e::TempDir source;
+  source.write("pelund.ini", ini);
+  ASSERT_EQ(e2e::run(source).exitStatus, 0);
+  const std::string state = source.read("pelund.state"), covering = source.read("covering.txt");
+  ASSERT_FALSE(state.empty());
+  struct Case {
+    const char* what;
+    std::string ini, state, covering, message;
+  };
+  const std::string other = "base=10\nmink=1\nmaxk=3000000\nc=-1\nmaxfact=100001\nresume=1\n";
+  const std::string damaged = "pelund.state is damaged or incomplete";
+  const Case cases[] = {
+      {"another search", other, state, covering,
+       "pelund.state belongs to another search (base=10 c=-1 period=144 maxfact=100000 mink=1)"},
+      {"a truncated state", ini, state.substr(0, state.size() / 2), covering, damaged},
+      {"a state without its end", ini, state.substr(0, state.size() - 4), covering, damaged},
+      {"garbage", ini, "\x01\x02garbage\n\xff", covering, damaged},
+      {"a state with a field changed into text", ini, std::regex_replace(state, std::regex("found=\\d+"), "found=x"),
+       covering, damaged},
+      {"results cut by hand", ini, state, covering.substr(0, covering.size() / 2),
+       "covering.txt is shorter than pelund.state says (" + std::to_string(covering.size() / 2) + " bytes, not " +
+           std::to_string(covering.size()) + ")"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    e2e::TempDir dir;
+    dir.write("pelund.ini", c.ini);
+    dir.write("pelund.state", c.state);
+    dir.write("covering.txt", c.covering);
+    const e2e::RunResult run = e2e::run(dir);
+    EXPECT_EQ(e2e::maskStamps(run.out), e2e::errorLine(c.message));
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(dir.read("pelund.state"), c.state);
+    EXPECT_EQ(dir.read("covering.txt"), c.covering);
+    EXPECT_FALSE(dir.exists("pelund.log"));
+  }
+}
+
+// A kill can leave lines, or part of one, after what the state records: they are
+// cut off and searched again.
+TEST(Resume, LinesAfterTheStateAreCutOff) {
+  const std::string ini = "base=10\nmink=1\nmaxk=3000000\nc=-1\nmaxfact=100000\nresume=1\n";
+  const Search whole = reference(ini, "R10");
+  e2e::TempDir dir;
+  dir.write("pelund.ini", ini);
+  dir.write("pelund.state", "pelund search state\nbase=10\nc=-1\nperiod=144\nmaxfact=100000\nmink=1\nnextk=1\n"
+                            "found=0\nlength=0\nend\n");
+  dir.write("covering.txt", "10176  6  [7, 11, 13, 37]\n12345  6  [7, 1");
+  const e2e::RunResult run = e2e::run(dir);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(dir.read("covering.txt"), whole.covering);
+}
+
+// The lock lives as long as the first run: a second one started beside it touches
+// nothing; the first one goes on undisturbed.
+TEST(Resume, SecondRunInADirectoryWithALiveSearchIsRefused) {
+  e2e::TempDir dir;
+  dir.write("pelund.ini", "base=10\nmink=1\nmaxk=1000000000000000\nc=-1\nmaxfact=1000\nkdisp=1000000000\n");
+  e2e::RunResult first;
+  std::thread live([&] { first = e2e::run(dir, {SIGINT, "Searching at k = 20000000000.", {}}); });
+  while (dir.read("covering.txt").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const std::string log = dir.read("pelund.log");
+  const e2e::RunResult second = e2e::run(dir);
+  const std::string covering = dir.read("covering.txt");
+  live.join();
+  EXPECT_EQ(e2e::maskStamps(second.out), e2e::errorLine("another search is running in this directory"));
+  EXPECT_EQ(second.exitStatus, 1);
+  EXPECT_EQ(first.exitStatus, 130);
+  EXPECT_FALSE(covering.empty());  // the second run removed nothing
+  EXPECT_EQ(dir.read("pelund.log").substr(0, log.size()), log);
+  EXPECT_EQ(dir.read("pelund.log").find("Covering sets for", log.size()), std::string::npos);
+}
+
+}  // namespace
