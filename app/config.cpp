@@ -66,14 +66,19 @@ int64_t engineNamed(const char* text) {
 }
 
 // A UTF-8 byte-order mark (Windows editors write one) at the very start of the file
-// is not part of the first line: drop it from the first piece and complete the piece
-// as if the reading had started after it.
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
-
-void skipByteOrderMark(char* piece, std::FILE* file) {
-  const size_t length = std::strlen(piece);
-  std::memmove(piece, piece + 3, length - 2);
-  if (length == 99 && piece[95] != '\n') std::fgets(piece + 96, 4, file);
+// is not part of the first line. Reads the start of the file byte by byte: the mark
+// is dropped; bytes that only begin like it start the first piece, which fgets then
+// completes, so the pieces are exactly those of the file after the mark.
+// Returns the length of the first piece started in `piece` (0: none yet).
+size_t startAfterByteOrderMark(char* piece, std::FILE* file) {
+  static const unsigned char mark[3] = {0xEF, 0xBB, 0xBF};
+  size_t length = 0;
+  for (int byte; length < 3 && (byte = std::getc(file)) != EOF;) {
+    piece[length++] = static_cast<char>(byte);
+    if (static_cast<unsigned char>(byte) != mark[length - 1]) break;
+  }
+  if (length == 3 && std::memcmp(piece, mark, 3) == 0) return 0;
+  return length;
 }
 
 bool keyIs(const char* piece, const char* key) { return std::strncmp(piece, key, std::strlen(key)) == 0; }
@@ -141,11 +146,13 @@ const char* loadInputs(std::FILE* file) {
   gi_minK = gi_maxK = gi_kDisp = kNotGiven;
   Wide wide;
   char piece[100];
-  if (std::fgets(piece, sizeof piece, file) != nullptr) {
-    if (std::strncmp(piece, kByteOrderMark, 3) == 0) skipByteOrderMark(piece, file);
+  const size_t started = startAfterByteOrderMark(piece, file);
+  if (started > 0) {
+    piece[started] = '\0';
+    if (piece[started - 1] != '\n') std::fgets(piece + started, int(sizeof piece - started), file);
     matchPiece(piece, wide);
-    while (std::fgets(piece, sizeof piece, file) != nullptr) matchPiece(piece, wide);
   }
+  while (std::fgets(piece, sizeof piece, file) != nullptr) matchPiece(piece, wide);
 
   if (const char* fault = checkPresence()) return fault;
   fillDefaults(wide);

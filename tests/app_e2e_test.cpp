@@ -43,6 +43,11 @@ TEST(RunSequenceTest, ConfigurationFaultsEndWithRedErrorAndStatusOne) {
       {"base=10\nmink=1\nmaxk=2\nc=1\nkdisp=1000000001\n", "kdisp cannot be greater than 1e9"},
       {"base=10\nmink=1\nmaxk=2\nc=1\nthreads=-1\n", "threads cannot be negative"},
       {"base=10\nmink=1\nmaxk=2\nc=1\nthreads=5000\n", "threads cannot be greater than 1024"},
+      {"base=10\nmink=1\nmaxk=2\nc=1\nengine=fast\n", "engine must be auto, sieve or residue"},
+      {"base=10\nmink=1\nmaxk=2\nc=1\nengine=\n", "engine must be auto, sieve or residue"},
+      {"base=10\nmink=1\nmaxk=2\nc=1\nengine=sieves\n", "engine must be auto, sieve or residue"},
+      {"base=10\nmink=1\nmaxk=2\nc=1\nresume=2\n", "resume must be 0 or 1"},
+      {"base=10\nmink=1\nmaxk=2\nc=1\nresume=-1\n", "resume must be 0 or 1"},
   };
   for (const auto& [ini, message] : cases) {
     SCOPED_TRACE(ini);

@@ -59,8 +59,20 @@ int64_t clamp32(int64_t v) { return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? 
 
 struct Model {
   int64_t base = kNotGiven, minK = kNotGiven, maxK = kNotGiven, c = kNotGiven, period = kNotGiven,
-          maxFact = kNotGiven, facDisp = kNotGiven, kDisp = kNotGiven, threads = kNotGiven;
+          maxFact = kNotGiven, facDisp = kNotGiven, kDisp = kNotGiven, threads = kNotGiven, engine = kNotGiven,
+          resume = kNotGiven;
 };
+
+constexpr int64_t kBadEngine = -1;
+
+// The word after "engine=": up to the end of the piece (its first NUL), a line end or
+// a blank.
+int64_t modelEngine(const std::string& piece, size_t at) {
+  std::string word;
+  for (; at < piece.size() && std::strchr("\n\r \t", piece[at]) == nullptr && piece[at] != '\0'; ++at)
+    word += piece[at];
+  return word == "auto" ? 0 : word == "sieve" ? 1 : word == "residue" ? 2 : kBadEngine;
+}
 
 bool startsWith(const std::string& piece, const char* key) {
   // Compared as C strings: a NUL inside the key's length ends the piece early.
@@ -76,20 +88,23 @@ void modelPiece(const std::string& piece, Model& m) {
   };
   const Key keys[] = {{"base=", &m.base, true},        {"mink=", &m.minK, false},     {"maxk=", &m.maxK, false},
                       {"c=", &m.c, true},              {"period=", &m.period, false}, {"maxfact=", &m.maxFact, false},
-                      {"facdisp=", &m.facDisp, false}, {"kdisp=", &m.kDisp, false},   {"threads=", &m.threads, false}};
+                      {"facdisp=", &m.facDisp, false}, {"kdisp=", &m.kDisp, false},   {"threads=", &m.threads, false},
+                      {"engine=", &m.engine, false},   {"resume=", &m.resume, false}};
   for (const Key& key : keys) {
     if (!startsWith(piece, key.name)) continue;
-    const int64_t value = modelDecimal(piece, std::strlen(key.name));
+    const int64_t value = key.value == &m.engine ? modelEngine(piece, std::strlen(key.name))
+                                                 : modelDecimal(piece, std::strlen(key.name));
     *key.value = key.narrow ? clamp32(value) : value;
     return;
   }
 }
 
 // Pieces as fgets with a 100-byte buffer cuts them: up to and including a newline,
-// at most 99 bytes.
+// at most 99 bytes, after a UTF-8 byte-order mark at the very start.
 Model modelRead(const uint8_t* data, size_t size) {
   Model m;
-  for (size_t at = 0; at < size;) {
+  const bool marked = size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF;
+  for (size_t at = marked ? 3 : 0; at < size;) {
     size_t end = at;
     while (end < size && end - at < 99 && data[end] != '\n') ++end;
     if (end < size && end - at < 99 && data[end] == '\n') ++end;
@@ -109,6 +124,8 @@ const char* modelFault(Model& m) {
   if (m.facDisp == kNotGiven) m.facDisp = 0;
   if (m.kDisp == kNotGiven) m.kDisp = 0;
   if (m.threads == kNotGiven) m.threads = 0;
+  if (m.engine == kNotGiven) m.engine = 0;
+  if (m.resume == kNotGiven) m.resume = 0;
   if (m.base < 2) return "base cannot be less than 2";
   if (m.base > kE9) return "base cannot be greater than 1e9";
   if (m.minK > m.maxK) return "mink cannot be greater than maxk";
@@ -125,6 +142,8 @@ const char* modelFault(Model& m) {
   if (m.kDisp > kE9) return "kdisp cannot be greater than 1e9";
   if (m.threads < 0) return "threads cannot be negative";
   if (m.threads > kMaxThreads) return "threads cannot be greater than 1024";
+  if (m.engine == kBadEngine) return "engine must be auto, sieve or residue";
+  if (m.resume != 0 && m.resume != 1) return "resume must be 0 or 1";
   return nullptr;
 }
 
@@ -132,14 +151,15 @@ const char* modelFault(Model& m) {
 
 struct Reading {
   const char* fault;
-  int64_t values[9];
+  int64_t values[11];
 };
 
 Reading readBytes(const uint8_t* data, size_t size) {
   std::vector<char> buffer(data, data + size);
   std::FILE* file = fmemopen(buffer.data(), size, "r");
   if (file == nullptr) std::abort();
-  Reading r{loadInputs(file), {gi_base, gi_minK, gi_maxK, gi_c, gi_period, gi_maxFact, gi_facDisp, gi_kDisp, gi_threads}};
+  Reading r{loadInputs(file), {gi_base, gi_minK, gi_maxK, gi_c, gi_period, gi_maxFact, gi_facDisp, gi_kDisp, gi_threads, gi_engine,
+                                  gi_resume}};
   std::fclose(file);
   return r;
 }
@@ -154,6 +174,8 @@ void requireRanges() {
   require(gi_facDisp >= 0 && gi_facDisp <= kE9, "facdisp outside 0..1e9");
   require(gi_kDisp >= 0 && gi_kDisp <= kE9, "kdisp outside 0..1e9");
   require(gi_threads >= 0 && gi_threads <= kMaxThreads, "threads outside 0..1024");
+  require(gi_engine >= 0 && gi_engine <= 2, "engine outside auto, sieve, residue");
+  require(gi_resume == 0 || gi_resume == 1, "resume neither 0 nor 1");
 }
 
 bool sameFault(const char* a, const char* b) { return a == b || (a && b && std::strcmp(a, b) == 0); }
@@ -168,9 +190,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* expected = modelFault(model);
   if (!sameFault(first.fault, expected)) fail("fault differs", first.fault, expected);
   if (expected == nullptr) {
-    const int64_t values[9] = {model.base,    model.minK,    model.maxK,  model.c,      model.period,
-                               model.maxFact, model.facDisp, model.kDisp, model.threads};
-    for (int i = 0; i < 9; ++i) {
+    const int64_t values[11] = {model.base,    model.minK,    model.maxK,    model.c,      model.period, model.maxFact,
+                                model.facDisp, model.kDisp,   model.threads, model.engine, model.resume};
+    for (int i = 0; i < 11; ++i) {
       if (values[i] != first.values[i]) fail("value differs", std::to_string(first.values[i]).c_str(),
                                              std::to_string(values[i]).c_str());
     }
