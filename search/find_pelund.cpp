@@ -15,7 +15,7 @@
 #include "range_walk.h"
 #include "results_writer.h"
 #include "run.h"
-#include "walk_driver.h"
+#include "reports.h"
 
 SearchParams searchParamsFromConfig() {
   SearchParams params;

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "console.h"
-#include "walk_driver.h"
+#include "reports.h"
 
 namespace {
 

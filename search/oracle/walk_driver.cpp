@@ -11,19 +11,8 @@
 #include "console.h"
 #include "exponent_slots.h"
 #include "k_walk.h"
+#include "reports.h"
 #include "run.h"
-
-namespace {
-
-const char* plural(uint32_t count) { return count == 1 ? "" : "s"; }
-
-}  // namespace
-
-void showSearchProgress(int64_t k, uint32_t found) {
-  char text[128];
-  std::snprintf(text, sizeof text, "Searching at k = %" PRId64 ". %u covering set%s found. ", k, found, plural(found));
-  showProgress(text, kSearchingBackspaces);
-}
 
 WalkOutcome walkKRange(const SearchParams& params, const CandidateTable& table, const char* coveringPath) {
   WalkOutcome outcome;
@@ -45,8 +34,4 @@ WalkOutcome walkKRange(const SearchParams& params, const CandidateTable& table, 
     if (k == params.maxK) break;
   }
   return outcome;
-}
-
-void reportFound(uint32_t found, const SearchParams& params) {
-  reportWithDateTime("%u covering set%s found for %c%d", found, plural(found), formLetter(params.c), params.base);
 }

@@ -9,7 +9,7 @@
 #include "cover_sieve.h"
 #include "results_writer.h"
 #include "table.h"
-#include "walk_driver.h"
+#include "reports.h"
 
 // The number of worker threads for a `threads` setting (0: all hardware threads).
 int workerThreads(int32_t threads);

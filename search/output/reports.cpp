@@ -1,0 +1,24 @@
+// The progress line and the closing count (see reports.h).
+#include "reports.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "config.h"
+#include "console.h"
+
+namespace {
+
+const char* plural(uint32_t count) { return count == 1 ? "" : "s"; }
+
+}  // namespace
+
+void showSearchProgress(int64_t k, uint32_t found) {
+  char text[128];
+  std::snprintf(text, sizeof text, "Searching at k = %" PRId64 ". %u covering set%s found. ", k, found, plural(found));
+  showProgress(text, kSearchingBackspaces);
+}
+
+void reportFound(uint32_t found, const SearchParams& params) {
+  reportWithDateTime("%u covering set%s found for %c%d", found, plural(found), formLetter(params.c), params.base);
+}
