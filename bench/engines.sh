@@ -67,12 +67,12 @@ bench() {
 }
 
 P=$'period=144\nmaxfact=100000\nmink=1'
-bench "S7 to 1.12e12" $'base=7\nc=1\n'"$P"$'\nmaxk=1120000000000' residue auto slice:20000000000
-bench "R15 to 3.64e13" $'base=15\nc=-1\n'"$P"$'\nmaxk=36400000000000' residue auto slice:20000000000
-bench "S15 to 9.13e13" $'base=15\nc=1\n'"$P"$'\nmaxk=91300000000000' residue auto slice:20000000000
+bench "S7 to 1.12e12" $'base=7\nc=1\n'"$P"$'\nmaxk=1120000000000' slice:20000000000 residue auto
+bench "R15 to 3.64e13" $'base=15\nc=-1\n'"$P"$'\nmaxk=36400000000000' slice:20000000000 residue auto
+bench "S15 to 9.13e13" $'base=15\nc=1\n'"$P"$'\nmaxk=91300000000000' slice:20000000000 residue auto
 bench "R10 defaults to 1e9" $'base=10\nc=-1\nmink=1\nmaxk=1000000000' sieve residue auto
 bench "S2 P=5040 maxfact 1e6 to 1e9" $'base=2\nc=1\nperiod=5040\nmink=1\nmaxk=1000000000' sieve auto
-bench "S3 maxfact 1000 to 1.3e11" $'base=3\nc=1\nmaxfact=1000\nmink=1\nmaxk=130000000000' residue auto slice:20000000000
+bench "S3 maxfact 1000 to 1.3e11" $'base=3\nc=1\nmaxfact=1000\nmink=1\nmaxk=130000000000' slice:20000000000 residue auto
 bench "S2 P=720 maxfact 1e6 to 1e9" $'base=2\nc=1\nperiod=720\nmink=1\nmaxk=1000000000' sieve auto
 if [ "${1:-}" != quick ]; then
   runs=1 bench "S7 to 1e18 (the whole range allowed)" $'base=7\nc=1\n'"$P"$'\nmaxk=1000000000000000000' auto
