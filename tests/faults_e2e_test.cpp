@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <regex>
 
@@ -201,6 +202,58 @@ TEST(ResultFaults, OldResultsAreRemovedOrTheRunEnds) {
     EXPECT_EQ(result.exitStatus, c.status);
     chmod(dir.file("covering.txt").c_str(), 0644);
     EXPECT_EQ(dir.read("covering.txt"), c.covering);
+  }
+}
+
+// What stands in place of covering.txt, for root (whom modes do not stop) and for an
+// unprivileged user: a dangling link is removed and not followed; a directory is an
+// error and stays; stale results in a directory without write permission are removed
+// by root and refused to the other user, never mixed with new lines; and a resumable
+// search there cannot keep its state.
+TEST(ResultFaults, WhatStandsInPlaceOfTheResultsForEveryUser) {
+  Unprivileged user;
+  SKIP_UNLESS_UNPRIVILEGED(user);
+  struct Case {
+    const char* what;
+    std::function<void(const e2e::TempDir&)> arrange;
+    mode_t dirMode;
+    std::string ini;
+    std::string rootConsole, userConsole;  // the whole console of each
+  };
+  const std::string isDirectory = errorLine("covering.txt cannot be removed: Is a directory");
+  const Case cases[] = {
+      {"a dangling link",
+       [](const e2e::TempDir& d) { std::filesystem::create_symlink("missing/covering.txt", d.file("covering.txt")); },
+       0755, kIni, completeConsole(), completeConsole()},
+      {"an empty directory", [](const e2e::TempDir& d) { std::filesystem::create_directory(d.file("covering.txt")); },
+       0755, kIni, isDirectory, isDirectory},
+      {"stale results in a directory without write permission",
+       [](const e2e::TempDir& d) { d.write("covering.txt", kOldResults); }, 0555, kIni, completeConsole(),
+       errorLine("covering.txt cannot be removed: Permission denied")},
+      {"a resumable search in a directory without write permission", [](const e2e::TempDir&) {}, 0555,
+       kIni + "resume=1\n", completeConsole(),
+       head(kBanner) + errorLine("pelund.state cannot be written: Permission denied")},
+  };
+  for (const Case& c : cases) {
+    for (bool asRoot : {true, false}) {
+      if (asRoot && !user.dropsRoot()) continue;
+      SCOPED_TRACE(std::string(c.what) + (asRoot ? " (root)" : " (unprivileged)"));
+      e2e::TempDir dir;
+      dir.write("pelund.ini", c.ini);
+      c.arrange(dir);
+      ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), c.dirMode));
+      const e2e::RunResult result = asRoot ? runIn(dir) : user.run(dir);
+      const std::string& console = asRoot ? c.rootConsole : c.userConsole;
+      EXPECT_EQ(result.out, console);
+      EXPECT_EQ(result.exitStatus, console == completeConsole() ? 0 : 1);
+      EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+      if (console == completeConsole()) {
+        EXPECT_EQ(dir.read("covering.txt"), kLine);
+      }
+      if (std::string(c.what).find("stale") != std::string::npos && !asRoot) {
+        EXPECT_EQ(dir.read("covering.txt"), kOldResults);
+      }
+    }
   }
 }
 
