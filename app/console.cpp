@@ -58,30 +58,34 @@ void appendToLog(const char* stamp, const char* message) {
 
 }  // namespace
 
-void reportWithDateTime(const char* format, ...) {
+// A status message and its stamp, formatted into fixed buffers.
+struct Stamped {
+  char stamp[kBufferSize];
   char message[kBufferSize];
+
+  Stamped(const char* format, va_list args) {
+    std::vsnprintf(message, sizeof message, format, args);
+    formatStamp(stamp, sizeof stamp);
+  }
+};
+
+void reportWithDateTime(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vsnprintf(message, sizeof message, format, args);
+  const Stamped line(format, args);
   va_end(args);
-  char stamp[kBufferSize];
-  formatStamp(stamp, sizeof stamp);
-
   setupConsole();
-  std::printf("\033[32m%s %s\n", stamp, message);
+  std::printf("\033[32m%s %s\n", line.stamp, line.message);
   restoreConsole();
-  appendToLog(stamp, message);
+  appendToLog(line.stamp, line.message);
 }
 
 void logWithDateTime(const char* format, ...) {
-  char message[kBufferSize];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(message, sizeof message, format, args);
+  const Stamped line(format, args);
   va_end(args);
-  char stamp[kBufferSize];
-  formatStamp(stamp, sizeof stamp);
-  appendToLog(stamp, message);
+  appendToLog(line.stamp, line.message);
 }
 
 void showProgress(const char* text, int backspaces) {
