@@ -1,6 +1,11 @@
 // pelund-mpi: one covering-set search over the ranks of an MPI job, started with
 // mpirun or srun in the directory that holds pelund.ini (on rank 0's machine).
 #include <mpi.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
 
 #include "distributed.h"
 
@@ -12,6 +17,16 @@ int main(int argc, char** argv) {
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
   const int status = rank == 0 ? leadRun(ranks) : followRun();
   markFinished();
+  if (stoppedRun(status)) {
+    // MPI_Finalize waits for mpirun, which does not answer while it ends a stopped
+    // job: it hands the stop on, waits a second and kills the ranks. Everything has
+    // been written by now, so a rank whose finalization hangs ends without it.
+    std::fflush(nullptr);
+    std::thread([status] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      _exit(status);
+    }).detach();
+  }
   MPI_Finalize();
   return status;
 }
