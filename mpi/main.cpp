@@ -1,10 +1,10 @@
 // pelund-mpi: one covering-set search over the ranks of an MPI job, started with
 // mpirun or srun in the directory that holds pelund.ini (on rank 0's machine).
 #include <mpi.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "distributed.h"
@@ -20,11 +20,14 @@ int main(int argc, char** argv) {
   if (stoppedRun(status)) {
     // MPI_Finalize waits for mpirun, which does not answer while it ends a stopped
     // job: it hands the stop on, waits a second and kills the ranks. Everything has
-    // been written by now, so a rank whose finalization hangs ends without it.
-    std::fflush(nullptr);
+    // been written by now: the console streams are closed, so that mpirun has all of
+    // rank 0's output whenever it ends, and a rank whose finalization hangs ends
+    // without it.
+    std::fclose(stdout);
+    std::fclose(stderr);
     std::thread([status] {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      _exit(status);
+      std::_Exit(status);
     }).detach();
   }
   MPI_Finalize();
