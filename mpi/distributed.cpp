@@ -25,6 +25,10 @@
 namespace {
 
 constexpr auto kPoll = std::chrono::milliseconds(1);
+// After a stop, how long a rank waits for another before it goes on without it. The
+// ranks answer a stop within a few polls, while mpirun, which hands a stop on to the
+// ranks, kills them one second later and meanwhile answers none of them.
+constexpr auto kStopGrace = std::chrono::milliseconds(400);
 
 // ---- rank 0 -----------------------------------------------------------------------
 
@@ -52,15 +56,11 @@ void leadStop(int signal) {
 
 // ---- the other ranks ------------------------------------------------------------
 
-// The other ranks never print. While the table is built a stop is only noted (the
-// table phase reports an interrupt on the console); the walk then sees it.
-volatile std::sig_atomic_t gb_walking = 0;
-volatile std::sig_atomic_t gb_stopNoted = 0;
-
+// The other ranks never print: a stop raises the flag without an acknowledgement, and
+// the table phase, which polls the flag as well, ends without a console or log line.
 void followStop(int signal) {
   gi_stopSignal = signal;
-  if (gb_walking != 0) gb_quitting = 1;
-  else gb_stopNoted = 1;
+  gb_quitting = 1;
 }
 
 void sendReport(const Report& report) {
@@ -190,6 +190,7 @@ bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, in
   }
   std::thread local([&] { localWork(tables, params); });
   bool stopSent = false;
+  std::chrono::steady_clock::time_point stoppedAt;
   for (;;) {
     receiveReports();
     // Write what is next in order.
@@ -213,6 +214,7 @@ bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, in
         if (holding_[size_t(rank)]) MPI_Send(&signal, 1, MPI_INT64_T, rank, kTagStop, MPI_COMM_WORLD);
       }
       stopSent = true;
+      stoppedAt = std::chrono::steady_clock::now();
     }
     // Orders for the ranks that wait for one.
     bool allReleased = true;
@@ -230,9 +232,11 @@ bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, in
       }
       allReleased = allReleased && states_[size_t(rank)] == State::released;
     }
+    // After a stop a worker that has not answered in time is left to release().
+    const bool waited = stopSent && std::chrono::steady_clock::now() - stoppedAt > kStopGrace;
     std::unique_lock lock(mutex_);
     const bool complete = plan_.exhausted() && written_ == plan_.made();
-    if ((complete || quitting()) && allReleased && localFinished_) break;
+    if ((complete || quitting()) && (allReleased || waited) && localFinished_) break;
     changed_.wait_for(lock, kPoll);
   }
   local.join();
@@ -250,10 +254,19 @@ void Coordinator::showTraffic(double seconds) const {
 }
 
 void Coordinator::release(int status) {
+  // A stopped run waits a short while for the last reports; a worker still silent then
+  // gets no order and ends on its own (see followRun).
+  const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
   for (int rank = 1; rank < ranks_; ++rank) {
     if (states_[size_t(rank)] == State::expecting) {
       MPI_Status probe;
-      MPI_Probe(rank, kTagReport, MPI_COMM_WORLD, &probe);
+      int waiting = 0;
+      for (;;) {
+        MPI_Iprobe(rank, kTagReport, MPI_COMM_WORLD, &waiting, &probe);
+        if (waiting || (status != 0 && std::chrono::steady_clock::now() > deadline)) break;
+        std::this_thread::sleep_for(kPoll);
+      }
+      if (!waiting) continue;
       int size = 0;
       MPI_Get_count(&probe, MPI_BYTE, &size);
       std::string bytes(size_t(size), '\0');
@@ -301,9 +314,7 @@ int followRun() {
   SearchParams params;
   if (!decodeStart(words, params)) return 1;
   params.facDisp = 0;
-  const std::optional<CandidateTable> table = buildFactorTableFast(params, nullptr);
-  gb_walking = 1;
-  if (gb_stopNoted != 0) gb_quitting = 1;
+  const std::optional<CandidateTable> table = buildFactorTableFast(params, nullptr, false);
   std::optional<SieveTables> tables;
   if (table && table->factorPeriodList.size() >= 2) tables.emplace(params, *table);
 
@@ -311,6 +322,9 @@ int followRun() {
   if (quitting()) sendStopped();
   else sendReport(ready);
   bool toldStop = quitting();
+  // Once stopped, rank 0's last order is waited for only so long: rank 0 answers a
+  // stop report at once unless it has given up on this rank or is gone.
+  auto stoppedAt = std::chrono::steady_clock::now();
   for (;;) {
     int waiting = 0;
     MPI_Iprobe(0, kTagOrder, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
@@ -318,7 +332,10 @@ int followRun() {
       if (quitting() && !toldStop) {
         sendStopped();
         toldStop = true;
+        stoppedAt = std::chrono::steady_clock::now();
       }
+      if (toldStop && quitting() && std::chrono::steady_clock::now() - stoppedAt > 2 * kStopGrace)
+        return interruptedStatus();
       std::this_thread::sleep_for(kPoll);
       continue;
     }
@@ -336,11 +353,15 @@ int followRun() {
     if (!tables || quitting()) {
       sendStopped();
       toldStop = true;
+      stoppedAt = std::chrono::steady_clock::now();
       continue;
     }
     searchPiece(*tables, params, piece);
     toldStop = quitting();
+    stoppedAt = std::chrono::steady_clock::now();
   }
 }
 
 void markFinished() { gb_finished = true; }
+
+bool stoppedRun(int status) { return quitting() || status > 128; }

@@ -64,3 +64,5 @@ int leadRun(int ranks);
 int followRun();
 // Marks the run as over, so that ending the process does not end the job as well.
 void markFinished();
+// Whether a run that ended with `status` was stopped (by a signal or by rank 0).
+bool stoppedRun(int status);

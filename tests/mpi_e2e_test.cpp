@@ -118,7 +118,10 @@ TEST(MpiSearch, StopAtRandomMomentsLeavesExactlyTheLinesBelowTheReportedK) {
     Setting& s = settings[(run / 2) % 2];
     const std::string ini = iniWith(s.ini, s.minK, 1000000000000000000);
     const int ranks = 1 + run % 3;
-    const auto delay = std::chrono::milliseconds(random() % 300);
+    // Late stops too: mpirun hands a stop on only after a second, kills the ranks a
+    // second later and answers none of them meanwhile, so the ranks must end by then
+    // without its help, also once the pieces have grown.
+    const auto delay = std::chrono::milliseconds(random() % 1000);
     SCOPED_TRACE(ini + std::to_string(ranks) + " ranks, signal " + std::to_string(signals[run % 2]) + " after " +
                  std::to_string(delay.count()) + " ms");
     e2e::TempDir dir;

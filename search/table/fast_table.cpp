@@ -199,7 +199,8 @@ uint32_t periodDividing(uint32_t p, uint32_t base, uint32_t period) {
   return found.empty() ? 0 : found[0].period;
 }
 
-std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, std::FILE* searchLog) {
+std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, std::FILE* searchLog,
+                                                   bool announceStop) {
   const uint32_t maxFact = static_cast<uint32_t>(params.maxFact);
   const uint32_t base = static_cast<uint32_t>(params.base);
   const uint32_t facDisp = static_cast<uint32_t>(params.facDisp);
@@ -215,6 +216,7 @@ std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, s
     const uint32_t q = static_cast<uint32_t>(primegen_next(generator.get()));
     showLoadingProgress(p, q, maxFact, facDisp);
     if (quitting()) {
+      if (!announceStop) return std::nullopt;
       consoleWrite("Ending factor load at factor=%u.\n", p);
       logWithDateTime("Search interrupted by signal %d at factor=%u", int(gi_stopSignal), p);
       return std::nullopt;
