@@ -78,12 +78,12 @@ if [ "${1:-}" != quick ]; then
   runs=1 bench "S7 to 1e18 (the whole range allowed)" $'base=7\nc=1\n'"$P"$'\nmaxk=1000000000000000000' auto
 fi
 
-echo "== the state of a resumable search (R10, maxfact 1000, 1e10 k, sieve)"
+echo "== the state of a resumable search (R10, maxfact 1000, 2e9 k, sieve)"
 r0=() r1=()
 for ((r = 0; r < 3; ++r)); do
-  printf 'base=10\nc=-1\nmaxfact=1000\nmink=1\nmaxk=10000000000\nthreads=2\nengine=sieve\nresume=0\n' >pelund.ini
+  printf 'base=10\nc=-1\nmaxfact=1000\nmink=1\nmaxk=2000000000\nthreads=2\nengine=sieve\nresume=0\n' >pelund.ini
   r0+=("$(once)")
-  printf 'base=10\nc=-1\nmaxfact=1000\nmink=1\nmaxk=10000000000\nthreads=2\nengine=sieve\nresume=1\n' >pelund.ini
+  printf 'base=10\nc=-1\nmaxfact=1000\nmink=1\nmaxk=2000000000\nthreads=2\nengine=sieve\nresume=1\n' >pelund.ini
   r1+=("$(once)")
 done
 m0=$(median "${r0[@]}") m1=$(median "${r1[@]}")
