@@ -40,11 +40,7 @@ void PieceCollector::partDone(const PartResult& part) {
     whole_ = part;
     return;
   }
-  const uint32_t offset = static_cast<uint32_t>(whole_.text.size());
-  whole_.to = part.to;
-  whole_.text += part.text;
-  whole_.ks.insert(whole_.ks.end(), part.ks.begin(), part.ks.end());
-  for (uint32_t end : part.ends) whole_.ends.push_back(offset + end);
+  whole_.append(part);
 }
 
 PartResult PieceCollector::take() {

@@ -46,7 +46,7 @@ int64_t nextWidth(int64_t width, size_t lines) {
 // interrupt flag was raised first.
 bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, int threads, PartResult& result) {
   const size_t slices = std::min<size_t>(size_t(threads), covered.size() / 4096 + 1);
-  std::vector<PartResult> pieces(slices);
+  std::vector<PartResult> pieces(slices, PartResult{result.from, result.to, {}, {}, {}});
   auto build = [&](size_t s) {
     for (size_t i = covered.size() * s / slices; i < covered.size() * (s + 1) / slices; ++i) {
       if (i % 1024 == 0 && quitting()) return;
@@ -58,12 +58,7 @@ bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, 
   build(0);
   for (std::thread& worker : workers) worker.join();
   if (quitting()) return false;
-  for (const PartResult& piece : pieces) {
-    const uint32_t offset = uint32_t(result.text.size());
-    result.text += piece.text;
-    result.ks.insert(result.ks.end(), piece.ks.begin(), piece.ks.end());
-    for (uint32_t end : piece.ends) result.ends.push_back(offset + end);
-  }
+  for (const PartResult& piece : pieces) result.append(piece);
   return true;
 }
 

@@ -20,6 +20,14 @@ void PartResult::add(const CoverLine& line) {
   ends.push_back(static_cast<uint32_t>(text.size()));
 }
 
+void PartResult::append(const PartResult& next) {
+  const uint32_t offset = static_cast<uint32_t>(text.size());
+  to = next.to;
+  text += next.text;
+  ks.insert(ks.end(), next.ks.begin(), next.ks.end());
+  for (uint32_t end : next.ends) ends.push_back(offset + end);
+}
+
 void PartResult::clear(int64_t first, int64_t last) {
   from = first;
   to = last;

@@ -31,6 +31,8 @@ struct PartResult {
 
   void add(const CoverLine& line);
   void clear(int64_t first, int64_t last);
+  // Appends the lines of `next`, the part that follows this one, and takes its end.
+  void append(const PartResult& next);
   // Heap bytes held, for the bound on pending results.
   size_t bytes() const { return text.capacity() + ks.capacity() * sizeof(int64_t) + ends.capacity() * sizeof(uint32_t); }
 };
