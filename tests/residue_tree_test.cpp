@@ -1,6 +1,7 @@
-// The residue-class tree against the block sieve: the same covered k over generated
-// configurations, ranges and thread counts; wide ranges near 10^18, where only the
-// tree can go, checked k by k and against the same range cut in two; the interrupt.
+// The residue-class tree against the block sieve on tables of exactly two primes (the
+// generated comparisons of all kinds run through the binary, engines_e2e_test); wide
+// ranges near 10^18, where only the tree can go, checked k by k and against the same
+// range cut in two; the interrupt; the cost estimates.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -65,22 +66,6 @@ size_t expectSameAsSieve(int32_t base, int32_t c, int32_t period, int32_t maxFac
   return expected.size();
 }
 
-TEST(ResidueTreeTest, GeneratedConfigurationsAgreeWithTheSieve) {
-  std::mt19937_64 random(20270114);
-  const int32_t periods[] = {2, 4, 6, 8, 12, 16, 18, 24, 30, 36, 48, 60, 72, 120, 144, 240, 360, 720, 5040};
-  size_t compared = 0;
-  for (int round = 0; round < 120; ++round) {
-    const int32_t base = random() % 3 == 0 ? int32_t(random() % 999999999 + 2) : int32_t(random() % 40 + 2);
-    const int32_t c = random() % 2 ? 1 : -1;
-    const int32_t period = periods[random() % std::size(periods)];
-    const int32_t maxFact = random() % 8 == 0 ? int32_t(random() % 1000000 + 5) : int32_t(random() % 5000 + 5);
-    const int64_t width = random() % 10 == 0 ? int64_t(random() % 3000000) + 2000 : int64_t(random() % 200000) + 2000;
-    const int64_t from = random() % 3 == 0 ? int64_t(random() % uint64_t(kMaxK - width)) + 1 : int64_t(random() % 1000000) + 1;
-    compared += expectSameAsSieve(base, c, period, maxFact, from, from + width, int(random() % 4) + 1);
-  }
-  EXPECT_GT(compared, 2000u);  // the generated searches do cover many k
-}
-
 // Period 2 admits exactly the odd prime factors of b+1 (b = -1 mod p), so a base
 // b = 2^j*p*q - 1 with odd primes p, q has exactly the two candidates p and q.
 TEST(ResidueTreeTest, TablesOfTwoPrimesAgreeWithTheSieve) {
@@ -98,10 +83,6 @@ TEST(ResidueTreeTest, TablesOfTwoPrimesAgreeWithTheSieve) {
     compared += expectSameAsSieve(base, random() % 2 ? 1 : -1, 2, 20000, from, from + 100000, int(random() % 3) + 1);
   }
   EXPECT_GT(compared, 1000u);
-}
-
-TEST(ResidueTreeTest, RangeEndingAtTheLargestKWithLargePrimesAgrees) {
-  EXPECT_GT(expectSameAsSieve(10, -1, 144, 1000000000, kMaxK - 60000, kMaxK, 2), 0u);
 }
 
 // Ranges too wide for the sieve, where the modulus of a class passes 2^64: every k found
