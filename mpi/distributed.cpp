@@ -25,10 +25,11 @@
 namespace {
 
 constexpr auto kPoll = std::chrono::milliseconds(1);
-// After a stop, how long a rank waits for another before it goes on without it. The
-// ranks answer a stop within a few polls, while mpirun, which hands a stop on to the
-// ranks, kills them one second later and meanwhile answers none of them.
-constexpr auto kStopGrace = std::chrono::milliseconds(400);
+// After a stop, how long rank 0 waits for the last reports before it releases the
+// other ranks. mpirun hands a stop on to every rank at once and kills them all as soon
+// as the first one ends (or a second later): so rank 0 writes everything first, and
+// only then lets the others end.
+constexpr auto kStopGrace = std::chrono::milliseconds(200);
 
 // ---- rank 0 -----------------------------------------------------------------------
 
@@ -49,9 +50,12 @@ void leaveOnExit() {
   MPI_Abort(MPI_COMM_WORLD, 1);
 }
 
-// Rank 0's stop handler: the acknowledgement once, whichever signal or worker raised it.
+// Rank 0's stop handler: the acknowledgement once, whichever signal or worker raised it,
+// even when a signal lands while the main thread acknowledges a worker's stop.
+std::atomic_flag gb_acknowledged = ATOMIC_FLAG_INIT;
+
 void leadStop(int signal) {
-  if (gb_quitting == 0) setQuitting(signal);
+  if (!gb_acknowledged.test_and_set()) setQuitting(signal);
 }
 
 // ---- the other ranks ------------------------------------------------------------
@@ -190,7 +194,6 @@ bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, in
   }
   std::thread local([&] { localWork(tables, params); });
   bool stopSent = false;
-  std::chrono::steady_clock::time_point stoppedAt;
   for (;;) {
     receiveReports();
     // Write what is next in order.
@@ -214,29 +217,27 @@ bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, in
         if (holding_[size_t(rank)]) MPI_Send(&signal, 1, MPI_INT64_T, rank, kTagStop, MPI_COMM_WORLD);
       }
       stopSent = true;
-      stoppedAt = std::chrono::steady_clock::now();
     }
     // Orders for the ranks that wait for one.
     bool allReleased = true;
     for (int rank = 1; rank < ranks_; ++rank) {
-      if (states_[size_t(rank)] == State::idle) {
+      // After a stop the workers wait for release(), which comes after rank 0's last word.
+      if (states_[size_t(rank)] == State::idle && !quitting()) {
         Piece piece;
-        bool give = false, end = quitting();
+        bool give = false, end = false;
         {
           std::lock_guard lock(mutex_);
-          if (!end && claimable()) give = plan_.next(piece);
-          end = end || plan_.exhausted();
+          if (claimable()) give = plan_.next(piece);
+          end = plan_.exhausted();
         }
         if (give) order(rank, OrderKind::piece, int64_t(piece.index), piece.from, piece.to);
-        else if (end) order(rank, OrderKind::done, quitting() ? interruptedStatus() : 0);
+        else if (end) order(rank, OrderKind::done, 0);
       }
       allReleased = allReleased && states_[size_t(rank)] == State::released;
     }
-    // After a stop a worker that has not answered in time is left to release().
-    const bool waited = stopSent && std::chrono::steady_clock::now() - stoppedAt > kStopGrace;
     std::unique_lock lock(mutex_);
     const bool complete = plan_.exhausted() && written_ == plan_.made();
-    if ((complete || quitting()) && (allReleased || waited) && localFinished_) break;
+    if (((complete && allReleased) || quitting()) && localFinished_) break;
     changed_.wait_for(lock, kPoll);
   }
   local.join();
@@ -254,8 +255,8 @@ void Coordinator::showTraffic(double seconds) const {
 }
 
 void Coordinator::release(int status) {
-  // A stopped run waits a short while for the last reports; a worker still silent then
-  // gets no order and ends on its own (see followRun).
+  // A stopped run takes the last reports for a short while; a worker still silent then
+  // gets its order all the same and takes it when its piece has stopped.
   const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
   for (int rank = 1; rank < ranks_; ++rank) {
     if (states_[size_t(rank)] == State::expecting) {
@@ -266,14 +267,14 @@ void Coordinator::release(int status) {
         if (waiting || (status != 0 && std::chrono::steady_clock::now() > deadline)) break;
         std::this_thread::sleep_for(kPoll);
       }
-      if (!waiting) continue;
-      int size = 0;
-      MPI_Get_count(&probe, MPI_BYTE, &size);
-      std::string bytes(size_t(size), '\0');
-      MPI_Recv(bytes.data(), size, MPI_BYTE, rank, kTagReport, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-      states_[size_t(rank)] = State::idle;
+      if (waiting) {
+        int size = 0;
+        MPI_Get_count(&probe, MPI_BYTE, &size);
+        std::string bytes(size_t(size), '\0');
+        MPI_Recv(bytes.data(), size, MPI_BYTE, rank, kTagReport, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+      }
     }
-    if (states_[size_t(rank)] == State::idle) order(rank, OrderKind::done, status);
+    if (states_[size_t(rank)] != State::released) order(rank, OrderKind::done, status);
   }
 }
 
@@ -303,6 +304,9 @@ int leadRun(int ranks) {
   if (std::getenv("PELUND_MPI_STATS") != nullptr)
     coordinator.showTraffic(std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count());
   const int status = outcome.interrupted ? interruptedStatus() : 0;
+  // After a stop, the first rank to end makes mpirun kill the others: rank 0's output
+  // is complete before any worker may end.
+  if (status != 0) closeConsoleStreams();
   coordinator.release(status);
   return status;
 }
@@ -322,9 +326,9 @@ int followRun() {
   if (quitting()) sendStopped();
   else sendReport(ready);
   bool toldStop = quitting();
-  // Once stopped, rank 0's last order is waited for only so long: rank 0 answers a
-  // stop report at once unless it has given up on this rank or is gone.
-  auto stoppedAt = std::chrono::steady_clock::now();
+  // A stopped worker waits for rank 0's last order, however long rank 0 takes to write
+  // its last lines: were it to end first, mpirun would end rank 0 before them. Should
+  // rank 0 end without the order, mpirun ends this rank.
   for (;;) {
     int waiting = 0;
     MPI_Iprobe(0, kTagOrder, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
@@ -332,10 +336,7 @@ int followRun() {
       if (quitting() && !toldStop) {
         sendStopped();
         toldStop = true;
-        stoppedAt = std::chrono::steady_clock::now();
       }
-      if (toldStop && quitting() && std::chrono::steady_clock::now() - stoppedAt > 2 * kStopGrace)
-        return interruptedStatus();
       std::this_thread::sleep_for(kPoll);
       continue;
     }
@@ -353,15 +354,21 @@ int followRun() {
     if (!tables || quitting()) {
       sendStopped();
       toldStop = true;
-      stoppedAt = std::chrono::steady_clock::now();
       continue;
     }
     searchPiece(*tables, params, piece);
     toldStop = quitting();
-    stoppedAt = std::chrono::steady_clock::now();
   }
 }
 
 void markFinished() { gb_finished = true; }
+
+void closeConsoleStreams() {
+  static bool closed = false;
+  if (closed) return;
+  closed = true;
+  std::fclose(stdout);
+  std::fclose(stderr);
+}
 
 bool stoppedRun(int status) { return quitting() || status > 128; }

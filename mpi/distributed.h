@@ -64,5 +64,7 @@ int leadRun(int ranks);
 int followRun();
 // Marks the run as over, so that ending the process does not end the job as well.
 void markFinished();
+// Closes standard output and error (once), so that mpirun has all of this rank's output.
+void closeConsoleStreams();
 // Whether a run that ended with `status` was stopped (by a signal or by rank 0).
 bool stoppedRun(int status);

@@ -23,8 +23,7 @@ int main(int argc, char** argv) {
     // been written by now: the console streams are closed, so that mpirun has all of
     // rank 0's output whenever it ends, and a rank whose finalization hangs ends
     // without it.
-    std::fclose(stdout);
-    std::fclose(stderr);
+    closeConsoleStreams();
     std::thread([status] {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       std::_Exit(status);
