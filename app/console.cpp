@@ -5,11 +5,15 @@
 // lands between complete pieces of output and never ahead of older text.
 #include "console.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "platform.h"
+#include "run.h"
 
 namespace {
 
@@ -24,9 +28,33 @@ void formatStamp(char* stamp, size_t size) {
                 t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
 }
 
+// Progress held back by holdProgress: the end of the hold (steady clock, in ms; lock-free,
+// so that a signal handler can set it) and the held text.
+std::atomic<int64_t> holdUntil{0};
+std::string held;
+
+int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool holding() { return nowMs() < holdUntil.load(); }
+
+// Shows the held progress ahead of other output, or drops it once the search has stopped.
+void releaseHeld() {
+  if (held.empty()) return;
+  if (!quitting()) std::fwrite(held.data(), 1, held.size(), stdout);
+  held.clear();
+}
+
 }  // namespace
 
-void setupConsole() { stdoutHandle = platformEnableEscapes(&outModeInit); }
+void holdProgress(int milliseconds) { holdUntil.store(nowMs() + milliseconds); }
+
+void setupConsole() {
+  releaseHeld();
+  stdoutHandle = platformEnableEscapes(&outModeInit);
+}
 
 void restoreConsole() {
   std::fputs("\033[0m", stdout);
@@ -89,12 +117,18 @@ void logWithDateTime(const char* format, ...) {
 }
 
 void showProgress(const char* text, int backspaces) {
+  if (holding()) {
+    held.append(text).append(size_t(backspaces), '\b');
+    return;
+  }
+  releaseHeld();
   std::fputs(text, stdout);
   for (int i = 0; i < backspaces; ++i) std::putchar('\b');
   std::fflush(stdout);
 }
 
 void consoleWrite(const char* format, ...) {
+  releaseHeld();
   va_list args;
   va_start(args, format);
   std::vprintf(format, args);

@@ -31,6 +31,13 @@ void showProgress(const char* text, int backspaces);
 // Writes console text that is not a status line (closing lines, blank lines) and flushes.
 void consoleWrite(const char* format, ...) PELUND_PRINTF(1, 2);
 
+// Holds progress lines back for `milliseconds` from now (safe in a signal handler).
+// Held lines are shown, in order, before the next output after the hold; when the
+// search has been stopped meanwhile, they are dropped instead. No other output is
+// held. pelund-mpi holds them while mpirun ends a job, for mpirun reads nothing from
+// the ranks then, and rank 0's last lines must still fit into the pending output.
+void holdProgress(int milliseconds);
+
 // Number of backspaces after each kind of progress line.
 inline constexpr int kLoadingBackspaces = 35;
 inline constexpr int kSearchingBackspaces = 65;

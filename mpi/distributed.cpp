@@ -58,6 +58,14 @@ void leadStop(int signal) {
   if (!gb_acknowledged.test_and_set()) setQuitting(signal);
 }
 
+// mpirun starts to end a job by continuing every rank (SIGCONT); then it reads nothing
+// from the ranks for a second or two, hands the stop on and kills them. Progress lines
+// written meanwhile would fill rank 0's pending output and block it before its last
+// lines: they are held back meanwhile (and shown later if no stop follows).
+constexpr int kHoldOnContinueMs = 3000;
+
+void leadContinued(int) { holdProgress(kHoldOnContinueMs); }
+
 // ---- the other ranks ------------------------------------------------------------
 
 // The other ranks never print: a stop raises the flag without an acknowledgement, and
@@ -286,6 +294,7 @@ int leadRun(int ranks) {
   getInputs();
   lockRunDirectory();
   platformInstallStopHandlers(leadStop);
+  platformInstallContinueHandler(leadContinued);
   const SearchParams params = searchParamsFromConfig();
   const bool resume = gi_resume == 1;
   bool resumed = false;

@@ -37,6 +37,10 @@ void platformWriteStdout(const char* text, size_t length);
 // request of any kind is the one that is handled).
 void platformInstallStopHandlers(void (*handler)(int));
 
+// Installs `handler` for SIGCONT, which a process gets when it is continued and which
+// mpirun sends to every rank as it starts to end a job. Nothing on Windows.
+void platformInstallContinueHandler(void (*handler)(int));
+
 // ---- time ---------------------------------------------------------------------
 
 // Current local date and time, to the second.

@@ -60,6 +60,14 @@ void platformInstallStopHandlers(void (*handler)(int)) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+void platformInstallContinueHandler(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGCONT, &action, nullptr);
+}
+
 std::tm platformLocalTime() {
   std::time_t now = std::time(nullptr);
   std::tm local{};

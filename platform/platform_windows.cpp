@@ -140,6 +140,8 @@ void platformInstallStopHandlers(void (*handler)(int)) {
   std::signal(SIGTERM, onTerminate);
 }
 
+void platformInstallContinueHandler(void (*)(int)) {}
+
 std::tm platformLocalTime() {
   std::time_t now = std::time(nullptr);
   std::tm local{};

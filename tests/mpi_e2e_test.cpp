@@ -90,16 +90,19 @@ TEST(MpiSearch, ConfigurationFaultIsShownOnceAndEndsEveryRank) {
   }
 }
 
-// A stop sent to mpirun, which hands it to every rank as SIGTERM (Open MPI).
+// A stop sent to mpirun, which continues every rank, reads nothing from them for a
+// second, hands the stop on as SIGTERM, and kills them all when the first one ends or
+// a second later (Open MPI). The stops come at any moment of the first 1.5 seconds,
+// while the test, like a slow console, reads nothing until it has sent the stop.
 TEST(MpiSearch, StopAtRandomMomentsLeavesExactlyTheLinesBelowTheReportedK) {
   SKIP_WITHOUT_MPI();
   const uint64_t seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937_64 random(seed);
-  const std::string progress = "Searching at k = \\d+\\. \\d+ covering sets? found\\. \b{65}";
+  // Progress lines become one mark each, so that the shape is matched on a short text.
+  const std::regex progress("Searching at k = \\d+\\. \\d+ covering sets? found\\. \b{65}");
   const std::regex shape("\n\\x1b\\[32mStatus \\(STAMP\\):  Covering sets for [RS]10 k=\\d+ to \\d+ with factor<=1000 and period=6\n"
-                         "\\x1b\\[0m\n(" + progress + ")*\nCtrl-C accepted. (" + progress +
-                         ")*Ending k search at k=(\\d+)\\.\n");
+                         "\\x1b\\[0m\n#*\nCtrl-C accepted. #*Ending k search at k=(\\d+)\\.\n");
   // One start per setting; pelund's lines from there, searched anew only when a stop
   // comes beyond them.
   struct Setting {
@@ -114,13 +117,11 @@ TEST(MpiSearch, StopAtRandomMomentsLeavesExactlyTheLinesBelowTheReportedK) {
     settings.push_back({std::string(form) + "period=6\nmaxfact=1000\nkdisp=100000000\nthreads=1\n", minK, 0, ""});
   }
   const int signals[] = {SIGINT, SIGTERM};
-  for (int run = 0; run < 20 && !HasFailure(); ++run) {
+  for (int run = 0; run < 12 && !HasFailure(); ++run) {
     Setting& s = settings[(run / 2) % 2];
     const std::string ini = iniWith(s.ini, s.minK, 1000000000000000000);
     const int ranks = 1 + run % 3;
-    // mpirun hands a stop on only after a second and kills the ranks a second later,
-    // answering none of them meanwhile: the ranks must end by then without its help.
-    const auto delay = std::chrono::milliseconds(random() % 300);
+    const auto delay = std::chrono::milliseconds(random() % 1500);
     SCOPED_TRACE(ini + std::to_string(ranks) + " ranks, signal " + std::to_string(signals[run % 2]) + " after " +
                  std::to_string(delay.count()) + " ms");
     e2e::TempDir dir;
@@ -128,9 +129,9 @@ TEST(MpiSearch, StopAtRandomMomentsLeavesExactlyTheLinesBelowTheReportedK) {
     const e2e::RunResult result = runMpi(dir, ranks, {signals[run % 2], "Searching at k", delay});
     EXPECT_NE(result.exitStatus, 0);  // mpirun ends a signalled job with status 1
     std::smatch match;
-    const std::string out = e2e::maskStamps(result.out);
+    const std::string out = std::regex_replace(e2e::maskStamps(result.out), progress, "#");
     ASSERT_TRUE(std::regex_match(out, match, shape)) << out;
-    const int64_t next = std::stoll(match[3]);
+    const int64_t next = std::stoll(match[1]);
     ASSERT_GT(next, s.minK);
     if (next > s.reach) {
       s.reach = next + 2000000000;
