@@ -1,8 +1,10 @@
 // Removal of old results, and the checks and repair of a resumed search (see resume.h).
 #include "resume.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "console.h"
 #include "platform.h"
@@ -61,8 +63,14 @@ void lockRunDirectory() {
   bool busy = false;
   std::string cause;
   // A directory where the lock cannot even be created cannot hold results either;
-  // such a run goes on and meets its fault where it writes.
-  if (!platformLockFile(kLockPath, busy, cause) && busy) error("another search is running in this directory");
+  // such a run goes on and meets its fault where it writes. The lock of a run that
+  // was killed outright is held on until its last lines are written (a few
+  // milliseconds), so a run started right after it waits a moment for it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!platformLockFile(kLockPath, busy, cause) && busy) {
+    if (std::chrono::steady_clock::now() > deadline) error("another search is running in this directory");
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 SearchState prepareResults(const SearchParams& params, bool resume, bool& resumed) {

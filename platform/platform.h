@@ -63,6 +63,18 @@ int64_t platformFileLength(PlatformFile file);
 // Writes all of `data` in one write where the system allows; false on any failure or
 // short write, with the cause.
 bool platformWriteAll(PlatformFile file, const char* data, size_t size, std::string& cause);
+// Appends `data`, whole lines ending with one, so that the file ends at a line end
+// whatever happens meanwhile, even when this process is killed outright: each write
+// stays within one page of the file (see line_pieces.h), and on POSIX a small helper
+// process of this one makes the writes, which a kill of this process never cuts; the
+// lines handed to it are written even then. There the writes go on while this
+// process works: a failure shows at a later append or at platformFlushLines. On any
+// failure the file is cut back to the last whole batch written, and the call returns
+// false with the cause. One file at a time is written this way; platformCloseFile
+// ends its helper (after its last write).
+bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::string& cause);
+// Waits until every line appended is in the file; false as platformAppendLines.
+bool platformFlushLines(PlatformFile file, std::string& cause);
 // Cuts the file back to `length` bytes.
 bool platformTruncate(PlatformFile file, int64_t length);
 // Flushes the file's data to the device.

@@ -1,20 +1,171 @@
 // POSIX implementation of the platform layer (see platform.h). Files are handled
-// with raw descriptors: every batch of lines is one write(2), so a fatal signal can
-// never split a line between two writes the way a stdio buffer flush can.
+// with raw descriptors, never through stdio, whose buffer flushes split lines.
 #include "platform.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
+
+#include "line_pieces.h"
 
 namespace {
 
 std::string causeOf(int error) { return std::strerror(error); }
+
+// ---- whole lines through a helper process -------------------------------------------
+// A kill of this process cannot cut a write that another process makes. The helper is
+// forked at the first lines for a file. It takes messages of whole lines through a
+// socket (the length, then the lines) and writes each complete one, answering each
+// with 0 or the error; after a failure it writes nothing more. This process goes on
+// meanwhile and reads the answers as they come. When it ends, however it ends, the
+// socket closes: the helper finishes the write under way, drops a message that came in
+// part, and ends. It uses system calls only, as a child forked from a process with
+// threads must.
+
+constexpr size_t kMessageLimit = size_t(1) << 20;
+
+struct LineHelper {
+  int file = -1;     // the file it writes
+  int channel = -1;  // this side of the socket
+  pid_t pid = -1;
+  bool failed = false;           // it could not be started: the lines are written here
+  std::deque<uint64_t> pending;  // the sizes of the messages not answered yet
+  int64_t written = 0;           // the file's length after the last message answered
+  std::string fault;             // the first failure, once there was one
+};
+LineHelper lineHelper;
+
+// Writes data[0, size) in pieces that each stay within one page of the file; 0 or errno.
+int writeWithinPages(int file, const char* data, size_t size) {
+  struct stat info {};
+  if (fstat(file, &info) != 0) return errno;
+  int64_t length = info.st_size;
+  for (size_t begin = 0; begin < size;) {
+    const size_t end = nextPieceEnd(data, begin, size, length);
+    for (size_t at = begin; at < end;) {
+      const ssize_t written = write(file, data + at, end - at);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return written < 0 ? errno : ENOSPC;
+      at += size_t(written);
+    }
+    length += int64_t(end - begin);
+    begin = end;
+  }
+  return 0;
+}
+
+bool transfer(int channel, void* data, size_t size, bool sending) {
+  char* bytes = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t done = sending ? send(channel, bytes, size, MSG_NOSIGNAL) : recv(channel, bytes, size, 0);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    bytes += done;
+    size -= size_t(done);
+  }
+  return true;
+}
+
+[[noreturn]] void runLineHelper(int file, int channel, char* buffer) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCONT, SIGTSTP}) sigaction(signal, &ignore, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  setpgid(0, 0);  // out of the terminal's and the job's group
+  // The console is closed, so that readers of it see the parent's end; the run
+  // directory's lock stays, so that no run starts there before the last write here.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fd != file && fd != channel) close(fd);
+  int32_t failure = 0;
+  for (;;) {
+    uint64_t size = 0;
+    if (!transfer(channel, &size, sizeof size, false) || size > kMessageLimit ||
+        !transfer(channel, buffer, size_t(size), false))
+      _exit(0);
+    if (failure == 0) failure = writeWithinPages(file, buffer, size_t(size));
+    if (!transfer(channel, &failure, sizeof failure, true)) _exit(0);
+  }
+}
+
+bool startLineHelper(int file) {
+  if (lineHelper.file == file) return true;
+  if (lineHelper.failed || lineHelper.file >= 0) return false;
+  struct stat info {};
+  if (fstat(file, &info) != 0) return false;
+  static char* const buffer = new char[kMessageLimit];
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+    lineHelper.failed = true;
+    return false;
+  }
+  // No handler of this process may run in the child before it has set its own.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(pair[0]);
+    runLineHelper(file, pair[1], buffer);
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  close(pair[1]);
+  if (pid < 0) {
+    close(pair[0]);
+    lineHelper.failed = true;
+    return false;
+  }
+  lineHelper.file = file;
+  lineHelper.channel = pair[0];
+  lineHelper.pid = pid;
+  lineHelper.written = info.st_size;
+  return true;
+}
+
+// Takes the answers that have come (all of them when `wait`); false once a write failed
+// or the helper is gone: the file is then cut back to the last message written whole.
+bool takeAnswers(bool wait) {
+  while (lineHelper.fault.empty() && !lineHelper.pending.empty()) {
+    int available = 0;
+    if (!wait && (ioctl(lineHelper.channel, FIONREAD, &available) != 0 || available < int(sizeof(int32_t)))) break;
+    int32_t error = 0;
+    if (!transfer(lineHelper.channel, &error, sizeof error, false)) {
+      lineHelper.fault = "the process writing it has ended";
+    } else if (error != 0) {
+      lineHelper.fault = causeOf(error);
+      lineHelper.pending.pop_front();
+    } else {
+      lineHelper.written += int64_t(lineHelper.pending.front());
+      lineHelper.pending.pop_front();
+    }
+  }
+  if (lineHelper.fault.empty()) return true;
+  // The helper writes nothing after a failure; wait until it has answered the rest.
+  for (int32_t error = 0; !lineHelper.pending.empty(); lineHelper.pending.pop_front())
+    if (!transfer(lineHelper.channel, &error, sizeof error, false)) break;
+  platformTruncate(lineHelper.file, lineHelper.written);
+  return false;
+}
+
+void stopLineHelper() {
+  takeAnswers(true);
+  close(lineHelper.channel);
+  int status = 0;
+  while (waitpid(lineHelper.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  lineHelper = LineHelper{};
+}
 
 // The directory part of a path ("." when it has none).
 std::string directoryOf(const char* path) {
@@ -109,6 +260,48 @@ bool platformWriteAll(PlatformFile file, const char* data, size_t size, std::str
   return true;
 }
 
+bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::string& cause) {
+  if (!startLineHelper(file)) {
+    struct stat info {};
+    int error = fstat(file, &info) != 0 ? errno : writeWithinPages(file, data, size);
+    if (error == 0) return true;
+    platformTruncate(file, info.st_size);
+    cause = causeOf(error);
+    return false;
+  }
+  for (size_t begin = 0; begin < size;) {
+    if (!takeAnswers(false)) break;
+    // A message of whole lines, as many as fit.
+    size_t end = size;
+    if (end - begin > kMessageLimit) {
+      const void* newline = memrchr(data + begin, '\n', kMessageLimit);
+      if (newline == nullptr) {
+        cause = "a line is longer than 1 MiB";
+        return false;
+      }
+      end = size_t(static_cast<const char*>(newline) - data) + 1;
+    }
+    uint64_t length = end - begin;
+    if (!transfer(lineHelper.channel, &length, sizeof length, true) ||
+        !transfer(lineHelper.channel, const_cast<char*>(data + begin), end - begin, true)) {
+      lineHelper.fault = "the process writing it has ended";
+      takeAnswers(true);
+      break;
+    }
+    lineHelper.pending.push_back(length);
+    begin = end;
+  }
+  cause = lineHelper.fault;
+  return cause.empty();
+}
+
+bool platformFlushLines(PlatformFile file, std::string& cause) {
+  if (lineHelper.file != file) return true;
+  takeAnswers(true);
+  cause = lineHelper.fault;
+  return cause.empty();
+}
+
 bool platformTruncate(PlatformFile file, int64_t length) { return ftruncate(file, off_t(length)) == 0; }
 
 bool platformSyncFile(PlatformFile file, std::string& cause) {
@@ -118,7 +311,9 @@ bool platformSyncFile(PlatformFile file, std::string& cause) {
 }
 
 void platformCloseFile(PlatformFile file) {
-  if (file != kNoFile) close(file);
+  if (file == kNoFile) return;
+  if (lineHelper.file == file) stopLineHelper();
+  close(file);
 }
 
 bool platformReplaceFile(const char* temporary, const char* path, std::string& cause) {

@@ -5,6 +5,7 @@
 // Stop requests come from the console (Ctrl-C, Ctrl-Break, a closed window) through
 // a console control handler, which Windows runs on a thread of its own.
 #include "platform.h"
+#include "line_pieces.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -184,6 +185,27 @@ bool platformWriteAll(PlatformFile file, const char* data, size_t size, std::str
   }
   return true;
 }
+
+bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::string& cause) {
+  const int64_t start = platformFileLength(file);
+  if (start < 0) {
+    cause = causeOf(errno);
+    return false;
+  }
+  int64_t length = start;
+  for (size_t begin = 0; begin < size;) {
+    const size_t end = nextPieceEnd(data, begin, size, length);
+    if (!platformWriteAll(file, data + begin, end - begin, cause)) {
+      platformTruncate(file, start);
+      return false;
+    }
+    length += int64_t(end - begin);
+    begin = end;
+  }
+  return true;
+}
+
+bool platformFlushLines(PlatformFile, std::string&) { return true; }
 
 bool platformTruncate(PlatformFile file, int64_t length) { return _chsize_s(file, length) == 0; }
 

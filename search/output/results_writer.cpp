@@ -10,7 +10,6 @@
 namespace {
 
 constexpr auto kStateInterval = std::chrono::seconds(1);
-constexpr int64_t kPage = 4096;  // the smallest unit in which the page cache grows a file
 
 }  // namespace
 
@@ -46,11 +45,8 @@ ResultsWriter::ResultsWriter(const SearchParams& params, std::string coveringPat
 
 ResultsWriter::~ResultsWriter() { platformCloseFile(file_); }
 
-// Writes the lines of `part` from index `line` whose k is below `below`. A fatal
-// signal can cut a write(2) of a regular file where it passes from one page of the
-// file to the next, so each write ends at a line end and stays within one page of
-// the file, except a single line that straddles a page boundary: a kill can then cut
-// only inside that one line's write, a window of well under a microsecond.
+// Writes the lines of `part` from index `line` whose k is below `below`, whole even
+// when the process is killed meanwhile (see platformAppendLines).
 void ResultsWriter::writeLines(const PartResult& part, size_t& line, int64_t below) {
   size_t last = line;
   while (last < part.ks.size() && part.ks[last] < below) ++last;
@@ -60,20 +56,13 @@ void ResultsWriter::writeLines(const PartResult& part, size_t& line, int64_t bel
     file_ = platformOpenAppend(coveringPath_.c_str(), true, cause);
     if (file_ == kNoFile) error("%s cannot be opened for writing", coveringPath_.c_str());
   }
-  while (line < last) {
-    const size_t begin = line == 0 ? 0 : part.ends[line - 1];
-    const int64_t room = kPage - state_.length % kPage;
-    size_t end = line + 1;  // one past the last line of this write
-    while (end < last && int64_t(part.ends[end] - begin) <= room) ++end;
-    const size_t size = part.ends[end - 1] - begin;
-    if (!platformWriteAll(file_, part.text.data() + begin, size, cause)) {
-      platformTruncate(file_, state_.length);
-      error("%s cannot be written: %s", coveringPath_.c_str(), cause.c_str());
-    }
-    state_.length += int64_t(size);
-    state_.found += uint32_t(end - line);
-    line = end;
-  }
+  const size_t begin = line == 0 ? 0 : part.ends[line - 1];
+  const size_t size = part.ends[last - 1] - begin;
+  if (!platformAppendLines(file_, part.text.data() + begin, size, cause))
+    error("%s cannot be written: %s", coveringPath_.c_str(), cause.c_str());
+  state_.length += int64_t(size);
+  state_.found += uint32_t(last - line);
+  line = last;
 }
 
 void ResultsWriter::partDone(const PartResult& part) {
@@ -82,6 +71,7 @@ void ResultsWriter::partDone(const PartResult& part) {
     const int64_t first = (part.from + params_.kDisp - 1) / params_.kDisp * params_.kDisp;
     for (int64_t m = first; m <= part.to; m += params_.kDisp) {
       writeLines(part, line, m);
+      flushLines();  // a count shown is of lines in the file
       showSearchProgress(m, state_.found);
       if (part.to - m < params_.kDisp) break;  // no overflow next to INT64_MAX
     }
@@ -91,8 +81,16 @@ void ResultsWriter::partDone(const PartResult& part) {
   if (statePath_ != nullptr && std::chrono::steady_clock::now() - lastSave_ >= kStateInterval) saveState();
 }
 
-// The lines first reach the device, then the state that names them replaces the old.
+// The lines first reach the file and the device, then the state that names them
+// replaces the old.
+void ResultsWriter::flushLines() {
+  std::string cause;
+  if (file_ != kNoFile && !platformFlushLines(file_, cause))
+    error("%s cannot be written: %s", coveringPath_.c_str(), cause.c_str());
+}
+
 void ResultsWriter::saveState() {
+  flushLines();
   if (statePath_ == nullptr) return;
   std::string cause;
   if (file_ != kNoFile && !platformSyncFile(file_, cause))

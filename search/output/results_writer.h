@@ -57,7 +57,8 @@ class ResultsWriter : public PartSink {
   // Writes the part's lines and the progress lines of the multiples of kDisp in it.
   // A file that cannot be written ends the run with an error.
   void partDone(const PartResult& part) override;
-  // Saves the state of a resumable search at the point reached (nothing without a state path).
+  // Waits until every line handed over is in the file, and saves the state of a
+  // resumable search at the point reached.
   void saveState();
 
   int64_t nextK() const { return state_.nextK; }
@@ -65,6 +66,7 @@ class ResultsWriter : public PartSink {
 
  private:
   void writeLines(const PartResult& part, size_t& line, int64_t below);
+  void flushLines();  // waits until every line handed over is in the file
 
   const SearchParams params_;
   const std::string coveringPath_;

@@ -248,6 +248,7 @@ WalkOutcome walkKRangeFast(const SearchParams& params, const CandidateTable& tab
   start.nextK = params.minK;
   ResultsWriter writer(params, coveringPath, start);
   outcome.interrupted = !sieveRange(tables, params.minK, params.maxK, workerThreads(params.threads), writer);
+  writer.saveState();
   if (outcome.interrupted) consoleWrite("Ending k search at k=%" PRId64 ".\n", writer.nextK());
   outcome.found = writer.found();
   return outcome;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,6 +86,17 @@ void finish(pid_t pid, RunResult& result) {
   if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
 }
 
+// A run killed outright leaves its last lines to its writing process, which holds the
+// run directory's lock until they are written.
+void awaitWriter(const TempDir& dir) {
+  const int lock = open(dir.file("pelund.lock").c_str(), O_RDONLY | O_CLOEXEC);
+  if (lock < 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (flock(lock, LOCK_EX | LOCK_NB) != 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  close(lock);
+}
+
 }  // namespace
 
 RunResult run(const TempDir& dir, const Interrupt& interrupt, const std::string& arguments,
@@ -116,6 +128,7 @@ RunResult run(const TempDir& dir, const Interrupt& interrupt, const std::string&
   }
   close(fds[0]);
   finish(pid, result);
+  if (interrupt.signal == SIGKILL) awaitWriter(dir);
   return result;
 }
 
