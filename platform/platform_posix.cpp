@@ -274,12 +274,12 @@ bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::
     // A message of whole lines, as many as fit.
     size_t end = size;
     if (end - begin > kMessageLimit) {
-      const void* newline = memrchr(data + begin, '\n', kMessageLimit);
-      if (newline == nullptr) {
+      end = begin + kMessageLimit;
+      while (end > begin && data[end - 1] != '\n') --end;
+      if (end == begin) {
         cause = "a line is longer than 1 MiB";
         return false;
       }
-      end = size_t(static_cast<const char*>(newline) - data) + 1;
     }
     uint64_t length = end - begin;
     if (!transfer(lineHelper.channel, &length, sizeof length, true) ||
