@@ -24,3 +24,16 @@ inline size_t nextPieceEnd(const char* data, size_t begin, size_t size, int64_t 
   }
   return end;
 }
+
+// Writes data[0, size) into a file of `length` bytes in the pieces above, through
+// `write(piece, bytes)`, which returns 0 or an error code; returns the first error.
+template <class Write>
+int writeInPieces(const char* data, size_t size, int64_t length, Write write) {
+  for (size_t begin = 0; begin < size;) {
+    const size_t end = nextPieceEnd(data, begin, size, length);
+    if (const int error = write(data + begin, end - begin)) return error;
+    length += int64_t(end - begin);
+    begin = end;
+  }
+  return 0;
+}

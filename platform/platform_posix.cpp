@@ -44,23 +44,24 @@ struct LineHelper {
 };
 LineHelper lineHelper;
 
+// Writes all of data[0, size); 0 or errno (ENOSPC for a write that took nothing).
+int writeFully(int file, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(file, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return written < 0 ? errno : ENOSPC;
+    data += written;
+    size -= size_t(written);
+  }
+  return 0;
+}
+
 // Writes data[0, size) in pieces that each stay within one page of the file; 0 or errno.
 int writeWithinPages(int file, const char* data, size_t size) {
   struct stat info {};
   if (fstat(file, &info) != 0) return errno;
-  int64_t length = info.st_size;
-  for (size_t begin = 0; begin < size;) {
-    const size_t end = nextPieceEnd(data, begin, size, length);
-    for (size_t at = begin; at < end;) {
-      const ssize_t written = write(file, data + at, end - at);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) return written < 0 ? errno : ENOSPC;
-      at += size_t(written);
-    }
-    length += int64_t(end - begin);
-    begin = end;
-  }
-  return 0;
+  return writeInPieces(data, size, info.st_size,
+                       [file](const char* piece, size_t bytes) { return writeFully(file, piece, bytes); });
 }
 
 bool transfer(int channel, void* data, size_t size, bool sending) {
@@ -247,17 +248,9 @@ int64_t platformFileLength(PlatformFile file) {
 }
 
 bool platformWriteAll(PlatformFile file, const char* data, size_t size, std::string& cause) {
-  while (size > 0) {
-    ssize_t written = write(file, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      cause = causeOf(written < 0 ? errno : ENOSPC);
-      return false;
-    }
-    data += written;
-    size -= size_t(written);
-  }
-  return true;
+  const int error = writeFully(file, data, size);
+  if (error != 0) cause = causeOf(error);
+  return error == 0;
 }
 
 bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::string& cause) {

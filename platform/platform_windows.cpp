@@ -192,17 +192,11 @@ bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::
     cause = causeOf(errno);
     return false;
   }
-  int64_t length = start;
-  for (size_t begin = 0; begin < size;) {
-    const size_t end = nextPieceEnd(data, begin, size, length);
-    if (!platformWriteAll(file, data + begin, end - begin, cause)) {
-      platformTruncate(file, start);
-      return false;
-    }
-    length += int64_t(end - begin);
-    begin = end;
-  }
-  return true;
+  const int failed = writeInPieces(data, size, start, [&](const char* piece, size_t bytes) {
+    return platformWriteAll(file, piece, bytes, cause) ? 0 : 1;
+  });
+  if (failed != 0) platformTruncate(file, start);
+  return failed == 0;
 }
 
 bool platformFlushLines(PlatformFile, std::string&) { return true; }
