@@ -1,20 +1,18 @@
 // The residue-class tree against the block sieve on tables of exactly two primes (the
 // generated comparisons of all kinds run through the binary, engines_e2e_test); wide
 // ranges near 10^18, where only the tree can go, checked k by k and against the same
-// range cut in two; the interrupt; the cost estimates.
+// range cut in two; the cost estimates. (Interrupts of the tree run through the binary:
+// interrupt_load_test and resume_e2e_test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <optional>
 #include <random>
-#include <thread>
 
 #include "cover_sieve.h"
 #include "fast_table.h"
 #include "residue_tree.h"
-#include "run.h"
 
 namespace {
 
@@ -105,21 +103,6 @@ TEST(ResidueTreeTest, WideRangesNearTheLargestKAreConsistent) {
     found += whole.size();
   }
   EXPECT_GT(found, 1000u);
-}
-
-TEST(ResidueTreeTest, InterruptEndsTheSearchPromptly) {
-  const SieveTables tables = *tablesOf(7, 1, 144, 100000, 1);
-  for (int threads : {1, 2}) {
-    std::thread raise([] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      gb_quitting = 1;
-    });
-    std::vector<int64_t> covered;
-    const bool finished = residueSearch(tables, 1, kMaxK, threads, covered);  // minutes if not stopped
-    raise.join();
-    gb_quitting = 0;
-    EXPECT_FALSE(finished) << threads;
-  }
 }
 
 TEST(ResidueTreeTest, CostEstimatesArePositiveAndGrowWithTheWidth) {
