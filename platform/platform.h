@@ -37,6 +37,10 @@ void platformWriteStdout(const char* text, size_t length);
 // request of any kind is the one that is handled).
 void platformInstallStopHandlers(void (*handler)(int));
 
+// Ignores SIGXFSZ, so that a write beyond a file size limit fails with "File too
+// large" (EFBIG) instead of ending the process. Nothing on Windows.
+void platformIgnoreFileSizeSignal();
+
 // Installs `handler` for SIGCONT, which a process gets when it is continued and which
 // mpirun sends to every rank as it starts to end a job. Nothing on Windows.
 void platformInstallContinueHandler(void (*handler)(int));
@@ -52,12 +56,32 @@ std::tm platformLocalTime();
 using PlatformFile = int;
 inline constexpr PlatformFile kNoFile = -1;
 
+// Whether `path` is a symbolic link (never on Windows, whose openers follow links).
+bool platformIsSymbolicLink(const char* path);
+
+// How a read of a small file ended.
+enum class ReadOutcome { read, missing, failed };
+// Reads a regular file of at most `limit` bytes whole (a longer one is cut at `limit`
+// + 1 bytes, so the caller sees that it is too long), without following a symbolic
+// link at its place and without waiting on a FIFO. `missing` only when nothing is at
+// `path`; anything else that cannot be read is `failed`, with the cause.
+ReadOutcome platformReadSmallFile(const char* path, size_t limit, std::string& text, std::string& cause);
+
 // Removes a file. A missing file is fine; a directory or any other failure is not.
 bool platformRemoveFile(const char* path, std::string& cause);
 
 // Opens `path` for appending without following a symbolic link at its place,
 // creating it when `create`; else it must exist.
 PlatformFile platformOpenAppend(const char* path, bool create, std::string& cause);
+// Opens an existing regular file for reading and writing, without following a
+// symbolic link at its place and without waiting on a FIFO; `missing` when nothing is
+// at `path`. Anything that is not a regular file is refused ("not a regular file").
+PlatformFile platformOpenExisting(const char* path, bool& missing, std::string& cause);
+// Reads up to `size` bytes at `offset`; the number read, or -1.
+int64_t platformReadAt(PlatformFile file, int64_t offset, char* data, size_t size);
+// Appends `text` to the log at `path` in one write, creating it, without following a
+// symbolic link at its place; false when it cannot be opened or written.
+bool platformAppendToLog(const char* path, const std::string& text);
 // The file's length, or -1.
 int64_t platformFileLength(PlatformFile file);
 // Writes all of `data` in one write where the system allows; false on any failure or
@@ -69,10 +93,16 @@ bool platformWriteAll(PlatformFile file, const char* data, size_t size, std::str
 // process of this one makes the writes, which a kill of this process never cuts; the
 // lines handed to it are written even then. There the writes go on while this
 // process works: a failure shows at a later append or at platformFlushLines. On any
-// failure the file is cut back to the last whole batch written, and the call returns
+// failure the file is cut back to the last whole line written, and the call returns
 // false with the cause. One file at a time is written this way; platformCloseFile
-// ends its helper (after its last write).
+// ends its helper (after its last write). While `stopPending` (see
+// platformBoundWaitsOnStop) says that the run is being stopped, every wait on the
+// helper is bounded: one that does not answer within a few seconds is ended, the file
+// cut back to the lines it had confirmed, and the call fails with the cause.
 bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::string& cause);
+// Bounds the waits of platformAppendLines and platformFlushLines once `stopPending`
+// returns true (it must be safe to call from any thread; null: never bounded).
+void platformBoundWaitsOnStop(bool (*stopPending)());
 // Waits until every line appended is in the file; false as platformAppendLines.
 bool platformFlushLines(PlatformFile file, std::string& cause);
 // Cuts the file back to `length` bytes.
@@ -85,7 +115,10 @@ void platformCloseFile(PlatformFile file);
 // after a crash `path` holds either its old or its new content.
 bool platformReplaceFile(const char* temporary, const char* path, std::string& cause);
 
-// Takes an exclusive advisory lock on `path` (created if missing) for the rest of the
-// process's life; the system drops it when the process ends, however it ends.
-// Returns false with `busy` set when another process holds it.
+// Takes an exclusive lock on `path` (created if missing) for the rest of the process's
+// life; the system drops it when the process ends, however it ends. A lock file that
+// exists but cannot be written (another user's) is locked through a read-only
+// descriptor. Never follows a symbolic link, never waits on a FIFO; anything but a
+// regular file is refused. Returns false with `busy` set when another process holds
+// it, and with the cause otherwise.
 bool platformLockFile(const char* path, bool& busy, std::string& cause);

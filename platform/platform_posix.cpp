@@ -3,6 +3,7 @@
 #include "platform.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -11,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -25,24 +27,36 @@ std::string causeOf(int error) { return std::strerror(error); }
 // A kill of this process cannot cut a write that another process makes. The helper is
 // forked at the first lines for a file. It takes messages of whole lines through a
 // socket (the length, then the lines) and writes each complete one, answering each
-// with 0 or the error; after a failure it writes nothing more. This process goes on
-// meanwhile and reads the answers as they come. When it ends, however it ends, the
-// socket closes: the helper finishes the write under way, drops a message that came in
-// part, and ends. It uses system calls only, as a child forked from a process with
-// threads must.
+// with 0 or the error and the bytes of it that are in the file; after a failure it
+// cuts the file back to the last whole line that reached it and writes nothing more.
+// This process goes on meanwhile and reads the answers as they come. When it ends,
+// however it ends, the socket closes: the helper finishes the write under way, drops a
+// message that came in part, and ends. It uses system calls only, as a child forked
+// from a process with threads must.
 
 constexpr size_t kMessageLimit = size_t(1) << 20;
+// How long a wait on the helper may last once the run is being stopped.
+constexpr int kStopPatienceMs = 3000;
+constexpr int kPollSliceMs = 100;
+
+struct Answer {
+  int32_t error = 0;
+  uint32_t unused = 0;
+  uint64_t kept = 0;  // bytes of the message that are in the file
+};
 
 struct LineHelper {
   int file = -1;     // the file it writes
   int channel = -1;  // this side of the socket
   pid_t pid = -1;
   bool failed = false;           // it could not be started: the lines are written here
+  bool abandoned = false;        // it did not answer while the run was stopped, and was killed
   std::deque<uint64_t> pending;  // the sizes of the messages not answered yet
   int64_t written = 0;           // the file's length after the last message answered
   std::string fault;             // the first failure, once there was one
 };
 LineHelper lineHelper;
+bool (*stopPending)() = nullptr;
 
 // Writes all of data[0, size); 0 or errno (ENOSPC for a write that took nothing).
 int writeFully(int file, const char* data, size_t size) {
@@ -56,31 +70,66 @@ int writeFully(int file, const char* data, size_t size) {
   return 0;
 }
 
-// Writes data[0, size) in pieces that each stay within one page of the file; 0 or errno.
-int writeWithinPages(int file, const char* data, size_t size) {
-  struct stat info {};
-  if (fstat(file, &info) != 0) return errno;
-  return writeInPieces(data, size, info.st_size,
-                       [file](const char* piece, size_t bytes) { return writeFully(file, piece, bytes); });
+// After a failed write of data[0, size) to a file that was `start` bytes long: cuts
+// the file back to the last whole line of the data that reached it. Returns the bytes
+// of the data kept.
+uint64_t keepWholeLines(int file, int64_t start, const char* data, size_t size) {
+  struct stat now {};
+  size_t reached = 0;
+  if (fstat(file, &now) == 0 && now.st_size > start) reached = std::min<size_t>(size, size_t(now.st_size - start));
+  while (reached > 0 && data[reached - 1] != '\n') --reached;
+  if (ftruncate(file, off_t(start + int64_t(reached))) != 0) return 0;
+  return reached;
 }
 
-bool transfer(int channel, void* data, size_t size, bool sending) {
+// Writes data[0, size) in pieces that each stay within one page of the file; 0 or
+// errno, with the bytes of the data in the file afterwards (all, or its whole lines
+// that fitted).
+int writeWithinPages(int file, const char* data, size_t size, uint64_t& kept) {
+  kept = 0;
+  struct stat info {};
+  if (fstat(file, &info) != 0) return errno;
+  const int error = writeInPieces(data, size, info.st_size,
+                                  [file](const char* piece, size_t bytes) { return writeFully(file, piece, bytes); });
+  kept = error == 0 ? size : keepWholeLines(file, info.st_size, data, size);
+  return error;
+}
+
+// Waits until the channel is ready for `events`; false once a stop has been pending
+// for kStopPatienceMs without that.
+bool channelReady(int channel, short events) {
+  int stoppingMs = 0;
+  for (;;) {
+    pollfd ready{channel, events, 0};
+    const int count = poll(&ready, 1, stopPending != nullptr ? kPollSliceMs : -1);
+    if (count > 0 || (count < 0 && errno != EINTR)) return true;  // a fault shows in the transfer
+    if (stopPending != nullptr && stopPending() && (stoppingMs += kPollSliceMs) >= kStopPatienceMs) return false;
+  }
+}
+
+enum class Transfer { done, closed, silent };
+
+Transfer transfer(int channel, void* data, size_t size, bool sending) {
   char* bytes = static_cast<char*>(data);
   while (size > 0) {
-    const ssize_t done = sending ? send(channel, bytes, size, MSG_NOSIGNAL) : recv(channel, bytes, size, 0);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
+    if (!channelReady(channel, sending ? POLLOUT : POLLIN)) return Transfer::silent;
+    const ssize_t done =
+        sending ? send(channel, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT) : recv(channel, bytes, size, MSG_DONTWAIT);
+    if (done < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    if (done <= 0) return Transfer::closed;
     bytes += done;
     size -= size_t(done);
   }
-  return true;
+  return Transfer::done;
 }
 
 [[noreturn]] void runLineHelper(int file, int channel, char* buffer) {
+  stopPending = nullptr;  // the helper waits for this process as long as it lives
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCONT, SIGTSTP}) sigaction(signal, &ignore, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCONT, SIGTSTP, SIGXFSZ})
+    sigaction(signal, &ignore, nullptr);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -89,14 +138,16 @@ bool transfer(int channel, void* data, size_t size, bool sending) {
   // directory's lock stays, so that no run starts there before the last write here.
   for (int fd = 0; fd <= 2; ++fd)
     if (fd != file && fd != channel) close(fd);
-  int32_t failure = 0;
+  bool failed = false;
   for (;;) {
     uint64_t size = 0;
-    if (!transfer(channel, &size, sizeof size, false) || size > kMessageLimit ||
-        !transfer(channel, buffer, size_t(size), false))
+    if (transfer(channel, &size, sizeof size, false) != Transfer::done || size > kMessageLimit ||
+        transfer(channel, buffer, size_t(size), false) != Transfer::done)
       _exit(0);
-    if (failure == 0) failure = writeWithinPages(file, buffer, size_t(size));
-    if (!transfer(channel, &failure, sizeof failure, true)) _exit(0);
+    Answer answer;
+    if (!failed) answer.error = writeWithinPages(file, buffer, size_t(size), answer.kept);
+    failed = failed || answer.error != 0;
+    if (transfer(channel, &answer, sizeof answer, true) != Transfer::done) _exit(0);
   }
 }
 
@@ -134,28 +185,56 @@ bool startLineHelper(int file) {
   return true;
 }
 
+// A helper that does not answer while the run is being stopped (stopped itself, or
+// stuck in a write) is killed; the file keeps the lines it had confirmed.
+void abandonLineHelper() {
+  kill(lineHelper.pid, SIGKILL);
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 100 && !ended; ++i) {
+    ended = waitpid(lineHelper.pid, &status, WNOHANG) == lineHelper.pid;
+    if (!ended) usleep(10000);
+  }
+  // A helper that cannot even be reaped may still finish a write; cutting the file
+  // under it would leave a gap, so its lines stay.
+  if (ended) platformTruncate(lineHelper.file, lineHelper.written);
+  lineHelper.abandoned = true;
+  lineHelper.pending.clear();
+  if (lineHelper.fault.empty()) lineHelper.fault = "the process writing it does not answer";
+}
+
+// Reads one answer; false when there was none (the fault is then set).
+bool takeAnswer() {
+  Answer answer;
+  const Transfer got = transfer(lineHelper.channel, &answer, sizeof answer, false);
+  if (got == Transfer::silent) {
+    abandonLineHelper();
+    return false;
+  }
+  if (got == Transfer::closed) {
+    if (lineHelper.fault.empty()) lineHelper.fault = "the process writing it has ended";
+    return false;
+  }
+  lineHelper.written += int64_t(answer.kept);
+  lineHelper.pending.pop_front();
+  if (answer.error != 0 && lineHelper.fault.empty()) lineHelper.fault = causeOf(answer.error);
+  return true;
+}
+
 // Takes the answers that have come (all of them when `wait`); false once a write failed
-// or the helper is gone: the file is then cut back to the last message written whole.
+// or the helper is gone: the file is then cut back to the last line it confirmed.
 bool takeAnswers(bool wait) {
   while (lineHelper.fault.empty() && !lineHelper.pending.empty()) {
     int available = 0;
-    if (!wait && (ioctl(lineHelper.channel, FIONREAD, &available) != 0 || available < int(sizeof(int32_t)))) break;
-    int32_t error = 0;
-    if (!transfer(lineHelper.channel, &error, sizeof error, false)) {
-      lineHelper.fault = "the process writing it has ended";
-    } else if (error != 0) {
-      lineHelper.fault = causeOf(error);
-      lineHelper.pending.pop_front();
-    } else {
-      lineHelper.written += int64_t(lineHelper.pending.front());
-      lineHelper.pending.pop_front();
-    }
+    if (!wait && (ioctl(lineHelper.channel, FIONREAD, &available) != 0 || available < int(sizeof(Answer)))) break;
+    if (!takeAnswer()) break;
   }
   if (lineHelper.fault.empty()) return true;
+  if (lineHelper.abandoned) return false;
   // The helper writes nothing after a failure; wait until it has answered the rest.
-  for (int32_t error = 0; !lineHelper.pending.empty(); lineHelper.pending.pop_front())
-    if (!transfer(lineHelper.channel, &error, sizeof error, false)) break;
-  platformTruncate(lineHelper.file, lineHelper.written);
+  while (!lineHelper.pending.empty() && takeAnswer()) {
+  }
+  if (!lineHelper.abandoned) platformTruncate(lineHelper.file, lineHelper.written);
   return false;
 }
 
@@ -163,7 +242,7 @@ void stopLineHelper() {
   takeAnswers(true);
   close(lineHelper.channel);
   int status = 0;
-  while (waitpid(lineHelper.pid, &status, 0) < 0 && errno == EINTR) {
+  while (!lineHelper.abandoned && waitpid(lineHelper.pid, &status, 0) < 0 && errno == EINTR) {
   }
   lineHelper = LineHelper{};
 }
@@ -220,11 +299,108 @@ void platformInstallContinueHandler(void (*handler)(int)) {
   sigaction(SIGCONT, &action, nullptr);
 }
 
+void platformIgnoreFileSizeSignal() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
 std::tm platformLocalTime() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   return local;
+}
+
+bool platformIsSymbolicLink(const char* path) {
+  struct stat info {};
+  return lstat(path, &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+namespace {
+
+// The cause of a failed open without following links: a link at the place is named
+// as such, not as "Too many levels of symbolic links".
+std::string causeOfOpen(const char* path, int error) {
+  return error == ELOOP && platformIsSymbolicLink(path) ? "it is a symbolic link" : causeOf(error);
+}
+
+// A descriptor of a regular file, or -1 with the cause (the descriptor is closed).
+int regularOnly(int fd, std::string& cause) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    cause = causeOf(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    cause = causeOf(EISDIR);
+  } else if (!S_ISREG(info.st_mode)) {
+    cause = "not a regular file";
+  } else {
+    return fd;
+  }
+  close(fd);
+  return -1;
+}
+
+}  // namespace
+
+ReadOutcome platformReadSmallFile(const char* path, size_t limit, std::string& text, std::string& cause) {
+  int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return ReadOutcome::missing;
+    cause = causeOfOpen(path, errno);
+    return ReadOutcome::failed;
+  }
+  if ((fd = regularOnly(fd, cause)) < 0) return ReadOutcome::failed;
+  text.assign(limit + 1, '\0');
+  size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      cause = causeOf(errno);
+      close(fd);
+      return ReadOutcome::failed;
+    }
+    if (n == 0) break;
+    got += size_t(n);
+  }
+  close(fd);
+  text.resize(got);
+  return ReadOutcome::read;
+}
+
+PlatformFile platformOpenExisting(const char* path, bool& missing, std::string& cause) {
+  missing = false;
+  const int fd = open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    missing = errno == ENOENT;
+    cause = causeOfOpen(path, errno);
+    return kNoFile;
+  }
+  return regularOnly(fd, cause);
+}
+
+int64_t platformReadAt(PlatformFile file, int64_t offset, char* data, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = pread(file, data + got, size - got, off_t(offset + int64_t(got)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += size_t(n);
+  }
+  return int64_t(got);
+}
+
+bool platformAppendToLog(const char* path, const std::string& text) {
+  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  std::string cause;
+  const int regular = regularOnly(fd, cause);
+  const bool written = regular >= 0 && writeFully(regular, text.data(), text.size()) == 0;
+  if (regular >= 0) close(regular);
+  return written;
 }
 
 bool platformRemoveFile(const char* path, std::string& cause) {
@@ -255,12 +431,10 @@ bool platformWriteAll(PlatformFile file, const char* data, size_t size, std::str
 
 bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::string& cause) {
   if (!startLineHelper(file)) {
-    struct stat info {};
-    int error = fstat(file, &info) != 0 ? errno : writeWithinPages(file, data, size);
-    if (error == 0) return true;
-    platformTruncate(file, info.st_size);
-    cause = causeOf(error);
-    return false;
+    uint64_t kept = 0;
+    const int error = writeWithinPages(file, data, size, kept);
+    if (error != 0) cause = causeOf(error);
+    return error == 0;
   }
   for (size_t begin = 0; begin < size;) {
     if (!takeAnswers(false)) break;
@@ -275,8 +449,13 @@ bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::
       }
     }
     uint64_t length = end - begin;
-    if (!transfer(lineHelper.channel, &length, sizeof length, true) ||
-        !transfer(lineHelper.channel, const_cast<char*>(data + begin), end - begin, true)) {
+    Transfer sent = transfer(lineHelper.channel, &length, sizeof length, true);
+    if (sent == Transfer::done) sent = transfer(lineHelper.channel, const_cast<char*>(data + begin), end - begin, true);
+    if (sent == Transfer::silent) {
+      abandonLineHelper();
+      break;
+    }
+    if (sent == Transfer::closed) {
       lineHelper.fault = "the process writing it has ended";
       takeAnswers(true);
       break;
@@ -287,6 +466,8 @@ bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::
   cause = lineHelper.fault;
   return cause.empty();
 }
+
+void platformBoundWaitsOnStop(bool (*pending)()) { stopPending = pending; }
 
 bool platformFlushLines(PlatformFile file, std::string& cause) {
   if (lineHelper.file != file) return true;
@@ -327,12 +508,19 @@ bool platformReplaceFile(const char* temporary, const char* path, std::string& c
 
 bool platformLockFile(const char* path, bool& busy, std::string& cause) {
   busy = false;
-  // Never closed: the lock lives as long as the process.
-  int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // Never closed: the lock lives as long as the process. A lock file left by another
+  // user opens read-only, and flock takes a read-only descriptor as well.
+  int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    const int refused = errno;  // what stands when the file is missing too: it cannot be created
+    fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) errno = refused;
+  }
   if (fd < 0) {
-    cause = causeOf(errno);
+    cause = causeOfOpen(path, errno);
     return false;
   }
+  if ((fd = regularOnly(fd, cause)) < 0) return false;
   if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
   busy = errno == EWOULDBLOCK;
   cause = causeOf(errno);

@@ -19,6 +19,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -143,11 +144,95 @@ void platformInstallStopHandlers(void (*handler)(int)) {
 
 void platformInstallContinueHandler(void (*)(int)) {}
 
+void platformIgnoreFileSizeSignal() {}
+
 std::tm platformLocalTime() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_s(&local, &now);
   return local;
+}
+
+// Openers follow links on Windows (see platformOpenAppend), so none is ever in the way.
+bool platformIsSymbolicLink(const char*) { return false; }
+
+namespace {
+
+bool isDirectory(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The cause of a failed _open: Windows answers EACCES for a directory.
+std::string causeOfOpen(const char* path, int error) { return causeOf(isDirectory(path) ? EISDIR : error); }
+
+// A descriptor of a regular file (not a device such as NUL or CON), or -1 with the cause.
+int regularOnly(int fd, std::string& cause) {
+  struct _stat64 info {};
+  if (_fstat64(fd, &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG) return fd;
+  cause = "not a regular file";
+  _close(fd);
+  return -1;
+}
+
+}  // namespace
+
+ReadOutcome platformReadSmallFile(const char* path, size_t limit, std::string& text, std::string& cause) {
+  int fd = _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) {
+    if (errno == ENOENT) return ReadOutcome::missing;
+    cause = causeOfOpen(path, errno);
+    return ReadOutcome::failed;
+  }
+  if ((fd = regularOnly(fd, cause)) < 0) return ReadOutcome::failed;
+  text.assign(limit + 1, '\0');
+  size_t got = 0;
+  while (got < text.size()) {
+    const int n = _read(fd, text.data() + got, unsigned(std::min<size_t>(text.size() - got, INT_MAX)));
+    if (n < 0) {
+      cause = causeOf(errno);
+      _close(fd);
+      return ReadOutcome::failed;
+    }
+    if (n == 0) break;
+    got += size_t(n);
+  }
+  _close(fd);
+  text.resize(got);
+  return ReadOutcome::read;
+}
+
+PlatformFile platformOpenExisting(const char* path, bool& missing, std::string& cause) {
+  missing = false;
+  const int fd = _open(path, _O_RDWR | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) {
+    missing = errno == ENOENT;
+    cause = causeOfOpen(path, errno);
+    return kNoFile;
+  }
+  return regularOnly(fd, cause);
+}
+
+int64_t platformReadAt(PlatformFile file, int64_t offset, char* data, size_t size) {
+  if (_lseeki64(file, offset, SEEK_SET) != offset) return -1;
+  size_t got = 0;
+  while (got < size) {
+    const int n = _read(file, data + got, unsigned(std::min<size_t>(size - got, INT_MAX)));
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += size_t(n);
+  }
+  return int64_t(got);
+}
+
+bool platformAppendToLog(const char* path, const std::string& text) {
+  const int fd = _open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return false;
+  std::string cause;
+  const int regular = regularOnly(fd, cause);
+  const bool written = regular >= 0 && platformWriteAll(regular, text.data(), text.size(), cause);
+  if (regular >= 0) _close(regular);
+  return written;
 }
 
 bool platformRemoveFile(const char* path, std::string& cause) {
@@ -195,9 +280,16 @@ bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::
   const int failed = writeInPieces(data, size, start, [&](const char* piece, size_t bytes) {
     return platformWriteAll(file, piece, bytes, cause) ? 0 : 1;
   });
-  if (failed != 0) platformTruncate(file, start);
-  return failed == 0;
+  if (failed == 0) return true;
+  // Keep every whole line that reached the file.
+  const int64_t now = platformFileLength(file);
+  size_t reached = now > start ? std::min<size_t>(size, size_t(now - start)) : 0;
+  while (reached > 0 && data[reached - 1] != '\n') --reached;
+  platformTruncate(file, start + int64_t(reached));
+  return false;
 }
+
+void platformBoundWaitsOnStop(bool (*)()) {}  // lines are written by this process itself
 
 bool platformFlushLines(PlatformFile, std::string&) { return true; }
 
@@ -225,8 +317,16 @@ bool platformLockFile(const char* path, bool& busy, std::string& cause) {
   busy = false;
   // Never closed: the lock lives as long as the process. Others may still open the
   // file (it holds nothing); only the lock is exclusive.
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A lock file of another user that this one may only read is locked all the same.
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED && !isDirectory(path))
+    file = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    cause = "not a regular file";
+    return false;
+  }
   if (file == INVALID_HANDLE_VALUE) {
     cause = causeOfLastError();
     return false;
