@@ -77,11 +77,7 @@ void error(const char* format, ...) {
 namespace {
 
 void appendToLog(const char* stamp, const char* message) {
-  std::FILE* log = std::fopen("pelund.log", "ab");
-  if (log == nullptr) return;
-  std::fprintf(log, "%s %s\n", stamp, message);
-  std::fputc('\n', log);
-  std::fclose(log);
+  platformAppendToLog("pelund.log", std::string(stamp) + " " + message + "\n\n");
 }
 
 }  // namespace

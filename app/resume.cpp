@@ -1,30 +1,27 @@
 // Removal of old results, and the checks and repair of a resumed search (see resume.h).
 #include "resume.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "console.h"
 #include "platform.h"
 
 namespace {
 
+// A covering.txt up to this size is counted line by line on resume (a fraction of a
+// second); a larger one is checked at its end only.
+constexpr int64_t kCountedLength = int64_t(64) << 20;
+// The longest line the end of covering.txt is searched back for.
+constexpr size_t kLongestLine = 8192;
+
 void removeOrFail(const char* path) {
   std::string cause;
   if (!platformRemoveFile(path, cause)) error("%s cannot be removed: %s", path, cause.c_str());
-}
-
-// The whole content of a small file; false when it does not exist.
-bool readSmallFile(const char* path, std::string& text) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
-  char buffer[4096];
-  size_t got = std::fread(buffer, 1, sizeof buffer, file);
-  std::fclose(file);
-  text.assign(buffer, got);
-  return true;
 }
 
 SearchState identityOf(const SearchParams& params) {
@@ -38,21 +35,71 @@ SearchState identityOf(const SearchParams& params) {
   return state;
 }
 
-// Keeps the first `length` bytes of covering.txt, which must have at least that many.
-void cutResults(int64_t length) {
+[[noreturn]] void mismatch(const char* format, long long a, long long b = 0) {
+  char reason[200];
+  std::snprintf(reason, sizeof reason, format, a, b);
+  error("%s does not match %s: %s", kCoveringPath, kStatePath, reason);
+}
+
+// The number of line ends in the first `length` bytes of the file.
+int64_t countLines(PlatformFile file, int64_t length) {
+  std::vector<char> buffer(size_t(1) << 20);
+  int64_t lines = 0;
+  for (int64_t at = 0; at < length;) {
+    const size_t want = size_t(std::min<int64_t>(length - at, int64_t(buffer.size())));
+    const int64_t got = platformReadAt(file, at, buffer.data(), want);
+    if (got <= 0) error("%s cannot be read", kCoveringPath);
+    lines += std::count(buffer.begin(), buffer.begin() + got, '\n');
+    at += got;
+  }
+  return lines;
+}
+
+// The k of the last line of the first `length` (> 0) bytes, which must end with a line end.
+int64_t lastKeptK(PlatformFile file, int64_t length) {
+  const int64_t from = std::max<int64_t>(0, length - int64_t(kLongestLine));
+  std::string tail(size_t(length - from), '\0');
+  if (platformReadAt(file, from, tail.data(), tail.size()) != int64_t(tail.size()))
+    error("%s cannot be read", kCoveringPath);
+  if (tail.back() != '\n') mismatch("no line ends at byte %lld", length);
+  const size_t previous = tail.find_last_of('\n', tail.size() - 2);
+  if (previous == std::string::npos && from > 0) mismatch("no line start within %lld bytes of byte %lld", kLongestLine, length);
+  const size_t start = previous == std::string::npos ? 0 : previous + 1;
+  int64_t k = 0;
+  size_t at = start;
+  for (; at < tail.size() && tail[at] >= '0' && tail[at] <= '9' && at - start < 19; ++at) k = k * 10 + (tail[at] - '0');
+  if (at == start || tail.compare(at, 2, "  ") != 0) mismatch("its last line does not begin with k (byte %lld)", from + int64_t(start));
+  return k;
+}
+
+// Checks covering.txt against the state before anything is touched, then keeps its
+// first `state.length` bytes: what a killed run wrote after its last state goes.
+void cutResults(const SearchState& state) {
   std::string cause;
-  PlatformFile file = platformOpenAppend(kCoveringPath, false, cause);
+  bool missing = false;
+  PlatformFile file = platformOpenExisting(kCoveringPath, missing, cause);
   if (file == kNoFile) {
-    if (length == 0) return;  // nothing was written yet; a new file will do
+    if (missing && state.length == 0) return;  // nothing was written yet; a new file will do
     error("%s cannot be opened for resuming: %s", kCoveringPath, cause.c_str());
   }
   const int64_t size = platformFileLength(file);
-  if (size < length) {
+  if (size < state.length) {
     platformCloseFile(file);
     error("%s is shorter than %s says (%lld bytes, not %lld)", kCoveringPath, kStatePath,
-          static_cast<long long>(size), static_cast<long long>(length));
+          static_cast<long long>(size), static_cast<long long>(state.length));
   }
-  if (size > length && (!platformTruncate(file, length) || !platformSyncFile(file, cause)))
+  if ((state.length == 0) != (state.found == 0))
+    mismatch("%lld bytes for %lld lines", state.length, static_cast<long long>(state.found));
+  if (state.length > 0) {
+    const int64_t k = lastKeptK(file, state.length);
+    if (k >= state.nextK) mismatch("its last line, k=%lld, is not below k=%lld", k, state.nextK);
+    if (k < state.minK) mismatch("its last line, k=%lld, is below mink=%lld", k, state.minK);
+    if (state.length <= kCountedLength) {
+      const int64_t lines = countLines(file, state.length);
+      if (uint64_t(lines) != state.found) mismatch("it holds %lld lines, not %lld", lines, static_cast<long long>(state.found));
+    }
+  }
+  if (size > state.length && (!platformTruncate(file, state.length) || !platformSyncFile(file, cause)))
     error("%s cannot be cut back to its last recorded line: %s", kCoveringPath, cause.c_str());
   platformCloseFile(file);
 }
@@ -62,21 +109,26 @@ void cutResults(int64_t length) {
 void lockRunDirectory() {
   bool busy = false;
   std::string cause;
-  // A directory where the lock cannot even be created cannot hold results either;
-  // such a run goes on and meets its fault where it writes. The lock of a run that
-  // was killed outright is held on until its last lines are written (a few
-  // milliseconds), so a run started right after it waits a moment for it.
+  // The lock of a run that was killed outright is held on until its last lines are
+  // written (a few milliseconds), so a run started right after it waits a moment.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (!platformLockFile(kLockPath, busy, cause) && busy) {
+  while (!platformLockFile(kLockPath, busy, cause)) {
+    if (!busy) error("%s cannot be locked: %s", kLockPath, cause.c_str());
     if (std::chrono::steady_clock::now() > deadline) error("another search is running in this directory");
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
+void refuseLinkedLog() {
+  if (platformIsSymbolicLink(kLogPath)) error("%s is a symbolic link", kLogPath);
+}
+
 SearchState prepareResults(const SearchParams& params, bool resume, bool& resumed) {
   const SearchState fresh = identityOf(params);
-  std::string text;
-  resumed = resume && readSmallFile(kStatePath, text);
+  std::string text, cause;
+  const ReadOutcome read = resume ? platformReadSmallFile(kStatePath, 4096, text, cause) : ReadOutcome::missing;
+  if (read == ReadOutcome::failed) error("%s cannot be read: %s", kStatePath, cause.c_str());
+  resumed = read == ReadOutcome::read;
   if (!resumed) {
     removeOrFail(kCoveringPath);
     removeOrFail(kStatePath);
@@ -87,6 +139,9 @@ SearchState prepareResults(const SearchParams& params, bool resume, bool& resume
   if (!state.sameSearch(fresh))
     error("%s belongs to another search (base=%d c=%d period=%d maxfact=%d mink=%lld)", kStatePath, state.base,
           state.c, state.period, state.maxFact, static_cast<long long>(state.minK));
-  cutResults(state.length);
+  if (state.nextK > params.maxK + 1)
+    error("%s records a search done up to k=%lld, beyond maxk=%lld", kStatePath,
+          static_cast<long long>(state.nextK - 1), static_cast<long long>(params.maxK));
+  cutResults(state);
   return state;
 }

@@ -11,8 +11,15 @@ inline constexpr const char* kCoveringPath = "covering.txt";
 inline constexpr const char* kStatePath = "pelund.state";
 inline constexpr const char* kLockPath = "pelund.lock";
 
-// Ends the run with an error when another run holds this directory's lock.
+inline constexpr const char* kLogPath = "pelund.log";
+
+// Ends the run with an error when another run holds this directory's lock, or when
+// pelund.lock cannot be locked at all (named with the cause).
 void lockRunDirectory();
+
+// Ends the run with an error when pelund.log is a symbolic link: the log is never
+// written through one.
+void refuseLinkedLog();
 
 // Prepares covering.txt (and pelund.state) and returns where the search starts;
 // `resumed` tells whether that is a recorded state. Every fault ends the run with an

@@ -3,6 +3,7 @@
 #include "sequence.h"
 
 #include <cinttypes>
+#include <new>
 
 #include "config.h"
 #include "console.h"
@@ -16,16 +17,23 @@ void showRunBanner(const SearchState& start, bool resumed) {
   reportWithDateTime("Covering sets for %c%d k=%" PRId64 " to %" PRId64 " with factor<=%d and period=%d",
                      formLetter(gi_c), gi_base, gi_minK, gi_maxK, gi_maxFact, gi_period);
   if (resumed)
-    reportWithDateTime("Resuming %c%d at k=%" PRId64 " with %u covering set%s found", formLetter(gi_c), gi_base,
+    reportWithDateTime("Resuming %c%d at k=%" PRId64 " with %" PRIu64 " covering set%s found", formLetter(gi_c), gi_base,
                        start.nextK, start.found, start.found == 1 ? "" : "s");
   consoleWrite("\n");
 }
 
-int runPelund() {
+namespace {
+
+bool stopPending() { return quitting(); }
+
+int runSearchOfConfiguration() {
   platformGuardStandardStreams();
+  platformIgnoreFileSizeSignal();
   getInputs();
   lockRunDirectory();
+  refuseLinkedLog();
   installInterruptHandlers();
+  platformBoundWaitsOnStop(stopPending);
   const SearchParams params = searchParamsFromConfig();
   const bool resume = gi_resume == 1;
   bool resumed = false;
@@ -33,4 +41,14 @@ int runPelund() {
   showRunBanner(start, resumed);
   const SearchOutcome outcome = runSearch(params, start, resume ? kStatePath : nullptr);
   return outcome.interrupted ? interruptedStatus() : 0;
+}
+
+}  // namespace
+
+int runPelund() {
+  try {
+    return runSearchOfConfiguration();
+  } catch (const std::bad_alloc&) {
+    error("not enough memory");
+  }
 }

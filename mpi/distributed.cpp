@@ -291,9 +291,12 @@ void Coordinator::release(int status) {
 int leadRun(int ranks) {
   std::atexit(leaveOnExit);
   platformGuardStandardStreams();
+  platformIgnoreFileSizeSignal();
   getInputs();
   lockRunDirectory();
+  refuseLinkedLog();
   platformInstallStopHandlers(leadStop);
+  platformBoundWaitsOnStop([] { return quitting(); });
   platformInstallContinueHandler(leadContinued);
   const SearchParams params = searchParamsFromConfig();
   const bool resume = gi_resume == 1;

@@ -11,7 +11,9 @@
 
 #include "config.h"
 #include "console.h"
+#include "factor_table.h"
 #include "fast_table.h"
+#include "platform.h"
 #include "range_walk.h"
 #include "results_writer.h"
 #include "run.h"
@@ -34,10 +36,9 @@ SearchParams searchParamsFromConfig() {
 
 SearchOutcome runSearch(const SearchParams& params, const SearchState& start, const char* statePath,
                         const RangeWalker& walker) {
-  std::FILE* searchLog = std::fopen("pelund.log", "ab");
-  std::optional<CandidateTable> table = buildFactorTableFast(params, searchLog);
-  if (searchLog != nullptr) std::fclose(searchLog);
+  std::optional<CandidateTable> table = buildFactorTableFast(params, nullptr);
   if (!table) return {true, start.found};
+  if (!table->factorPeriodList.empty()) platformAppendToLog("pelund.log", factorListText(table->factorPeriodList));
   ResultsWriter writer(params, "covering.txt", start, statePath);
   writer.saveState();
   bool complete = true;
@@ -46,6 +47,7 @@ SearchOutcome runSearch(const SearchParams& params, const SearchState& start, co
     complete = walker ? walker(tables, params, start.nextK, params.maxK, writer)
                       : walkRange(tables, params, start.nextK, params.maxK, writer);
   }
+  complete = complete && !writer.stopped();
   writer.saveState();
   if (!complete) {
     consoleWrite("Ending k search at k=%" PRId64 ".\n", writer.nextK());

@@ -10,7 +10,7 @@
 
 struct SearchOutcome {
   bool interrupted = false;  // ended by a stop request
-  uint32_t found = 0;        // sets written, in this run and the ones it continues
+  uint64_t found = 0;        // sets written, in this run and the ones it continues
 };
 
 // The search parameters taken from the configuration globals.

@@ -9,16 +9,16 @@
 
 namespace {
 
-const char* plural(uint32_t count) { return count == 1 ? "" : "s"; }
+const char* plural(uint64_t count) { return count == 1 ? "" : "s"; }
 
 }  // namespace
 
-void showSearchProgress(int64_t k, uint32_t found) {
+void showSearchProgress(int64_t k, uint64_t found) {
   char text[128];
-  std::snprintf(text, sizeof text, "Searching at k = %" PRId64 ". %u covering set%s found. ", k, found, plural(found));
+  std::snprintf(text, sizeof text, "Searching at k = %" PRId64 ". %" PRIu64 " covering set%s found. ", k, found, plural(found));
   showProgress(text, kSearchingBackspaces);
 }
 
-void reportFound(uint32_t found, const SearchParams& params) {
-  reportWithDateTime("%u covering set%s found for %c%d", found, plural(found), formLetter(params.c), params.base);
+void reportFound(uint64_t found, const SearchParams& params) {
+  reportWithDateTime("%" PRIu64 " covering set%s found for %c%d", found, plural(found), formLetter(params.c), params.base);
 }

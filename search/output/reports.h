@@ -9,11 +9,11 @@
 // How a walk over k ended.
 struct WalkOutcome {
   bool interrupted = false;  // ended at the interrupt poll, before searching `k` below
-  uint32_t found = 0;        // lines written to the result file
+  uint64_t found = 0;        // lines written to the result file
 };
 
 // The progress line "Searching at k = ..." for k with `found` lines written before it.
-void showSearchProgress(int64_t k, uint32_t found);
+void showSearchProgress(int64_t k, uint64_t found);
 
 // The closing report "N covering set(s) found for S|R b".
-void reportFound(uint32_t found, const SearchParams& params);
+void reportFound(uint64_t found, const SearchParams& params);

@@ -38,7 +38,7 @@ bool readValue(const std::string& text, size_t& at, const char* key, int64_t low
 std::string formatSearchState(const SearchState& s) {
   char text[512];
   std::snprintf(text, sizeof text,
-                "%s\nbase=%d\nc=%d\nperiod=%d\nmaxfact=%d\nmink=%" PRId64 "\nnextk=%" PRId64 "\nfound=%u\nlength=%" PRId64
+                "%s\nbase=%d\nc=%d\nperiod=%d\nmaxfact=%d\nmink=%" PRId64 "\nnextk=%" PRId64 "\nfound=%" PRIu64 "\nlength=%" PRId64
                 "\n%s\n",
                 kHeading, s.base, s.c, s.period, s.maxFact, s.minK, s.nextK, s.found, s.length, kEnd);
   return text;
@@ -58,12 +58,12 @@ bool parseSearchState(const std::string& original, SearchState& state) {
   int64_t v[8];
   const struct { const char* key; int64_t low, high; } fields[8] = {
       {"base", 2, 1000000000},  {"c", -1, 1},        {"period", 2, 5040},      {"maxfact", 5, 1000000000},
-      {"mink", 1, e18},         {"nextk", 1, e18 + 1}, {"found", 0, UINT32_MAX}, {"length", 0, INT64_MAX}};
+      {"mink", 1, e18},         {"nextk", 1, e18 + 1}, {"found", 0, INT64_MAX}, {"length", 0, INT64_MAX}};
   for (int i = 0; i < 8; ++i)
     if (!readValue(text, at, fields[i].key, fields[i].low, fields[i].high, v[i])) return false;
   if (text.compare(at, std::string::npos, std::string(kEnd) + "\n") != 0) return false;
   if (v[1] == 0 || v[5] < v[4]) return false;
-  state = {int32_t(v[0]), int32_t(v[1]), int32_t(v[2]), int32_t(v[3]), v[4], v[5], uint32_t(v[6]), v[7]};
+  state = {int32_t(v[0]), int32_t(v[1]), int32_t(v[2]), int32_t(v[3]), v[4], v[5], uint64_t(v[6]), v[7]};
   return true;
 }
 

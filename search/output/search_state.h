@@ -15,7 +15,7 @@ struct SearchState {
   int32_t maxFact = 0;
   int64_t minK = 0;
   int64_t nextK = 0;   // every k below it searched and its line written
-  uint32_t found = 0;  // lines written for k below nextK
+  uint64_t found = 0;  // lines written for k below nextK
   int64_t length = 0;  // bytes of covering.txt that hold them
 
   bool sameSearch(const SearchState& other) const {

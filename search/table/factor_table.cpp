@@ -66,10 +66,19 @@ std::vector<FactorPeriod> regroupByPeriod(const std::vector<FactorPeriod>& facto
   return ordered;
 }
 
+std::string factorListText(const std::vector<FactorPeriod>& factorPeriodList) {
+  std::string text = "factor and period list:\n";
+  char line[32];
+  for (const FactorPeriod& pair : factorPeriodList) {
+    std::snprintf(line, sizeof line, "%u  %u\n", pair.factor, pair.period);
+    text += line;
+  }
+  return text + "\n";
+}
+
 void writeFactorList(std::FILE* searchLog, const std::vector<FactorPeriod>& factorPeriodList) {
-  std::fputs("factor and period list:\n", searchLog);
-  for (const FactorPeriod& pair : factorPeriodList) std::fprintf(searchLog, "%u  %u\n", pair.factor, pair.period);
-  std::fputs("\n", searchLog);
+  const std::string text = factorListText(factorPeriodList);
+  std::fwrite(text.data(), 1, text.size(), searchLog);
 }
 
 void showLoadingProgress(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t facDisp) {

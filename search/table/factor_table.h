@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "table.h"
@@ -37,6 +38,7 @@ std::vector<FactorPeriod> regroupByPeriod(const std::vector<FactorPeriod>& facto
 void showLoadingProgress(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t facDisp);
 
 // "factor and period list:", one "factor  period" line per pair, an empty line.
+std::string factorListText(const std::vector<FactorPeriod>& factorPeriodList);
 void writeFactorList(std::FILE* searchLog, const std::vector<FactorPeriod>& factorPeriodList);
 
 // Builds the candidate table for params (base, period, maxFact, facDisp), writing the
