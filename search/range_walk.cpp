@@ -16,6 +16,7 @@
 #include "range_walk.h"
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "parallel_walk.h"
 #include "residue_tree.h"
 #include "run.h"
+#include "worker_threads.h"
 
 namespace {
 
@@ -41,22 +43,20 @@ int64_t nextWidth(int64_t width, size_t lines) {
   return std::max<int64_t>(BlockSieve::kBlockSpan, int64_t(double(width) * std::min(1.0, scale)));
 }
 
-// The lines of the covered k, built on `threads` threads in consecutive slices (the
-// line of a k costs about as much as finding it) and joined in order. False when the
-// interrupt flag was raised first.
+// The lines of the covered k, built on `threads` threads in consecutive slices taken
+// in turn (the line of a k costs about as much as finding it) and joined in order.
+// False when the interrupt flag was raised first.
 bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, int threads, PartResult& result) {
-  const size_t slices = std::min<size_t>(size_t(threads), covered.size() / 4096 + 1);
+  const size_t slices = std::min<size_t>(size_t(threads) * 4, covered.size() / 4096 + 1);
   std::vector<PartResult> pieces(slices, PartResult{result.from, result.to, {}, {}, {}});
-  auto build = [&](size_t s) {
-    for (size_t i = covered.size() * s / slices; i < covered.size() * (s + 1) / slices; ++i) {
-      if (i % 1024 == 0 && quitting()) return;
-      pieces[s].add(fastCoverLine(tables, covered[i]));
-    }
-  };
-  std::vector<std::thread> workers;
-  for (size_t s = 1; s < slices; ++s) workers.emplace_back(build, s);
-  build(0);
-  for (std::thread& worker : workers) worker.join();
+  std::atomic<size_t> next{0};
+  runOnThreads(int(std::min<size_t>(size_t(threads), slices)), [&](int) {
+    for (size_t s = next++; s < slices; s = next++)
+      for (size_t i = covered.size() * s / slices; i < covered.size() * (s + 1) / slices; ++i) {
+        if (i % 1024 == 0 && quitting()) return;
+        pieces[s].add(fastCoverLine(tables, covered[i]));
+      }
+  });
   if (quitting()) return false;
   for (const PartResult& piece : pieces) result.append(piece);
   return true;

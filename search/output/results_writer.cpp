@@ -6,6 +6,7 @@
 
 #include "console.h"
 #include "reports.h"
+#include "run.h"
 
 namespace {
 
@@ -61,16 +62,24 @@ void ResultsWriter::writeLines(const PartResult& part, size_t& line, int64_t bel
   if (!platformAppendLines(file_, part.text.data() + begin, size, cause))
     error("%s cannot be written: %s", coveringPath_.c_str(), cause.c_str());
   state_.length += int64_t(size);
-  state_.found += uint32_t(last - line);
+  state_.found += uint64_t(last - line);
   line = last;
 }
 
+// A stop ends the part at the next multiple of kDisp to be shown: a tree part may hold
+// millions of them. The lines below it are written and the search stands there.
 void ResultsWriter::partDone(const PartResult& part) {
+  if (stopped_) return;
   size_t line = 0;
   if (params_.kDisp > 0) {
     const int64_t first = (part.from + params_.kDisp - 1) / params_.kDisp * params_.kDisp;
     for (int64_t m = first; m <= part.to; m += params_.kDisp) {
       writeLines(part, line, m);
+      if (quitting()) {
+        state_.nextK = m;
+        stopped_ = true;
+        return;
+      }
       flushLines();  // a count shown is of lines in the file
       showSearchProgress(m, state_.found);
       if (part.to - m < params_.kDisp) break;  // no overflow next to INT64_MAX

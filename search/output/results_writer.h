@@ -54,15 +54,17 @@ class ResultsWriter : public PartSink {
   ResultsWriter(const ResultsWriter&) = delete;
   ResultsWriter& operator=(const ResultsWriter&) = delete;
 
-  // Writes the part's lines and the progress lines of the multiples of kDisp in it.
-  // A file that cannot be written ends the run with an error.
+  // Writes the part's lines and the progress lines of the multiples of kDisp in it;
+  // a stop seen between two progress lines ends the part there (and ignores the parts
+  // after it). A file that cannot be written ends the run with an error.
   void partDone(const PartResult& part) override;
   // Waits until every line handed over is in the file, and saves the state of a
   // resumable search at the point reached.
   void saveState();
 
   int64_t nextK() const { return state_.nextK; }
-  uint32_t found() const { return state_.found; }
+  uint64_t found() const { return state_.found; }
+  bool stopped() const { return stopped_; }
 
  private:
   void writeLines(const PartResult& part, size_t& line, int64_t below);
@@ -74,4 +76,5 @@ class ResultsWriter : public PartSink {
   SearchState state_;
   PlatformFile file_ = kNoFile;
   std::chrono::steady_clock::time_point lastSave_;
+  bool stopped_ = false;  // a stop ended a part early; later parts are not written
 };
