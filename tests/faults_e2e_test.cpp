@@ -7,13 +7,17 @@
 // unprivileged user nobody (through setpriv) when the tests run as root, and as the
 // test's own user otherwise; they are skipped, with the reason, when neither works.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <random>
 #include <regex>
+#include <thread>
 
 #include "e2e.h"
 
@@ -86,10 +90,10 @@ class Unprivileged {
   // Leaves path to root (when dropping), so that the run's user cannot write it.
   void withhold(const std::string& path, mode_t mode) const { ASSERT_EQ(chmod(path.c_str(), mode), 0) << path; }
 
-  e2e::RunResult run(const e2e::TempDir& dir) const {
-    e2e::RunResult result = dropsRoot() ? e2e::run(dir, {}, dropArguments() + " " + PELUND_BINARY,
+  e2e::RunResult run(const e2e::TempDir& dir, const e2e::Interrupt& interrupt = {}) const {
+    e2e::RunResult result = dropsRoot() ? e2e::run(dir, interrupt, dropArguments() + " " + PELUND_BINARY,
                                                    std::chrono::seconds(120), kSetpriv)
-                                        : e2e::run(dir);
+                                        : e2e::run(dir, interrupt);
     result.out = e2e::maskStamps(result.out);
     return result;
   }
@@ -195,6 +199,7 @@ TEST(ResultFaults, OldResultsAreRemovedOrTheRunEnds) {
     e2e::TempDir dir;
     dir.write("pelund.ini", kIni);
     dir.write("covering.txt", kOldResults);
+    dir.write("pelund.lock", "");  // a lock of an earlier run, so that the run gets as far as the results
     ASSERT_NO_FATAL_FAILURE(user.give(dir.file("covering.txt"), c.fileMode));
     ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), c.dirMode));
     const e2e::RunResult result = user.run(dir);
@@ -240,6 +245,7 @@ TEST(ResultFaults, WhatStandsInPlaceOfTheResultsForEveryUser) {
       SCOPED_TRACE(std::string(c.what) + (asRoot ? " (root)" : " (unprivileged)"));
       e2e::TempDir dir;
       dir.write("pelund.ini", c.ini);
+      dir.write("pelund.lock", "");
       c.arrange(dir);
       ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), c.dirMode));
       const e2e::RunResult result = asRoot ? runIn(dir) : user.run(dir);
@@ -275,6 +281,7 @@ TEST(ResultFaults, WorkingDirectoryWithoutWritePermission) {
     SCOPED_TRACE(c.what);
     e2e::TempDir dir;
     dir.write("pelund.ini", c.ini);
+    dir.write("pelund.lock", "");
     ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), 0555));
     const e2e::RunResult result = user.run(dir);
     // Where the fast walk opens the file once per block of k, the progress lines of
@@ -290,6 +297,156 @@ TEST(ResultFaults, WorkingDirectoryWithoutWritePermission) {
     EXPECT_FALSE(dir.exists("covering.txt"));
     EXPECT_FALSE(dir.exists("pelund.log"));
   }
+}
+
+// ---- what stands in place of the lock, the state, the results and the log --------
+
+// Every entry of a directory: its kind, and a file's content or a link's target.
+std::map<std::string, std::string> snapshot(const e2e::TempDir& dir) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    const auto status = std::filesystem::symlink_status(entry.path());
+    if (std::filesystem::is_symlink(status)) entries[name] = "link to " + std::filesystem::read_symlink(entry.path()).string();
+    else if (std::filesystem::is_regular_file(status)) entries[name] = "file: " + dir.read(name);
+    else if (std::filesystem::is_directory(status)) entries[name] = "directory";
+    else entries[name] = "special";
+  }
+  return entries;
+}
+
+// The entries after a run that was to touch nothing: an empty pelund.lock is all it
+// may add, the lock it held while it checked.
+std::map<std::string, std::string> untouched(const e2e::TempDir& dir, const std::map<std::string, std::string>& before) {
+  std::map<std::string, std::string> after = snapshot(dir);
+  if (before.count("pelund.lock") == 0 && after.count("pelund.lock") == 1 && after["pelund.lock"] == "file: ")
+    after.erase("pelund.lock");
+  return after;
+}
+
+using Arrange = std::function<void(const e2e::TempDir&)>;
+
+Arrange fifoAt(const char* name) {
+  return [name](const e2e::TempDir& d) { ASSERT_EQ(mkfifo(d.file(name).c_str(), 0644), 0); };
+}
+Arrange directoryAt(const char* name) {
+  return [name](const e2e::TempDir& d) { std::filesystem::create_directory(d.file(name)); };
+}
+Arrange linkAt(const char* name, const char* target) {
+  return [=](const e2e::TempDir& d) { std::filesystem::create_symlink(target, d.file(name)); };
+}
+Arrange both(Arrange first, Arrange second) {
+  return [=](const e2e::TempDir& d) { first(d), second(d); };
+}
+
+// A state of a resumable kIni search that has not written a line yet.
+const std::string kFreshState =
+    "pelund search state\nbase=10\nc=-1\nperiod=144\nmaxfact=100000\nmink=93430\nnextk=93430\nfound=0\nlength=0\nend\n";
+const Arrange kWithState = [](const e2e::TempDir& d) { d.write("pelund.state", kFreshState); };
+
+// The lock is never skipped, a state is never taken for missing unless it is, results
+// to resume from must be a regular file, and the log is never written through a link:
+// each is refused with the file and the cause before the banner, and nothing changes.
+TEST(RunDirectoryFaults, WhatCannotBeLockedReadOrResumedIsRefusedFirst) {
+  struct Case {
+    const char* what;
+    std::string ini;
+    Arrange arrange;
+    std::string message;
+  };
+  const std::string resumable = kIni + "resume=1\n";
+  const std::string linkedLock = "pelund.lock cannot be locked: it is a symbolic link";
+  std::vector<Case> cases = {
+      {"a directory as the lock", kIni, directoryAt("pelund.lock"), "pelund.lock cannot be locked: Is a directory"},
+      {"a dangling link as the lock", kIni, linkAt("pelund.lock", "missing/pelund.lock"), linkedLock},
+      {"a link to a file as the lock", kIni, linkAt("pelund.lock", "pelund.ini"), linkedLock},
+      {"a FIFO as the lock", kIni, fifoAt("pelund.lock"), "pelund.lock cannot be locked: not a regular file"},
+      {"a directory as the state", resumable, directoryAt("pelund.state"), "pelund.state cannot be read: Is a directory"},
+      {"a link as the state", resumable,
+       both(linkAt("pelund.state", "saved.state"), [](const e2e::TempDir& d) { d.write("saved.state", kFreshState); }),
+       "pelund.state cannot be read: it is a symbolic link"},
+      {"a FIFO as the state", resumable, fifoAt("pelund.state"), "pelund.state cannot be read: not a regular file"},
+      {"a FIFO as the results to resume", resumable, both(kWithState, fifoAt("covering.txt")),
+       "covering.txt cannot be opened for resuming: not a regular file"},
+      {"a directory as the results to resume", resumable, both(kWithState, directoryAt("covering.txt")),
+       "covering.txt cannot be opened for resuming: Is a directory"},
+      {"a link to a device as the results to resume", resumable, both(kWithState, linkAt("covering.txt", "/dev/null")),
+       "covering.txt cannot be opened for resuming: it is a symbolic link"},
+      {"a link as the log", kIni, linkAt("pelund.log", "elsewhere.log"), "pelund.log is a symbolic link"},
+  };
+  if (geteuid() == 0)
+    cases.push_back({"a device as the results to resume", resumable,
+                     both(kWithState,
+                          [](const e2e::TempDir& d) {
+                            ASSERT_EQ(mknod(d.file("covering.txt").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+                          }),
+                     "covering.txt cannot be opened for resuming: not a regular file"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    e2e::TempDir dir;
+    dir.write("pelund.ini", c.ini);
+    ASSERT_NO_FATAL_FAILURE(c.arrange(dir));
+    const auto before = snapshot(dir);
+    const e2e::RunResult result = e2e::run(dir, {}, "", std::chrono::seconds(20));
+    EXPECT_EQ(e2e::maskStamps(result.out), errorLine(c.message));
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(untouched(dir, before), before);
+    EXPECT_FALSE(dir.exists("missing"));
+  }
+}
+
+// For a user that file modes stop: a state that cannot be read is an error, not a
+// missing state (which would remove the results); a directory where the lock cannot
+// be created is refused.
+TEST(RunDirectoryFaults, UnreadableStateAndUnlockableDirectoryForAnUnprivilegedUser) {
+  Unprivileged user;
+  SKIP_UNLESS_UNPRIVILEGED(user);
+  struct Case {
+    const char* what;
+    mode_t dirMode;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"a state without read permission", 0755, "pelund.state cannot be read: Permission denied"},
+      {"a directory without write permission and no lock", 0555, "pelund.lock cannot be locked: Permission denied"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    e2e::TempDir dir;
+    dir.write("pelund.ini", kIni + "resume=1\n");
+    dir.write("covering.txt", kOldResults);
+    dir.write("pelund.state", kFreshState);
+    ASSERT_NO_FATAL_FAILURE(user.withhold(dir.file("pelund.state"), c.dirMode == 0755 ? 0200 : 0644));
+    ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), c.dirMode));
+    const auto before = snapshot(dir);
+    const e2e::RunResult result = user.run(dir);
+    EXPECT_EQ(result.out, errorLine(c.message));
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(untouched(dir, before), before);
+  }
+}
+
+// The lock file left by another user in a shared directory can be read but not
+// written: it is locked all the same, so a second run beside a live one is refused.
+TEST(RunDirectoryFaults, AnotherUsersLockFileStillLocks) {
+  Unprivileged user;
+  SKIP_UNLESS_UNPRIVILEGED(user);
+  if (!user.dropsRoot()) GTEST_SKIP() << "another user's lock file needs root to arrange";
+  e2e::TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(user.give(dir.path(), 0755));
+  dir.write("pelund.ini", "base=10\nmink=1\nmaxk=1000000000000000\nc=-1\nmaxfact=1000\nkdisp=1000000000\n");
+  dir.write("pelund.lock", "");
+  ASSERT_NO_FATAL_FAILURE(user.withhold(dir.file("pelund.lock"), 0644));
+  e2e::RunResult first;
+  std::thread live([&] { first = user.run(dir, {SIGINT, "Searching at k = 20000000000.", {}}); });
+  while (dir.read("covering.txt").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const e2e::RunResult second = user.run(dir);
+  const std::string covering = dir.read("covering.txt");
+  live.join();
+  EXPECT_EQ(second.out, errorLine("another search is running in this directory"));
+  EXPECT_EQ(second.exitStatus, 1);
+  EXPECT_EQ(first.exitStatus, 130);
+  EXPECT_FALSE(covering.empty());
 }
 
 // ---- the configuration file ---------------------------------------------------

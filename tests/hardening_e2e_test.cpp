@@ -62,6 +62,14 @@ TEST(Hardening, FullDiskLeavesWholeLinesAndNamesTheCause) {
   const std::string covering = disk.dir().read("covering.txt");
   EXPECT_GT(covering.size(), 10000u);
   EXPECT_TRUE(wholeLines(covering));
+  // Every whole line that fitted is kept: the next one would have needed a new page.
+  e2e::TempDir reference;
+  reference.write("pelund.ini", "base=10\nmink=1\nmaxk=100000000\nc=-1\n");
+  ASSERT_EQ(e2e::run(reference).exitStatus, 0);
+  const std::string all = reference.read("covering.txt");
+  ASSERT_EQ(all.compare(0, covering.size(), covering), 0);
+  const size_t next = all.find('\n', covering.size()) + 1 - covering.size();
+  EXPECT_GT(next, 4096 - covering.size() % 4096) << covering.size() << " bytes kept";
   // pelund-verify itself runs from the full disk's directory and only reads.
   const e2e::RunResult verified = e2e::verifyResults(disk.dir());
   EXPECT_EQ(verified.exitStatus, 0) << verified.out;
@@ -89,6 +97,53 @@ TEST(Hardening, SigkillLeavesWholeLines) {
     lines += size_t(std::count(covering.begin(), covering.end(), '\n'));
   }
   EXPECT_GT(lines, 10000u);  // the kills did land in the middle of writing
+}
+
+// A limit on the size of files (no signal handler set up for it): the lines that fit
+// under the limit are kept whole, every one of them, and the error names the cause.
+TEST(Hardening, FileSizeLimitKeepsEveryWholeLineThatFits) {
+  const std::string ini = "base=10\nmink=1\nmaxk=100000000\nc=-1\n";
+  e2e::TempDir reference, dir;
+  reference.write("pelund.ini", ini);
+  ASSERT_EQ(e2e::run(reference).exitStatus, 0);
+  const std::string all = reference.read("covering.txt");
+  constexpr size_t kLimit = 65536;
+  ASSERT_GT(all.size(), kLimit);
+  dir.write("pelund.ini", ini);
+  const e2e::RunResult result =
+      e2e::run(dir, {}, "--fsize=" + std::to_string(kLimit) + " " + PELUND_BINARY, std::chrono::seconds(60),
+               "/usr/bin/prlimit");
+  const std::string out = e2e::maskStamps(result.out);
+  const std::string error = e2e::errorLine("covering.txt cannot be written: File too large");
+  ASSERT_GE(out.size(), error.size());
+  EXPECT_EQ(out.substr(out.size() - error.size()), error) << out;
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(dir.read("covering.txt"), all.substr(0, all.rfind('\n', kLimit - 1) + 1));
+}
+
+// A writing helper that stops answering (here stopped with SIGSTOP) while the run is
+// being stopped: the run ends within seconds all the same, with whole lines and a state
+// that the file matches, and the search resumes to the uninterrupted results.
+TEST(Hardening, AStoppedWritingHelperDoesNotHangAStop) {
+  const std::string ini = "base=10\nmink=1\nmaxk=300000000\nc=-1\nmaxfact=100000\nengine=sieve\nthreads=1\n";
+  e2e::TempDir reference, dir;
+  reference.write("pelund.ini", ini);
+  ASSERT_EQ(e2e::run(reference).exitStatus, 0);
+  dir.write("pelund.ini", ini + "resume=1\n");
+  const std::vector<e2e::Interrupt> steps = {{SIGSTOP, "Covering sets for", std::chrono::milliseconds(100), true},
+                                             {SIGINT, "", std::chrono::milliseconds(200)}};
+  const e2e::RunResult stopped = e2e::runSteps(dir, steps, "", std::chrono::seconds(60));
+  EXPECT_LT(stopped.afterSignals.count(), 8000) << "the stop took effect this late";
+  EXPECT_TRUE(stopped.exitStatus == 1 || stopped.exitStatus == 130) << stopped.exitStatus;
+  if (stopped.exitStatus == 1) {
+    const std::string error = e2e::errorLine("covering.txt cannot be written: the process writing it does not answer");
+    const std::string out = e2e::maskStamps(stopped.out);
+    EXPECT_EQ(out.substr(out.size() - std::min(out.size(), error.size())), error) << out;
+  }
+  EXPECT_TRUE(wholeLines(dir.read("covering.txt")));
+  const e2e::RunResult resumed = e2e::run(dir);
+  EXPECT_EQ(resumed.exitStatus, 0) << e2e::maskStamps(resumed.out);
+  EXPECT_TRUE(dir.read("covering.txt") == reference.read("covering.txt"));
 }
 
 // With standard streams closed, no results file may take their descriptors: the

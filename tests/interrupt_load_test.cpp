@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <numeric>
 #include <random>
@@ -197,6 +198,62 @@ TEST(InterruptUnderLoad, EveryRunEndsCleanAtAPoll) {
   }
   std::cout << "[ figures  ] " << 3 * kRunsPerSignal << " runs, " << lines << " lines checked, longest walk "
             << longest << " k\n";
+}
+
+// A tree part of S7 holds millions of multiples of kdisp, shown when the part is done
+// (the part from k = 71303169 holds 2.7 million of them, which take many seconds to
+// write). A stop ends that burst at the next multiple: every multiple below the
+// k named in "Ending k search" is shown with the count below it, none at or above,
+// and the lines are exactly those below it. (The console is parsed by hand: it may
+// hold megabytes of progress lines.)
+TEST(InterruptUnderLoad, AStopEndsTheProgressLinesOfATreePart) {
+  const std::string ini = "base=7\nmink=1\nmaxk=1120000000000\nc=1\nmaxfact=100000\nengine=residue\n";
+  constexpr int64_t kdisp = 400;
+  e2e::TempDir reference;
+  reference.write("pelund.ini", ini);
+  ASSERT_EQ(e2e::run(reference).exitStatus, 0);
+  std::vector<int64_t> covered;
+  for (const auto& [k, text] : splitLines(reference.read("covering.txt"))) covered.push_back(k);
+  const uint64_t seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  for (int run = 0; run < 4 && !HasFailure(); ++run) {
+    const auto delay = std::chrono::milliseconds(random() % 200);
+    SCOPED_TRACE("SIGINT after " + std::to_string(delay.count()) + " ms");
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini + "kdisp=" + std::to_string(kdisp) + "\n");
+    const e2e::RunResult result =
+        e2e::run(dir, {SIGINT, "Searching at k = 71303200.", delay}, "", std::chrono::seconds(60));
+    EXPECT_EQ(result.exitStatus, 130);
+    EXPECT_LT(result.afterSignals.count(), 5000) << "the stop took effect this late";
+    const std::string& out = result.out;
+    const std::string ending = "Ending k search at k=";
+    const size_t at = out.rfind(ending);
+    ASSERT_NE(at, std::string::npos) << out.substr(out.size() - std::min<size_t>(out.size(), 300));
+    const int64_t next = std::stoll(out.substr(at + ending.size()));
+    EXPECT_EQ(out.substr(out.find('\n', at)), "\n");
+    // The progress lines, in order, at every multiple of kdisp below `next`.
+    std::string rest = out.substr(0, at);
+    const size_t acknowledged = rest.find("\nCtrl-C accepted. ");
+    ASSERT_NE(acknowledged, std::string::npos);
+    rest.erase(acknowledged, 18);
+    int64_t expected = kdisp;
+    const std::string backspaces(65, '\b');
+    for (size_t line = rest.find("Searching at k = "); line != std::string::npos;
+         line = rest.find("Searching at k = ", line + 1), expected += kdisp) {
+      const int64_t k = std::strtoll(rest.c_str() + line + 17, nullptr, 10);
+      const int64_t below = std::lower_bound(covered.begin(), covered.end(), k) - covered.begin();
+      const std::string shown = "Searching at k = " + std::to_string(expected) + ". " + std::to_string(below) +
+                                " covering set" + (below == 1 ? "" : "s") + " found. " + backspaces;
+      ASSERT_EQ(rest.compare(line, shown.size(), shown), 0) << rest.substr(line, 100);
+    }
+    EXPECT_GE(next, expected - kdisp + 1);
+    EXPECT_LE(next, expected);
+    std::string lines;
+    for (const auto& [k, text] : splitLines(reference.read("covering.txt")))
+      if (k < next) lines += text;
+    EXPECT_TRUE(dir.read("covering.txt") == lines);
+  }
 }
 
 }  // namespace

@@ -178,30 +178,54 @@ TEST(ResourceBounds, MultipliersNextToTheLargestK) {
 
 // RLIMIT_NPROC counts every thread of the user and refuses new ones beyond it: with
 // a limit of one no worker starts, with three at most two do (fewer when the user
-// runs other processes). Root is exempt, so the run drops to nobody.
+// runs other processes). Root is exempt, so the run drops to nobody. Every engine
+// goes on with the threads it gets, down to the calling thread alone.
 TEST(ResourceBounds, RefusedWorkerThreadsLeaveTheResultsUnchanged) {
   if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv";
-  const Setting s{10, -1, 144, 1000000, 1, 3000000, 64};
-  e2e::TempDir reference;
-  reference.write("pelund.ini", iniOf(Setting{10, -1, 144, 1000000, 1, 3000000, 2}));
-  const e2e::RunResult expected = e2e::run(reference);
-  ASSERT_EQ(expected.exitStatus, 0);
-  ASSERT_FALSE(reference.read("covering.txt").empty());
-  const std::string drop = geteuid() == 0 ? "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
-  for (int processes : {1, 3}) {
-    SCOPED_TRACE(processes);
-    e2e::TempDir dir;
-    chmod(dir.path().c_str(), 0777);
-    dir.write("pelund.ini", iniOf(s));
-    // The leak checker needs a thread of its own at exit, which the limit refuses too.
-    const std::string noLeakCheck = kSanitized ? "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " : "";
-    const Measured m = runMeasured(dir, noLeakCheck + drop + "/usr/bin/prlimit --nproc=" + std::to_string(processes) +
-                                            " " + quoted(PELUND_BINARY));
-    if (m.exitStatus == 127) GTEST_SKIP() << "nobody cannot run the binary, or prlimit is missing";
-    EXPECT_EQ(m.exitStatus, 0) << m.out;
-    EXPECT_EQ(dir.read("covering.txt"), reference.read("covering.txt"));
-    EXPECT_EQ(m.out, e2e::maskStamps(expected.out));
+  // The tree builds the lines of a part on threads too, once the part holds thousands.
+  const std::pair<const char*, int64_t> engines[] = {{"sieve", 3000000}, {"residue", 100000000}};
+  for (const auto& [engine, maxK] : engines) {
+    const Setting s{10, -1, 144, 1000000, 1, maxK, 64};
+    e2e::TempDir reference;
+    reference.write("pelund.ini", iniOf(Setting{10, -1, 144, 1000000, 1, maxK, 2}) + "engine=" + engine + "\n");
+    const e2e::RunResult expected = e2e::run(reference);
+    ASSERT_EQ(expected.exitStatus, 0);
+    ASSERT_FALSE(reference.read("covering.txt").empty());
+    const std::string drop = geteuid() == 0 ? "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    for (int processes : {1, 3}) {
+      SCOPED_TRACE(std::string(engine) + ", process limit " + std::to_string(processes));
+      e2e::TempDir dir;
+      chmod(dir.path().c_str(), 0777);
+      dir.write("pelund.ini", iniOf(s) + "engine=" + engine + "\n");
+      // The leak checker needs a thread of its own at exit, which the limit refuses too.
+      const std::string noLeakCheck = kSanitized ? "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " : "";
+      const Measured m = runMeasured(dir, noLeakCheck + drop + "/usr/bin/prlimit --nproc=" + std::to_string(processes) +
+                                              " " + quoted(PELUND_BINARY));
+      if (m.exitStatus == 127) GTEST_SKIP() << "nobody cannot run the binary, or prlimit is missing";
+      EXPECT_EQ(m.exitStatus, 0) << m.out;
+      EXPECT_EQ(dir.read("covering.txt"), reference.read("covering.txt"));
+      EXPECT_EQ(m.out, e2e::maskStamps(expected.out));
+    }
   }
+}
+
+// Memory that runs out in the middle of a search (here in the residue tree's parts,
+// in an address space of 40 MB) ends the run with an error, never a crash; the lines
+// written before are whole and correct.
+TEST(ResourceBounds, NoMemoryIsAnErrorWithWholeLines) {
+  if (kSanitized) GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+  e2e::TempDir dir;
+  dir.write("pelund.ini", "base=10\nmink=1\nmaxk=10000000000\nc=-1\n");
+  const Measured m = runMeasured(dir, "ulimit -v 40000; exec " + quoted(PELUND_BINARY));
+  const std::string error = e2e::errorLine("not enough memory");
+  EXPECT_EQ(m.exitStatus, 1) << m.out;
+  ASSERT_GE(m.out.size(), error.size());
+  EXPECT_EQ(m.out.substr(m.out.size() - error.size()), error);
+  const std::string covering = dir.read("covering.txt");
+  EXPECT_FALSE(covering.empty());
+  EXPECT_EQ(covering.back(), '\n');
+  const e2e::RunResult verified = e2e::verifyResults(dir);
+  EXPECT_EQ(verified.exitStatus, 0) << verified.out;
 }
 
 }  // namespace

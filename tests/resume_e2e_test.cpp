@@ -8,6 +8,8 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <regex>
 #include <thread>
@@ -122,6 +124,16 @@ TEST(Resume, StatesThatDoNotFitAreRefusedAndNothingIsTouched) {
   ASSERT_EQ(e2e::run(source).exitStatus, 0);
   const std::string state = source.read("pelund.state"), covering = source.read("covering.txt");
   ASSERT_FALSE(state.empty());
+  const size_t lines = size_t(std::count(covering.begin(), covering.end(), '\n'));
+  const size_t lastLine = covering.rfind('\n', covering.size() - 2) + 1;
+  const std::string lastK = covering.substr(lastLine, covering.find(' ', lastLine) - lastLine);
+  const std::string mismatch = "covering.txt does not match pelund.state: ";
+  // Lines of k above the state's, as long as the results or longer (cut at their start).
+  e2e::TempDir above;
+  above.write("pelund.ini", "base=10\nmink=3000001\nmaxk=9000000\nc=-1\nmaxfact=100000\n");
+  ASSERT_EQ(e2e::run(above).exitStatus, 0);
+  const std::string higher = above.read("covering.txt");
+  ASSERT_GT(higher.size(), covering.size());
   struct Case {
     const char* what;
     std::string ini, state, covering, message;
@@ -139,6 +151,18 @@ TEST(Resume, StatesThatDoNotFitAreRefusedAndNothingIsTouched) {
       {"results cut by hand", ini, state, covering.substr(0, covering.size() / 2),
        "covering.txt is shorter than pelund.state says (" + std::to_string(covering.size() / 2) + " bytes, not " +
            std::to_string(covering.size()) + ")"},
+      {"a lowered maxk", std::regex_replace(ini, std::regex("maxk=3000000"), "maxk=1000000"), state, covering,
+       "pelund.state records a search done up to k=3000000, beyond maxk=1000000"},
+      {"a count edited", ini, std::regex_replace(state, std::regex("found=(\\d+)"), "found=" + std::to_string(lines + 1)),
+       covering, mismatch + "it holds " + std::to_string(lines) + " lines, not " + std::to_string(lines + 1)},
+      {"a next k edited below the last line", ini, std::regex_replace(state, std::regex("nextk=\\d+"), "nextk=" + lastK),
+       covering, mismatch + "its last line, k=" + lastK + ", is not below k=" + lastK},
+      {"a length that ends inside a line", ini, std::regex_replace(state, std::regex("length=\\d+"), "length=" + std::to_string(covering.size() - 3)),
+       covering, mismatch + "no line ends at byte " + std::to_string(covering.size() - 3)},
+      {"a length with no lines", ini, std::regex_replace(state, std::regex("length=\\d+"), "length=0"),
+       covering, mismatch + "0 bytes for " + std::to_string(lines) + " lines"},
+      {"the results of a search from a higher mink copied in", ini, state, higher.substr(higher.size() - covering.size()),
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -147,12 +171,42 @@ TEST(Resume, StatesThatDoNotFitAreRefusedAndNothingIsTouched) {
     dir.write("pelund.state", c.state);
     dir.write("covering.txt", c.covering);
     const e2e::RunResult run = e2e::run(dir);
-    EXPECT_EQ(e2e::maskStamps(run.out), e2e::errorLine(c.message));
+    // Results copied in are refused at whatever check they fail first.
+    if (c.message.empty()) {
+      const std::string line = e2e::errorLine(mismatch), start = line.substr(0, line.find(mismatch) + mismatch.size());
+      EXPECT_EQ(run.out.rfind(start, 0), 0u) << run.out;
+    } else {
+      EXPECT_EQ(e2e::maskStamps(run.out), e2e::errorLine(c.message));
+    }
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(dir.read("pelund.state"), c.state);
     EXPECT_EQ(dir.read("covering.txt"), c.covering);
     EXPECT_FALSE(dir.exists("pelund.log"));
   }
+}
+
+// Counts past 2^32 lines (a dense search of a large range) go on in 64 bits, on the
+// console, in the state and in the closing count. The results are stood in for by a
+// sparse file larger than what a resumed run counts line by line, ending with a line.
+TEST(Resume, CountsBeyondThirtyTwoBits) {
+  const uint64_t found = (uint64_t(1) << 32) + 7;
+  const int64_t length = int64_t(96) << 20;
+  const std::string last = "\n10176  6  [7, 11, 13, 37]\n";  // the end of one line, then a whole one
+  e2e::TempDir dir;
+  dir.write("pelund.ini", "base=10\nmink=1\nmaxk=100000\nc=-1\nmaxfact=100000\nkdisp=50000\nresume=1\n");
+  dir.write("covering.txt", "");
+  std::filesystem::resize_file(dir.file("covering.txt"), uintmax_t(length) - last.size());
+  std::ofstream(dir.file("covering.txt"), std::ios::app | std::ios::binary) << last;
+  const std::string state = "pelund search state\nbase=10\nc=-1\nperiod=144\nmaxfact=100000\nmink=1\nnextk=93430\n";
+  dir.write("pelund.state", state + "found=" + std::to_string(found) + "\nlength=" + std::to_string(length) + "\nend\n");
+  const e2e::RunResult run = e2e::run(dir);
+  EXPECT_EQ(run.exitStatus, 0);
+  const std::string out = e2e::maskStamps(run.out);
+  EXPECT_NE(out.find(e2e::statusLine("Resuming R10 at k=93430 with 4294967303 covering sets found")), std::string::npos) << out;
+  EXPECT_NE(out.find("Searching at k = 100000. 4294967304 covering sets found. "), std::string::npos) << out;
+  EXPECT_EQ(closingOf(out), e2e::statusLine("4294967304 covering sets found for R10"));
+  EXPECT_NE(dir.read("pelund.state").find("\nfound=4294967304\n"), std::string::npos);
+  EXPECT_EQ(std::filesystem::file_size(dir.file("covering.txt")), uintmax_t(length) + 26);  // 93435's line
 }
 
 // A kill can leave lines, or part of one, after what the state records: they are

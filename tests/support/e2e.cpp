@@ -101,6 +101,12 @@ void awaitWriter(const TempDir& dir) {
 
 RunResult run(const TempDir& dir, const Interrupt& interrupt, const std::string& arguments,
               std::chrono::seconds timeout, const std::string& binary) {
+  return runSteps(dir, interrupt.signal == 0 ? std::vector<Interrupt>{} : std::vector<Interrupt>{interrupt}, arguments,
+             timeout, binary);
+}
+
+RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, const std::string& arguments,
+              std::chrono::seconds timeout, const std::string& binary) {
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
   pid_t pid = startChild(dir, binary, arguments, fds[1]);
@@ -108,13 +114,19 @@ RunResult run(const TempDir& dir, const Interrupt& interrupt, const std::string&
 
   RunResult result;
   auto deadline = std::chrono::steady_clock::now() + timeout;
-  bool signalled = interrupt.signal == 0;
+  size_t step = 0;
+  size_t searched = 0;  // the output before this has been searched for the trigger
+  std::chrono::steady_clock::time_point lastSignal;
   char buffer[65536];
   for (;;) {
-    if (!signalled && result.out.find(interrupt.trigger) != std::string::npos) {
-      std::this_thread::sleep_for(interrupt.delay);
-      kill(interrupt.toChild ? newestChild(pid) : pid, interrupt.signal);
-      signalled = true;
+    const size_t from = searched;
+    searched = result.out.size() - std::min(result.out.size(), step < steps.size() ? steps[step].trigger.size() : 0);
+    if (step < steps.size() && result.out.find(steps[step].trigger, from) != std::string::npos) {
+      searched = 0;
+      std::this_thread::sleep_for(steps[step].delay);
+      kill(steps[step].toChild ? newestChild(pid) : pid, steps[step].signal);
+      lastSignal = std::chrono::steady_clock::now();
+      ++step;
     }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
@@ -128,7 +140,11 @@ RunResult run(const TempDir& dir, const Interrupt& interrupt, const std::string&
   }
   close(fds[0]);
   finish(pid, result);
-  if (interrupt.signal == SIGKILL) awaitWriter(dir);
+  if (step > 0)
+    result.afterSignals =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastSignal);
+  for (const Interrupt& sent : steps)
+    if (sent.signal == SIGKILL) awaitWriter(dir);
   return result;
 }
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -31,6 +32,7 @@ struct RunResult {
   int exitStatus = -1;  // exit status, or -1 when ended by a signal
   int termSignal = 0;   // the signal that ended the process, or 0
   long peakKb = 0;      // peak resident size of the process, in KiB
+  std::chrono::milliseconds afterSignals{-1};  // from the last signal sent to the end of the run
 };
 
 // How to interrupt a run: send `signal` once the console output contains `trigger`
@@ -45,6 +47,9 @@ struct Interrupt {
 // Runs `binary` (pelund by default) in dir with the given arguments; kills it after
 // `timeout` so that a hung test fails instead of blocking the suite.
 RunResult run(const TempDir& dir, const Interrupt& interrupt = {}, const std::string& arguments = "",
+              std::chrono::seconds timeout = std::chrono::seconds(120), const std::string& binary = PELUND_BINARY);
+// The same with several signals, each sent once its trigger shows after the one before.
+RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, const std::string& arguments = "",
               std::chrono::seconds timeout = std::chrono::seconds(120), const std::string& binary = PELUND_BINARY);
 
 // Runs pelund-verify in dir over its covering.txt (the independent check of every line).
