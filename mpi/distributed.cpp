@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 
 #include "config.h"
@@ -30,6 +31,8 @@ constexpr auto kPoll = std::chrono::milliseconds(1);
 // as the first one ends (or a second later): so rank 0 writes everything first, and
 // only then lets the others end.
 constexpr auto kStopGrace = std::chrono::milliseconds(200);
+// How long a rank searching a piece has to answer a stop before it counts as ended.
+constexpr auto kAnswerWait = std::chrono::milliseconds(300);
 
 // ---- rank 0 -----------------------------------------------------------------------
 
@@ -53,9 +56,28 @@ void leaveOnExit() {
 // Rank 0's stop handler: the acknowledgement once, whichever signal or worker raised it,
 // even when a signal lands while the main thread acknowledges a worker's stop.
 std::atomic_flag gb_acknowledged = ATOMIC_FLAG_INIT;
+// While the ranks search, the acknowledgement waits until rank 0 knows what happened:
+// mpirun ends a job whose rank has died exactly as it passes on a stop (SIGTERM to every
+// rank), and only the silence of the dead rank tells the two apart.
+std::atomic<bool> gb_walking{false};
 
 void leadStop(int signal) {
-  if (!gb_acknowledged.test_and_set()) setQuitting(signal);
+  if (gb_walking) {
+    gi_stopSignal = signal;
+    gb_quitting = 1;
+  } else if (!gb_acknowledged.test_and_set()) {
+    setQuitting(signal);
+  }
+}
+
+// The deferred acknowledgement: of the stop, or of the end of a rank (`lostRank` >= 1)
+// that did not answer it.
+void acknowledgeStop(int lostRank) {
+  if (gb_acknowledged.test_and_set()) return;
+  char text[64];
+  const int length = lostRank > 0 ? std::snprintf(text, sizeof text, "\nRank %d has ended. ", lostRank)
+                                  : std::snprintf(text, sizeof text, "\nCtrl-C accepted. ");
+  platformWriteStdout(text, size_t(length));
 }
 
 // mpirun starts to end a job by continuing every rank (SIGCONT); then it reads nothing
@@ -103,15 +125,21 @@ void searchPiece(const SieveTables& tables, const SearchParams& params, const Pi
   PieceCollector collector;
   bool complete = false;
   std::atomic<bool> over{false};
-  std::thread search([&] {
+  auto walk = [&] {
     complete = walkRange(tables, params, piece.from, piece.to, collector);
     over = true;
-  });
+  };
+  std::thread search;
+  try {
+    search = std::thread(walk);
+  } catch (const std::system_error&) {
+    walk();  // no thread to listen beside it: a stop order is taken after the piece
+  }
   while (!over) {
     takeStopOrder();
     std::this_thread::sleep_for(kPoll);
   }
-  search.join();
+  if (search.joinable()) search.join();
   if (!complete) return sendStopped();
   Report report;
   report.kind = ReportKind::finished;
@@ -200,8 +228,23 @@ bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, in
     window_ = 2 * uint64_t(ranks_) + 2;
     localFinished_ = false;
   }
-  std::thread local([&] { localWork(tables, params); });
-  bool stopSent = false;
+  gb_walking = true;
+  std::thread local;
+  try {
+    local = std::thread([&] { localWork(tables, params); });
+  } catch (const std::system_error&) {
+    // No thread for rank 0's own pieces: the other ranks search them all, or, alone,
+    // rank 0 searches the range itself.
+    if (ranks_ == 1) {
+      gb_walking = false;
+      return walkRange(tables, params, from, to, sink);
+    }
+    std::lock_guard lock(mutex_);
+    localFinished_ = true;
+  }
+  bool stopSent = false, answered = false;
+  std::chrono::steady_clock::time_point stoppedAt;
+  std::vector<bool> awaited;
   for (;;) {
     receiveReports();
     // Write what is next in order.
@@ -224,7 +267,19 @@ bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, in
       for (int rank = 1; rank < ranks_; ++rank) {
         if (holding_[size_t(rank)]) MPI_Send(&signal, 1, MPI_INT64_T, rank, kTagStop, MPI_COMM_WORLD);
       }
+      awaited = holding_;
+      stoppedAt = std::chrono::steady_clock::now();
       stopSent = true;
+    }
+    // Every rank that was searching answers a stop within milliseconds, unless it has ended.
+    if (stopSent && !answered) {
+      int silent = 0;
+      for (int rank = ranks_ - 1; rank >= 1; --rank)
+        if (awaited[size_t(rank)] && holding_[size_t(rank)]) silent = rank;
+      if (silent == 0 || std::chrono::steady_clock::now() - stoppedAt > kAnswerWait) {
+        acknowledgeStop(silent);
+        answered = true;
+      }
     }
     // Orders for the ranks that wait for one.
     bool allReleased = true;
@@ -245,10 +300,12 @@ bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, in
     }
     std::unique_lock lock(mutex_);
     const bool complete = plan_.exhausted() && written_ == plan_.made();
-    if (((complete && allReleased) || quitting()) && localFinished_) break;
+    if (((complete && allReleased) || (quitting() && answered)) && localFinished_) break;
     changed_.wait_for(lock, kPoll);
   }
-  local.join();
+  if (local.joinable()) local.join();
+  gb_walking = false;
+  if (quitting()) acknowledgeStop(0);  // a stop seen only as the walk ended
   std::lock_guard lock(mutex_);
   return plan_.exhausted() && written_ == plan_.made();
 }

@@ -5,7 +5,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <system_error>
 #include <thread>
+
+#include "console.h"
 
 #include "distributed.h"
 
@@ -15,7 +19,15 @@ int main(int argc, char** argv) {
   int rank = 0, ranks = 1;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
-  const int status = rank == 0 ? leadRun(ranks) : followRun();
+  int status = 1;
+  try {
+    status = rank == 0 ? leadRun(ranks) : followRun();
+  } catch (const std::bad_alloc&) {
+    // Rank 0 ends the job with the red error; another rank ends it outright, which rank 0
+    // reports as the end of that rank.
+    if (rank == 0) error("not enough memory");
+    MPI_Abort(MPI_COMM_WORLD, 1);
+  }
   markFinished();
   if (stoppedRun(status)) {
     // MPI_Finalize waits for mpirun, which does not answer while it ends a stopped
@@ -24,10 +36,14 @@ int main(int argc, char** argv) {
     // rank 0's output whenever it ends, and a rank whose finalization hangs ends
     // without it.
     closeConsoleStreams();
-    std::thread([status] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      std::_Exit(status);
-    }).detach();
+    try {
+      std::thread([status] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::_Exit(status);
+      }).detach();
+    } catch (const std::system_error&) {
+      std::_Exit(status);  // no thread to bound the wait: end at once, all is written
+    }
   }
   MPI_Finalize();
   return status;

@@ -1,15 +1,17 @@
 // The pieces of a distributed search and the words the ranks exchange about them,
 // kept free of MPI so that they can be tested (and reused) without it.
 //
-// A range is cut into pieces that start at kFirstPiece k and grow by a quarter each
-// (the residue engine's cost follows the covered k, not the width, so a sparse search
-// over 10^18 needs wide pieces; about 110 such pieces reach 10^18), but beyond the
+// A range is cut into pieces that start at kFirstPiece k (one block of the sieve) and
+// grow by a quarter each (the residue engine's cost follows the covered k, not the
+// width, so a sparse search over 10^18 needs wide pieces; about 135 such pieces reach
+// 10^18), but beyond the
 // start of the range never grow past half of what is left per worker, so that the
 // tail is shared out evenly, unless that would be less than 1/kMaxPieces of the
-// range. So no range makes more than about kMaxPieces + 110 pieces, for any number
+// range. So no range makes more than about kMaxPieces + 135 pieces, for any number
 // of ranks, and the first pieces, whose lines show up first, are small. Dense
 // searches are the exception: there the pieces stay small enough to hold about
-// kMostLines lines each.
+// kMostLines lines each (a few MB), since every rank holds a whole piece's lines
+// and rank 0 a few pieces per rank.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +30,9 @@ struct Piece {
 
 class PiecePlan {
  public:
-  static constexpr int64_t kFirstPiece = int64_t(1) << 24;
+  static constexpr int64_t kFirstPiece = int64_t(1) << 18;
   static constexpr int64_t kMaxPieces = 2048;
-  static constexpr size_t kMostLines = size_t(1) << 18;
+  static constexpr size_t kMostLines = size_t(1) << 16;
 
   // Plans k = from..to (from <= to) for `workers` computing ranks.
   PiecePlan(int64_t from, int64_t to, int workers);

@@ -169,6 +169,12 @@ TEST(MpiSearch, KilledRankLeavesAStateThatAnyRunFinishes) {
     const e2e::Interrupt kill{SIGKILL, "Searching at k = 300000000.", std::chrono::milliseconds(700), c.killedRanks > 0};
     const e2e::RunResult killed = c.killedRanks > 0 ? runMpi(dir, c.killedRanks, kill) : e2e::run(dir, kill);
     EXPECT_NE(killed.exitStatus, 0);
+    // mpirun ends the other ranks as it passes on a stop; rank 0 tells the two apart.
+    if (c.killedRanks > 0) {
+      EXPECT_TRUE(std::regex_search(killed.out, std::regex("\nRank [12] has ended\\. Ending k search at k=\\d+\\.\n$")))
+          << killed.out.substr(killed.out.size() - std::min<size_t>(killed.out.size(), 200));
+      EXPECT_EQ(killed.out.find("Ctrl-C accepted."), std::string::npos);
+    }
     const std::string partial = dir.read("covering.txt");
     ASSERT_LT(partial.size(), expected.size()) << "the run ended before it was killed";
     EXPECT_TRUE(partial.empty() || partial.back() == '\n');
@@ -177,6 +183,28 @@ TEST(MpiSearch, KilledRankLeavesAStateThatAnyRunFinishes) {
     EXPECT_NE(resumed.out.find("Resuming S10 at k="), std::string::npos);
     EXPECT_EQ(dir.read("covering.txt"), expected);
   }
+}
+
+// A dense search, where every piece is full of lines: each rank holds a few pieces'
+// lines at most, a few times what pelund holds for the same search.
+TEST(MpiSearch, RankMemoryOfADenseSearchStaysNearPelunds) {
+  SKIP_WITHOUT_MPI();
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's shadow memory dominates the figures";
+#endif
+  // No large buffer in this process while the runs go: a child's peak counts what it had at fork.
+  const std::string ini = "base=14\nmink=1\nmaxk=30000000\nc=1\nperiod=4\nthreads=1\n";
+  e2e::TempDir dir, single;
+  dir.write("pelund.ini", ini);
+  single.write("pelund.ini", ini);
+  const e2e::RunResult ranks = runMpi(dir, 2);
+  const e2e::RunResult alone = e2e::run(single);
+  EXPECT_EQ(ranks.exitStatus, 0);
+  ASSERT_EQ(alone.exitStatus, 0);
+  EXPECT_TRUE(dir.read("covering.txt") == single.read("covering.txt"));
+  std::cout << "[ figures  ] peak resident: pelund " << alone.peakKb / 1024 << " MiB, the largest of mpirun and 2 ranks "
+            << ranks.peakKb / 1024 << " MiB\n";
+  EXPECT_LT(ranks.peakKb, 64L * 1024);  // a few times pelund's own peak, mpirun included
 }
 
 }  // namespace
