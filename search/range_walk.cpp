@@ -9,6 +9,14 @@
 // and an interrupt loses at most the part in progress. A part stops growing once it
 // holds many lines, which bounds the memory for them.
 //
+// On a dense range (a line per 10^7 k or more), where the tree's cost follows the
+// width of a part (listing and confirming the covered k dominate it), a tree part is
+// kept to about half a second, so that the state and the progress lines advance about
+// once a second even with engine=residue, at no cost. Where the cost grows more slowly
+// than the width (sparse ranges, and the deep trees of large periods), a narrower part
+// would cost nearly as much as a wide one, so the parts keep growing and the state
+// advances part by part; engine=automatic takes the sieve for the dense ones of these.
+//
 // Engine::automatic picks per part the engine with the smaller estimated cost: the
 // sieve's measured cost per k times the width, against the tree's size sampled by
 // random probes. Both engines give exactly the covered k, so the choice changes the
@@ -17,6 +25,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <thread>
 #include <vector>
 
@@ -34,6 +44,45 @@ constexpr size_t kMostLines = size_t(1) << 18;  // lines a part aims to stay bel
 
 struct Part {
   int64_t from, to;
+};
+
+constexpr double kPartSeconds = 0.5;     // the aim for a tree part of a dense range
+constexpr double kDenseLinesPerK = 1e-7;  // ranges with more lines per k than this are dense
+constexpr double kMeasurable = 0.02;      // parts shorter than this say nothing of the growth
+constexpr double kFollowsWidth = 0.85;    // cost exponents above this count as following the width
+
+double secondsSince(std::chrono::steady_clock::time_point begin) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+}
+
+// How the tree's cost grows with the width of a part, C(W) ~ W^alpha, from the last two
+// tree parts that took measurable time and whose widths differ by a factor of 4 at least.
+class TreeTiming {
+ public:
+  void record(int64_t width, size_t lines, double seconds) {
+    dense_ = double(lines) >= double(width) * kDenseLinesPerK;
+    last_ = {width, seconds};
+    if (seconds < kMeasurable) return;
+    const double ratio = double(width) / double(measured_.width);
+    if (measured_.seconds > 0 && (ratio >= 4 || ratio <= 0.25)) alpha_ = std::log(seconds / measured_.seconds) / std::log(ratio);
+    if (measured_.seconds == 0 || ratio >= 4 || ratio <= 0.25) measured_ = last_;
+  }
+  // The width of the next part, given the one the growth rule proposes.
+  int64_t bound(int64_t proposed) const {
+    if (!dense_ || alpha_ < kFollowsWidth) return proposed;
+    const double scale = kPartSeconds / std::max(last_.seconds, 1e-6);
+    const double aim = double(last_.width) * std::clamp(scale, 1.0 / double(kGrowth), double(kGrowth));
+    return std::max<int64_t>(BlockSieve::kBlockSpan, aim >= double(proposed) ? proposed : int64_t(aim));
+  }
+
+ private:
+  struct Sample {
+    int64_t width = 0;
+    double seconds = 0;
+  };
+  Sample last_, measured_;
+  double alpha_ = 0;
+  bool dense_ = false;
 };
 
 // The part after one of `width` k that held `lines` lines, within [from, to].
@@ -101,11 +150,16 @@ bool walkRange(const SieveTables& tables, const SearchParams& params, int64_t fr
   if (params.engine == Engine::sieve || !tables.searchable) return sieveRange(tables, from, to, threads, sink);
   double sievePerK = -1;
   int64_t width = kFirstPart;
+  TreeTiming timing;
   while (from <= to) {
     const Part part{from, to - from < width ? to : from + width - 1};
     size_t lines = 0;
+    double treeSeconds = -1;
     if (params.engine == Engine::residue || treeIsCheaper(tables, part, sievePerK)) {
+      const auto begin = std::chrono::steady_clock::now();
       if (!treePart(tables, part, threads, sink, lines)) return false;
+      treeSeconds = secondsSince(begin);
+      timing.record(part.to - part.from + 1, lines, treeSeconds);
     } else {
       CountingSink counting(sink);
       if (!sieveRange(tables, part.from, part.to, threads, counting)) return false;
@@ -113,7 +167,8 @@ bool walkRange(const SieveTables& tables, const SearchParams& params, int64_t fr
     }
     if (part.to == to) break;
     from = part.to + 1;
-    width = nextWidth(width, lines);
+    const int64_t proposed = nextWidth(width, lines);
+    width = treeSeconds >= 0 ? timing.bound(proposed) : proposed;
   }
   return true;
 }
