@@ -74,6 +74,41 @@ struct Knobs {
   uint64_t listBelow = kListBelow;
 };
 
+// The bit counts of the counting bound and of the sieved classes get a popcnt clone
+// where the object format can pick it at load time (ELF ifunc), as the block sieve's
+// do; elsewhere the portable code alone.
+#if defined(__GNUC__) && defined(__ELF__) && defined(__x86_64__)
+#define PELUND_TREE_POPCNT __attribute__((target_clones("popcnt", "default")))
+#else
+#define PELUND_TREE_POPCNT
+#endif
+
+// The exponents not in `bits`, counted.
+PELUND_TREE_POPCNT uint32_t openCount(const uint64_t* bits, uint32_t words, uint32_t period) {
+  uint32_t covered = 0;
+  for (uint32_t w = 0; w < words; ++w) covered += uint32_t(std::popcount(bits[w]));
+  return period - covered;
+}
+
+// The most exponents not in `bits` in one of `classes` masks (stops at `full`).
+PELUND_TREE_POPCNT uint32_t mostOpenOfMasks(const uint64_t* mask, uint32_t classes, const uint64_t* bits,
+                                             uint32_t words, uint32_t full) {
+  uint32_t most = 0;
+  for (uint32_t e = 0; e < classes && most < full; ++e, mask += words) {
+    uint32_t open = 0;
+    for (uint32_t w = 0; w < words; ++w) open += uint32_t(std::popcount(mask[w] & ~bits[w]));
+    most = std::max(most, open);
+  }
+  return most;
+}
+
+// alive &= hits over `words` words; the places left.
+PELUND_TREE_POPCNT uint64_t keepHits(uint64_t* alive, const uint64_t* hits, size_t words) {
+  uint64_t left = 0;
+  for (size_t w = 0; w < words; ++w) left += uint64_t(std::popcount(alive[w] &= hits[w]));
+  return left;
+}
+
 // The tables of the tree for one range: per prime its modulus and period, the x that
 // it covers at each exponent, the inverses of the primes modulo each other, and the
 // classes of exponents of each period for the counting bound. Exponents count from 0.
@@ -92,6 +127,8 @@ struct TreeTables {
   std::vector<uint32_t> p, d;
   std::vector<Reducer> mod;           // per prime
   std::vector<uint32_t> residueAt;    // [n * m + j]: (k - from) mod p_j for the k that p_j covers at exponent n
+  std::vector<uint32_t> slotAt;       // [n * m + j]: classStart[j] + n mod d_j, the place of that residue
+  std::vector<uint32_t> classStart;   // per prime: the place of its first exponent class, d_j places each
   std::vector<uint32_t> pairInverse;  // [i * m + j]: 1 / p_i mod p_j
   std::vector<uint32_t> order;        // exponents 0..P-1, hardest first
   std::vector<uint32_t> periods;      // the distinct periods
@@ -143,8 +180,12 @@ TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, con
       from(from_),
       width(uint64_t(to - from_) + 1) {
   residueAt.resize(size_t(m) * period);
+  slotAt.resize(size_t(m) * period);
+  uint32_t slots = 0;
   for (uint32_t j = 0; j < m; ++j) {
     const SievePrime& sp = tables.primes[j];
+    classStart.push_back(slots), slots += sp.d;
+    for (uint32_t n = 0; n < period; ++n) slotAt[size_t(n) * m + j] = classStart[j] + n % sp.d;
     p.push_back(sp.p), d.push_back(sp.d), mod.emplace_back(sp.p), pMax = std::max(pMax, sp.p);
     const uint32_t fromMod = uint32_t(uint64_t(from) % sp.p);
     for (uint32_t n = 0; n < period; ++n) {
@@ -255,7 +296,24 @@ class TreeWalk {
   void makeChild(size_t level, uint32_t n, uint32_t j, uint32_t i);
   void takeResidues(size_t level, bool withModulus);
   bool coverable(size_t level);
-  uint32_t mostOpenInOneClass(const uint64_t* bits, uint32_t periodIndex);
+  uint32_t mostOf(const uint64_t* bits, uint32_t j) {
+    // With exclusions the classes left are counted where masks make that cheap; the
+    // others keep the bound of their period, which is no smaller and so still sound.
+    if (excludedOf_[j] != 0 && tree_.maskStart[tree_.periodIndex[j]] != kNone)
+      return mostOpenInOneClass(bits, tree_.periodIndex[j], j);
+    uint32_t& most = periodMost_[tree_.periodIndex[j]];
+    return most != kNone ? most : most = mostOpenInOneClass(bits, tree_.periodIndex[j], kNone);
+  }
+  bool excluded(uint32_t n, uint32_t j) const { return excluded_[tree_.slotAt[size_t(n) * tree_.m + j]] != 0; }
+  void exclude(uint32_t n, uint32_t j) {
+    const uint32_t slot = tree_.slotAt[size_t(n) * tree_.m + j];
+    ++excluded_[slot], ++excludedOf_[j], exclusions_.push_back({slot, j});
+  }
+  void undoExclusions(size_t keep) {
+    for (; exclusions_.size() > keep; exclusions_.pop_back())
+      --excluded_[exclusions_.back().first], --excludedOf_[exclusions_.back().second];
+  }
+  uint32_t mostOpenInOneClass(const uint64_t* bits, uint32_t periodIndex, uint32_t prime);
   void listClass(size_t level);
   void sieveClass(size_t level);
   void confirmSurvivor(size_t level, uint64_t c);
@@ -279,6 +337,11 @@ class TreeWalk {
   size_t taskDepth_ = SIZE_MAX;
   std::vector<TreeTask>* tasks_ = nullptr;
   std::vector<uint32_t> periodMost_;  // per period, the most open exponents in one class, at this node
+  // Residues excluded on the path: a prime tried before its siblings at a node covers
+  // that node's exponent in its own subtree, so theirs need no k it covers there.
+  std::vector<uint16_t> excluded_;    // per slot (prime and exponent class), how often excluded
+  std::vector<uint32_t> excludedOf_;  // per prime, its exclusions
+  std::vector<std::pair<uint32_t, uint32_t>> exclusions_;  // (slot, prime) excluded, in order, to be undone
   std::vector<uint16_t> classCount_;
   std::vector<uint64_t> scratch_;
   std::vector<uint32_t> xRes_;  // a listed k's x mod each free prime
@@ -299,6 +362,8 @@ TreeWalk<Counts>::TreeWalk(const TreeTables& tree, std::atomic<bool>& stop)
       assigned_(tree.m),
       path_(tree.levels),
       periodMost_(tree.periods.size()),
+      excluded_(tree.classStart.empty() ? 0 : tree.classStart.back() + tree.d.back()),
+      excludedOf_(tree.m),
       classCount_(tree.periods.empty() ? 0 : *std::max_element(tree.periods.begin(), tree.periods.end())),
       scratch_(tree.words),
       xRes_(tree.m),
@@ -310,6 +375,7 @@ TreeWalk<Counts>::TreeWalk(const TreeTables& tree, std::atomic<bool>& stop)
 
 template <class Counts>
 void TreeWalk<Counts>::root() {
+  undoExclusions(0);
   std::fill(assigned_.begin(), assigned_.end(), 0);
   std::fill_n(bits_.begin(), tree_.words, 0);
   levels_[0] = Level{0, 1, tree_.width};
@@ -359,20 +425,24 @@ void TreeWalk<Counts>::descend(size_t level) {
     return tasks_->push_back(TreeTask{{path_.begin(), path_.begin() + std::ptrdiff_t(level)}});
   const uint32_t n = tree_.order[firstOpen(bitsAt(level), 0)];
   const uint64_t count = levels_[level].count;
+  const size_t keep = exclusions_.size();
   if (level < fixedDepth_) {
     const uint32_t j = path_[level], i = childIndex(level, n, j);
-    if (i < count) makeChild(level, n, j, i), descend(level + 1);
-    return;
+    for (uint32_t a = 0; a < j; ++a)
+      if (!assigned_[a]) exclude(n, a);
+    if (i < count && !excluded(n, j)) makeChild(level, n, j, i), descend(level + 1);
+    return undoExclusions(keep);
   }
   counts.tests(level, tree_.m);
   for (uint32_t j = 0; j < tree_.m && !stop_.load(std::memory_order_relaxed); ++j) {
     if (assigned_[j]) continue;
-    const uint32_t i = childIndex(level, n, j);
-    if (i >= count) continue;
-    makeChild(level, n, j, i);
-    descend(level + 1);
-    assigned_[j] = 0;
+    if (!excluded(n, j)) {
+      const uint32_t i = childIndex(level, n, j);
+      if (i < count) makeChild(level, n, j, i), descend(level + 1), assigned_[j] = 0;
+    }
+    exclude(n, j);
   }
+  undoExclusions(keep);
 }
 
 // Gives prime j the residue with which it covers exponent n: the class x = s + M*i mod
@@ -409,19 +479,19 @@ void TreeWalk<Counts>::takeResidues(size_t level, bool withModulus) {
   }
 }
 
-// The most open exponents in one class modulo the period: the most that a prime of
+// The most open exponents in one class modulo the period, leaving out the classes
+// excluded for `prime` (kNone: none; periods up to 64 only): the most that a prime of
 // that period can still cover.
 template <class Counts>
-uint32_t TreeWalk<Counts>::mostOpenInOneClass(const uint64_t* bits, uint32_t periodIndex) {
+uint32_t TreeWalk<Counts>::mostOpenInOneClass(const uint64_t* bits, uint32_t periodIndex, uint32_t prime) {
   const uint32_t dd = tree_.periods[periodIndex], full = tree_.period / dd, words = tree_.words;
   uint32_t most = 0;
   if (tree_.maskStart[periodIndex] != kNone) {
-    const uint64_t* mask = &tree_.classMasks[tree_.maskStart[periodIndex]];
-    for (uint32_t e = 0; e < dd && most < full; ++e, mask += words) {
-      uint32_t open = 0;
-      for (uint32_t w = 0; w < words; ++w) open += uint32_t(std::popcount(mask[w] & ~bits[w]));
-      most = std::max(most, open);
-    }
+    const uint64_t* masks = &tree_.classMasks[tree_.maskStart[periodIndex]];
+    if (prime == kNone) return mostOpenOfMasks(masks, dd, bits, words, full);
+    const uint16_t* out = &excluded_[tree_.classStart[prime]];
+    for (uint32_t e = 0; e < dd && most < full; ++e)
+      if (out[e] == 0) most = std::max(most, mostOpenOfMasks(masks + size_t(e) * words, 1, bits, words, full));
     return most;
   }
   std::fill_n(classCount_.begin(), dd, 0);
@@ -438,16 +508,11 @@ uint32_t TreeWalk<Counts>::mostOpenInOneClass(const uint64_t* bits, uint32_t per
 template <class Counts>
 bool TreeWalk<Counts>::coverable(size_t level) {
   const uint64_t* bits = bitsAt(level);
-  uint32_t open = tree_.period;
-  for (uint32_t w = 0; w < tree_.words; ++w) open -= uint32_t(std::popcount(bits[w]));
+  const uint32_t open = openCount(bits, tree_.words, tree_.period);
   std::fill(periodMost_.begin(), periodMost_.end(), kNone);
   uint32_t total = 0;
-  for (uint32_t j = 0; j < tree_.m; ++j) {
-    if (assigned_[j]) continue;
-    uint32_t& most = periodMost_[tree_.periodIndex[j]];
-    if (most == kNone) most = mostOpenInOneClass(bits, tree_.periodIndex[j]);
-    if ((total += most) >= open) return true;
-  }
+  for (uint32_t j = 0; j < tree_.m; ++j)
+    if (!assigned_[j] && (total += mostOf(bits, j)) >= open) return true;
   return false;
 }
 
@@ -491,11 +556,10 @@ void TreeWalk<Counts>::sieveClass(size_t level) {
     const uint32_t n = tree_.order[at];
     std::fill_n(hits_.begin(), words, 0);
     for (uint32_t j = 0; j < tree_.m; ++j) {
-      if (assigned_[j]) continue;
+      if (assigned_[j] || excluded(n, j)) continue;
       for (uint64_t c = childIndex(level, n, j); c < count; c += tree_.p[j]) hits_[c >> 6] |= uint64_t(1) << (c & 63);
     }
-    left = 0;
-    for (size_t w = 0; w < words; ++w) left += uint64_t(std::popcount(alive_[w] &= hits_[w]));
+    left = keepHits(alive_.data(), hits_.data(), words);
   }
   for (size_t w = 0; w < words && left != 0; ++w)
     for (uint64_t live = alive_[w]; live != 0; live &= live - 1) {
@@ -510,11 +574,13 @@ void TreeWalk<Counts>::confirmSurvivor(size_t level, uint64_t c) {
   const Level& node = levels_[level];
   const int64_t k = tree_.from + int64_t(node.s + node.M * c);
   if (skipped(k)) return;
-  // M mod p of a sieved class, from its parent's (level 0 is never sieved: its count
-  // is the width, above the sieving bound).
-  const uint32_t *sMod = sModAt(level), *parentM = mModAt(level - 1), pj = tree_.p[path_[level - 1]];
+  // M mod p of a sieved class, from its parent's (at the root, M = 1).
+  const uint32_t* sMod = sModAt(level);
+  const uint32_t* parentM = level == 0 ? nullptr : mModAt(level - 1);
+  const uint32_t pj = level == 0 ? 1 : tree_.p[path_[level - 1]];
   for (uint32_t j = 0; j < tree_.m; ++j)
-    if (!assigned_[j]) xRes_[j] = tree_.mod[j](sMod[j] + tree_.mod[j](uint64_t(parentM[j]) * pj) * c);
+    if (!assigned_[j])
+      xRes_[j] = tree_.mod[j](sMod[j] + (level == 0 ? 1 : tree_.mod[j](uint64_t(parentM[j]) * pj)) * c);
   if (confirm(level)) covered.push_back(k), counts.confirmed(level);
 }
 
@@ -573,7 +639,7 @@ void TreeWalk<Counts>::probe(std::mt19937_64& random, ProbeSums& sums) {
     size_t found = 0;
     double total = 0;
     for (uint32_t j = 0; j < tree_.m; ++j) {
-      if (assigned_[j] || (childIndex_[found] = childIndex(level, n, j)) >= count) continue;
+      if (assigned_[j] || excluded(n, j) || (childIndex_[found] = childIndex(level, n, j)) >= count) continue;
       childPrime_[found] = j, childScore_[found] = 1 / std::sqrt(double(tree_.p[j]));
       total += childScore_[found++];
     }
@@ -582,6 +648,8 @@ void TreeWalk<Counts>::probe(std::mt19937_64& random, ProbeSums& sums) {
     size_t i = 0;
     while (i + 1 < found && (pick -= childScore_[i]) > 0) ++i;
     weight *= total / childScore_[i];
+    for (uint32_t a = 0; a < childPrime_[i]; ++a)
+      if (!assigned_[a]) exclude(n, a);
     makeChild(level, n, childPrime_[i], childIndex_[i]);
     sums.nodeSeconds += secondsSince(begin);
   }
