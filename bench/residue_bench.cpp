@@ -4,8 +4,8 @@
 // parts against one call over it. With "levels", what the tree does at each depth of
 // one case (nodes, classes ended by the counting bound, children computed, classes and
 // k listed, k confirmed), optionally with its choices changed.
-// Usage: residue_bench [quick | CASE | levels CASE [THREADS [BOUND LISTBELOW]]]
-//        residue_bench levels BASE,C,PERIOD,MAXFACT,FROM,TO [THREADS [BOUND LISTBELOW]]
+// Usage: residue_bench [quick | CASE | levels CASE [THREADS [BOUND SIEVEBELOW CHOICES]]]
+//        residue_bench levels BASE,C,PERIOD,MAXFACT,FROM,TO [THREADS [BOUND SIEVEBELOW CHOICES]]
 //   (quick: skip the cases that take tens of seconds; BOUND is 0 or 1)
 #include <algorithm>
 #include <atomic>
@@ -117,9 +117,9 @@ void levelsOf(const Case& c, int threads, TreeMeasure& measure) {
   const SieveTables tables = tablesOf(c);
   std::vector<int64_t> covered;
   const double s = seconds([&] { residueSearchMeasured(tables, c.from, c.to, threads, covered, measure); });
-  std::printf("%s: %.3f s on %d threads, %zu covered, first %lld (bound %d, sieve below %llu)\n", c.name, s, threads,
-              covered.size(), covered.empty() ? -1LL : (long long)covered.front(), measure.countingBound,
-              (unsigned long long)measure.listBelow);
+  std::printf("%s: %.3f s on %d threads, %zu covered, first %lld (bound %d, sieve below %llu, choices %u)\n", c.name, s,
+              threads, covered.size(), covered.empty() ? -1LL : (long long)covered.front(), measure.countingBound,
+              (unsigned long long)measure.listBelow, measure.choices);
   std::printf("%5s %12s %12s %14s %12s %12s %10s\n", "level", "nodes", "bounded", "child tests", "listed", "listed k",
               "confirmed");
   TreeLevelCounts sum;
@@ -166,6 +166,7 @@ int main(int argc, char** argv) {
     TreeMeasure measure;
     const int threads = argc > 3 ? std::atoi(argv[3]) : 1;
     if (argc > 5) measure.countingBound = std::atoi(argv[4]) != 0, measure.listBelow = uint64_t(std::atoll(argv[5]));
+    if (argc > 6) measure.choices = uint32_t(std::atoi(argv[6]));
     levelsOf(isCustom ? custom : cases[only], threads, measure);
     return 0;
   }

@@ -27,11 +27,12 @@ namespace {
 using u128 = unsigned __int128;
 
 constexpr uint64_t kPollMask = 4095;     // a stop is polled every 4096 nodes or listed k
-constexpr uint64_t kListBelow = 1024;    // a class of at most this many k is sieved
+constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved
 constexpr uint64_t kSurvivorCost = 256;   // a survivor is confirmed for about what sieving 16 places costs
 constexpr size_t kTasksPerThread = 256;  // subtrees handed out per thread, at least
 constexpr size_t kPairTableLimit = 2048; // primes up to which their inverses modulo each other are tabled
 constexpr uint32_t kNone = UINT32_MAX;
+constexpr uint32_t kBranchChoices = 256;   // open exponents weighed for the branch
 constexpr uint64_t kProbeListLimit = 1 << 16;  // a probe confirms the k of smaller listed classes
 constexpr double kProbeSeconds = 0.002;   // the time the cost estimate may take
 constexpr int kMinProbes = 2;             // per batch
@@ -72,6 +73,7 @@ struct Reducer {
 struct Knobs {
   bool bound = true;
   uint64_t listBelow = kListBelow;
+  uint32_t choices = kBranchChoices;
 };
 
 // The bit counts of the counting bound and of the sieved classes get a popcnt clone
@@ -125,6 +127,7 @@ struct TreeTables {
   uint32_t pMax = 0;
   size_t levels = 0;  // nodes on the longest path
   std::vector<uint32_t> p, d;
+  std::vector<double> reciprocal;     // 1/p per prime
   std::vector<Reducer> mod;           // per prime
   std::vector<uint32_t> residueAt;    // [n * m + j]: (k - from) mod p_j for the k that p_j covers at exponent n
   std::vector<uint32_t> slotAt;       // [n * m + j]: classStart[j] + n mod d_j, the place of that residue
@@ -184,7 +187,7 @@ TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, con
   uint32_t slots = 0;
   for (uint32_t j = 0; j < m; ++j) {
     const SievePrime& sp = tables.primes[j];
-    classStart.push_back(slots), slots += sp.d;
+    classStart.push_back(slots), slots += sp.d, reciprocal.push_back(1.0 / sp.p);
     for (uint32_t n = 0; n < period; ++n) slotAt[size_t(n) * m + j] = classStart[j] + n % sp.d;
     p.push_back(sp.p), d.push_back(sp.d), mod.emplace_back(sp.p), pMax = std::max(pMax, sp.p);
     const uint32_t fromMod = uint32_t(uint64_t(from) % sp.p);
@@ -296,6 +299,7 @@ class TreeWalk {
   void makeChild(size_t level, uint32_t n, uint32_t j, uint32_t i);
   void takeResidues(size_t level, bool withModulus);
   bool coverable(size_t level);
+  uint32_t branchExponent(size_t level);
   uint32_t mostOf(const uint64_t* bits, uint32_t j) {
     // With exclusions the classes left are counted where masks make that cheap; the
     // others keep the bound of their period, which is no smaller and so still sound.
@@ -423,7 +427,7 @@ void TreeWalk<Counts>::descend(size_t level) {
   if (isLeaf) return sieveClass(level);
   if (tasks_ != nullptr && level == taskDepth_)
     return tasks_->push_back(TreeTask{{path_.begin(), path_.begin() + std::ptrdiff_t(level)}});
-  const uint32_t n = tree_.order[firstOpen(bitsAt(level), 0)];
+  const uint32_t n = branchExponent(level);
   const uint64_t count = levels_[level].count;
   const size_t keep = exclusions_.size();
   if (level < fixedDepth_) {
@@ -514,6 +518,25 @@ bool TreeWalk<Counts>::coverable(size_t level) {
   for (uint32_t j = 0; j < tree_.m; ++j)
     if (!assigned_[j] && (total += mostOf(bits, j)) >= open) return true;
   return false;
+}
+
+// The exponent to branch on: of the first few open ones in the order, the one whose
+// children hold the fewest k, as the sum of 1/p over the free primes not excluded
+// there (excluded primes leave their children out).
+template <class Counts>
+uint32_t TreeWalk<Counts>::branchExponent(size_t level) {
+  const uint64_t* bits = bitsAt(level);
+  size_t at = firstOpen(bits, 0);
+  uint32_t best = tree_.order[at];
+  double least = INFINITY;
+  for (uint32_t tried = 0; tried < tree_.knobs.choices && at < tree_.order.size(); ++tried, at = firstOpen(bits, at + 1)) {
+    const uint32_t n = tree_.order[at];
+    double mass = 0;
+    for (uint32_t j = 0; j < tree_.m; ++j)
+      if (!assigned_[j] && !excluded(n, j)) mass += tree_.reciprocal[j];
+    if (mass < least) least = mass, best = n;
+  }
+  return best;
 }
 
 // The place in the exponent order of the first open exponent at or after `from`.
@@ -635,7 +658,7 @@ void TreeWalk<Counts>::probe(std::mt19937_64& random, ProbeSums& sums) {
     }
     if (tree_.knobs.bound && !coverable(level)) return void(sums.nodeSeconds += secondsSince(begin));
     takeResidues(level, true);
-    const uint32_t n = tree_.order[firstOpen(bitsAt(level), 0)];
+    const uint32_t n = branchExponent(level);
     size_t found = 0;
     double total = 0;
     for (uint32_t j = 0; j < tree_.m; ++j) {
@@ -741,7 +764,8 @@ bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int thre
 
 bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, int threads,
                            std::vector<int64_t>& covered, TreeMeasure& measure) {
-  Knobs knobs{measure.countingBound, measure.listBelow ? measure.listBelow : kListBelow};
+  Knobs knobs{measure.countingBound, measure.listBelow ? measure.listBelow : kListBelow,
+              measure.choices ? measure.choices : kBranchChoices};
   measure.levels.clear();
   return searchRange<LevelCounts>(tables, from, to, threads, covered, knobs, measure.levels);
 }
