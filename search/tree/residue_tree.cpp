@@ -1,14 +1,29 @@
 // The residue-class tree (see residue_tree.h for the mathematics).
 //
 // A node is the class x = s (mod M) of x = k - from, with s < M, and the number of k
-// of the range in it. Each level of the path keeps, for every prime, s mod p, M mod p
-// and the inverse of M mod p, so that the child in which prime j covers exponent n,
-// x = s + M*i with i = (t - s) / M (mod p_j), costs one product and one remainder,
-// and is empty exactly when i is not below the count of the class. Going down to a
-// child updates the three residues of every free prime with one product each (the
-// inverses of the primes modulo each other are tabled). No node allocates: the
-// levels of the path live in arrays sized once, for the deepest path that a range
-// of this width admits.
+// of the range in it. Each level of the path keeps, for every free prime, s mod p,
+// 1/M mod p and (where the node is split) M mod p, so that the child in which prime j
+// covers exponent n, x = s + M*i with i = (t - s) / M (mod p_j), costs one product
+// and one Barrett remainder, and is empty exactly when i is not below the count of the
+// class. Going down to a child updates those residues with one product each (the
+// inverses of the primes modulo each other are tabled). No node allocates: the levels
+// of the path live in arrays sized once, for the deepest path the width admits.
+//
+// What keeps the tree small, as measured per depth by bench/residue_bench:
+// - exclusions: at a node the children are tried in the order of the primes, and the
+//   k that an earlier child's prime covers at the node's exponent all lie in that
+//   child's subtree; so below a later sibling that prime's residue is excluded, its
+//   child at any exponent of the same class is never made and its hits there are left
+//   out of the sieve. The children then split the k covered at the exponent instead
+//   of counting those that several primes cover once per prime;
+// - the branch: of the first open exponents, the one whose children hold the fewest k
+//   (the sum of 1/p over the free primes not excluded there), so excluded primes thin
+//   the tree most where they gather;
+// - the counting bound: a class ends when its free primes, each covering the open
+//   exponents of one class modulo its period at most, cannot cover every open one;
+// - classes of a few thousand k are not split but sieved over their places, a
+//   bitmap per exponent with one progression per free prime, which costs far less
+//   than the small subtrees it replaces.
 #include "residue_tree.h"
 
 #include <algorithm>
@@ -28,12 +43,12 @@ using u128 = unsigned __int128;
 
 constexpr uint64_t kPollMask = 4095;     // a stop is polled every 4096 nodes or listed k
 constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved
-constexpr uint64_t kSurvivorCost = 256;   // a survivor is confirmed for about what sieving 16 places costs
+constexpr uint64_t kSurvivorCost = 256;  // a survivor's confirmation costs about as much as sieving 256 places
 constexpr size_t kTasksPerThread = 256;  // subtrees handed out per thread, at least
 constexpr size_t kPairTableLimit = 2048; // primes up to which their inverses modulo each other are tabled
 constexpr uint32_t kNone = UINT32_MAX;
-constexpr uint32_t kBranchChoices = 256;   // open exponents weighed for the branch
-constexpr uint64_t kProbeListLimit = 1 << 16;  // a probe confirms the k of smaller listed classes
+constexpr uint32_t kBranchChoices = 256; // open exponents weighed for the branch
+constexpr uint64_t kProbeListLimit = 1 << 16;  // a probe sieves or lists the k of smaller leaves
 constexpr double kProbeSeconds = 0.002;   // the time the cost estimate may take
 constexpr int kMinProbes = 2;             // per batch
 constexpr int kProbeBatches = 4;
@@ -130,7 +145,8 @@ struct TreeTables {
   std::vector<double> reciprocal;     // 1/p per prime
   std::vector<Reducer> mod;           // per prime
   std::vector<uint32_t> residueAt;    // [n * m + j]: (k - from) mod p_j for the k that p_j covers at exponent n
-  std::vector<uint32_t> slotAt;       // [n * m + j]: classStart[j] + n mod d_j, the place of that residue
+  std::vector<uint16_t> classAt;      // [n * m + j]: n mod d_j
+  uint32_t slotOf(uint32_t n, uint32_t j) const { return classStart[j] + classAt[size_t(n) * m + j]; }
   std::vector<uint32_t> classStart;   // per prime: the place of its first exponent class, d_j places each
   std::vector<uint32_t> pairInverse;  // [i * m + j]: 1 / p_i mod p_j
   std::vector<uint32_t> order;        // exponents 0..P-1, hardest first
@@ -183,12 +199,12 @@ TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, con
       from(from_),
       width(uint64_t(to - from_) + 1) {
   residueAt.resize(size_t(m) * period);
-  slotAt.resize(size_t(m) * period);
+  classAt.resize(size_t(m) * period);
   uint32_t slots = 0;
   for (uint32_t j = 0; j < m; ++j) {
     const SievePrime& sp = tables.primes[j];
     classStart.push_back(slots), slots += sp.d, reciprocal.push_back(1.0 / sp.p);
-    for (uint32_t n = 0; n < period; ++n) slotAt[size_t(n) * m + j] = classStart[j] + n % sp.d;
+    for (uint32_t n = 0; n < period; ++n) classAt[size_t(n) * m + j] = uint16_t(n % sp.d);
     p.push_back(sp.p), d.push_back(sp.d), mod.emplace_back(sp.p), pMax = std::max(pMax, sp.p);
     const uint32_t fromMod = uint32_t(uint64_t(from) % sp.p);
     for (uint32_t n = 0; n < period; ++n) {
@@ -308,9 +324,9 @@ class TreeWalk {
     uint32_t& most = periodMost_[tree_.periodIndex[j]];
     return most != kNone ? most : most = mostOpenInOneClass(bits, tree_.periodIndex[j], kNone);
   }
-  bool excluded(uint32_t n, uint32_t j) const { return excluded_[tree_.slotAt[size_t(n) * tree_.m + j]] != 0; }
+  bool excluded(uint32_t n, uint32_t j) const { return excluded_[tree_.slotOf(n, j)] != 0; }
   void exclude(uint32_t n, uint32_t j) {
-    const uint32_t slot = tree_.slotAt[size_t(n) * tree_.m + j];
+    const uint32_t slot = tree_.slotOf(n, j);
     ++excluded_[slot], ++excludedOf_[j], exclusions_.push_back({slot, j});
   }
   void undoExclusions(size_t keep) {

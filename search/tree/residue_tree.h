@@ -6,13 +6,15 @@
 // residue so far, together with the exponents 1..P that those primes cover. Every
 // covered k of the class has, for some uncovered exponent n, a prime not yet given a
 // residue that covers n, so the class splits into one child per such prime, joined
-// to r by the Chinese remainder theorem. A class with no k in the range ends its
-// branch, and so does one whose free primes cannot cover its open exponents even
-// together (a prime of period d covers one class of exponents mod d, so at most the
-// open exponents of its fullest class); a class of a few k is listed and each of its
-// k confirmed exactly. The cost thus follows the number of partial covers that can
-// still be completed, not the width of the range: wide ranges of bases whose
-// candidate primes are few and large cost seconds where the sieve takes hours.
+// to r by the Chinese remainder theorem; a k that several primes cover at n needs only
+// the first of them, so the later children exclude the residues of the earlier ones.
+// A class with no k in the range ends its branch, and so does one whose free primes
+// cannot cover its open exponents even together (a prime of period d covers one class
+// of exponents mod d, so at most the open exponents of its fullest class); a class of
+// a few thousand k is sieved over its k and the few left confirmed exactly. The cost
+// thus follows the number of partial covers that can still be completed, not the
+// width of the range: wide ranges of bases whose candidate primes are few and large
+// cost seconds where the sieve takes hours.
 #pragma once
 
 #include <cstdint>
