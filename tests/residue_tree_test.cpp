@@ -184,6 +184,10 @@ TEST(ResidueTreeTest, SubtreesSearchedApartMakeTheWhole) {
     }
     const std::vector<int64_t> whole = treeCovered(*t, g.from, g.to, 1);
     EXPECT_EQ(one, whole);
+    std::vector<int64_t> ignored;
+    for (const std::vector<uint32_t>& bad : {std::vector<uint32_t>{0, 0}, std::vector<uint32_t>{uint32_t(t->primes.size())},
+                                             std::vector<uint32_t>(t->primes.size() + 2, 0)})
+      EXPECT_THROW(residueSearchTasks(*t, g.from, g.to, {TreeTask{bad}}, 0, 1, 1, ignored), std::invalid_argument);
     EXPECT_EQ(slices, whole);
     compared += whole.size(), tasks += list.size();
   }

@@ -32,6 +32,7 @@
 #include <chrono>
 #include <cmath>
 #include <random>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -795,6 +796,16 @@ bool residueSearchTasks(const SieveTables& tables, int64_t from, int64_t to, con
                         size_t first, size_t count, int threads, std::vector<int64_t>& covered) {
   if (!tables.searchable || first >= tasks.size()) return !stopAsked();
   const TreeTables tree(tables, from, to);
+  // A task may come from another process: a path that no list of this range holds
+  // (too long, a prime out of range or twice) is refused rather than followed.
+  std::vector<uint8_t> seen(tree.m);
+  for (size_t t = first; t < first + std::min(count, tasks.size() - first); ++t) {
+    const std::vector<uint32_t>& path = tasks[t].path;
+    if (path.size() + 1 >= tree.levels) throw std::invalid_argument("residue tree task deeper than its range allows");
+    for (uint32_t j : path)
+      if (j >= tree.m || seen[j]++) throw std::invalid_argument("residue tree task with a bad prime index");
+    for (uint32_t j : path) seen[j] = 0;
+  }
   std::vector<TreeLevelCounts> none;
   return searchTasks<NoCounts>(tree, tasks, first, first + std::min(count, tasks.size() - first), threads, covered,
                                none);

@@ -46,7 +46,8 @@ std::vector<TreeTask> residueTasks(const SieveTables& tables, int64_t from, int6
 // the covered k found there to `covered`, ascending and each once. A k may be found in
 // two subtrees (when two primes cover the same exponent for it): the union over all
 // tasks, sorted and made unique, is exactly what residueSearch finds. Returns false,
-// with `covered` incomplete, when a stop was asked before the end.
+// with `covered` incomplete, when a stop was asked before the end. Throws
+// std::invalid_argument for a path that no such list can hold.
 bool residueSearchTasks(const SieveTables& tables, int64_t from, int64_t to, const std::vector<TreeTask>& tasks,
                         size_t first, size_t count, int threads, std::vector<int64_t>& covered);
 
