@@ -100,6 +100,15 @@ TEST(ResidueTreeTest, WideRangesNearTheLargestKAreConsistent) {
     std::vector<int64_t> upper = treeCovered(tables, middle + 1, kMaxK, 3);
     halves.insert(halves.end(), upper.begin(), upper.end());
     EXPECT_EQ(whole, halves);
+    // The same range as subtrees in two halves of the list, as two ranks would take it.
+    const std::vector<TreeTask> tasks = residueTasks(tables, from, kMaxK, 300);
+    std::vector<int64_t> ranks;
+    EXPECT_TRUE(residueSearchTasks(tables, from, kMaxK, tasks, 0, tasks.size() / 2, 2, ranks));
+    EXPECT_TRUE(residueSearchTasks(tables, from, kMaxK, tasks, tasks.size() / 2, tasks.size(), 1, ranks));
+    std::sort(ranks.begin(), ranks.end());
+    ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
+    EXPECT_GE(tasks.size(), 300u);
+    EXPECT_EQ(ranks, whole);
     EXPECT_TRUE(std::is_sorted(whole.begin(), whole.end()));
     for (int64_t k : whole) EXPECT_TRUE(coveredByHits(tables, k)) << k;
     found += whole.size();
