@@ -5,10 +5,15 @@
 # take hours it times a slice of the range and scales it. Then the cost of the state
 # of a resumable search: resume=0 against resume=1 on a sieve run.
 # Usage: bash bench/engines.sh [quick]   (quick: one run of each, no 10^18 case)
+# PELUND_BINARY=path times that binary (an older build, say) instead of building this one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build >/dev/null
-binary=$PWD/build/app/pelund
+if [ -n "${PELUND_BINARY:-}" ]; then
+  binary=$(realpath "$PELUND_BINARY")
+else
+  bash scripts/build >/dev/null
+  binary=$PWD/build/app/pelund
+fi
 runs=3
 [ "${1:-}" = quick ] && runs=1
 dir=$(mktemp -d)

@@ -1,8 +1,12 @@
 // The residue-class tree against the block sieve, side by side in one run: seconds,
 // tree nodes, covered k and the first of them; the cost estimates of both engines
 // beside the measured times; and the cost of a range cut into geometrically growing
-// parts against one call over it.
-// Usage: residue_bench [quick | case number]   (quick: skip the cases that take tens of seconds)
+// parts against one call over it. With "levels", what the tree does at each depth of
+// one case (nodes, classes ended by the counting bound, children computed, classes and
+// k listed, k confirmed), optionally with its choices changed.
+// Usage: residue_bench [quick | CASE | levels CASE [THREADS [BOUND SIEVEBELOW CHOICES]]]
+//        residue_bench levels BASE,C,PERIOD,MAXFACT,FROM,TO [THREADS [BOUND SIEVEBELOW CHOICES]]
+//   (quick: skip the cases that take tens of seconds; BOUND is 0 or 1)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -87,7 +91,9 @@ void runCase(const Case& c) {
   double tree = 0, geometric = 0;
   size_t geometricFound = 0;
   if (runTree) {
-    tree = seconds([&] { residueSearch(tables, c.from, c.to, threads, covered, nodes); });
+    TreeMeasure measure;
+    tree = seconds([&] { residueSearchMeasured(tables, c.from, c.to, threads, covered, measure); });
+    for (const TreeLevelCounts& level : measure.levels) nodes += level.nodes;
     geometric = geometricSeconds(tables, c.from, c.to, threads, geometricFound);
   }
   const int64_t width = c.to - c.from + 1;
@@ -106,12 +112,37 @@ void runCase(const Case& c) {
   if (runTree && sample == width && sieveFound != covered.size()) std::printf("  MISMATCH between the engines\n");
 }
 
+// The tree's counts per depth on one case, with the choices given.
+void levelsOf(const Case& c, int threads, TreeMeasure& measure) {
+  const SieveTables tables = tablesOf(c);
+  std::vector<int64_t> covered;
+  const double s = seconds([&] { residueSearchMeasured(tables, c.from, c.to, threads, covered, measure); });
+  std::printf("%s: %.3f s on %d threads, %zu covered, first %lld (bound %d, sieve below %llu, choices %u)\n", c.name, s,
+              threads, covered.size(), covered.empty() ? -1LL : (long long)covered.front(), measure.countingBound,
+              (unsigned long long)measure.listBelow, measure.choices);
+  std::printf("%5s %12s %12s %14s %12s %12s %10s\n", "level", "nodes", "bounded", "child tests", "listed", "listed k",
+              "confirmed");
+  TreeLevelCounts sum;
+  for (size_t l = 0; l < measure.levels.size(); ++l) {
+    const TreeLevelCounts& v = measure.levels[l];
+    std::printf("%5zu %12llu %12llu %14llu %12llu %12llu %10llu\n", l, (unsigned long long)v.nodes,
+                (unsigned long long)v.bounded, (unsigned long long)v.childTests, (unsigned long long)v.listedClasses,
+                (unsigned long long)v.listedK, (unsigned long long)v.confirmed);
+    sum.nodes += v.nodes, sum.bounded += v.bounded, sum.childTests += v.childTests;
+    sum.listedClasses += v.listedClasses, sum.listedK += v.listedK, sum.confirmed += v.confirmed;
+  }
+  std::printf("%5s %12llu %12llu %14llu %12llu %12llu %10llu\n", "all", (unsigned long long)sum.nodes,
+              (unsigned long long)sum.bounded, (unsigned long long)sum.childTests,
+              (unsigned long long)sum.listedClasses, (unsigned long long)sum.listedK, (unsigned long long)sum.confirmed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const bool quick = argc > 1 && std::strcmp(argv[1], "quick") == 0;
-  const int only = argc > 1 && !quick ? std::atoi(argv[1]) : -1;
+  const bool levels = argc > 2 && std::strcmp(argv[1], "levels") == 0;
+  const int only = argc > 1 && !quick ? std::atoi(argv[levels ? 2 : 1]) : -1;
   const Case cases[] = {
       {"S7, P=144, maxfact 1e5, k 1..1.12e12", 7, 1, 144, 100000, 1, 1120000000000, 1 << 26, false},
       {"R15, P=144, maxfact 1e5, k 1..3.64e13", 15, -1, 144, 100000, 1, 36400000000000, 1 << 26, false},
@@ -121,7 +152,24 @@ int main(int argc, char** argv) {
       {"S3, P=144, maxfact 1000, k 1..1.3e11", 3, 1, 144, 1000, 1, 130000000000, 1 << 28, false},
       {"S2, P=720, maxfact 1e6, k 1..1e9", 2, 1, 720, 1000000, 1, 1000000000, 1000000000, false},
       {"S7, P=144, maxfact 1e5, k 1..1e18", 7, 1, 144, 100000, 1, 1000000000000000000, 1 << 26, true},
+      {"S910, P=720, maxfact 1e5, k 1..4989054506113", 910, 1, 720, 100000, 1, 4989054506113, 1 << 26, true},
+      {"S511, P=720, maxfact 1e5, k 1..3876595974396", 511, 1, 720, 100000, 1, 3876595974396, 1 << 26, true},
+      {"S7, P=144, maxfact 1e5, k 1..1e17", 7, 1, 144, 100000, 1, 100000000000000000, 1 << 26, true},
   };
+  if (levels) {
+    Case custom{"custom", 0, 0, 0, 0, 0, 0, 0, true};
+    long long from = 0, to = 0;
+    const bool isCustom = std::sscanf(argv[2], "%d,%d,%d,%d,%lld,%lld", &custom.base, &custom.c, &custom.period,
+                                      &custom.maxFact, &from, &to) == 6;
+    custom.from = from, custom.to = to;
+    if (!isCustom && (only < 0 || only >= int(std::size(cases)))) return 1;
+    TreeMeasure measure;
+    const int threads = argc > 3 ? std::atoi(argv[3]) : 1;
+    if (argc > 5) measure.countingBound = std::atoi(argv[4]) != 0, measure.listBelow = uint64_t(std::atoll(argv[5]));
+    if (argc > 6) measure.choices = uint32_t(std::atoi(argv[6]));
+    levelsOf(isCustom ? custom : cases[only], threads, measure);
+    return 0;
+  }
   for (int i = 0; i < int(std::size(cases)); ++i)
     if (only == i || (only < 0 && (!quick || !cases[i].slow))) runCase(cases[i]);
 }

@@ -1,8 +1,9 @@
 // The residue tree against the block sieve through the real binary: on generated
 // configurations (bases up to 10^9, both signs, periods 2..5040, factor bounds up to
 // 10^6, ranges anywhere up to 10^18, 1 to 3 threads, with and without progress
-// lines) the console, pelund.log and covering.txt of engine=residue and engine=auto
-// are byte for byte those of engine=sieve.
+// lines; and bases above 500 with period 720) the console, pelund.log and
+// covering.txt of engine=residue and engine=auto are byte for byte those of
+// engine=sieve.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,6 +58,27 @@ TEST(EnginesEndToEnd, GeneratedConfigurationsGiveTheSameBytes) {
                             "\nperiod=" + std::to_string(period) + "\nmaxfact=" + std::to_string(maxFact) +
                             "\nkdisp=" + std::to_string(kDisp) + "\nthreads=" + std::to_string(1 + random() % 3) +
                             "\n";
+    lines += expectEnginesAgree(ini, round % 4 == 0 ? std::vector<std::string>{"residue", "auto"}
+                                                    : std::vector<std::string>{"residue"});
+    if (HasFailure()) break;
+  }
+  std::cout << "[ figures  ] " << lines << " lines compared\n";
+  EXPECT_GT(lines, 1000u);
+}
+
+// Bases above 500 of both signs with period 720, the setting of the tree's widest
+// branching: ranges near 1 and near 10^18.
+TEST(EnginesEndToEnd, GeneratedLargeBasesWithPeriod720GiveTheSameBytes) {
+  std::mt19937_64 random(720);
+  size_t lines = 0;
+  for (int round = 0; round < 16; ++round) {
+    const int64_t base = random() % 2 ? int64_t(random() % 500) + 501 : int64_t(random() % 999999000) + 1000;
+    const int64_t width = int64_t(random() % 3000000) + 1;
+    const int64_t minK = random() % 3 == 0 ? 1000000000000000000 - width + 1 : int64_t(random() % 100000000) + 1;
+    const std::string ini = "base=" + std::to_string(base) + "\nmink=" + std::to_string(minK) +
+                            "\nmaxk=" + std::to_string(minK + width - 1) + "\nc=" + (round % 2 ? "1" : "-1") +
+                            "\nperiod=720\nmaxfact=" + (random() % 2 ? "1000000" : "100000") +
+                            "\nthreads=" + std::to_string(1 + random() % 3) + "\n";
     lines += expectEnginesAgree(ini, round % 4 == 0 ? std::vector<std::string>{"residue", "auto"}
                                                     : std::vector<std::string>{"residue"});
     if (HasFailure()) break;

@@ -1,8 +1,10 @@
-// The residue-class tree against the block sieve on tables of exactly two primes (the
-// generated comparisons of all kinds run through the binary, engines_e2e_test); wide
-// ranges near 10^18, where only the tree can go, checked k by k and against the same
-// range cut in two; the cost estimates. (Interrupts of the tree run through the binary:
-// interrupt_load_test and resume_e2e_test.)
+// The residue-class tree against the block sieve on tables of exactly two primes and on
+// generated tables of large bases and periods up to 720, also with the tree's choices
+// changed (the generated comparisons of all kinds run through the binary as well,
+// engines_e2e_test); the subtrees of a range searched one by one against the whole;
+// wide ranges near 10^18, where only the tree can go, checked k by k and against the
+// same range cut in two; the cost estimates. (Interrupts of the tree run through the
+// binary: interrupt_load_test and resume_e2e_test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -98,11 +100,108 @@ TEST(ResidueTreeTest, WideRangesNearTheLargestKAreConsistent) {
     std::vector<int64_t> upper = treeCovered(tables, middle + 1, kMaxK, 3);
     halves.insert(halves.end(), upper.begin(), upper.end());
     EXPECT_EQ(whole, halves);
+    // The same range as subtrees in two halves of the list, as two ranks would take it.
+    const std::vector<TreeTask> tasks = residueTasks(tables, from, kMaxK, 300);
+    std::vector<int64_t> ranks;
+    EXPECT_TRUE(residueSearchTasks(tables, from, kMaxK, tasks, 0, tasks.size() / 2, 2, ranks));
+    EXPECT_TRUE(residueSearchTasks(tables, from, kMaxK, tasks, tasks.size() / 2, tasks.size(), 1, ranks));
+    std::sort(ranks.begin(), ranks.end());
+    ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
+    EXPECT_GE(tasks.size(), 300u);
+    EXPECT_EQ(ranks, whole);
     EXPECT_TRUE(std::is_sorted(whole.begin(), whole.end()));
     for (int64_t k : whole) EXPECT_TRUE(coveredByHits(tables, k)) << k;
     found += whole.size();
   }
   EXPECT_GT(found, 1000u);
+}
+
+struct Generated {
+  int32_t base, c, period, maxFact;
+  int64_t from, to;
+};
+
+// Bases above 500 of both signs with periods up to 720, ranges near 1 and near 10^18,
+// some narrower than a sieved class, so that the root itself is sieved.
+Generated generate(std::mt19937_64& random) {
+  const int32_t periods[] = {720, 720, 360, 240, 144, 120, 48};
+  Generated g;
+  g.base = int32_t(random() % 3 == 0 ? random() % 500 + 501 : random() % 999999500 + 501);
+  g.c = random() % 2 ? 1 : -1;
+  g.period = periods[random() % std::size(periods)];
+  g.maxFact = int32_t(random() % 4 == 0 ? 1000000 : random() % 100000 + 100);
+  const int64_t width = random() % 5 == 0 ? int64_t(random() % 3000) + 1 : int64_t(random() % 600000) + 1;
+  g.from = random() % 3 == 0 ? kMaxK - width + 1 - int64_t(random() % 1000) : int64_t(random() % 100000000) + 1;
+  g.to = g.from + width - 1;
+  return g;
+}
+
+::testing::Message traceOf(const Generated& g) {
+  return ::testing::Message() << "b=" << g.base << " c=" << g.c << " P=" << g.period << " M=" << g.maxFact
+                              << " k=" << g.from << ".." << g.to;
+}
+
+// The sieve against the tree as it runs and with its choices changed: no counting
+// bound, classes sieved from 2 k or from far more, one or every exponent weighed.
+TEST(ResidueTreeTest, GeneratedLargeBasesAgreeWithTheSieveUnderEveryChoice) {
+  std::mt19937_64 random(720);
+  const TreeMeasure choices[] = {{false, 2, 1, {}}, {true, 100000, 720, {}}, {true, 17, 3, {}}};
+  size_t compared = 0, tables = 0;
+  for (int round = 0; round < 60; ++round) {
+    const Generated g = generate(random);
+    SCOPED_TRACE(traceOf(g));
+    std::optional<SieveTables> t = tablesOf(g.base, g.c, g.period, g.maxFact, g.from);
+    if (!t || !t->searchable) continue;
+    ++tables;
+    const std::vector<int64_t> expected = sieveCovered(*t, g.from, g.to);
+    EXPECT_EQ(treeCovered(*t, g.from, g.to, int(random() % 3) + 1), expected);
+    TreeMeasure measure = choices[round % std::size(choices)];
+    std::vector<int64_t> covered;
+    EXPECT_TRUE(residueSearchMeasured(*t, g.from, g.to, 2, covered, measure));
+    EXPECT_EQ(covered, expected);
+    compared += expected.size();
+  }
+  EXPECT_GT(tables, 40u);
+  EXPECT_GT(compared, 1000u);
+}
+
+// Every subtree searched alone, and the list in uneven slices on several threads: the
+// union is the whole range's result, and the list is the same on every call.
+TEST(ResidueTreeTest, SubtreesSearchedApartMakeTheWhole) {
+  std::mt19937_64 random(2);
+  size_t compared = 0, tasks = 0;
+  for (int round = 0; round < 24; ++round) {
+    const Generated g = generate(random);
+    SCOPED_TRACE(traceOf(g));
+    std::optional<SieveTables> t = tablesOf(g.base, g.c, g.period, g.maxFact, g.from);
+    if (!t || !t->searchable) continue;
+    const size_t wanted = size_t(1) << (random() % 9);
+    const std::vector<TreeTask> list = residueTasks(*t, g.from, g.to, wanted);
+    EXPECT_EQ(residueTasks(*t, g.from, g.to, wanted), list);
+    std::vector<int64_t> one, slices;
+    for (size_t i = 0; i < list.size(); ++i) {
+      std::vector<int64_t> part;
+      EXPECT_TRUE(residueSearchTasks(*t, g.from, g.to, list, i, 1, 1, part));
+      EXPECT_TRUE(std::is_sorted(part.begin(), part.end()) && std::adjacent_find(part.begin(), part.end()) == part.end());
+      one.insert(one.end(), part.begin(), part.end());
+    }
+    for (size_t first = 0, count = 1; first < list.size() + 2; first += count, count = count * 3 + 1)
+      EXPECT_TRUE(residueSearchTasks(*t, g.from, g.to, list, first, count, int(random() % 3) + 1, slices));
+    for (std::vector<int64_t>* v : {&one, &slices}) {
+      std::sort(v->begin(), v->end());
+      v->erase(std::unique(v->begin(), v->end()), v->end());
+    }
+    const std::vector<int64_t> whole = treeCovered(*t, g.from, g.to, 1);
+    EXPECT_EQ(one, whole);
+    std::vector<int64_t> ignored;
+    for (const std::vector<uint32_t>& bad : {std::vector<uint32_t>{0, 0}, std::vector<uint32_t>{uint32_t(t->primes.size())},
+                                             std::vector<uint32_t>(t->primes.size() + 2, 0)})
+      EXPECT_THROW(residueSearchTasks(*t, g.from, g.to, {TreeTask{bad}}, 0, 1, 1, ignored), std::invalid_argument);
+    EXPECT_EQ(slices, whole);
+    compared += whole.size(), tasks += list.size();
+  }
+  EXPECT_GT(compared, 500u);
+  EXPECT_GT(tasks, 500u);
 }
 
 TEST(ResidueTreeTest, CostEstimatesArePositiveAndGrowWithTheWidth) {

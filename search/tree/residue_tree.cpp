@@ -1,62 +1,61 @@
 // The residue-class tree (see residue_tree.h for the mathematics).
 //
-// Cost per node: one choice of uncovered exponent (a scan of the exponent order
-// over a P-bit set) and, per child, two remainders, one modular inverse and one OR of
-// the child's exponent class into a copy of the bit set. No node allocates: the bit
-// sets of all levels live in one array, and the depth is at most the number of
-// primes. A listed k costs one remainder per prime still free and a few scans.
+// A node is the class x = s (mod M) of x = k - from, with s < M, and the number of k
+// of the range in it. Each level of the path keeps, for every free prime, s mod p,
+// 1/M mod p and (where the node is split) M mod p, so that the child in which prime j
+// covers exponent n, x = s + M*i with i = (t - s) / M (mod p_j), costs one product
+// and one Barrett remainder, and is empty exactly when i is not below the count of the
+// class. Going down to a child updates those residues with one product each (the
+// inverses of the primes modulo each other are tabled). No node allocates: the levels
+// of the path live in arrays sized once, for the deepest path the width admits.
+//
+// What keeps the tree small, as measured per depth by bench/residue_bench:
+// - exclusions: at a node the children are tried in the order of the primes, and the
+//   k that an earlier child's prime covers at the node's exponent all lie in that
+//   child's subtree; so below a later sibling that prime's residue is excluded, its
+//   child at any exponent of the same class is never made and its hits there are left
+//   out of the sieve. The children then split the k covered at the exponent instead
+//   of counting those that several primes cover once per prime;
+// - the branch: of the first open exponents, the one whose children hold the fewest k
+//   (the sum of 1/p over the free primes not excluded there), so excluded primes thin
+//   the tree most where they gather;
+// - the counting bound: a class ends when its free primes, each covering the open
+//   exponents of one class modulo its period at most, cannot cover every open one;
+// - classes of a few thousand k are not split but sieved over their places, a
+//   bitmap per exponent with one progression per free prime, which costs far less
+//   than the small subtrees it replaces.
 #include "residue_tree.h"
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <random>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 
-#include "modular.h"
 #include "run.h"
 
 namespace {
 
 using u128 = unsigned __int128;
 
-constexpr uint64_t kPollMask = 4095;   // quitting() is polled every 4096 nodes or listed k
-constexpr int64_t kListFactor = 16;    // a class is listed once it holds fewer than this many k
-constexpr size_t kTasksPerThread = 256; // subtrees handed out per thread, at least
+constexpr uint64_t kPollMask = 4095;     // a stop is polled every 4096 nodes or listed k
+constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved
+constexpr uint64_t kSurvivorCost = 256;  // a survivor's confirmation costs about as much as sieving 256 places
+constexpr size_t kTasksPerThread = 256;  // subtrees handed out per thread, at least
+constexpr size_t kPairTableLimit = 2048; // primes up to which their inverses modulo each other are tabled
 constexpr uint32_t kNone = UINT32_MAX;
-constexpr u128 kProbeListLimit = 64;     // a probe confirms the k of smaller listed classes
-constexpr double kProbeSeconds = 0.002;  // the time the cost estimate may take
-constexpr int kMinProbes = 2;  // per batch
+constexpr uint32_t kBranchChoices = 256; // open exponents weighed for the branch
+constexpr uint64_t kProbeListLimit = 1 << 16;  // a probe sieves or lists the k of smaller leaves
+constexpr double kProbeSeconds = 0.002;   // the time the cost estimate may take
+constexpr int kMinProbes = 2;             // per batch
 constexpr int kProbeBatches = 4;
 
-// The tables of the tree: per prime its modulus, period and the residue of k that
-// covers each exponent, in one array; exponents are counted from 0 here.
-struct TreeTables {
-  explicit TreeTables(const SieveTables& tables);
-  const SieveTables& sieve;
-  uint32_t period = 0;
-  uint32_t words = 0;
-  uint32_t m = 0;
-  std::vector<uint32_t> p, d;
-  std::vector<uint32_t> residueAt;  // [j * period + n]: k mod p_j that covers exponent n + 1
-  std::vector<uint32_t> order;      // exponents 0..P-1, hardest first
-};
-
-TreeTables::TreeTables(const SieveTables& tables)
-    : sieve(tables),
-      period(uint32_t(tables.period)),
-      words((uint32_t(tables.period) + 63) / 64),
-      m(uint32_t(tables.primes.size())) {
-  residueAt.resize(size_t(m) * period);
-  for (uint32_t j = 0; j < m; ++j) {
-    const SievePrime& sp = tables.primes[j];
-    p.push_back(sp.p), d.push_back(sp.d);
-    for (uint32_t n = 0; n < period; ++n) residueAt[size_t(j) * period + n] = sp.classResidue[n % sp.d];
-  }
-  for (uint32_t n : tables.classOrder) order.push_back(n - 1);
-}
+// Every poll for a stop goes through here.
+bool stopAsked() { return quitting(); }
 
 // The inverse of a modulo the prime p (0 < a < p), by the extended Euclidean algorithm.
 uint32_t inverseMod(uint32_t a, uint32_t p) {
@@ -72,13 +71,165 @@ uint32_t inverseMod(uint32_t a, uint32_t p) {
   return uint32_t(t < 0 ? t + p : t);
 }
 
-uint32_t modOf(u128 x, uint32_t p) { return (x >> 64) == 0 ? uint32_t(uint64_t(x) % p) : uint32_t(x % p); }
+uint32_t mulMod(uint32_t a, uint32_t b, uint32_t p) { return uint32_t(uint64_t(a) * b % p); }
 
-// The least k >= from with k = r (mod M).
-u128 firstInClass(u128 r, u128 M, int64_t from) {
-  const u128 f = u128(from);
-  const u128 fm = f < M ? f : f % M;
-  return f + (r >= fm ? r - fm : r + M - fm);
+// Remainders modulo one prime p < 2^32 of numbers below 2^62 (products of two residues
+// plus a residue) by Barrett's method: a product with floor((2^64 - 1) / p) gives the
+// quotient or one less, so one subtraction finishes it, without a division.
+struct Reducer {
+  uint32_t p = 0;
+  uint64_t mu = 0;
+  explicit Reducer(uint32_t prime) : p(prime), mu(UINT64_MAX / prime) {}
+  uint32_t operator()(uint64_t x) const {
+    const uint64_t r = x - uint64_t((u128(x) * mu) >> 64) * p;
+    return uint32_t(r >= p ? r - p : r);
+  }
+};
+
+struct Knobs {
+  bool bound = true;
+  uint64_t listBelow = kListBelow;
+  uint32_t choices = kBranchChoices;
+};
+
+// The bit counts of the counting bound and of the sieved classes get a popcnt clone
+// where the object format can pick it at load time (ELF ifunc), as the block sieve's
+// do; elsewhere the portable code alone.
+#if defined(__GNUC__) && defined(__ELF__) && defined(__x86_64__)
+#define PELUND_TREE_POPCNT __attribute__((target_clones("popcnt", "default")))
+#else
+#define PELUND_TREE_POPCNT
+#endif
+
+// The exponents not in `bits`, counted.
+PELUND_TREE_POPCNT uint32_t openCount(const uint64_t* bits, uint32_t words, uint32_t period) {
+  uint32_t covered = 0;
+  for (uint32_t w = 0; w < words; ++w) covered += uint32_t(std::popcount(bits[w]));
+  return period - covered;
+}
+
+// The most exponents not in `bits` in one of `classes` masks (stops at `full`).
+PELUND_TREE_POPCNT uint32_t mostOpenOfMasks(const uint64_t* mask, uint32_t classes, const uint64_t* bits,
+                                             uint32_t words, uint32_t full) {
+  uint32_t most = 0;
+  for (uint32_t e = 0; e < classes && most < full; ++e, mask += words) {
+    uint32_t open = 0;
+    for (uint32_t w = 0; w < words; ++w) open += uint32_t(std::popcount(mask[w] & ~bits[w]));
+    most = std::max(most, open);
+  }
+  return most;
+}
+
+// alive &= hits over `words` words; the places left.
+PELUND_TREE_POPCNT uint64_t keepHits(uint64_t* alive, const uint64_t* hits, size_t words) {
+  uint64_t left = 0;
+  for (size_t w = 0; w < words; ++w) left += uint64_t(std::popcount(alive[w] &= hits[w]));
+  return left;
+}
+
+// The tables of the tree for one range: per prime its modulus and period, the x that
+// it covers at each exponent, the inverses of the primes modulo each other, and the
+// classes of exponents of each period for the counting bound. Exponents count from 0.
+struct TreeTables {
+  TreeTables(const SieveTables& tables, int64_t from, int64_t to, const Knobs& knobs = {});
+  uint32_t inverse(uint32_t i, uint32_t j) const {
+    return pairInverse.empty() ? inverseMod(p[i] % p[j], p[j]) : pairInverse[size_t(i) * m + j];
+  }
+  const SieveTables& sieve;
+  const Knobs knobs;
+  const uint32_t period, words, m;
+  const int64_t from;
+  const uint64_t width;  // k in the range
+  uint32_t pMax = 0;
+  size_t levels = 0;  // nodes on the longest path
+  std::vector<uint32_t> p, d;
+  std::vector<double> reciprocal;     // 1/p per prime
+  std::vector<Reducer> mod;           // per prime
+  std::vector<uint32_t> residueAt;    // [n * m + j]: (k - from) mod p_j for the k that p_j covers at exponent n
+  std::vector<uint16_t> classAt;      // [n * m + j]: n mod d_j
+  uint32_t slotOf(uint32_t n, uint32_t j) const { return classStart[j] + classAt[size_t(n) * m + j]; }
+  std::vector<uint32_t> classStart;   // per prime: the place of its first exponent class, d_j places each
+  std::vector<uint32_t> pairInverse;  // [i * m + j]: 1 / p_i mod p_j
+  std::vector<uint32_t> order;        // exponents 0..P-1, hardest first
+  std::vector<uint32_t> periods;      // the distinct periods
+  std::vector<uint32_t> periodIndex;  // per prime, its period's place in `periods`
+  std::vector<uint64_t> classMasks;   // periods up to 64: the exponents of each class, `words` words each
+  std::vector<uint32_t> maskStart;    // per period, its first mask in classMasks (kNone above 64)
+};
+
+void tablePairInverses(TreeTables& t) {
+  if (t.m > kPairTableLimit) return;
+  t.pairInverse.assign(size_t(t.m) * t.m, 0);
+  std::vector<uint32_t> others, prefix;
+  for (uint32_t j = 0; j < t.m; ++j) {  // Montgomery's batch inversion modulo p_j
+    const uint32_t pj = t.p[j];
+    others.clear(), prefix.clear();
+    uint32_t product = 1;
+    for (uint32_t i = 0; i < t.m; ++i)
+      if (i != j) others.push_back(i), prefix.push_back(product = mulMod(product, t.p[i] % pj, pj));
+    uint32_t inv = inverseMod(product, pj);  // 1 / (product of all the others)
+    for (size_t at = others.size(); at-- > 0;) {
+      const uint32_t i = others[at];
+      t.pairInverse[size_t(i) * t.m + j] = at == 0 ? inv : mulMod(inv, prefix[at - 1], pj);
+      inv = mulMod(inv, t.p[i] % pj, pj);
+    }
+  }
+}
+
+void tableClasses(TreeTables& t) {
+  for (uint32_t j = 0; j < t.m; ++j) {
+    auto at = std::find(t.periods.begin(), t.periods.end(), t.d[j]);
+    if (at == t.periods.end()) at = t.periods.insert(at, t.d[j]);
+    t.periodIndex.push_back(uint32_t(at - t.periods.begin()));
+  }
+  for (uint32_t dd : t.periods) {
+    t.maskStart.push_back(dd > 64 ? kNone : uint32_t(t.classMasks.size()));
+    if (dd > 64) continue;
+    const size_t start = t.classMasks.size();
+    t.classMasks.resize(start + size_t(dd) * t.words);
+    for (uint32_t e = 0; e < dd; ++e) markExponentClass(&t.classMasks[start + size_t(e) * t.words], e + 1, dd, t.period);
+  }
+}
+
+TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, const Knobs& knobs_)
+    : sieve(tables),
+      knobs(knobs_),
+      period(uint32_t(tables.period)),
+      words((uint32_t(tables.period) + 63) / 64),
+      m(uint32_t(tables.primes.size())),
+      from(from_),
+      width(uint64_t(to - from_) + 1) {
+  residueAt.resize(size_t(m) * period);
+  classAt.resize(size_t(m) * period);
+  uint32_t slots = 0;
+  for (uint32_t j = 0; j < m; ++j) {
+    const SievePrime& sp = tables.primes[j];
+    classStart.push_back(slots), slots += sp.d, reciprocal.push_back(1.0 / sp.p);
+    for (uint32_t n = 0; n < period; ++n) classAt[size_t(n) * m + j] = uint16_t(n % sp.d);
+    p.push_back(sp.p), d.push_back(sp.d), mod.emplace_back(sp.p), pMax = std::max(pMax, sp.p);
+    const uint32_t fromMod = uint32_t(uint64_t(from) % sp.p);
+    for (uint32_t n = 0; n < period; ++n) {
+      const uint32_t t = sp.classResidue[n % sp.d];
+      residueAt[size_t(n) * m + j] = t >= fromMod ? t - fromMod : t + sp.p - fromMod;
+    }
+  }
+  for (uint32_t n : tables.classOrder) order.push_back(n - 1);
+  // A class is split only while it holds two k or more, so its modulus stays below the
+  // width: a path holds at most the primes whose smallest product stays below it.
+  std::vector<uint32_t> ascending = p;
+  std::sort(ascending.begin(), ascending.end());
+  u128 product = 1;
+  while (levels < m && product < width) product *= ascending[levels++];
+  levels += 2;
+  tablePairInverses(*this);
+  tableClasses(*this);
+}
+
+// The least x >= 0 of the class s mod M and the count of x below the width.
+uint64_t countOf(u128 s, u128 M, uint64_t width) {
+  if (s >= width) return 0;
+  const uint64_t rest = width - 1 - uint64_t(s);
+  return M > rest ? 1 : rest / uint64_t(M) + 1;
 }
 
 // Sums over random paths: the estimates of the nodes and listed k of the whole tree,
@@ -93,82 +244,178 @@ double secondsSince(std::chrono::steady_clock::time_point begin) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 }
 
-// One thread's descent: the bit sets of the current path, the primes given a residue
+// Counts of nothing: the search proper.
+struct NoCounts {
+  void node(size_t) {}
+  void bounded(size_t) {}
+  void tests(size_t, uint64_t) {}
+  void listed(size_t, uint64_t) {}
+  void confirmed(size_t) {}
+  void addTo(std::vector<TreeLevelCounts>&) const {}
+};
+
+// Counts per level, for the measurements.
+struct LevelCounts {
+  std::vector<TreeLevelCounts> levels;
+  TreeLevelCounts& at(size_t level) {
+    if (levels.size() <= level) levels.resize(level + 1);
+    return levels[level];
+  }
+  void node(size_t level) { ++at(level).nodes; }
+  void bounded(size_t level) { ++at(level).bounded; }
+  void tests(size_t level, uint64_t count) { at(level).childTests += count; }
+  void listed(size_t level, uint64_t k) { ++at(level).listedClasses, at(level).listedK += k; }
+  void confirmed(size_t level) { ++at(level).confirmed; }
+  void addTo(std::vector<TreeLevelCounts>& sum) const {
+    if (sum.size() < levels.size()) sum.resize(levels.size());
+    for (size_t l = 0; l < levels.size(); ++l) {
+      TreeLevelCounts& s = sum[l];
+      const TreeLevelCounts& c = levels[l];
+      s.nodes += c.nodes, s.bounded += c.bounded, s.childTests += c.childTests;
+      s.listedClasses += c.listedClasses, s.listedK += c.listedK, s.confirmed += c.confirmed;
+    }
+  }
+};
+
+// One thread's descent: the levels of the current path, the primes given a residue
 // on it, and the covered k found.
+template <class Counts>
 class TreeWalk {
  public:
-  TreeWalk(const TreeTables& tree, int64_t from, int64_t to, std::atomic<bool>& stop);
+  TreeWalk(const TreeTables& tree, std::atomic<bool>& stop);
 
   // Descends from the root along `prefix` (fixed branches), then over every branch.
   void run(const std::vector<uint32_t>& prefix);
   // The paths to the children of the node at the end of `prefix`, or `prefix` itself
-  // when that node is listed.
-  std::vector<std::vector<uint32_t>> subtrees(const std::vector<uint32_t>& prefix);
+  // when that node is listed; none when it is empty or cannot be completed.
+  std::vector<TreeTask> subtrees(const std::vector<uint32_t>& prefix);
 
   // Adds one random path's estimates of the size of the tree to `sums`.
   void probe(std::mt19937_64& random, ProbeSums& sums);
 
   std::vector<int64_t> covered;
-  uint64_t nodes = 0;
+  Counts counts;
 
  private:
-  void descend(size_t level, u128 r, u128 M);
-  bool child(u128 r, u128 M, uint32_t n, uint32_t j, u128& childR, u128& childM) const;
-  void assign(size_t level, uint32_t n, uint32_t j);
-  void branch(size_t level, u128 r, u128 M, uint32_t n, uint32_t j);
-  u128 classSize(u128 r, u128 M) const;
-  void listClass(u128 r, u128 M, const uint64_t* bits, bool complete);
-  bool confirm(int64_t k, const uint64_t* bits);
+  struct Level {
+    u128 s = 0, M = 1;
+    uint64_t count = 0;  // k of the range in the class
+    uint32_t step = 0;   // s = parent's s + parent's M * step
+  };
+  uint64_t* bitsAt(size_t level) { return &bits_[level * tree_.words]; }
+  uint32_t* sModAt(size_t level) { return &sMod_[level * tree_.m]; }
+  uint32_t* mModAt(size_t level) { return &mMod_[level * tree_.m]; }
+  uint32_t* mInvAt(size_t level) { return &mInv_[level * tree_.m]; }
+  void root();
+  void descend(size_t level);
+  bool leaf(size_t level, bool& complete);
+  uint32_t childIndex(size_t level, uint32_t n, uint32_t j) {
+    const uint32_t pj = tree_.p[j], t = tree_.residueAt[size_t(n) * tree_.m + j], s = sModAt(level)[j];
+    return tree_.mod[j](uint64_t(t >= s ? t - s : t + pj - s) * mInvAt(level)[j]);
+  }
+  void makeChild(size_t level, uint32_t n, uint32_t j, uint32_t i);
+  void takeResidues(size_t level, bool withModulus);
+  bool coverable(size_t level);
+  uint32_t branchExponent(size_t level);
+  uint32_t mostOf(const uint64_t* bits, uint32_t j) {
+    // With exclusions the classes left are counted where masks make that cheap; the
+    // others keep the bound of their period, which is no smaller and so still sound.
+    if (excludedOf_[j] != 0 && tree_.maskStart[tree_.periodIndex[j]] != kNone)
+      return mostOpenInOneClass(bits, tree_.periodIndex[j], j);
+    uint32_t& most = periodMost_[tree_.periodIndex[j]];
+    return most != kNone ? most : most = mostOpenInOneClass(bits, tree_.periodIndex[j], kNone);
+  }
+  bool excluded(uint32_t n, uint32_t j) const { return excluded_[tree_.slotOf(n, j)] != 0; }
+  void exclude(uint32_t n, uint32_t j) {
+    const uint32_t slot = tree_.slotOf(n, j);
+    ++excluded_[slot], ++excludedOf_[j], exclusions_.push_back({slot, j});
+  }
+  void undoExclusions(size_t keep) {
+    for (; exclusions_.size() > keep; exclusions_.pop_back())
+      --excluded_[exclusions_.back().first], --excludedOf_[exclusions_.back().second];
+  }
+  uint32_t mostOpenInOneClass(const uint64_t* bits, uint32_t periodIndex, uint32_t prime);
+  void listClass(size_t level);
+  void sieveClass(size_t level);
+  void confirmSurvivor(size_t level, uint64_t c);
+  bool confirm(size_t level);
   bool skipped(int64_t k) const;
-  uint32_t firstUncovered(const uint64_t* bits) const;
+  size_t firstOpen(const uint64_t* bits, size_t from) const;
   bool poll() {
-    if ((++nodes & kPollMask) == 0 && quitting()) stop_ = true;
+    if ((++polls_ & kPollMask) == 0 && tasks_ == nullptr && stopAsked()) stop_ = true;
     return stop_.load(std::memory_order_relaxed);
   }
 
   const TreeTables& tree_;
-  const int64_t from_, to_;
-  const u128 listLimit_;  // a class with a larger modulus is listed
   std::atomic<bool>& stop_;
+  uint64_t polls_ = 0;
+  std::vector<Level> levels_;
   std::vector<uint64_t> bits_;  // the exponents covered at each level of the path
+  std::vector<uint32_t> sMod_, mMod_, mInv_;
   std::vector<uint8_t> assigned_;
   std::vector<uint32_t> path_;
   size_t fixedDepth_ = 0;
   size_t taskDepth_ = SIZE_MAX;
-  std::vector<std::vector<uint32_t>>* tasks_ = nullptr;
+  std::vector<TreeTask>* tasks_ = nullptr;
+  std::vector<uint32_t> periodMost_;  // per period, the most open exponents in one class, at this node
+  // Residues excluded on the path: a prime tried before its siblings at a node covers
+  // that node's exponent in its own subtree, so theirs need no k it covers there.
+  std::vector<uint16_t> excluded_;    // per slot (prime and exponent class), how often excluded
+  std::vector<uint32_t> excludedOf_;  // per prime, its exclusions
+  std::vector<std::pair<uint32_t, uint32_t>> exclusions_;  // (slot, prime) excluded, in order, to be undone
+  std::vector<uint16_t> classCount_;
   std::vector<uint64_t> scratch_;
-  std::vector<uint32_t> kResidue_;
-  std::vector<u128> childR_, childM_;  // the children of a probed node
-  std::vector<uint32_t> childPrime_;
+  std::vector<uint32_t> xRes_;  // a listed k's x mod each free prime
+  std::vector<uint64_t> alive_, hits_;  // places of a sieved class
+  std::vector<uint32_t> childPrime_, childIndex_;  // the children of a probed node
   std::vector<double> childScore_;
 };
 
-TreeWalk::TreeWalk(const TreeTables& tree, int64_t from, int64_t to, std::atomic<bool>& stop)
+template <class Counts>
+TreeWalk<Counts>::TreeWalk(const TreeTables& tree, std::atomic<bool>& stop)
     : tree_(tree),
-      from_(from),
-      to_(to),
-      listLimit_(u128(uint64_t(to - from) + 1) / kListFactor),
       stop_(stop),
-      bits_(size_t(tree.m + 2) * tree.words),
+      levels_(tree.levels),
+      bits_(tree.levels * tree.words),
+      sMod_(tree.levels * tree.m),
+      mMod_(tree.levels * tree.m),
+      mInv_(tree.levels * tree.m),
       assigned_(tree.m),
-      path_(tree.m + 1),
+      path_(tree.levels),
+      periodMost_(tree.periods.size()),
+      excluded_(tree.classStart.empty() ? 0 : tree.classStart.back() + tree.d.back()),
+      excludedOf_(tree.m),
+      classCount_(tree.periods.empty() ? 0 : *std::max_element(tree.periods.begin(), tree.periods.end())),
       scratch_(tree.words),
-      kResidue_(tree.m),
-      childR_(tree.m),
-      childM_(tree.m),
+      xRes_(tree.m),
+      alive_(tree.knobs.listBelow / 64 + 1),
+      hits_(tree.knobs.listBelow / 64 + 1),
       childPrime_(tree.m),
+      childIndex_(tree.m),
       childScore_(tree.m) {}
 
-void TreeWalk::run(const std::vector<uint32_t>& prefix) {
-  std::copy(prefix.begin(), prefix.end(), path_.begin());
-  fixedDepth_ = prefix.size();
+template <class Counts>
+void TreeWalk<Counts>::root() {
+  undoExclusions(0);
   std::fill(assigned_.begin(), assigned_.end(), 0);
   std::fill_n(bits_.begin(), tree_.words, 0);
-  descend(0, 0, 1);
+  levels_[0] = Level{0, 1, tree_.width};
+  std::fill_n(sMod_.begin(), tree_.m, 0);
+  std::fill_n(mMod_.begin(), tree_.m, 1);
+  std::fill_n(mInv_.begin(), tree_.m, 1);
 }
 
-std::vector<std::vector<uint32_t>> TreeWalk::subtrees(const std::vector<uint32_t>& prefix) {
-  std::vector<std::vector<uint32_t>> tasks;
+template <class Counts>
+void TreeWalk<Counts>::run(const std::vector<uint32_t>& prefix) {
+  std::copy(prefix.begin(), prefix.end(), path_.begin());
+  fixedDepth_ = prefix.size();
+  root();
+  descend(0);
+}
+
+template <class Counts>
+std::vector<TreeTask> TreeWalk<Counts>::subtrees(const std::vector<uint32_t>& prefix) {
+  std::vector<TreeTask> tasks;
   tasks_ = &tasks;
   taskDepth_ = prefix.size() + 1;
   run(prefix);
@@ -177,59 +424,227 @@ std::vector<std::vector<uint32_t>> TreeWalk::subtrees(const std::vector<uint32_t
   return tasks;
 }
 
-uint32_t TreeWalk::firstUncovered(const uint64_t* bits) const {
-  for (uint32_t n : tree_.order)
-    if ((bits[n >> 6] >> (n & 63) & 1) == 0) return n;
-  return kNone;
+// Whether the node is listed rather than split: every exponent covered, or few k.
+template <class Counts>
+bool TreeWalk<Counts>::leaf(size_t level, bool& complete) {
+  complete = coversEveryExponent(bitsAt(level), tree_.period);
+  return complete || levels_[level].count <= tree_.knobs.listBelow;
 }
 
-void TreeWalk::descend(size_t level, u128 r, u128 M) {
+template <class Counts>
+void TreeWalk<Counts>::descend(size_t level) {
   if (poll()) return;
-  const uint64_t* bits = &bits_[level * tree_.words];
-  const uint32_t n = firstUncovered(bits);
-  if (tasks_ != nullptr && (level == taskDepth_ || n == kNone || M > listLimit_)) {
-    tasks_->emplace_back(path_.begin(), path_.begin() + std::ptrdiff_t(level));
-    return;
+  counts.node(level);
+  bool complete;
+  const bool isLeaf = leaf(level, complete);
+  if (tasks_ != nullptr && isLeaf) return tasks_->push_back(TreeTask{{path_.begin(), path_.begin() + std::ptrdiff_t(level)}});
+  if (complete) return listClass(level);
+  if (tree_.knobs.bound && !coverable(level)) return counts.bounded(level);
+  takeResidues(level, !isLeaf);
+  if (isLeaf) return sieveClass(level);
+  if (tasks_ != nullptr && level == taskDepth_)
+    return tasks_->push_back(TreeTask{{path_.begin(), path_.begin() + std::ptrdiff_t(level)}});
+  const uint32_t n = branchExponent(level);
+  const uint64_t count = levels_[level].count;
+  const size_t keep = exclusions_.size();
+  if (level < fixedDepth_) {
+    const uint32_t j = path_[level], i = childIndex(level, n, j);
+    for (uint32_t a = 0; a < j; ++a)
+      if (!assigned_[a]) exclude(n, a);
+    if (i < count && !excluded(n, j)) makeChild(level, n, j, i), descend(level + 1);
+    return undoExclusions(keep);
   }
-  if (n == kNone || M > listLimit_) return listClass(r, M, bits, n == kNone);
-  if (level < fixedDepth_) return branch(level, r, M, n, path_[level]);
-  for (uint32_t j = 0; j < tree_.m && !stop_.load(std::memory_order_relaxed); ++j)
-    if (!assigned_[j]) branch(level, r, M, n, j);
+  counts.tests(level, tree_.m);
+  for (uint32_t j = 0; j < tree_.m && !stop_.load(std::memory_order_relaxed); ++j) {
+    if (assigned_[j]) continue;
+    if (!excluded(n, j)) {
+      const uint32_t i = childIndex(level, n, j);
+      if (i < count) makeChild(level, n, j, i), descend(level + 1), assigned_[j] = 0;
+    }
+    exclude(n, j);
+  }
+  undoExclusions(keep);
 }
 
-// The class (childR mod childM) of r mod M in which prime j covers exponent n;
-// whether it holds a k of the range.
-bool TreeWalk::child(u128 r, u128 M, uint32_t n, uint32_t j, u128& childR, u128& childM) const {
-  const uint32_t p = tree_.p[j];
-  const uint32_t t = tree_.residueAt[size_t(j) * tree_.period + n];
-  const uint32_t rp = modOf(r, p);
-  const uint32_t step = mulMod(t >= rp ? t - rp : t + p - rp, inverseMod(modOf(M, p), p), p);
-  childR = r + M * step, childM = M * p;
-  return firstInClass(childR, childM, from_) <= u128(to_);
-}
-
-// Gives prime j its residue for exponent n at `level`: its exponent class joins the
-// covered set of the next level.
-void TreeWalk::assign(size_t level, uint32_t n, uint32_t j) {
-  uint64_t* childBits = &bits_[(level + 1) * tree_.words];
-  std::copy_n(&bits_[level * tree_.words], tree_.words, childBits);
-  markExponentClass(childBits, n % tree_.d[j] + 1, tree_.d[j], tree_.period);
+// Gives prime j the residue with which it covers exponent n: the class x = s + M*i mod
+// M*p_j at the next level and its exponents. Its residues follow (takeResidues) once
+// the counting bound has let it pass.
+template <class Counts>
+void TreeWalk<Counts>::makeChild(size_t level, uint32_t n, uint32_t j, uint32_t i) {
+  const Level& node = levels_[level];
+  Level& next = levels_[level + 1];
+  next.s = node.s + node.M * i, next.M = node.M * tree_.p[j], next.step = i;
+  next.count = countOf(next.s, next.M, tree_.width);
+  uint64_t* bits = bitsAt(level + 1);
+  std::copy_n(bitsAt(level), tree_.words, bits);
+  markExponentClass(bits, n % tree_.d[j] + 1, tree_.d[j], tree_.period);
   assigned_[j] = 1;
   path_[level] = j;
 }
 
-void TreeWalk::branch(size_t level, u128 r, u128 M, uint32_t n, uint32_t j) {
-  u128 childR, childM;
-  if (!child(r, M, n, j, childR, childM)) return;
-  assign(level, n, j);
-  descend(level + 1, childR, childM);
-  assigned_[j] = 0;
+// The residues of s and of 1/M modulo every free prime at `level`, and those of M when
+// the node is split (a sieved class needs them only for its few survivors), each by
+// one product from the parent's.
+template <class Counts>
+void TreeWalk<Counts>::takeResidues(size_t level, bool withModulus) {
+  if (level == 0) return;
+  const uint32_t j = path_[level - 1], pj = tree_.p[j], i = levels_[level].step;
+  const uint32_t *sMod = sModAt(level - 1), *mMod = mModAt(level - 1), *mInv = mInvAt(level - 1);
+  uint32_t *nextS = sModAt(level), *nextM = mModAt(level), *nextInv = mInvAt(level);
+  for (uint32_t q = 0; q < tree_.m; ++q) {
+    if (assigned_[q]) continue;
+    const Reducer& mod = tree_.mod[q];
+    nextS[q] = mod(sMod[q] + uint64_t(mMod[q]) * i);
+    nextInv[q] = mod(uint64_t(mInv[q]) * tree_.inverse(j, q));
+    if (withModulus) nextM[q] = mod(uint64_t(mMod[q]) * pj);
+  }
 }
 
-// The k of the class r mod M in the range.
-u128 TreeWalk::classSize(u128 r, u128 M) const {
-  const u128 first = firstInClass(r, M, from_);
-  return first > u128(to_) ? 0 : (u128(to_) - first) / M + 1;
+// The most open exponents in one class modulo the period, leaving out the classes
+// excluded for `prime` (kNone: none; periods up to 64 only): the most that a prime of
+// that period can still cover.
+template <class Counts>
+uint32_t TreeWalk<Counts>::mostOpenInOneClass(const uint64_t* bits, uint32_t periodIndex, uint32_t prime) {
+  const uint32_t dd = tree_.periods[periodIndex], full = tree_.period / dd, words = tree_.words;
+  uint32_t most = 0;
+  if (tree_.maskStart[periodIndex] != kNone) {
+    const uint64_t* masks = &tree_.classMasks[tree_.maskStart[periodIndex]];
+    if (prime == kNone) return mostOpenOfMasks(masks, dd, bits, words, full);
+    const uint16_t* out = &excluded_[tree_.classStart[prime]];
+    for (uint32_t e = 0; e < dd && most < full; ++e)
+      if (out[e] == 0) most = std::max(most, mostOpenOfMasks(masks + size_t(e) * words, 1, bits, words, full));
+    return most;
+  }
+  std::fill_n(classCount_.begin(), dd, 0);
+  for (uint32_t w = 0; w < words; ++w)
+    for (uint64_t open = ~bits[w] & (w + 1 < words || tree_.period % 64 == 0 ? ~uint64_t(0)
+                                                                             : (uint64_t(1) << (tree_.period % 64)) - 1);
+         open != 0 && most < full; open &= open - 1)
+      most = std::max<uint32_t>(most, ++classCount_[(w * 64 + uint32_t(std::countr_zero(open))) % dd]);
+  return most;
+}
+
+// The counting bound: whether the free primes, each covering the open exponents of at
+// most one class modulo its period, can cover every open exponent between them.
+template <class Counts>
+bool TreeWalk<Counts>::coverable(size_t level) {
+  const uint64_t* bits = bitsAt(level);
+  const uint32_t open = openCount(bits, tree_.words, tree_.period);
+  std::fill(periodMost_.begin(), periodMost_.end(), kNone);
+  uint32_t total = 0;
+  for (uint32_t j = 0; j < tree_.m; ++j)
+    if (!assigned_[j] && (total += mostOf(bits, j)) >= open) return true;
+  return false;
+}
+
+// The exponent to branch on: of the first few open ones in the order, the one whose
+// children hold the fewest k, as the sum of 1/p over the free primes not excluded
+// there (excluded primes leave their children out).
+template <class Counts>
+uint32_t TreeWalk<Counts>::branchExponent(size_t level) {
+  const uint64_t* bits = bitsAt(level);
+  size_t at = firstOpen(bits, 0);
+  uint32_t best = tree_.order[at];
+  double least = INFINITY;
+  for (uint32_t tried = 0; tried < tree_.knobs.choices && at < tree_.order.size(); ++tried, at = firstOpen(bits, at + 1)) {
+    const uint32_t n = tree_.order[at];
+    double mass = 0;
+    for (uint32_t j = 0; j < tree_.m; ++j)
+      if (!assigned_[j] && !excluded(n, j)) mass += tree_.reciprocal[j];
+    if (mass < least) least = mass, best = n;
+  }
+  return best;
+}
+
+// The place in the exponent order of the first open exponent at or after `from`.
+template <class Counts>
+size_t TreeWalk<Counts>::firstOpen(const uint64_t* bits, size_t from) const {
+  for (size_t at = from; at < tree_.order.size(); ++at) {
+    const uint32_t n = tree_.order[at];
+    if ((bits[n >> 6] >> (n & 63) & 1) == 0) return at;
+  }
+  return tree_.order.size();
+}
+
+// Lists the k of a class whose every exponent is covered: all but the skipped ones.
+template <class Counts>
+void TreeWalk<Counts>::listClass(size_t level) {
+  const Level& node = levels_[level];
+  counts.listed(level, node.count);
+  for (uint64_t c = 0; c < node.count; ++c) {
+    if (poll()) return;
+    const int64_t k = tree_.from + int64_t(node.s + node.M * c);
+    if (!skipped(k)) covered.push_back(k), counts.confirmed(level);
+  }
+}
+
+// The k of a small class that are covered, by a sieve over their places c (k = from +
+// s + M*c, c below the count): each open exponent in turn keeps the places that some
+// free prime covers there, the progression c = i (mod p) of its child; the few left
+// once the places thin out are confirmed one by one.
+template <class Counts>
+void TreeWalk<Counts>::sieveClass(size_t level) {
+  const uint64_t count = levels_[level].count;
+  counts.listed(level, count);
+  const size_t words = size_t((count + 63) / 64);
+  std::fill_n(alive_.begin(), words, ~uint64_t(0));
+  if (count % 64 != 0) alive_[words - 1] = (uint64_t(1) << (count % 64)) - 1;
+  const uint64_t* bits = bitsAt(level);
+  uint64_t left = count;
+  for (size_t at = firstOpen(bits, 0); at < tree_.order.size() && left * kSurvivorCost > count;
+       at = firstOpen(bits, at + 1)) {
+    const uint32_t n = tree_.order[at];
+    std::fill_n(hits_.begin(), words, 0);
+    for (uint32_t j = 0; j < tree_.m; ++j) {
+      if (assigned_[j] || excluded(n, j)) continue;
+      for (uint64_t c = childIndex(level, n, j); c < count; c += tree_.p[j]) hits_[c >> 6] |= uint64_t(1) << (c & 63);
+    }
+    left = keepHits(alive_.data(), hits_.data(), words);
+  }
+  for (size_t w = 0; w < words && left != 0; ++w)
+    for (uint64_t live = alive_[w]; live != 0; live &= live - 1) {
+      if (poll()) return;
+      confirmSurvivor(level, w * 64 + uint64_t(std::countr_zero(live)));
+    }
+}
+
+// Confirms the k at place c of the class, from its residues modulo the free primes.
+template <class Counts>
+void TreeWalk<Counts>::confirmSurvivor(size_t level, uint64_t c) {
+  const Level& node = levels_[level];
+  const int64_t k = tree_.from + int64_t(node.s + node.M * c);
+  if (skipped(k)) return;
+  // M mod p of a sieved class, from its parent's (at the root, M = 1).
+  const uint32_t* sMod = sModAt(level);
+  const uint32_t* parentM = level == 0 ? nullptr : mModAt(level - 1);
+  const uint32_t pj = level == 0 ? 1 : tree_.p[path_[level - 1]];
+  for (uint32_t j = 0; j < tree_.m; ++j)
+    if (!assigned_[j])
+      xRes_[j] = tree_.mod[j](sMod[j] + (level == 0 ? 1 : tree_.mod[j](uint64_t(parentM[j]) * pj)) * c);
+  if (confirm(level)) covered.push_back(k), counts.confirmed(level);
+}
+
+template <class Counts>
+bool TreeWalk<Counts>::skipped(int64_t k) const {
+  for (const SievePrime& skip : tree_.sieve.skips)
+    if (uint64_t(k) % skip.p == skip.classResidue[0]) return true;
+  return false;
+}
+
+// Whether the listed k (its residues in xRes_) covers every exponent, given those that
+// the primes on the path cover: each open exponent, hardest first, needs a free prime.
+template <class Counts>
+bool TreeWalk<Counts>::confirm(size_t level) {
+  std::copy_n(bitsAt(level), tree_.words, scratch_.begin());
+  for (size_t at = firstOpen(scratch_.data(), 0); at < tree_.order.size(); at = firstOpen(scratch_.data(), at + 1)) {
+    const uint32_t n = tree_.order[at];
+    const uint32_t* residues = &tree_.residueAt[size_t(n) * tree_.m];
+    uint32_t j = 0;
+    while (j < tree_.m && (assigned_[j] || xRes_[j] != residues[j])) ++j;
+    if (j == tree_.m) return false;
+    markExponentClass(scratch_.data(), n % tree_.d[j] + 1, tree_.d[j], tree_.period);
+  }
+  return true;
 }
 
 // One random path down the tree, a child taken with a probability that falls with
@@ -237,96 +652,76 @@ u128 TreeWalk::classSize(u128 r, u128 M) const {
 // Adds to `nodes` and `listed` the path's estimates (its weights, the inverse
 // probabilities) of the nodes of the tree and of the k its listed classes hold; the
 // k of a listed class are also confirmed, as the search would.
-void TreeWalk::probe(std::mt19937_64& random, ProbeSums& sums) {
-  std::fill(assigned_.begin(), assigned_.end(), 0);
-  std::fill_n(bits_.begin(), tree_.words, 0);
-  u128 r = 0, M = 1;
+template <class Counts>
+void TreeWalk<Counts>::probe(std::mt19937_64& random, ProbeSums& sums) {
+  root();
   double weight = 1;
   for (size_t level = 0;; ++level) {
     sums.nodes += weight, ++sums.visited;
-    const uint64_t* bits = &bits_[level * tree_.words];
-    const uint32_t n = firstUncovered(bits);
     const auto begin = std::chrono::steady_clock::now();
-    if (n == kNone || M > listLimit_) {
-      const u128 size = classSize(r, M);
-      sums.listed += weight * double(size);
-      if (size > kProbeListLimit) return;
-      listClass(r, M, bits, n == kNone);
-      sums.visitedK += double(size), sums.listSeconds += secondsSince(begin);
+    const uint64_t count = levels_[level].count;
+    bool complete;
+    if (leaf(level, complete)) {
+      sums.listed += weight * double(count);
+      if (count > kProbeListLimit) return;
+      if (complete) {
+        listClass(level);
+      } else if (!tree_.knobs.bound || coverable(level)) {
+        takeResidues(level, false);
+        sieveClass(level);
+      }
+      sums.visitedK += double(count), sums.listSeconds += secondsSince(begin);
       return;
     }
+    if (tree_.knobs.bound && !coverable(level)) return void(sums.nodeSeconds += secondsSince(begin));
+    takeResidues(level, true);
+    const uint32_t n = branchExponent(level);
+    size_t found = 0;
     double total = 0;
-    size_t count = 0;
-    for (uint32_t j = 0; j < tree_.m; ++j)
-      if (!assigned_[j] && child(r, M, n, j, childR_[count], childM_[count])) {
-        childPrime_[count] = j, childScore_[count] = 1 / std::sqrt(double(tree_.p[j]));
-        total += childScore_[count++];
-      }
-    sums.nodeSeconds += secondsSince(begin);
-    if (count == 0) return;
+    for (uint32_t j = 0; j < tree_.m; ++j) {
+      if (assigned_[j] || excluded(n, j) || (childIndex_[found] = childIndex(level, n, j)) >= count) continue;
+      childPrime_[found] = j, childScore_[found] = 1 / std::sqrt(double(tree_.p[j]));
+      total += childScore_[found++];
+    }
+    if (found == 0) return void(sums.nodeSeconds += secondsSince(begin));
     double pick = std::uniform_real_distribution<double>(0, total)(random);
     size_t i = 0;
-    while (i + 1 < count && (pick -= childScore_[i]) > 0) ++i;
+    while (i + 1 < found && (pick -= childScore_[i]) > 0) ++i;
     weight *= total / childScore_[i];
-    assign(level, n, childPrime_[i]);
-    r = childR_[i], M = childM_[i];
+    for (uint32_t a = 0; a < childPrime_[i]; ++a)
+      if (!assigned_[a]) exclude(n, a);
+    makeChild(level, n, childPrime_[i], childIndex_[i]);
+    sums.nodeSeconds += secondsSince(begin);
   }
-}
-
-void TreeWalk::listClass(u128 r, u128 M, const uint64_t* bits, bool complete) {
-  for (u128 k = firstInClass(r, M, from_); k <= u128(to_); k += M) {
-    if (poll()) return;
-    const int64_t kk = int64_t(k);
-    if (!skipped(kk) && (complete || confirm(kk, bits))) covered.push_back(kk);
-  }
-}
-
-bool TreeWalk::skipped(int64_t k) const {
-  for (const SievePrime& skip : tree_.sieve.skips)
-    if (uint64_t(k) % skip.p == skip.classResidue[0]) return true;
-  return false;
-}
-
-// Whether k covers every exponent, given the exponents `bits` that the primes on the
-// path cover for it: each uncovered exponent, hardest first, needs a free prime.
-bool TreeWalk::confirm(int64_t k, const uint64_t* bits) {
-  for (uint32_t j = 0; j < tree_.m; ++j)
-    if (!assigned_[j]) kResidue_[j] = uint32_t(uint64_t(k) % tree_.p[j]);
-  std::copy_n(bits, tree_.words, scratch_.begin());
-  for (uint32_t n = firstUncovered(scratch_.data()); n != kNone; n = firstUncovered(scratch_.data())) {
-    uint32_t j = 0;
-    while (j < tree_.m && (assigned_[j] || kResidue_[j] != tree_.residueAt[size_t(j) * tree_.period + n])) ++j;
-    if (j == tree_.m) return false;
-    markExponentClass(scratch_.data(), n % tree_.d[j] + 1, tree_.d[j], tree_.period);
-  }
-  return true;
 }
 
 // The modulus of the class at the end of a path, roughly: subtrees of a smaller
 // modulus hold more k and so, as a rule, more nodes.
-double pathModulus(const TreeTables& tree, const std::vector<uint32_t>& path) {
+double pathModulus(const TreeTables& tree, const TreeTask& task) {
   double M = 1;
-  for (uint32_t j : path) M *= tree.p[j];
+  for (uint32_t j : task.path) M *= tree.p[j];
   return M;
 }
 
-// Subtrees enough to keep every thread busy: the widest subtree (smallest modulus) is
-// split into its children until there are enough, so that no one subtree holds most
-// of the work; handed out widest first.
-std::vector<std::vector<uint32_t>> splitTree(const TreeTables& tree, TreeWalk& walk, int threads) {
-  std::vector<std::vector<uint32_t>> tasks{{}};
-  std::vector<std::vector<uint32_t>> done;  // leaves: listed classes, not split further
-  auto wider = [&](const auto& a, const auto& b) { return pathModulus(tree, a) > pathModulus(tree, b); };
-  while (!tasks.empty() && tasks.size() + done.size() < kTasksPerThread * size_t(threads)) {
+// At least `wanted` subtrees where the tree has them: the widest subtree (smallest
+// modulus) is split into its children until there are enough, so that no one subtree
+// holds most of the work; widest first. Nothing here depends on timing or threads.
+std::vector<TreeTask> splitTree(const TreeTables& tree, size_t wanted) {
+  std::atomic<bool> stop{false};
+  TreeWalk<NoCounts> walk(tree, stop);
+  std::vector<TreeTask> tasks{{}};
+  std::vector<TreeTask> done;  // leaves: listed classes, not split further
+  auto wider = [&](const TreeTask& a, const TreeTask& b) { return pathModulus(tree, a) > pathModulus(tree, b); };
+  while (!tasks.empty() && tasks.size() + done.size() < wanted) {
     std::pop_heap(tasks.begin(), tasks.end(), wider);
-    std::vector<uint32_t> widest = std::move(tasks.back());
+    TreeTask widest = std::move(tasks.back());
     tasks.pop_back();
-    std::vector<std::vector<uint32_t>> children = walk.subtrees(widest);
-    if (children.size() == 1 && children[0].size() == widest.size()) {
+    std::vector<TreeTask> children = walk.subtrees(widest.path);
+    if (children.size() == 1 && children[0] == widest) {
       done.push_back(std::move(widest));
       continue;
     }
-    for (std::vector<uint32_t>& child : children) {
+    for (TreeTask& child : children) {
       tasks.push_back(std::move(child));
       std::push_heap(tasks.begin(), tasks.end(), wider);
     }
@@ -336,32 +731,21 @@ std::vector<std::vector<uint32_t>> splitTree(const TreeTables& tree, TreeWalk& w
   return tasks;
 }
 
-}  // namespace
-
-bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered) {
-  uint64_t nodes = 0;
-  return residueSearch(tables, from, to, threads, covered, nodes);
-}
-
-bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered,
-                   uint64_t& nodes) {
-  if (!tables.searchable) return !quitting();
-  const TreeTables tree(tables);
+// Searches tasks [first, end) on up to `threads` threads, handed out by an atomic
+// counter; appends the covered k, sorted and each once.
+template <class Counts>
+bool searchTasks(const TreeTables& tree, const std::vector<TreeTask>& tasks, size_t first, size_t end, int threads,
+                 std::vector<int64_t>& covered, std::vector<TreeLevelCounts>& levels) {
   std::atomic<bool> stop{false};
+  std::atomic<size_t> next{first};
   threads = std::max(threads, 1);
-  std::vector<std::vector<uint32_t>> tasks{{}};
-  if (threads > 1) {
-    TreeWalk splitter(tree, from, to, stop);
-    tasks = splitTree(tree, splitter, threads);
-  }
-  std::atomic<size_t> next{0};
   std::vector<std::vector<int64_t>> found(static_cast<size_t>(threads));
-  std::atomic<uint64_t> visited{0};
+  std::vector<Counts> counts(static_cast<size_t>(threads));
   auto work = [&](int t) {
-    TreeWalk walk(tree, from, to, stop);
-    for (size_t i = next++; i < tasks.size() && !stop; i = next++) walk.run(tasks[i]);
+    TreeWalk<Counts> walk(tree, stop);
+    for (size_t i = next++; i < end && !stop; i = next++) walk.run(tasks[i].path);
     found[size_t(t)] = std::move(walk.covered);
-    visited += walk.nodes;
+    counts[size_t(t)] = std::move(walk.counts);
   };
   std::vector<std::thread> workers;
   try {
@@ -370,21 +754,70 @@ bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int thre
   }  // fewer threads: the others take the remaining subtrees
   work(0);
   for (std::thread& worker : workers) worker.join();
-  nodes += visited;
+  for (const Counts& c : counts) c.addTo(levels);
   const size_t start = covered.size();
   for (const std::vector<int64_t>& part : found) covered.insert(covered.end(), part.begin(), part.end());
   std::sort(covered.begin() + std::ptrdiff_t(start), covered.end());
   covered.erase(std::unique(covered.begin() + std::ptrdiff_t(start), covered.end()), covered.end());
-  return !stop && !quitting();
+  return !stop && !stopAsked();
+}
+
+template <class Counts>
+bool searchRange(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered,
+                 const Knobs& knobs, std::vector<TreeLevelCounts>& levels) {
+  if (!tables.searchable) return !stopAsked();
+  const TreeTables tree(tables, from, to, knobs);
+  const std::vector<TreeTask> tasks = threads > 1 ? splitTree(tree, kTasksPerThread * size_t(threads))
+                                                  : std::vector<TreeTask>{{}};
+  return searchTasks<Counts>(tree, tasks, 0, tasks.size(), threads, covered, levels);
+}
+
+}  // namespace
+
+bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered) {
+  std::vector<TreeLevelCounts> none;
+  return searchRange<NoCounts>(tables, from, to, threads, covered, Knobs{}, none);
+}
+
+bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, int threads,
+                           std::vector<int64_t>& covered, TreeMeasure& measure) {
+  Knobs knobs{measure.countingBound, measure.listBelow ? measure.listBelow : kListBelow,
+              measure.choices ? measure.choices : kBranchChoices};
+  measure.levels.clear();
+  return searchRange<LevelCounts>(tables, from, to, threads, covered, knobs, measure.levels);
+}
+
+std::vector<TreeTask> residueTasks(const SieveTables& tables, int64_t from, int64_t to, size_t wanted) {
+  if (!tables.searchable) return {};
+  return splitTree(TreeTables(tables, from, to), std::max<size_t>(wanted, 1));
+}
+
+bool residueSearchTasks(const SieveTables& tables, int64_t from, int64_t to, const std::vector<TreeTask>& tasks,
+                        size_t first, size_t count, int threads, std::vector<int64_t>& covered) {
+  if (!tables.searchable || first >= tasks.size()) return !stopAsked();
+  const TreeTables tree(tables, from, to);
+  // A task may come from another process: a path that no list of this range holds
+  // (too long, a prime out of range or twice) is refused rather than followed.
+  std::vector<uint8_t> seen(tree.m);
+  for (size_t t = first; t < first + std::min(count, tasks.size() - first); ++t) {
+    const std::vector<uint32_t>& path = tasks[t].path;
+    if (path.size() + 1 >= tree.levels) throw std::invalid_argument("residue tree task deeper than its range allows");
+    for (uint32_t j : path)
+      if (j >= tree.m || seen[j]++) throw std::invalid_argument("residue tree task with a bad prime index");
+    for (uint32_t j : path) seen[j] = 0;
+  }
+  std::vector<TreeLevelCounts> none;
+  return searchTasks<NoCounts>(tree, tasks, first, first + std::min(count, tasks.size() - first), threads, covered,
+                               none);
 }
 
 // Knuth's estimate of the size of a search tree from random paths, here with unequal
 // probabilities; the seconds per node are measured on the paths themselves.
 double residueCostEstimate(const SieveTables& tables, int64_t from, int64_t to) {
   if (!tables.searchable) return 0;
-  const TreeTables tree(tables);
+  const TreeTables tree(tables, from, to);
   std::atomic<bool> stop{false};
-  TreeWalk walk(tree, from, to, stop);
+  TreeWalk<NoCounts> walk(tree, stop);
   std::mt19937_64 random(uint64_t(from) * 0x9e3779b97f4a7c15u ^ uint64_t(to));
   // The counts are summed over all paths; the seconds per node and per listed k are
   // the least of a few batches, since a thread preempted only ever looks slower.
