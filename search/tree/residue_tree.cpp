@@ -33,10 +33,9 @@
 #include <cmath>
 #include <random>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 
 #include "run.h"
+#include "worker_threads.h"
 
 namespace {
 
@@ -741,19 +740,19 @@ bool searchTasks(const TreeTables& tree, const std::vector<TreeTask>& tasks, siz
   threads = std::max(threads, 1);
   std::vector<std::vector<int64_t>> found(static_cast<size_t>(threads));
   std::vector<Counts> counts(static_cast<size_t>(threads));
-  auto work = [&](int t) {
-    TreeWalk<Counts> walk(tree, stop);
-    for (size_t i = next++; i < end && !stop; i = next++) walk.run(tasks[i].path);
-    found[size_t(t)] = std::move(walk.covered);
-    counts[size_t(t)] = std::move(walk.counts);
-  };
-  std::vector<std::thread> workers;
-  try {
-    for (int t = 1; t < threads; ++t) workers.emplace_back(work, t);
-  } catch (const std::system_error&) {
-  }  // fewer threads: the others take the remaining subtrees
-  work(0);
-  for (std::thread& worker : workers) worker.join();
+  // Fewer threads than asked for take the remaining subtrees; a failure in one (no
+  // memory) stops the others and reaches the caller.
+  runOnThreads(threads, [&](int t) {
+    try {
+      TreeWalk<Counts> walk(tree, stop);
+      for (size_t i = next++; i < end && !stop; i = next++) walk.run(tasks[i].path);
+      found[size_t(t)] = std::move(walk.covered);
+      counts[size_t(t)] = std::move(walk.counts);
+    } catch (...) {
+      stop = true;
+      throw;
+    }
+  });
   for (const Counts& c : counts) c.addTo(levels);
   const size_t start = covered.size();
   for (const std::vector<int64_t>& part : found) covered.insert(covered.end(), part.begin(), part.end());
