@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -207,6 +208,38 @@ TEST(Resume, CountsBeyondThirtyTwoBits) {
   EXPECT_EQ(closingOf(out), e2e::statusLine("4294967304 covering sets found for R10"));
   EXPECT_NE(dir.read("pelund.state").find("\nfound=4294967304\n"), std::string::npos);
   EXPECT_EQ(std::filesystem::file_size(dir.file("covering.txt")), uintmax_t(length) + 26);  // 93435's line
+}
+
+// The state of a dense search advances every second or so whatever the engine, so that
+// a kill loses seconds of work, not a whole part of the residue tree (which took tens of
+// seconds here once). Polled every 20 ms while the search runs.
+TEST(Resume, TheStateOfADenseTreeSearchAdvancesEverySecondOrSo) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers slow the tree several times over";
+#endif
+  e2e::TempDir dir;
+  dir.write("pelund.ini", "base=2\nmink=1\nmaxk=30000000000\nc=1\nperiod=720\nengine=residue\nthreads=2\nresume=1\n");
+  std::atomic<bool> over{false};
+  std::thread search([&] {
+    EXPECT_EQ(e2e::run(dir).exitStatus, 0);
+    over = true;
+  });
+  std::string state = "";
+  auto changed = std::chrono::steady_clock::now();
+  std::chrono::milliseconds longest{0};
+  int changes = 0;
+  while (!over) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string now = dir.read("pelund.state");
+    if (now == state || now.empty()) continue;
+    const auto at = std::chrono::steady_clock::now();
+    if (!state.empty()) longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(at - changed));
+    state = now, changed = at, ++changes;
+  }
+  search.join();
+  std::cout << "[ figures  ] " << changes << " states, at most " << longest.count() << " ms apart\n";
+  EXPECT_GE(changes, 3);
+  EXPECT_LT(longest.count(), 8000);
 }
 
 // A kill can leave lines, or part of one, after what the state records: they are
