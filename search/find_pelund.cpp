@@ -29,6 +29,7 @@ SearchParams searchParamsFromConfig() {
   params.kDisp = gi_kDisp;
   params.threads = gi_threads;
   params.engine = static_cast<Engine>(gi_engine);
+  params.algebraic = gi_algebraic == 1;
   return params;
 }
 
@@ -41,7 +42,8 @@ SearchOutcome runSearch(const SearchParams& params, const SearchState& start, co
   ResultsWriter writer(params, "covering.txt", start, statePath);
   writer.saveState();
   bool complete = true;
-  if (table->factorPeriodList.size() >= 2 && start.nextK <= params.maxK) {
+  // Algebraic classes may prove k with fewer than two primes, even with none.
+  if ((table->factorPeriodList.size() >= 2 || params.algebraic) && start.nextK <= params.maxK) {
     SieveTables tables(params, *table);
     complete = walker ? walker(tables, params, start.nextK, params.maxK, writer)
                       : walkRange(tables, params, start.nextK, params.maxK, writer);
