@@ -22,9 +22,9 @@ constexpr int64_t kFirstPart = int64_t(1) << 22;  // parts of a walk with no eng
 constexpr int64_t kGrowth = 16;
 
 // The special k in ascending order, each once, from a cursor per family.
-class SpecialKs {
+class FamilyMerge {
  public:
-  SpecialKs(const std::vector<algebraic::Family>& families, int64_t from) {
+  FamilyMerge(const std::vector<algebraic::Family>& families, int64_t from) {
     for (const algebraic::Family& f : families) {
       const uint64_t t = algebraic::firstMemberAtOrAbove(f, uint64_t(from));
       cursors_.push_back({f, t, algebraic::familyMember(f, t)});
@@ -128,7 +128,7 @@ class AlgebraicSink : public PartSink {
   const algebraic::Algebra algebra_;
   const std::vector<algebraic::Family> families_;
   PartSink& sink_;
-  std::optional<SpecialKs> special_;
+  std::optional<FamilyMerge> special_;
   std::vector<std::pair<int64_t, std::string>> added_;  // proved k of the piece under way
   bool stopped_ = false;
 };
