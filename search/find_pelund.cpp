@@ -1,7 +1,8 @@
 // findPelund: the three phases of the search wired together. The table phase
 // builds the candidate primes and logs them through the search's own log handle,
 // which is closed before any status report reopens the log; with fewer than two
-// candidates no k can be covered and the walk does not run. The walk hands its
+// candidates no k can be covered by primes alone and the walk runs only for
+// algebraic factors. The walk hands its
 // parts to the one results writer, whichever engine searched them; the
 // straightforward phases beside it serve as the oracle that the tests compare with.
 #include "find_pelund.h"
