@@ -1,32 +1,22 @@
 // The brute-force oracle of the algebraic tests: for small b, k and n = 1 .. 2P, every
-// k*b^n computed exactly with GMP, its shapes y^m and 4y^4 found by exact integer
-// roots (never from factorisations), the candidate primes tested by direct
-// divisibility. A set of n where k*b^n has a shape is usable when it repeats with P
-// and its factor is proper at its smallest n; k is proved when it is not skipped and
-// every n is held by a usable set or divisible by a candidate.
+// k*b^n computed exactly (GMP), its shapes y^m and 4y^4 found by exact integer roots
+// (never from factorisations), the candidate primes tested by direct divisibility. A
+// set of n where k*b^n has a shape is usable when it repeats with P and its factor is
+// proper at its smallest n; k is proved when it is not skipped and every n is held by
+// a usable set or divisible by a candidate.
 #pragma once
 
-#include <gmp.h>
+#include <gmpxx.h>
 
 #include <map>
-#include <string>
 #include <vector>
 
 #include "algebraic.h"
 #include "search_helpers.h"
-#include "table.h"
 
 namespace oracle {
 
 using algebraic::Form;
-
-struct Mpz {
-  mpz_t v;
-  Mpz() { mpz_init(v); }
-  ~Mpz() { mpz_clear(v); }
-  Mpz(const Mpz&) = delete;
-  Mpz& operator=(const Mpz&) = delete;
-};
 
 struct Case {
   int32_t b, c, P;
@@ -34,73 +24,50 @@ struct Case {
   int64_t maxK;
 };
 
-// The n in 1 .. 2P where k*b^n has one shape, and the y of each such n.
 struct PowerSet {
   Form form;
   uint32_t m;
-  std::vector<bool> holds;
-  std::vector<uint64_t> y;  // capped at 2^32
+  std::vector<bool> holds;  // [n], n = 1 .. 2P
+  bool proper;              // at its smallest n
 };
 
-inline bool isSmallPrime(uint32_t m) {
+inline bool prime(uint32_t m) {
   for (uint32_t d = 2; d * d <= m; ++d)
     if (m % d == 0) return false;
   return m >= 2;
 }
 
-// Records n in the set of (form, m) with root `root`.
-inline void record(std::map<std::pair<int, uint32_t>, PowerSet>& sets, Form form, uint32_t m, uint32_t n, int N,
-            const mpz_t root) {
-  PowerSet& set = sets[{int(form), m}];
-  if (set.holds.empty()) set = {form, m, std::vector<bool>(N + 1), std::vector<uint64_t>(N + 1)};
-  set.holds[n] = true;
-  set.y[n] = mpz_cmp_ui(root, 1ul << 32) > 0 ? 1ul << 32 : mpz_get_ui(root);
-}
-
-inline std::vector<PowerSet> powerSets(int64_t k, const Case& cs) {
+inline std::vector<PowerSet> usableSets(int64_t k, const Case& cs) {
   const int N = 2 * cs.P;
   std::map<std::pair<int, uint32_t>, PowerSet> sets;
-  Mpz term, root, quarter;
-  mpz_set_ui(term.v, uint64_t(k));
+  mpz_class term = int64_t(k), root, quarter;
+  auto record = [&](Form form, uint32_t m, int n, unsigned long least) {
+    auto at = sets.try_emplace({int(form), m}, PowerSet{form, m, std::vector<bool>(N + 1), root >= least}).first;
+    at->second.holds[n] = true;
+  };
   for (int n = 1; n <= N; ++n) {
-    mpz_mul_ui(term.v, term.v, uint32_t(cs.b));
-    if (mpz_perfect_power_p(term.v)) {
-      for (uint32_t m = 2; m <= mpz_sizeinbase(term.v, 2); ++m) {
-        if (!isSmallPrime(m) || (cs.c == 1 && m == 2)) continue;
-        if (mpz_root(root.v, term.v, m)) record(sets, cs.c == 1 ? Form::powerPlusOne : Form::powerMinusOne, m, n, N, root.v);
-      }
-    }
-    if (cs.c == 1 && mpz_divisible_ui_p(term.v, 4)) {
-      mpz_divexact_ui(quarter.v, term.v, 4);
-      if (mpz_root(root.v, quarter.v, 4)) record(sets, Form::aurifeuillian, 4, n, N, root.v);
-    }
+    term *= cs.b;
+    if (mpz_perfect_power_p(term.get_mpz_t()))
+      for (uint32_t m = 2; m <= mpz_sizeinbase(term.get_mpz_t(), 2); ++m)
+        if (prime(m) && (cs.c < 0 || m > 2) && mpz_root(root.get_mpz_t(), term.get_mpz_t(), m))
+          record(cs.c < 0 ? Form::powerMinusOne : Form::powerPlusOne, m, n, cs.c < 0 ? 3 : 2);
+    quarter = term / 4;
+    if (cs.c > 0 && quarter * 4 == term && mpz_root(root.get_mpz_t(), quarter.get_mpz_t(), 4))
+      record(Form::aurifeuillian, 4, n, 2);
   }
-  std::vector<PowerSet> out;
-  for (auto& [key, set] : sets) out.push_back(std::move(set));
-  return out;
+  std::vector<PowerSet> usable;
+  for (auto& [shape, set] : sets) {
+    bool repeats = true;
+    for (int n = 1; n + cs.P <= N; ++n) repeats = repeats && set.holds[n] == set.holds[n + cs.P];
+    if (repeats && set.proper) usable.push_back(set);
+  }
+  return usable;
 }
 
-// A set repeats with P, and its factor is proper at its smallest n.
-inline bool usable(const PowerSet& set, int P) {
-  for (int n = 1; n + P < int(set.holds.size()); ++n)
-    if (set.holds[n] != set.holds[n + P]) return false;
-  for (size_t n = 1; n < set.holds.size(); ++n)
-    if (set.holds[n]) return set.y[n] >= (set.form == Form::powerMinusOne ? 3u : 2u);
-  return false;
-}
-
-inline std::vector<PowerSet> usableSets(int64_t k, const Case& cs) {
-  std::vector<PowerSet> sets;
-  for (PowerSet& set : powerSets(k, cs))
-    if (usable(set, cs.P)) sets.push_back(std::move(set));
-  return sets;
-}
-
-inline bool skippedByOracle(int64_t k, const Case& cs) {
-  if (k % cs.b == 0) return true;
-  for (int32_t f : helpers::distinctPrimeFactors(cs.b - 1))
-    if ((k + cs.c) % f == 0) return true;
-  return false;
+inline bool skipped(int64_t k, const Case& cs) {
+  bool skip = k % cs.b == 0;
+  for (int32_t f : helpers::distinctPrimeFactors(cs.b - 1)) skip = skip || (k + cs.c) % f == 0;
+  return skip;
 }
 
 // Whether every n of 1 .. 2P is held by one of `sets` or divisible by one of `primes`.
@@ -114,15 +81,8 @@ inline bool covered(int64_t k, const Case& cs, const std::vector<PowerSet>& sets
   return true;
 }
 
-inline std::vector<uint32_t> primesOf(const CandidateTable& table) {
-  std::vector<uint32_t> primes;
-  for (const FactorPeriod& fp : table.factorPeriodList) primes.push_back(fp.factor);
-  return primes;
-}
-
-// Whether the oracle proves k with the candidates of `table`.
 inline bool proved(int64_t k, const Case& cs, const CandidateTable& table) {
-  return !skippedByOracle(k, cs) && covered(k, cs, usableSets(k, cs), primesOf(table));
+  return !skipped(k, cs) && covered(k, cs, usableSets(k, cs), helpers::primesOf(table.factorPeriodList));
 }
 
 }  // namespace oracle
