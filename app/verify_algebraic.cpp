@@ -11,6 +11,7 @@ namespace verify {
 namespace {
 
 constexpr uint32_t kLargest = 5040;  // the largest period, modulus, exponent and span accepted
+constexpr size_t kMostClaims = 16;
 constexpr uint64_t kHuge = UINT64_MAX;  // stands for every larger value
 
 uint64_t timesCapped(uint64_t a, uint64_t b) {
@@ -180,6 +181,9 @@ std::string parseForm(std::string_view body, size_t& pos, ClaimedClass& claim) {
 
 std::string parseClaims(std::string_view body, size_t& pos, std::vector<ClaimedClass>& claims) {
   while (pos < body.size()) {
+    // A search writes at most 8 (5 primes divide a period up to 5040, 2 the exponents
+    // of a base up to 10^9, and 4y^4); more would only let a small file stall the check.
+    if (claims.size() == kMostClaims) return "more than 16 classes";
     ClaimedClass claim;
     if (!takeText(body, pos, "  + n=")) return "expected \"  + n=\" after \"]\"";
     if (!takeNumber(body, pos, claim.residue)) return "expected the residue of a class";

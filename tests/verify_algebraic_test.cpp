@@ -75,6 +75,8 @@ TEST(VerifyAlgebraic, BadClaimsAreRefusedWithTheirReason) {
       {4, -1, "9  1  []  + n=0 (mod 1) y^2-1\n", "expected \"): \" after the modulus"},
       {4, -1, "9  1  []  + n=0 (mod 0): y^2-1\n", "expected the modulus of a class"},
       {4, -1, "9  1  []  + n=0 (mod 1): z^2-1\n", "expected y^m-1, y^m+1 or 4y^4+1"},
+      {4, -1, "9  1  []" + [] { std::string claims; for (int i = 0; i < 17; ++i) claims += "  + n=0 (mod 1): y^2-1"; return claims; }() + "\n",
+       "more than 16 classes"},
       {4, -1, "9  1  [5]  + n=0 (mod 1): y^2-1  +\n", "expected \"  + n=\" after \"]\""},
   };
   for (const BadCase& bad : cases) {
