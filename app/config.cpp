@@ -25,6 +25,7 @@ int64_t gi_kDisp = kNotGiven;
 int32_t gi_threads = kNotGiven;
 int32_t gi_engine = kNotGiven;
 int32_t gi_resume = kNotGiven;
+int32_t gi_algebraic = kNotGiven;
 
 namespace {
 
@@ -49,6 +50,7 @@ struct Wide {
   int64_t threads = kNotGiven;
   int64_t engine = kNotGiven;  // kBadEngine for a word that names none
   int64_t resume = kNotGiven;
+  int64_t algebraic = kNotGiven;
 };
 
 constexpr int64_t kBadEngine = -1;
@@ -95,6 +97,7 @@ void matchPiece(const char* piece, Wide& wide) {
   else if (keyIs(piece, "threads=")) wide.threads = decimal64(piece + 8);
   else if (keyIs(piece, "engine=")) wide.engine = engineNamed(piece + 7);
   else if (keyIs(piece, "resume=")) wide.resume = decimal64(piece + 7);
+  else if (keyIs(piece, "algebraic=")) wide.algebraic = decimal64(piece + 10);
 }
 
 const char* checkPresence() {
@@ -113,6 +116,7 @@ void fillDefaults(Wide& wide) {
   if (wide.threads == kNotGiven) wide.threads = 0;
   if (wide.engine == kNotGiven) wide.engine = 0;
   if (wide.resume == kNotGiven) wide.resume = 0;
+  if (wide.algebraic == kNotGiven) wide.algebraic = 0;
 }
 
 const char* checkRanges(const Wide& wide) {
@@ -136,13 +140,14 @@ const char* checkRanges(const Wide& wide) {
   if (wide.threads > kMaxThreads) return "threads cannot be greater than 1024";
   if (wide.engine == kBadEngine) return "engine must be auto, sieve or residue";
   if (wide.resume != 0 && wide.resume != 1) return "resume must be 0 or 1";
+  if (wide.algebraic != 0 && wide.algebraic != 1) return "algebraic must be 0 or 1";
   return nullptr;
 }
 
 }  // namespace
 
 const char* loadInputs(std::FILE* file) {
-  gi_base = gi_c = gi_period = gi_maxFact = gi_facDisp = gi_threads = gi_engine = gi_resume = kNotGiven;
+  gi_base = gi_c = gi_period = gi_maxFact = gi_facDisp = gi_threads = gi_engine = gi_resume = gi_algebraic = kNotGiven;
   gi_minK = gi_maxK = gi_kDisp = kNotGiven;
   Wide wide;
   char piece[100];
@@ -163,6 +168,7 @@ const char* loadInputs(std::FILE* file) {
   gi_threads = static_cast<int32_t>(wide.threads);
   gi_engine = static_cast<int32_t>(wide.engine);
   gi_resume = static_cast<int32_t>(wide.resume);
+  gi_algebraic = static_cast<int32_t>(wide.algebraic);
   return nullptr;
 }
 

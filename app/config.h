@@ -17,6 +17,7 @@ extern int64_t gi_kDisp;
 extern int32_t gi_threads;  // 0: all hardware threads
 extern int32_t gi_engine;   // an Engine of table.h
 extern int32_t gi_resume;   // 1: continue the search recorded in pelund.state
+extern int32_t gi_algebraic;  // 1: also prove k by algebraic factors
 
 inline constexpr int64_t kMaxThreads = 1024;
 

@@ -32,6 +32,7 @@ SearchState identityOf(const SearchParams& params) {
   state.maxFact = params.maxFact;
   state.minK = params.minK;
   state.nextK = params.minK;
+  state.algebraic = params.algebraic;
   return state;
 }
 
@@ -137,8 +138,9 @@ SearchState prepareResults(const SearchParams& params, bool resume, bool& resume
   SearchState state;
   if (!parseSearchState(text, state)) error("%s is damaged or incomplete", kStatePath);
   if (!state.sameSearch(fresh))
-    error("%s belongs to another search (base=%d c=%d period=%d maxfact=%d mink=%lld)", kStatePath, state.base,
-          state.c, state.period, state.maxFact, static_cast<long long>(state.minK));
+    error("%s belongs to another search (base=%d c=%d period=%d maxfact=%d mink=%lld%s)", kStatePath, state.base,
+          state.c, state.period, state.maxFact, static_cast<long long>(state.minK),
+          state.algebraic ? " algebraic=1" : "");
   if (state.nextK > params.maxK + 1)
     error("%s records a search done up to k=%lld, beyond maxk=%lld", kStatePath,
           static_cast<long long>(state.nextK - 1), static_cast<long long>(params.maxK));

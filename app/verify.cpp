@@ -115,10 +115,10 @@ std::string checkPrimes(const CoveringLine& line, uint64_t base) {
   return "";
 }
 
-// The first n in 1 .. P whose term no listed prime divides, or 0 when all are hit.
-// Hot loop: residue[i] runs through k*b^n mod p_i; p_i | k*b^n + c exactly when the
-// residue equals -c mod p_i.
-uint32_t firstUncovered(const CoveringLine& line, uint64_t base, int32_t c) {
+// The first n in 1 .. span that no algebraic class holds and whose term no listed
+// prime divides, or 0 when all are covered. Hot loop: residue[i] runs through
+// k*b^n mod p_i; p_i | k*b^n + c exactly when the residue equals -c mod p_i.
+uint32_t firstUncovered(const CoveringLine& line, uint64_t base, int32_t c, uint32_t span) {
   size_t m = line.primes.size();
   std::vector<uint64_t> residue(m), step(m), target(m);
   for (size_t i = 0; i < m; ++i) {
@@ -127,8 +127,8 @@ uint32_t firstUncovered(const CoveringLine& line, uint64_t base, int32_t c) {
     step[i] = base % static_cast<uint64_t>(p);
     target[i] = static_cast<uint64_t>(((-int64_t{c}) % p + p) % p);
   }
-  for (uint32_t n = 1; n <= line.period; ++n) {
-    bool hit = false;
+  for (uint32_t n = 1; n <= span; ++n) {
+    bool hit = !line.classes.empty() && claimed(line.classes, n);
     for (size_t i = 0; i < m; ++i) {
       residue[i] = residue[i] * step[i] % line.primes[i];
       hit = hit || residue[i] == target[i];
@@ -199,8 +199,10 @@ std::string parseLine(std::string_view text, CoveringLine& line) {
   if (!fault.empty()) return fault;
   line.period = static_cast<uint32_t>(value);
   if (!takeLiteral(body, pos, "  [")) return "expected two spaces and \"[\" after the period";
-  fault = parsePrimes(body, pos, line.primes);
-  if (!fault.empty()) return fault;
+  // An algebraic line may list no prime: its classes follow the "]" at once.
+  if (body.substr(pos, 5) == "]  + ") ++pos;
+  else if (fault = parsePrimes(body, pos, line.primes); !fault.empty()) return fault;
+  if (body.substr(pos, 4) == "  + ") return parseClaims(body, pos, line.classes);
   if (pos != body.size()) return "unexpected text after \"]\"";
   return "";
 }
@@ -221,8 +223,10 @@ LineVerdict checkLine(std::string_view text, int64_t base, int32_t c) {
     verdict.fault = "the period must be at most " + std::to_string(kLargestPeriod) + " (the largest a search writes)";
   } else {
     uint64_t b = static_cast<uint64_t>(base);
-    verdict.fault = checkPrimes(line, b);
-    uint32_t n = verdict.fault.empty() ? firstUncovered(line, b, c) : 0;
+    uint32_t span = line.period;
+    verdict.fault = checkClaims(line.k, line.period, line.classes, b, c, span);
+    if (verdict.fault.empty()) verdict.fault = checkPrimes(line, b);
+    uint32_t n = verdict.fault.empty() ? firstUncovered(line, b, c, span) : 0;
     if (n != 0) {
       verdict.fault = "n=" + std::to_string(n) + " is not covered: no listed prime divides " + std::to_string(line.k) +
                       "*" + std::to_string(base) + "^" + std::to_string(n) + signedTerm(c);

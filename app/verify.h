@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "verify_algebraic.h"
+
 namespace verify {
 
 // Deterministic Miller-Rabin: the bases 2, 7 and 61 decide every n below 2^32.
@@ -26,15 +28,18 @@ uint32_t powMod(uint32_t b, uint64_t e, uint32_t m);
 // p-1 left after taking out each prime factor of p-1 as long as the power stays 1.
 uint32_t multiplicativeOrder(uint32_t b, uint32_t p);
 
-// A line as written: k, the period and the primes in the order written.
+// A line as written: k, the period and the primes in the order written, and the
+// algebraic classes of a line that has them (see verify_algebraic.h).
 struct CoveringLine {
   int64_t k = 0;
   uint32_t period = 0;
   std::vector<uint32_t> primes;
+  std::vector<ClaimedClass> classes;
 };
 
 // Reads `text` (one line including its final '\n') in the exact layout
-// "%I64d  %u  [p1, p2, ...]\n" into `line`. Returns "" on success, else the reason.
+// "%I64d  %u  [p1, p2, ...]\n", or with algebraic classes after the "]" (the list
+// of primes then possibly empty), into `line`. Returns "" on success, else the reason.
 std::string parseLine(std::string_view text, CoveringLine& line);
 
 // The outcome for one line: `fault` is empty when the line is a proof of coverage;

@@ -3,7 +3,8 @@
 # engine=residue and engine=auto side by side on each case (medians of three
 # alternating runs), with the first line and the count of sets. Where the sieve would
 # take hours it times a slice of the range and scales it. Then the cost of the state
-# of a resumable search: resume=0 against resume=1 on a sieve run.
+# of a resumable search: resume=0 against resume=1 on a sieve run; and the cost of
+# algebraic factors: algebraic=0 against algebraic=1 on the R10 and S2 cases.
 # Usage: bash bench/engines.sh [quick]   (quick: one run of each, no 10^18 case)
 # PELUND_BINARY=path times that binary (an older build, say) instead of building this one.
 set -euo pipefail
@@ -93,3 +94,18 @@ for ((r = 0; r < 3; ++r)); do
 done
 m0=$(median "${r0[@]}") m1=$(median "${r1[@]}")
 printf '    resume=0 %s s, resume=1 %s s, ratio %.3f\n' "$m0" "$m1" "$(awk -v a="$m0" -v b="$m1" 'BEGIN { print b / a }')"
+
+echo "== algebraic factors: algebraic=0 against algebraic=1 (medians of three alternating runs)"
+for setting in $'base=10\nc=-1\nmink=1\nmaxk=1000000000\nengine=sieve' $'base=10\nc=-1\nmink=1\nmaxk=1000000000\nengine=auto' \
+  $'base=2\nc=1\nperiod=5040\nmink=1\nmaxk=1000000000\nengine=sieve' $'base=2\nc=1\nperiod=720\nmink=1\nmaxk=1000000000\nengine=sieve'; do
+  a0=() a1=()
+  for ((r = 0; r < 3; ++r)); do
+    printf '%s\nthreads=2\nalgebraic=0\n' "$setting" >pelund.ini
+    a0+=("$(once)")
+    printf '%s\nthreads=2\nalgebraic=1\n' "$setting" >pelund.ini
+    a1+=("$(once)")
+  done
+  m0=$(median "${a0[@]}") m1=$(median "${a1[@]}")
+  printf '    %-40s algebraic=0 %s s, algebraic=1 %s s, ratio %.3f\n' "$(echo "$setting" | paste -sd' ')" "$m0" "$m1" \
+    "$(awk -v a="$m0" -v b="$m1" 'BEGIN { print b / a }')"
+done

@@ -389,7 +389,7 @@ int followRun() {
   params.facDisp = 0;
   const std::optional<CandidateTable> table = buildFactorTableFast(params, nullptr, false);
   std::optional<SieveTables> tables;
-  if (table && table->factorPeriodList.size() >= 2) tables.emplace(params, *table);
+  if (table && (table->factorPeriodList.size() >= 2 || params.algebraic)) tables.emplace(params, *table);
 
   Report ready;
   if (quitting()) sendStopped();

@@ -52,7 +52,7 @@ PartResult PieceCollector::take() {
 void encodeStart(bool fault, const SearchParams& p, int64_t words[kStartWords]) {
   const int64_t values[kStartWords] = {fault ? 1 : 0, p.base,  p.c,    p.period, p.maxFact,
                                        p.facDisp,     p.minK,  p.maxK, p.kDisp,  p.threads,
-                                       static_cast<int64_t>(p.engine)};
+                                       static_cast<int64_t>(p.engine), p.algebraic ? 1 : 0};
   std::copy(values, values + kStartWords, words);
 }
 
@@ -68,6 +68,7 @@ bool decodeStart(const int64_t words[kStartWords], SearchParams& p) {
   p.kDisp = words[8];
   p.threads = int32_t(words[9]);
   p.engine = static_cast<Engine>(words[10]);
+  p.algebraic = words[11] != 0;
   return true;
 }
 

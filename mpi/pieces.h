@@ -72,7 +72,7 @@ class PieceCollector : public PartSink {
 
 // The validated search rank 0 sends to the others: a fault flag first (1: the run
 // ends with status 1 on every rank), then the parameters.
-inline constexpr int kStartWords = 11;
+inline constexpr int kStartWords = 12;
 void encodeStart(bool fault, const SearchParams& params, int64_t words[kStartWords]);
 bool decodeStart(const int64_t words[kStartWords], SearchParams& params);  // false: fault
 

@@ -1,7 +1,8 @@
 // findPelund: the three phases of the search wired together. The table phase
 // builds the candidate primes and logs them through the search's own log handle,
 // which is closed before any status report reopens the log; with fewer than two
-// candidates no k can be covered and the walk does not run. The walk hands its
+// candidates no k can be covered by primes alone and the walk runs only for
+// algebraic factors. The walk hands its
 // parts to the one results writer, whichever engine searched them; the
 // straightforward phases beside it serve as the oracle that the tests compare with.
 #include "find_pelund.h"
@@ -31,6 +32,7 @@ SearchParams searchParamsFromConfig() {
   params.kDisp = gi_kDisp;
   params.threads = gi_threads;
   params.engine = static_cast<Engine>(gi_engine);
+  params.algebraic = gi_algebraic == 1;
   return params;
 }
 
@@ -42,7 +44,8 @@ SearchOutcome runSearch(const SearchParams& params, const SearchState& start, co
   ResultsWriter writer(params, "covering.txt", start, statePath);
   writer.saveState();
   bool complete = true;
-  if (table->factorPeriodList.size() >= 2 && start.nextK <= params.maxK) {
+  // Algebraic classes may prove k with fewer than two primes, even with none.
+  if ((table->factorPeriodList.size() >= 2 || params.algebraic) && start.nextK <= params.maxK) {
     SieveTables tables(params, *table);
     complete = walker ? walker(tables, params, start.nextK, params.maxK, writer)
                       : walkRange(tables, params, start.nextK, params.maxK, writer);

@@ -21,6 +21,9 @@
 // sieve's measured cost per k times the width, against the tree's size sampled by
 // random probes. Both engines give exactly the covered k, so the choice changes the
 // time, never the output.
+//
+// With algebraic factors (params.algebraic) the engines' parts pass through the
+// walk of algebraic_walk.h, which merges in the lines that algebraic classes prove.
 #include "range_walk.h"
 
 #include <algorithm>
@@ -30,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "algebraic_walk.h"
 #include "fast_cover.h"
 #include "parallel_walk.h"
 #include "residue_tree.h"
@@ -143,9 +147,8 @@ bool treeIsCheaper(const SieveTables& tables, const Part& part, double& sievePer
   return residueCostEstimate(tables, part.from, part.to) < sievePerK * width;
 }
 
-}  // namespace
-
-bool walkRange(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to, PartSink& sink) {
+// The walk of the engines alone (the whole walk when algebraic factors are not wanted).
+bool walkEngines(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to, PartSink& sink) {
   const int threads = workerThreads(params.threads);
   if (params.engine == Engine::sieve || !tables.searchable) return sieveRange(tables, from, to, threads, sink);
   double sievePerK = -1;
@@ -171,4 +174,13 @@ bool walkRange(const SieveTables& tables, const SearchParams& params, int64_t fr
     width = treeSeconds >= 0 ? timing.bound(proposed) : proposed;
   }
   return true;
+}
+
+}  // namespace
+
+bool walkRange(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to, PartSink& sink) {
+  if (!params.algebraic) return walkEngines(tables, params, from, to, sink);
+  return walkWithAlgebraicFactors(tables, params, from, to, sink, [&](PartSink& merged) {
+    return walkEngines(tables, params, from, to, merged);
+  });
 }

@@ -8,6 +8,7 @@
 #include "table.h"
 
 // Searches k = from..to with the engine of params (chosen per part for
-// Engine::automatic) on workerThreads(params.threads) threads. False when ended by the
-// interrupt flag; every k below the sink's next k has then been handed over.
+// Engine::automatic) on workerThreads(params.threads) threads, with the lines of
+// algebraic factors merged in when params.algebraic (algebraic_walk.h). False when
+// ended by the interrupt flag; every k below the sink's next k has then been handed over.
 bool walkRange(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to, PartSink& sink);

@@ -48,6 +48,8 @@ TEST(RunSequenceTest, ConfigurationFaultsEndWithRedErrorAndStatusOne) {
       {"base=10\nmink=1\nmaxk=2\nc=1\nengine=sieves\n", "engine must be auto, sieve or residue"},
       {"base=10\nmink=1\nmaxk=2\nc=1\nresume=2\n", "resume must be 0 or 1"},
       {"base=10\nmink=1\nmaxk=2\nc=1\nresume=-1\n", "resume must be 0 or 1"},
+      {"base=10\nmink=1\nmaxk=2\nc=1\nalgebraic=2\n", "algebraic must be 0 or 1"},
+      {"base=10\nmink=1\nmaxk=2\nc=1\nalgebraic=-1\n", "algebraic must be 0 or 1"},
   };
   for (const auto& [ini, message] : cases) {
     SCOPED_TRACE(ini);

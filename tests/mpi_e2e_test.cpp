@@ -51,6 +51,8 @@ TEST(MpiSearch, SameConsoleAndResultsAsOneProcessForAnyRankCount) {
       iniWith("base=3\nc=1\nperiod=144\nmaxfact=1000\nengine=residue\nkdisp=100000000\n", top - 400000000, top - 7),
       iniWith("base=2\nc=1\nperiod=2\nmaxfact=5\n", 1, 1000),
       iniWith("base=10\nc=1\nperiod=6\nmaxfact=1000\nfacdisp=100\nkdisp=25000000\nresume=1\n", 5, 100000000),
+      iniWith("base=4\nc=-1\nperiod=12\nmaxfact=1000\nengine=residue\nalgebraic=1\nresume=1\n", 1, 3000000000),
+      iniWith("base=4\nc=-1\nperiod=2\nmaxfact=10\nalgebraic=1\n", 1, 100000000),  // one candidate: no engine
   };
   for (const std::string& ini : inis) {
     std::string expected;

@@ -107,6 +107,7 @@ TEST(RankMessages, StartAndReportsTravelUnchangedAndDamageIsRefused) {
   SearchParams params;
   params.base = 1000000000, params.c = -1, params.period = 5040, params.maxFact = 999999937, params.facDisp = 7;
   params.minK = 123, params.maxK = kTop, params.kDisp = 1000000000, params.threads = 3, params.engine = Engine::residue;
+  params.algebraic = true;
   int64_t words[kStartWords];
   encodeStart(false, params, words);
   SearchParams back;

@@ -39,8 +39,9 @@ std::string formatSearchState(const SearchState& s) {
   char text[512];
   std::snprintf(text, sizeof text,
                 "%s\nbase=%d\nc=%d\nperiod=%d\nmaxfact=%d\nmink=%" PRId64 "\nnextk=%" PRId64 "\nfound=%" PRIu64 "\nlength=%" PRId64
-                "\n%s\n",
-                kHeading, s.base, s.c, s.period, s.maxFact, s.minK, s.nextK, s.found, s.length, kEnd);
+                "\n%s%s\n",
+                kHeading, s.base, s.c, s.period, s.maxFact, s.minK, s.nextK, s.found, s.length,
+                s.algebraic ? "algebraic=1\n" : "", kEnd);
   return text;
 }
 
@@ -61,9 +62,12 @@ bool parseSearchState(const std::string& original, SearchState& state) {
       {"mink", 1, e18},         {"nextk", 1, e18 + 1}, {"found", 0, INT64_MAX}, {"length", 0, INT64_MAX}};
   for (int i = 0; i < 8; ++i)
     if (!readValue(text, at, fields[i].key, fields[i].low, fields[i].high, v[i])) return false;
+  // Only a search with algebraic factors has the line, so other states stay as they were.
+  int64_t algebraic = 0;
+  if (text.compare(at, 10, "algebraic=") == 0 && !readValue(text, at, "algebraic", 1, 1, algebraic)) return false;
   if (text.compare(at, std::string::npos, std::string(kEnd) + "\n") != 0) return false;
   if (v[1] == 0 || v[5] < v[4]) return false;
-  state = {int32_t(v[0]), int32_t(v[1]), int32_t(v[2]), int32_t(v[3]), v[4], v[5], uint64_t(v[6]), v[7]};
+  state = {int32_t(v[0]), int32_t(v[1]), int32_t(v[2]), int32_t(v[3]), v[4], v[5], uint64_t(v[6]), v[7], algebraic == 1};
   return true;
 }
 

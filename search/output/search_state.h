@@ -1,5 +1,5 @@
 // The state of a resumable search, pelund.state: which search it is (base, c, period,
-// maxfact, mink), the first k not yet searched, the sets written below it and the
+// maxfact, mink, and algebraic=1 for a search with algebraic factors), the first k not yet searched, the sets written below it and the
 // length of covering.txt that holds them. A small text file, one "key=value" per
 // line between a heading and an end mark, so that a person can read it and a
 // truncated or damaged copy is told from a whole one.
@@ -17,10 +17,11 @@ struct SearchState {
   int64_t nextK = 0;   // every k below it searched and its line written
   uint64_t found = 0;  // lines written for k below nextK
   int64_t length = 0;  // bytes of covering.txt that hold them
+  bool algebraic = false;  // a search with algebraic factors; its line is written only then
 
   bool sameSearch(const SearchState& other) const {
     return base == other.base && c == other.c && period == other.period && maxFact == other.maxFact &&
-           minK == other.minK;
+           minK == other.minK && algebraic == other.algebraic;
   }
 };
 

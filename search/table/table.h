@@ -38,4 +38,5 @@ struct SearchParams {
   int64_t kDisp = 0;
   int32_t threads = 0;  // 0: all hardware threads
   Engine engine = Engine::automatic;
+  bool algebraic = false;  // also prove k by algebraic factors (search/algebraic/)
 };
