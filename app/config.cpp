@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include <pelund/pelund.hpp>
+
 #include "console.h"
 
 int32_t gi_base = kNotGiven;
@@ -26,6 +28,7 @@ int32_t gi_threads = kNotGiven;
 int32_t gi_engine = kNotGiven;
 int32_t gi_resume = kNotGiven;
 int32_t gi_algebraic = kNotGiven;
+int32_t gi_progress = kNotGiven;
 
 namespace {
 
@@ -51,20 +54,18 @@ struct Wide {
   int64_t engine = kNotGiven;  // kBadEngine for a word that names none
   int64_t resume = kNotGiven;
   int64_t algebraic = kNotGiven;
+  int64_t progress = kNotGiven;
 };
 
 constexpr int64_t kBadEngine = -1;
 
-// The engine named by the word at the start of `text`: "auto", "sieve" or "residue",
+// The engine named by the word at the start of `text` ("auto", "sieve" or "residue"),
 // ended by the end of the line or blanks.
 int64_t engineNamed(const char* text) {
   const char* end = text;
   while (*end != '\0' && *end != '\n' && *end != '\r' && *end != ' ' && *end != '\t') ++end;
-  const std::string word(text, end);
-  if (word == "auto") return 0;
-  if (word == "sieve") return 1;
-  if (word == "residue") return 2;
-  return kBadEngine;
+  pelund::Engine engine;
+  return pelund::engineNamed(std::string_view(text, size_t(end - text)), engine) ? int64_t(engine) : kBadEngine;
 }
 
 // A UTF-8 byte-order mark (Windows editors write one) at the very start of the file
@@ -98,6 +99,7 @@ void matchPiece(const char* piece, Wide& wide) {
   else if (keyIs(piece, "engine=")) wide.engine = engineNamed(piece + 7);
   else if (keyIs(piece, "resume=")) wide.resume = decimal64(piece + 7);
   else if (keyIs(piece, "algebraic=")) wide.algebraic = decimal64(piece + 10);
+  else if (keyIs(piece, "progress=")) wide.progress = decimal64(piece + 9);
 }
 
 const char* checkPresence() {
@@ -117,37 +119,30 @@ void fillDefaults(Wide& wide) {
   if (wide.engine == kNotGiven) wide.engine = 0;
   if (wide.resume == kNotGiven) wide.resume = 0;
   if (wide.algebraic == kNotGiven) wide.algebraic = 0;
+  if (wide.progress == kNotGiven) wide.progress = 1;
 }
 
+// The search's own settings are checked by the library, in the same order and words.
 const char* checkRanges(const Wide& wide) {
   constexpr int64_t e9 = 1000000000;
-  constexpr int64_t e18 = 1000000000000000000;
-  if (gi_base < 2) return "base cannot be less than 2";
-  if (gi_base > e9) return "base cannot be greater than 1e9";
-  if (gi_minK > gi_maxK) return "mink cannot be greater than maxk";
-  if (gi_minK < 1) return "mink cannot be less than 1";
-  if (gi_maxK > e18) return "maxk cannot be greater than 1e18";
-  if (gi_c != -1 && gi_c != 1) return "c must be -1 or 1";
-  if (wide.period < 2) return "period cannot be less than 2";
-  if (wide.period > 5040) return "period cannot be greater than 5040";
-  if (wide.maxFact < 5) return "maxfact cannot be less than 5";
-  if (wide.maxFact > e9) return "maxfact cannot be greater than 1e9";
+  if (const char* fault = pelund::rangeFault(gi_base, gi_minK, gi_maxK, gi_c, wide.period, wide.maxFact)) return fault;
   if (wide.facDisp < 0) return "facdisp cannot be negative";
   if (wide.facDisp > e9) return "facdisp cannot be greater than 1e9";
   if (gi_kDisp < 0) return "kdisp cannot be negative";
   if (gi_kDisp > e9) return "kdisp cannot be greater than 1e9";
-  if (wide.threads < 0) return "threads cannot be negative";
-  if (wide.threads > kMaxThreads) return "threads cannot be greater than 1024";
-  if (wide.engine == kBadEngine) return "engine must be auto, sieve or residue";
+  if (const char* fault = pelund::threadsFault(wide.threads)) return fault;
+  if (wide.engine == kBadEngine) return pelund::kEngineFault;
   if (wide.resume != 0 && wide.resume != 1) return "resume must be 0 or 1";
   if (wide.algebraic != 0 && wide.algebraic != 1) return "algebraic must be 0 or 1";
+  if (wide.progress != 0 && wide.progress != 1) return "progress must be 0 or 1";
   return nullptr;
 }
 
 }  // namespace
 
 const char* loadInputs(std::FILE* file) {
-  gi_base = gi_c = gi_period = gi_maxFact = gi_facDisp = gi_threads = gi_engine = gi_resume = gi_algebraic = kNotGiven;
+  gi_base = gi_c = gi_period = gi_maxFact = gi_facDisp = gi_threads = gi_engine = gi_resume = gi_algebraic =
+      gi_progress = kNotGiven;
   gi_minK = gi_maxK = gi_kDisp = kNotGiven;
   Wide wide;
   char piece[100];
@@ -169,6 +164,7 @@ const char* loadInputs(std::FILE* file) {
   gi_engine = static_cast<int32_t>(wide.engine);
   gi_resume = static_cast<int32_t>(wide.resume);
   gi_algebraic = static_cast<int32_t>(wide.algebraic);
+  gi_progress = static_cast<int32_t>(wide.progress);
   return nullptr;
 }
 

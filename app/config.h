@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <pelund/pelund.hpp>
+
 inline constexpr int64_t kNotGiven = -999;
 
 extern int32_t gi_base;
@@ -18,8 +20,10 @@ extern int32_t gi_threads;  // 0: all hardware threads
 extern int32_t gi_engine;   // an Engine of table.h
 extern int32_t gi_resume;   // 1: continue the search recorded in pelund.state
 extern int32_t gi_algebraic;  // 1: also prove k by algebraic factors
+extern int32_t gi_progress;   // 1: a live status line on a terminal when kdisp is 0
 
-inline constexpr int64_t kMaxThreads = 1024;
+using pelund::kMaxThreads;
+
 
 // The form letter of a run: 'S' for k*b^n + 1 (Sierpinski), 'R' for k*b^n - 1 (Riesel).
 inline char formLetter(int32_t c) { return c == 1 ? 'S' : 'R'; }

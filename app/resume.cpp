@@ -24,7 +24,7 @@ void removeOrFail(const char* path) {
   if (!platformRemoveFile(path, cause)) error("%s cannot be removed: %s", path, cause.c_str());
 }
 
-SearchState identityOf(const SearchParams& params) {
+SearchState identityOf(const pelund::SearchParams& params) {
   SearchState state;
   state.base = params.base;
   state.c = params.c;
@@ -124,7 +124,7 @@ void refuseLinkedLog() {
   if (platformIsSymbolicLink(kLogPath)) error("%s is a symbolic link", kLogPath);
 }
 
-SearchState prepareResults(const SearchParams& params, bool resume, bool& resumed) {
+SearchState prepareResults(const pelund::SearchParams& params, bool resume, bool& resumed) {
   const SearchState fresh = identityOf(params);
   std::string text, cause;
   const ReadOutcome read = resume ? platformReadSmallFile(kStatePath, 4096, text, cause) : ReadOutcome::missing;

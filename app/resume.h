@@ -5,7 +5,7 @@
 #pragma once
 
 #include "search_state.h"
-#include "table.h"
+#include <pelund/pelund.hpp>
 
 inline constexpr const char* kCoveringPath = "covering.txt";
 inline constexpr const char* kStatePath = "pelund.state";
@@ -24,4 +24,4 @@ void refuseLinkedLog();
 // Prepares covering.txt (and pelund.state) and returns where the search starts;
 // `resumed` tells whether that is a recorded state. Every fault ends the run with an
 // error before any file has been touched.
-SearchState prepareResults(const SearchParams& params, bool resume, bool& resumed);
+SearchState prepareResults(const pelund::SearchParams& params, bool resume, bool& resumed);

@@ -7,6 +7,15 @@
 
 volatile std::sig_atomic_t gb_quitting = 0;
 volatile std::sig_atomic_t gi_stopSignal = 0;
+volatile std::sig_atomic_t gi_endedRank = 0;
+
+namespace {
+
+bool stopAsked() { return quitting(); }
+
+}  // namespace
+
+pelund::StopToken stopToken() { return pelund::StopToken(stopAsked); }
 
 void setQuitting(int signal) {
   static const char acknowledgement[] = "\nCtrl-C accepted. ";

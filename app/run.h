@@ -3,12 +3,20 @@
 
 #include <csignal>
 
+#include <pelund/pelund.hpp>
+
 // Set by the stop handler, never cleared; polled by the search.
 extern volatile std::sig_atomic_t gb_quitting;
 // The signal that raised gb_quitting (0 while it is down).
 extern volatile std::sig_atomic_t gi_stopSignal;
 
+// pelund-mpi: the rank whose end stopped the search (0: none did).
+extern volatile std::sig_atomic_t gi_endedRank;
+
 inline bool quitting() { return gb_quitting != 0; }
+
+// The stop token that hands gb_quitting to the library.
+pelund::StopToken stopToken();
 
 void setQuitting(int signal);
 

@@ -34,12 +34,12 @@ int runSearchOfConfiguration() {
   refuseLinkedLog();
   installInterruptHandlers();
   platformBoundWaitsOnStop(stopPending);
-  const SearchParams params = searchParamsFromConfig();
+  const pelund::SearchParams params = searchParamsFromConfig();
   const bool resume = gi_resume == 1;
   bool resumed = false;
   const SearchState start = prepareResults(params, resume, resumed);
   showRunBanner(start, resumed);
-  const SearchOutcome outcome = runSearch(params, start, resume ? kStatePath : nullptr);
+  const SearchOutcome outcome = runSearch(params, displayFromConfig(), start, resume ? kStatePath : nullptr);
   return outcome.interrupted ? interruptedStatus() : 0;
 }
 
@@ -50,5 +50,7 @@ int runPelund() {
     return runSearchOfConfiguration();
   } catch (const std::bad_alloc&) {
     error("not enough memory");
+  } catch (const pelund::Error& fault) {
+    error("%s", fault.what());
   }
 }

@@ -14,7 +14,7 @@
 
 #include "config.h"
 #include "platform.h"
-#include "verify.h"
+#include "verify_stream.h"
 
 namespace {
 

@@ -40,11 +40,11 @@ double specialCount(const SearchParams& params) {
 
 void run(const char* name, SearchParams params, int64_t width) {
   params.algebraic = true;
-  const std::optional<CandidateTable> table = buildFactorTableFast(params, nullptr, false);
+  const std::optional<CandidateTable> table = pelund::candidates(params);
   const SieveTables tables(params, *table);
   Counting sink;
   const auto begin = std::chrono::steady_clock::now();
-  walkWithAlgebraicFactors(tables, params, params.minK, params.maxK, sink,
+  walkWithAlgebraicFactors(tables, params, params.minK, params.maxK, sink, StopToken{},
                            [&](PartSink& merged) { return emptyParts(params.minK, params.maxK, width, merged); });
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   const double special = specialCount(params);

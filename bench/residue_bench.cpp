@@ -40,7 +40,7 @@ double seconds(F&& run) {
 SieveTables tablesOf(const Case& c) {
   SearchParams params;
   params.base = c.base, params.c = c.c, params.period = c.period, params.maxFact = c.maxFact, params.minK = c.from;
-  return SieveTables(params, *buildFactorTableFast(params, nullptr));
+  return SieveTables(params, pelund::candidates(params));
 }
 
 // The sieve's seconds over [from, from + count - 1] on `threads` threads, block by block.

@@ -5,6 +5,7 @@
 
 #include <mpi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cinttypes>
@@ -15,10 +16,8 @@
 
 #include "config.h"
 #include "console.h"
-#include "fast_table.h"
 #include "find_pelund.h"
 #include "platform.h"
-#include "range_walk.h"
 #include "resume.h"
 #include "run.h"
 #include "sequence.h"
@@ -31,8 +30,11 @@ constexpr auto kPoll = std::chrono::milliseconds(1);
 // as the first one ends (or a second later): so rank 0 writes everything first, and
 // only then lets the others end.
 constexpr auto kStopGrace = std::chrono::milliseconds(200);
-// How long a rank searching a piece has to answer a stop before it counts as ended.
+// How long a rank searching a job has to answer a stop before it counts as ended.
 constexpr auto kAnswerWait = std::chrono::milliseconds(300);
+// Subtrees of a tree part per searching thread of the job: enough that the ranks
+// finish together although subtrees differ widely in size.
+constexpr int64_t kTasksPerThread = 64;
 
 // ---- rank 0 -----------------------------------------------------------------------
 
@@ -45,7 +47,7 @@ void leaveOnExit() {
   if (gb_finished) return;
   if (!gb_broadcast) {
     int64_t words[kStartWords];
-    encodeStart(true, SearchParams{}, words);
+    encodeStart(true, pelund::SearchParams{}, words);
     MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
     MPI_Finalize();
     return;
@@ -74,6 +76,7 @@ void leadStop(int signal) {
 // that did not answer it.
 void acknowledgeStop(int lostRank) {
   if (gb_acknowledged.test_and_set()) return;
+  gi_endedRank = lostRank;
   char text[64];
   const int length = lostRank > 0 ? std::snprintf(text, sizeof text, "\nRank %d has ended. ", lostRank)
                                   : std::snprintf(text, sizeof text, "\nCtrl-C accepted. ");
@@ -87,6 +90,130 @@ void acknowledgeStop(int lostRank) {
 constexpr int kHoldOnContinueMs = 3000;
 
 void leadContinued(int) { holdProgress(kHoldOnContinueMs); }
+
+// ---- jobs, on any rank --------------------------------------------------------------
+
+// The subtrees of the last tree part a rank worked on: every rank makes the same list
+// for the same part, once.
+struct TaskCache {
+  int64_t from = 1, to = 0, wanted = 0;
+  std::vector<pelund::TreeTask> tasks;
+
+  const std::vector<pelund::TreeTask>& of(const pelund::Search& search, int64_t f, int64_t t, int64_t w) {
+    if (f != from || t != to || w != wanted) tasks = search.treeTasks(f, t, size_t(w)), from = f, to = t, wanted = w;
+    return tasks;
+  }
+};
+
+// Computes one job into `report`; false when stopped.
+bool execute(const pelund::Search& search, const Order& order, TaskCache& cache, Report& report) {
+  report.index = uint64_t(order.word);
+  if (order.kind == OrderKind::piece) {
+    PieceCollector collector;
+    if (!search.sieve(order.from, order.to, collector, stopToken())) return false;
+    report.kind = ReportKind::finished;
+    report.part = collector.take();
+    return true;
+  }
+  const std::vector<pelund::TreeTask>& tasks = cache.of(search, order.from, order.to, order.wanted);
+  report.kind = ReportKind::covered;
+  report.part.clear(order.from, order.to);
+  return search.searchTreeTasks(order.from, order.to, tasks, size_t(order.first), size_t(order.count), report.part.ks,
+                                stopToken());
+}
+
+}  // namespace
+
+// ---- the jobs of one part -----------------------------------------------------------
+
+// The work of one part of the walk, handed out job by job; guarded by the
+// coordinator's mutex.
+class Jobs {
+ public:
+  virtual ~Jobs() = default;
+  virtual bool next(Order& order) = 0;  // a job that may be taken now
+  virtual bool exhausted() const = 0;   // every job made
+  virtual bool complete() const = 0;    // every job's result taken in (and handed on)
+  virtual void take(Report& report) = 0;
+  // The next finished piece in ascending k, for the writer; and that it went.
+  virtual bool nextInOrder(PartResult&) { return false; }
+  virtual void handedOn() {}
+};
+
+namespace {
+
+// The pieces of a part of the sieve. No piece is made more than two per rank ahead of
+// the one the writer waits for, which bounds the lines held.
+class SieveJobs : public Jobs {
+ public:
+  SieveJobs(int64_t from, int64_t to, int ranks, int64_t lastWidth, size_t lastLines)
+      : plan_(from, to, ranks), window_(2 * uint64_t(ranks) + 2) {
+    plan_.observe(lastWidth, lastLines);
+  }
+  bool next(Order& order) override {
+    Piece piece;
+    if (plan_.exhausted() || plan_.made() >= written_ + window_ || !plan_.next(piece)) return false;
+    order = Order{OrderKind::piece, int64_t(piece.index), piece.from, piece.to};
+    return true;
+  }
+  bool exhausted() const override { return plan_.exhausted(); }
+  bool complete() const override { return plan_.exhausted() && written_ == plan_.made(); }
+  void take(Report& report) override {
+    lastWidth_ = report.part.to - report.part.from + 1, lastLines_ = report.part.ks.size();
+    plan_.observe(lastWidth_, lastLines_);
+    pending_[report.index] = std::move(report.part);
+  }
+  bool nextInOrder(PartResult& part) override {
+    auto next = pending_.find(written_);
+    if (next == pending_.end()) return false;
+    part = std::move(next->second);
+    pending_.erase(next);
+    return true;
+  }
+  void handedOn() override { ++written_; }
+  int64_t lastWidth_ = 0;
+  size_t lastLines_ = 0;
+
+ private:
+  PiecePlan plan_;
+  const uint64_t window_;
+  std::map<uint64_t, PartResult> pending_;
+  uint64_t written_ = 0;
+};
+
+// The subtrees of a part of the residue tree, in batches that shrink as the list runs
+// out (the list starts with its widest subtrees), so that the ranks end together.
+class TreeJobs : public Jobs {
+ public:
+  TreeJobs(size_t tasks, int64_t from, int64_t to, int64_t wanted, int ranks, int threads)
+      : tasks_(tasks), from_(from), to_(to), wanted_(wanted), ranks_(ranks), threads_(threads) {}
+  bool next(Order& order) override {
+    if (next_ >= tasks_) return false;
+    const size_t count = std::min(tasks_ - next_, std::max<size_t>(size_t(threads_), (tasks_ - next_) / (4 * size_t(ranks_))));
+    order = Order{OrderKind::tree, int64_t(made_++), from_, to_, int64_t(next_), int64_t(count), wanted_};
+    next_ += count;
+    return true;
+  }
+  bool exhausted() const override { return next_ >= tasks_; }
+  bool complete() const override { return exhausted() && taken_ == made_; }
+  void take(Report& report) override {
+    covered_.insert(covered_.end(), report.part.ks.begin(), report.part.ks.end());
+    ++taken_;
+  }
+  std::vector<int64_t> covered() {
+    std::sort(covered_.begin(), covered_.end());
+    covered_.erase(std::unique(covered_.begin(), covered_.end()), covered_.end());
+    return std::move(covered_);
+  }
+
+ private:
+  const size_t tasks_;
+  const int64_t from_, to_, wanted_;
+  const int ranks_, threads_;
+  size_t next_ = 0;
+  uint64_t made_ = 0, taken_ = 0;
+  std::vector<int64_t> covered_;
+};
 
 // ---- the other ranks ------------------------------------------------------------
 
@@ -120,33 +247,32 @@ void takeStopOrder() {
   gb_quitting = 1;
 }
 
-// Searches one piece on this rank's threads while the main thread listens for a stop.
-void searchPiece(const SieveTables& tables, const SearchParams& params, const Piece& piece) {
-  PieceCollector collector;
+// Computes one job on this rank's threads while the main thread listens for a stop,
+// and reports it.
+void searchJob(const pelund::Search& search, const Order& order, TaskCache& cache) {
+  Report report;
   bool complete = false;
   std::atomic<bool> over{false};
-  auto walk = [&] {
-    complete = walkRange(tables, params, piece.from, piece.to, collector);
+  auto work = [&] {
+    complete = execute(search, order, cache, report);
     over = true;
   };
-  std::thread search;
+  std::thread job;
   try {
-    search = std::thread(walk);
+    job = std::thread(work);
   } catch (const std::system_error&) {
-    walk();  // no thread to listen beside it: a stop order is taken after the piece
+    work();  // no thread to listen beside it: a stop order is taken after the job
   }
   while (!over) {
     takeStopOrder();
     std::this_thread::sleep_for(kPoll);
   }
-  if (search.joinable()) search.join();
+  if (job.joinable()) job.join();
   if (!complete) return sendStopped();
-  Report report;
-  report.kind = ReportKind::finished;
-  report.index = piece.index;
-  report.part = collector.take();
   sendReport(report);
 }
+
+class SilentObserver : public pelund::Observer {};
 
 }  // namespace
 
@@ -156,27 +282,16 @@ Coordinator::Coordinator(int ranks) : ranks_(ranks), states_(size_t(ranks), Stat
   states_[0] = State::released;  // rank 0 searches on a thread of its own
 }
 
-void Coordinator::order(int rank, OrderKind kind, int64_t word, int64_t from, int64_t to) {
-  const int64_t words[kOrderWords] = {static_cast<int64_t>(kind), word, from, to};
+void Coordinator::order(int rank, const Order& o) {
+  int64_t words[kOrderWords];
+  encodeOrder(o, words);
   MPI_Send(words, kOrderWords, MPI_INT64_T, rank, kTagOrder, MPI_COMM_WORLD);
   ++orders_;
-  states_[size_t(rank)] = kind == OrderKind::done ? State::released : State::expecting;
-  holding_[size_t(rank)] = kind == OrderKind::piece;
+  states_[size_t(rank)] = o.kind == OrderKind::done ? State::released : State::expecting;
+  holding_[size_t(rank)] = o.kind != OrderKind::done;
 }
 
-void Coordinator::handle(int rank, Report& report) {
-  states_[size_t(rank)] = State::idle;
-  holding_[size_t(rank)] = false;
-  if (report.kind == ReportKind::stopped) {
-    leadStop(int(report.signal));
-  } else if (report.kind == ReportKind::finished && !quitting()) {
-    std::lock_guard lock(mutex_);
-    plan_.observe(report.part.to - report.part.from + 1, report.part.ks.size());
-    pending_[report.index] = std::move(report.part);
-  }
-}
-
-void Coordinator::receiveReports() {
+void Coordinator::receiveReports(Jobs& jobs) {
   for (;;) {
     int waiting = 0;
     MPI_Status probe;
@@ -190,138 +305,139 @@ void Coordinator::receiveReports() {
     reportBytes_ += uint64_t(size);
     Report report;
     if (!decodeReport(bytes.data(), bytes.size(), report)) error("rank %d sent a damaged report", probe.MPI_SOURCE);
-    if (states_[size_t(probe.MPI_SOURCE)] == State::released) continue;
-    handle(probe.MPI_SOURCE, report);
+    const size_t rank = size_t(probe.MPI_SOURCE);
+    if (states_[rank] == State::released) continue;
+    states_[rank] = State::idle;
+    holding_[rank] = false;
+    if (report.kind == ReportKind::stopped) {
+      leadStop(int(report.signal));
+    } else if (report.kind != ReportKind::ready && !quitting()) {
+      std::lock_guard lock(mutex_);
+      jobs.take(report);
+    }
   }
 }
 
-bool Coordinator::claimable() const { return !plan_.exhausted() && plan_.made() < written_ + window_; }
-
-void Coordinator::localWork(const SieveTables& tables, const SearchParams& params) {
+void Coordinator::localWork(const pelund::Search& search, Jobs& jobs) {
+  TaskCache cache;
   for (;;) {
-    Piece piece;
+    Order job;
     {
       std::unique_lock lock(mutex_);
-      while (!claimable() && !plan_.exhausted() && !quitting()) changed_.wait_for(lock, kPoll);
-      if (plan_.exhausted() || quitting()) break;
-      plan_.next(piece);
+      while (!jobs.next(job)) {
+        if (jobs.exhausted() || quitting()) goto finished;
+        changed_.wait_for(lock, kPoll);
+      }
+      ++jobs_;
     }
-    PieceCollector collector;
-    if (!walkRange(tables, params, piece.from, piece.to, collector)) break;
+    Report report;
+    if (!execute(search, job, cache, report)) break;
     std::lock_guard lock(mutex_);
-    PartResult& result = pending_[piece.index] = collector.take();
-    plan_.observe(result.to - result.from + 1, result.ks.size());
+    jobs.take(report);
     changed_.notify_all();
   }
+finished:
   std::lock_guard lock(mutex_);
   localFinished_ = true;
   changed_.notify_all();
 }
 
-bool Coordinator::walk(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to,
-                       PartSink& sink) {
-  {
-    std::lock_guard lock(mutex_);
-    plan_ = PiecePlan(from, to, ranks_);
-    pending_.clear();
-    written_ = 0;
-    window_ = 2 * uint64_t(ranks_) + 2;
-    localFinished_ = false;
-  }
+// Every rank that was searching answers a stop within milliseconds, unless it has ended.
+bool Coordinator::answered(std::chrono::steady_clock::time_point stoppedAt, const std::vector<bool>& awaited) {
+  int silent = 0;
+  for (int rank = ranks_ - 1; rank >= 1; --rank)
+    if (awaited[size_t(rank)] && holding_[size_t(rank)]) silent = rank;
+  if (silent != 0 && std::chrono::steady_clock::now() - stoppedAt <= kAnswerWait) return false;
+  acknowledgeStop(silent);
+  return true;
+}
+
+bool Coordinator::walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sink* sink) {
   gb_walking = true;
+  localFinished_ = false;
   std::thread local;
   try {
-    local = std::thread([&] { localWork(tables, params); });
+    local = std::thread([&] { localWork(search, jobs); });
   } catch (const std::system_error&) {
-    // No thread for rank 0's own pieces: the other ranks search them all, or, alone,
-    // rank 0 searches the range itself.
-    if (ranks_ == 1) {
-      gb_walking = false;
-      return walkRange(tables, params, from, to, sink);
-    }
-    std::lock_guard lock(mutex_);
-    localFinished_ = true;
+    localFinished_ = true;  // no thread for rank 0's own jobs: the other ranks take them all
   }
-  bool stopSent = false, answered = false;
+  bool stopSent = false, acknowledged = false;
   std::chrono::steady_clock::time_point stoppedAt;
   std::vector<bool> awaited;
   for (;;) {
-    receiveReports();
-    // Write what is next in order.
-    for (;;) {
-      PartResult part;
+    receiveReports(jobs);
+    for (PartResult part; sink != nullptr && !quitting();) {
       {
         std::lock_guard lock(mutex_);
-        auto next = pending_.find(written_);
-        if (quitting() || next == pending_.end()) break;
-        part = std::move(next->second);
-        pending_.erase(next);
+        if (!jobs.nextInOrder(part)) break;
       }
-      sink.partDone(part);
+      sink->partDone(part);
       std::lock_guard lock(mutex_);
-      ++written_;
+      jobs.handedOn();
       changed_.notify_all();
     }
     if (quitting() && !stopSent) {
       const int64_t signal = gi_stopSignal;
-      for (int rank = 1; rank < ranks_; ++rank) {
+      for (int rank = 1; rank < ranks_; ++rank)
         if (holding_[size_t(rank)]) MPI_Send(&signal, 1, MPI_INT64_T, rank, kTagStop, MPI_COMM_WORLD);
-      }
       awaited = holding_;
       stoppedAt = std::chrono::steady_clock::now();
       stopSent = true;
     }
-    // Every rank that was searching answers a stop within milliseconds, unless it has ended.
-    if (stopSent && !answered) {
-      int silent = 0;
-      for (int rank = ranks_ - 1; rank >= 1; --rank)
-        if (awaited[size_t(rank)] && holding_[size_t(rank)]) silent = rank;
-      if (silent == 0 || std::chrono::steady_clock::now() - stoppedAt > kAnswerWait) {
-        acknowledgeStop(silent);
-        answered = true;
+    if (stopSent && !acknowledged) acknowledged = answered(stoppedAt, awaited);
+    for (int rank = 1; rank < ranks_ && !quitting(); ++rank) {
+      if (states_[size_t(rank)] != State::idle) continue;
+      Order job;
+      {
+        std::lock_guard lock(mutex_);
+        if (!jobs.next(job)) continue;
+        ++jobs_;
       }
-    }
-    // Orders for the ranks that wait for one.
-    bool allReleased = true;
-    for (int rank = 1; rank < ranks_; ++rank) {
-      // After a stop the workers wait for release(), which comes after rank 0's last word.
-      if (states_[size_t(rank)] == State::idle && !quitting()) {
-        Piece piece;
-        bool give = false, end = false;
-        {
-          std::lock_guard lock(mutex_);
-          if (claimable()) give = plan_.next(piece);
-          end = plan_.exhausted();
-        }
-        if (give) order(rank, OrderKind::piece, int64_t(piece.index), piece.from, piece.to);
-        else if (end) order(rank, OrderKind::done, 0);
-      }
-      allReleased = allReleased && states_[size_t(rank)] == State::released;
+      order(rank, job);
     }
     std::unique_lock lock(mutex_);
-    const bool complete = plan_.exhausted() && written_ == plan_.made();
-    if (((complete && allReleased) || (quitting() && answered)) && localFinished_) break;
+    if ((jobs.complete() || (quitting() && acknowledged)) && localFinished_) break;
     changed_.wait_for(lock, kPoll);
   }
   if (local.joinable()) local.join();
   gb_walking = false;
   if (quitting()) acknowledgeStop(0);  // a stop seen only as the walk ended
-  std::lock_guard lock(mutex_);
-  return plan_.exhausted() && written_ == plan_.made();
+  return !quitting() && jobs.complete();
+}
+
+bool Coordinator::sieve(const pelund::Search& search, int64_t from, int64_t to, pelund::Sink& sink,
+                        const pelund::StopToken& stop) {
+  if (ranks_ == 1) return search.sieve(from, to, sink, stop);
+  SieveJobs jobs(from, to, ranks_, lastWidth_, lastLines_);
+  const bool complete = walkJobs(search, jobs, &sink);
+  lastWidth_ = jobs.lastWidth_, lastLines_ = jobs.lastLines_;
+  return complete;
+}
+
+bool Coordinator::tree(const pelund::Search& search, int64_t from, int64_t to, std::vector<int64_t>& covered,
+                       const pelund::StopToken& stop) {
+  if (ranks_ == 1) return search.tree(from, to, covered, stop);
+  const int threads = std::max(1, search.params().threads > 0 ? search.params().threads
+                                                              : int(std::thread::hardware_concurrency()));
+  const int64_t wanted = kTasksPerThread * ranks_ * threads;
+  const size_t tasks = search.treeTasks(from, to, size_t(wanted)).size();
+  TreeJobs jobs(tasks, from, to, wanted, ranks_, threads);
+  if (!walkJobs(search, jobs, nullptr)) return false;
+  covered = jobs.covered();
+  return true;
 }
 
 void Coordinator::showTraffic(double seconds) const {
-  const uint64_t pieces = plan_.made();
   std::fprintf(stderr,
-               "pelund-mpi: %d ranks, %" PRIu64 " pieces in %.3f s (%.1f pieces/s); %" PRIu64 " reports, %" PRIu64
+               "pelund-mpi: %d ranks, %" PRIu64 " jobs in %.3f s (%.1f jobs/s); %" PRIu64 " reports, %" PRIu64
                " bytes (%.0f per report); %" PRIu64 " orders, %zu bytes each\n",
-               ranks_, pieces, seconds, seconds > 0 ? double(pieces) / seconds : 0.0, reports_, reportBytes_,
+               ranks_, jobs_, seconds, seconds > 0 ? double(jobs_) / seconds : 0.0, reports_, reportBytes_,
                reports_ > 0 ? double(reportBytes_) / double(reports_) : 0.0, orders_, kOrderWords * sizeof(int64_t));
 }
 
 void Coordinator::release(int status) {
   // A stopped run takes the last reports for a short while; a worker still silent then
-  // gets its order all the same and takes it when its piece has stopped.
+  // gets its order all the same and takes it when its job has stopped.
   const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
   for (int rank = 1; rank < ranks_; ++rank) {
     if (states_[size_t(rank)] == State::expecting) {
@@ -339,7 +455,7 @@ void Coordinator::release(int status) {
         MPI_Recv(bytes.data(), size, MPI_BYTE, rank, kTagReport, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
       }
     }
-    if (states_[size_t(rank)] != State::released) order(rank, OrderKind::done, status);
+    if (states_[size_t(rank)] != State::released) order(rank, Order{OrderKind::done, status});
   }
 }
 
@@ -353,9 +469,9 @@ int leadRun(int ranks) {
   lockRunDirectory();
   refuseLinkedLog();
   platformInstallStopHandlers(leadStop);
-  platformBoundWaitsOnStop([] { return quitting(); });
   platformInstallContinueHandler(leadContinued);
-  const SearchParams params = searchParamsFromConfig();
+  platformBoundWaitsOnStop([] { return quitting(); });
+  const pelund::SearchParams params = searchParamsFromConfig();
   const bool resume = gi_resume == 1;
   bool resumed = false;
   const SearchState start = prepareResults(params, resume, resumed);
@@ -366,10 +482,13 @@ int leadRun(int ranks) {
   showRunBanner(start, resumed);
 
   Coordinator coordinator(ranks);
-  const RangeWalker walker = [&](const SieveTables& tables, const SearchParams& p, int64_t from, int64_t to,
-                                 PartSink& sink) { return coordinator.walk(tables, p, from, to, sink); };
   const auto begun = std::chrono::steady_clock::now();
-  const SearchOutcome outcome = runSearch(params, start, resume ? kStatePath : nullptr, walker);
+  SearchOutcome outcome;
+  try {
+    outcome = runSearch(params, displayFromConfig(), start, resume ? kStatePath : nullptr, &coordinator);
+  } catch (const pelund::Error& fault) {
+    error("%s", fault.what());
+  }
   if (std::getenv("PELUND_MPI_STATS") != nullptr)
     coordinator.showTraffic(std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count());
   const int status = outcome.interrupted ? interruptedStatus() : 0;
@@ -384,17 +503,18 @@ int followRun() {
   platformInstallStopHandlers(followStop);
   int64_t words[kStartWords];
   MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
-  SearchParams params;
+  pelund::SearchParams params;
   if (!decodeStart(words, params)) return 1;
-  params.facDisp = 0;
-  const std::optional<CandidateTable> table = buildFactorTableFast(params, nullptr, false);
-  std::optional<SieveTables> tables;
-  if (table && (table->factorPeriodList.size() >= 2 || params.algebraic)) tables.emplace(params, *table);
+  SilentObserver silent;
+  const std::optional<pelund::CandidateTable> table = pelund::candidates(params, silent, stopToken());
+  std::optional<pelund::Search> search;
+  if (table) search.emplace(params, *table);
 
   Report ready;
   if (quitting()) sendStopped();
   else sendReport(ready);
   bool toldStop = quitting();
+  TaskCache cache;
   // A stopped worker waits for rank 0's last order, however long rank 0 takes to write
   // its last lines: were it to end first, mpirun would end rank 0 before them. Should
   // rank 0 end without the order, mpirun ends this rank.
@@ -409,23 +529,22 @@ int followRun() {
       std::this_thread::sleep_for(kPoll);
       continue;
     }
-    int64_t order[kOrderWords];
-    MPI_Recv(order, kOrderWords, MPI_INT64_T, 0, kTagOrder, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-    if (static_cast<OrderKind>(order[0]) == OrderKind::done) {
+    MPI_Recv(words, kOrderWords, MPI_INT64_T, 0, kTagOrder, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    const Order order = decodeOrder(words);
+    if (order.kind == OrderKind::done) {
       int waitingStop = 0;
       do {  // a stop order that crossed the last report
         MPI_Iprobe(0, kTagStop, MPI_COMM_WORLD, &waitingStop, MPI_STATUS_IGNORE);
         if (waitingStop) takeStopOrder();
       } while (waitingStop);
-      return int(order[1]);
+      return int(order.word);
     }
-    const Piece piece{uint64_t(order[1]), order[2], order[3]};
-    if (!tables || quitting()) {
+    if (!search || quitting()) {
       sendStopped();
       toldStop = true;
       continue;
     }
-    searchPiece(*tables, params, piece);
+    searchJob(*search, order, cache);
     toldStop = quitting();
   }
 }

@@ -1,62 +1,67 @@
 // The ranks of a distributed search. Rank 0 leads: it holds the configuration, the
-// results and the console, hands out pieces of the range on demand and writes the
-// finished pieces in ascending k through the one results writer, while a thread of
-// its own searches pieces like any other rank. The other ranks follow: they build
-// the same candidate table, search the pieces they are given and send the lines back.
+// results and the console, and runs the library's walk, which cuts the range into
+// parts and chooses the engine of each. A part of the block sieve goes out in pieces
+// of k, a part of the residue tree in batches of its subtrees, to whichever rank asks
+// next; a thread of rank 0 takes them too. Sieve pieces come back with their lines and
+// are handed to the writer in ascending k; the covered k of a tree part are merged
+// once all its subtrees are done, and its lines are written as one part. The other
+// ranks follow: they build the same candidate table and search what they are given.
 #pragma once
 
-#include <cstdint>
+#include <pelund/pelund.hpp>
+
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
 #include <vector>
 
-#include "cover_sieve.h"
 #include "pieces.h"
-#include "results_writer.h"
-#include "table.h"
 
 // Message tags.
 inline constexpr int kTagReport = 1;  // worker -> rank 0: encodeReport bytes
 inline constexpr int kTagOrder = 2;   // rank 0 -> worker: kOrderWords int64
 inline constexpr int kTagStop = 3;    // rank 0 -> worker: the stop signal, one int64
 
-class Coordinator {
+class Jobs;
+
+class Coordinator : public pelund::Runner {
  public:
   explicit Coordinator(int ranks);
 
-  // Searches k = from..to on every rank, handing the pieces to `sink` in ascending k.
-  // False when ended by the interrupt flag (raised here too when a worker stops).
-  bool walk(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to, PartSink& sink);
+  // The parts of the library's walk, searched on every rank. False when stopped (also
+  // when a worker stopped, or ended).
+  bool sieve(const pelund::Search& search, int64_t from, int64_t to, pelund::Sink& sink,
+             const pelund::StopToken& stop) override;
+  bool tree(const pelund::Search& search, int64_t from, int64_t to, std::vector<int64_t>& covered,
+            const pelund::StopToken& stop) override;
 
   // Ends every worker with `status`, waiting for those that have not reported yet.
   void release(int status);
 
-  // One line on standard error with the pieces and messages of the walk and its time.
+  // One line on standard error with the jobs and messages of the walk and its time.
   void showTraffic(double seconds) const;
 
  private:
   enum class State { expecting, idle, released };
 
-  void receiveReports();
-  void handle(int rank, Report& report);
-  void order(int rank, OrderKind kind, int64_t word, int64_t from = 0, int64_t to = 0);
-  bool claimable() const;  // guarded by mutex_
-  void localWork(const SieveTables& tables, const SearchParams& params);
+  bool walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sink* sink);
+  void receiveReports(Jobs& jobs);
+  void order(int rank, const Order& order);
+  void localWork(const pelund::Search& search, Jobs& jobs);
+  bool answered(std::chrono::steady_clock::time_point stoppedAt, const std::vector<bool>& awaited);
 
   const int ranks_;
   std::vector<State> states_;
-  std::vector<bool> holding_;  // the rank is searching a piece
-  // Shared with the local worker thread.
+  std::vector<bool> holding_;  // the rank is searching a job
+  // Shared with rank 0's own search thread.
   std::mutex mutex_;
   std::condition_variable changed_;
-  PiecePlan plan_{1, 0, 1};
-  std::map<uint64_t, PartResult> pending_;
-  uint64_t written_ = 0;
-  uint64_t window_ = 0;
   bool localFinished_ = false;
+  int64_t lastWidth_ = 0;  // the last sieve piece's width and lines, for the next part's plan
+  size_t lastLines_ = 0;
   // Traffic, for PELUND_MPI_STATS.
-  uint64_t reports_ = 0, reportBytes_ = 0, orders_ = 0;
+  uint64_t jobs_ = 0, reports_ = 0, reportBytes_ = 0, orders_ = 0;
 };
 
 // The run of rank 0 and of the other ranks; each returns its exit status.

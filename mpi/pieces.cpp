@@ -49,27 +49,34 @@ PartResult PieceCollector::take() {
   return piece;
 }
 
-void encodeStart(bool fault, const SearchParams& p, int64_t words[kStartWords]) {
-  const int64_t values[kStartWords] = {fault ? 1 : 0, p.base,  p.c,    p.period, p.maxFact,
-                                       p.facDisp,     p.minK,  p.maxK, p.kDisp,  p.threads,
-                                       static_cast<int64_t>(p.engine), p.algebraic ? 1 : 0};
+void encodeStart(bool fault, const pelund::SearchParams& p, int64_t words[kStartWords]) {
+  const int64_t values[kStartWords] = {fault ? 1 : 0, p.base,  p.c,       p.period, p.maxFact,
+                                       p.minK,        p.maxK, p.threads, static_cast<int64_t>(p.engine),
+                                       p.algebraic ? 1 : 0};
   std::copy(values, values + kStartWords, words);
 }
 
-bool decodeStart(const int64_t words[kStartWords], SearchParams& p) {
+bool decodeStart(const int64_t words[kStartWords], pelund::SearchParams& p) {
   if (words[0] != 0) return false;
   p.base = int32_t(words[1]);
   p.c = int32_t(words[2]);
   p.period = int32_t(words[3]);
   p.maxFact = int32_t(words[4]);
-  p.facDisp = int32_t(words[5]);
-  p.minK = words[6];
-  p.maxK = words[7];
-  p.kDisp = words[8];
-  p.threads = int32_t(words[9]);
-  p.engine = static_cast<Engine>(words[10]);
-  p.algebraic = words[11] != 0;
+  p.minK = words[5];
+  p.maxK = words[6];
+  p.threads = int32_t(words[7]);
+  p.engine = static_cast<pelund::Engine>(words[8]);
+  p.algebraic = words[9] != 0;
   return true;
+}
+
+void encodeOrder(const Order& o, int64_t words[kOrderWords]) {
+  const int64_t values[kOrderWords] = {static_cast<int64_t>(o.kind), o.word, o.from, o.to, o.first, o.count, o.wanted};
+  std::copy(values, values + kOrderWords, words);
+}
+
+Order decodeOrder(const int64_t words[kOrderWords]) {
+  return Order{static_cast<OrderKind>(words[0]), words[1], words[2], words[3], words[4], words[5], words[6]};
 }
 
 namespace {
@@ -95,7 +102,7 @@ bool decodeReport(const char* data, size_t size, Report& r) {
   if (size < sizeof head) return false;
   std::memcpy(head, data, sizeof head);
   const int64_t lines = head[5], length = head[6];
-  if (head[0] < 1 || head[0] > 3 || lines < 0 || length < 0 || length > int64_t(UINT32_MAX) ||
+  if (head[0] < 1 || head[0] > 4 || lines < 0 || length < 0 || length > int64_t(UINT32_MAX) ||
       uint64_t(lines) > (size - sizeof head) / sizeof(int64_t) ||
       sizeof head + uint64_t(lines) * sizeof(int64_t) + uint64_t(length) != size)
     return false;
@@ -106,6 +113,8 @@ bool decodeReport(const char* data, size_t size, Report& r) {
   r.part.ks.resize(size_t(lines));
   if (lines > 0) std::memcpy(r.part.ks.data(), data + sizeof head, size_t(lines) * sizeof(int64_t));
   r.part.text.assign(data + sizeof head + size_t(lines) * sizeof(int64_t), size_t(length));
+  // Covered k come without lines.
+  if (r.kind == ReportKind::covered) return r.part.text.empty();
   // Every line ends in a newline; the ends follow from the text.
   for (size_t at = 0; at < r.part.text.size(); ++at) {
     if (r.part.text[at] == '\n') r.part.ends.push_back(uint32_t(at + 1));

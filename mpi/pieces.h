@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "results_writer.h"
-#include "search_state.h"
-#include "table.h"
+#include <pelund/pelund.hpp>
+
+using PartResult = pelund::Part;
 
 struct Piece {
   uint64_t index = 0;
@@ -57,7 +57,7 @@ class PiecePlan {
 };
 
 // Collects the parts that one engine hands over into one result for a whole piece.
-class PieceCollector : public PartSink {
+class PieceCollector : public pelund::Sink {
  public:
   void partDone(const PartResult& part) override;
   // The collected piece; empty (from > to) when nothing was handed over.
@@ -72,25 +72,36 @@ class PieceCollector : public PartSink {
 
 // The validated search rank 0 sends to the others: a fault flag first (1: the run
 // ends with status 1 on every rank), then the parameters.
-inline constexpr int kStartWords = 12;
-void encodeStart(bool fault, const SearchParams& params, int64_t words[kStartWords]);
-bool decodeStart(const int64_t words[kStartWords], SearchParams& params);  // false: fault
+inline constexpr int kStartWords = 10;
+void encodeStart(bool fault, const pelund::SearchParams& params, int64_t words[kStartWords]);
+bool decodeStart(const int64_t words[kStartWords], pelund::SearchParams& params);  // false: fault
 
-// What a worker tells rank 0: it is ready for a piece, hands back a finished piece, or
-// stopped (on a signal, which it names).
-enum class ReportKind : int64_t { ready = 1, finished = 2, stopped = 3 };
+// What a worker tells rank 0: it is ready for work, hands back a finished piece of the
+// sieve or the covered k of a batch of subtrees of the residue tree, or stopped (on a
+// signal, which it names).
+enum class ReportKind : int64_t { ready = 1, finished = 2, stopped = 3, covered = 4 };
 
 struct Report {
   ReportKind kind = ReportKind::ready;
-  uint64_t index = 0;   // the piece, for `finished`
+  uint64_t index = 0;   // the piece or batch, for `finished` and `covered`
   int64_t signal = 0;   // the stop signal, for `stopped`
-  PartResult part;      // for `finished`
+  PartResult part;      // the lines, for `finished`; the covered k alone, for `covered`
 };
 
 std::string encodeReport(const Report& report);
 // False when the bytes are not a whole, consistent report.
 bool decodeReport(const char* data, size_t size, Report& report);
 
-// What rank 0 tells a worker: a piece to search, or the end with its exit status.
-enum class OrderKind : int64_t { piece = 1, done = 2 };
-inline constexpr int kOrderWords = 4;  // kind, index or exit status, from, to
+// What rank 0 tells a worker: a piece to search with the sieve, a batch of subtrees of
+// the residue tree of [from, to] (tasks first .. first + count - 1 of the list of at
+// least `wanted` that every rank makes alike), or the end with its exit status.
+enum class OrderKind : int64_t { piece = 1, done = 2, tree = 3 };
+struct Order {
+  OrderKind kind = OrderKind::piece;
+  int64_t word = 0;  // the piece or batch index, or the exit status
+  int64_t from = 0, to = 0;
+  int64_t first = 0, count = 0, wanted = 0;
+};
+inline constexpr int kOrderWords = 7;
+void encodeOrder(const Order& order, int64_t words[kOrderWords]);
+Order decodeOrder(const int64_t words[kOrderWords]);

@@ -37,7 +37,7 @@
 #include "fast_cover.h"
 #include "parallel_walk.h"
 #include "residue_tree.h"
-#include "run.h"
+#include "search_tables.h"
 #include "worker_threads.h"
 
 namespace {
@@ -96,32 +96,37 @@ int64_t nextWidth(int64_t width, size_t lines) {
   return std::max<int64_t>(BlockSieve::kBlockSpan, int64_t(double(width) * std::min(1.0, scale)));
 }
 
-// The lines of the covered k, built on `threads` threads in consecutive slices taken
-// in turn (the line of a k costs about as much as finding it) and joined in order.
-// False when the interrupt flag was raised first.
-bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, int threads, PartResult& result) {
+}  // namespace
+
+// The lines are built in consecutive slices taken in turn (the line of a k costs about
+// as much as finding it).
+bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, int threads, PartResult& result,
+                const StopToken& stop) {
   const size_t slices = std::min<size_t>(size_t(threads) * 4, covered.size() / 4096 + 1);
   std::vector<PartResult> pieces(slices, PartResult{result.from, result.to, {}, {}, {}});
   std::atomic<size_t> next{0};
   runOnThreads(int(std::min<size_t>(size_t(threads), slices)), [&](int) {
     for (size_t s = next++; s < slices; s = next++)
       for (size_t i = covered.size() * s / slices; i < covered.size() * (s + 1) / slices; ++i) {
-        if (i % 1024 == 0 && quitting()) return;
-        pieces[s].add(fastCoverLine(tables, covered[i]));
+        if (i % 1024 == 0 && stop.stopRequested()) return;
+        pieces[s].add(covered[i], formatCoverLine(fastCoverLine(tables, covered[i])));
       }
   });
-  if (quitting()) return false;
+  if (stop.stopRequested()) return false;
   for (const PartResult& piece : pieces) result.append(piece);
   return true;
 }
 
+namespace {
+
 // Searches one part with the residue tree and hands its lines over.
-bool treePart(const SieveTables& tables, const Part& part, int threads, PartSink& sink, size_t& lines) {
+bool treePart(const pelund::Search& search, const Part& part, int threads, PartSink& sink, size_t& lines,
+              const StopToken& stop, pelund::Runner& runner) {
   std::vector<int64_t> covered;
-  if (!residueSearch(tables, part.from, part.to, threads, covered)) return false;
+  if (!runner.tree(search, part.from, part.to, covered, stop)) return false;
   PartResult result;
   result.clear(part.from, part.to);
-  if (!buildLines(tables, covered, threads, result)) return false;
+  if (!buildLines(search.tables().sieve, covered, threads, result, stop)) return false;
   lines = covered.size();
   sink.partDone(result);
   return true;
@@ -148,24 +153,28 @@ bool treeIsCheaper(const SieveTables& tables, const Part& part, double& sievePer
 }
 
 // The walk of the engines alone (the whole walk when algebraic factors are not wanted).
-bool walkEngines(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to, PartSink& sink) {
+bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSink& sink, const StopToken& stop,
+                 pelund::Observer* observer, pelund::Runner& runner) {
+  const SieveTables& tables = search.tables().sieve;
+  const SearchParams& params = search.params();
   const int threads = workerThreads(params.threads);
-  if (params.engine == Engine::sieve || !tables.searchable) return sieveRange(tables, from, to, threads, sink);
+  if (params.engine == Engine::sieve || !tables.searchable) return runner.sieve(search, from, to, sink, stop);
   double sievePerK = -1;
   int64_t width = kFirstPart;
   TreeTiming timing;
   while (from <= to) {
     const Part part{from, to - from < width ? to : from + width - 1};
+    if (observer != nullptr) observer->walking(part.from, part.to, 0);
     size_t lines = 0;
     double treeSeconds = -1;
     if (params.engine == Engine::residue || treeIsCheaper(tables, part, sievePerK)) {
       const auto begin = std::chrono::steady_clock::now();
-      if (!treePart(tables, part, threads, sink, lines)) return false;
+      if (!treePart(search, part, threads, sink, lines, stop, runner)) return false;
       treeSeconds = secondsSince(begin);
       timing.record(part.to - part.from + 1, lines, treeSeconds);
     } else {
       CountingSink counting(sink);
-      if (!sieveRange(tables, part.from, part.to, threads, counting)) return false;
+      if (!runner.sieve(search, part.from, part.to, counting, stop)) return false;
       lines = counting.lines;
     }
     if (part.to == to) break;
@@ -178,9 +187,10 @@ bool walkEngines(const SieveTables& tables, const SearchParams& params, int64_t 
 
 }  // namespace
 
-bool walkRange(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to, PartSink& sink) {
-  if (!params.algebraic) return walkEngines(tables, params, from, to, sink);
-  return walkWithAlgebraicFactors(tables, params, from, to, sink, [&](PartSink& merged) {
-    return walkEngines(tables, params, from, to, merged);
+bool walkRange(const pelund::Search& search, int64_t from, int64_t to, PartSink& sink, const StopToken& stop,
+               pelund::Observer* observer, pelund::Runner& runner) {
+  if (!search.params().algebraic) return walkEngines(search, from, to, sink, stop, observer, runner);
+  return walkWithAlgebraicFactors(search.tables().sieve, search.params(), from, to, sink, stop, [&](PartSink& merged) {
+    return walkEngines(search, from, to, merged, stop, observer, runner);
   });
 }

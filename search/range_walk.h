@@ -3,12 +3,19 @@
 // covered k. Both hand finished parts to the same PartSink in ascending k.
 #pragma once
 
+#include <vector>
+
 #include "cover_sieve.h"
-#include "results_writer.h"
 #include "table.h"
 
-// Searches k = from..to with the engine of params (chosen per part for
-// Engine::automatic) on workerThreads(params.threads) threads, with the lines of
-// algebraic factors merged in when params.algebraic (algebraic_walk.h). False when
-// ended by the interrupt flag; every k below the sink's next k has then been handed over.
-bool walkRange(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to, PartSink& sink);
+// Searches k = from..to with the engine of the search's parameters (chosen per part for
+// Engine::automatic), each part searched by `runner`, with the lines of algebraic
+// factors merged in when params.algebraic (algebraic_walk.h). False when stopped;
+// every k below the sink's next k has then been handed over.
+bool walkRange(const pelund::Search& search, int64_t from, int64_t to, PartSink& sink, const StopToken& stop,
+               pelund::Observer* observer, pelund::Runner& runner);
+
+// The lines of the covered k (ascending) of the part [result.from, result.to], built
+// on `threads` threads and joined in order. False when stopped first.
+bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, int threads, PartResult& result,
+                const StopToken& stop);

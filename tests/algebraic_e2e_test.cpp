@@ -49,7 +49,7 @@ TEST(AlgebraicEndToEnd, SmallestProvableKOfFiveBasesComeFirst) {
     } sink(inProcess);
     SearchParams params;
     params.base = cs.b, params.c = cs.c, params.maxK = cs.maxK, params.algebraic = true;
-    EXPECT_TRUE(walkRange(SieveTables(params, table), params, 1, cs.maxK, sink));
+    EXPECT_TRUE(pelund::Search(params, table).walk(1, cs.maxK, sink, pelund::StopToken{}));
 
     e2e::TempDir dir;
     const Outcome run = runIni(dir, iniOf(cs.b, cs.c, cs.maxK, "algebraic=1\nthreads=2\n"));

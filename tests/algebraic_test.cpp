@@ -36,8 +36,7 @@ std::map<int64_t, std::string> search(const Case& cs, const CandidateTable& tabl
   params.base = cs.b, params.c = cs.c, params.period = cs.P, params.maxFact = int32_t(cs.maxFact);
   params.minK = 1, params.maxK = cs.maxK, params.threads = threads, params.engine = engine;
   params.algebraic = algebraicOn;
-  const SieveTables tables(params, table);
-  EXPECT_TRUE(walkRange(tables, params, 1, cs.maxK, sink));
+  EXPECT_TRUE(pelund::Search(params, table).walk(1, cs.maxK, sink, pelund::StopToken{}));
   EXPECT_EQ(sink.next, cs.maxK + 1);
   return sink.lines;
 }

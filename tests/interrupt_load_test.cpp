@@ -50,7 +50,7 @@ class Oracle {
  public:
   explicit Oracle(const Setting& s) {
     params_.base = s.base, params_.c = s.c, params_.period = s.period, params_.maxFact = s.maxFact;
-    table_ = *buildFactorTable(params_, nullptr);
+    table_ = buildFactorTable(params_);
     table_.periodOrderedList = regroupByPeriod(table_.factorPeriodList, s.period);
     period_ = s.base;
     for (const FactorPeriod& pair : table_.factorPeriodList) period_ = std::lcm(period_, int64_t(pair.factor));

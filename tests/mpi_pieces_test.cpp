@@ -104,19 +104,26 @@ TEST(PieceCollector, JoinsPartsIntoOnePiece) {
 }
 
 TEST(RankMessages, StartAndReportsTravelUnchangedAndDamageIsRefused) {
-  SearchParams params;
-  params.base = 1000000000, params.c = -1, params.period = 5040, params.maxFact = 999999937, params.facDisp = 7;
-  params.minK = 123, params.maxK = kTop, params.kDisp = 1000000000, params.threads = 3, params.engine = Engine::residue;
+  pelund::SearchParams params;
+  params.base = 1000000000, params.c = -1, params.period = 5040, params.maxFact = 999999937;
+  params.minK = 123, params.maxK = kTop, params.threads = 3, params.engine = pelund::Engine::residue;
   params.algebraic = true;
   int64_t words[kStartWords];
   encodeStart(false, params, words);
-  SearchParams back;
+  pelund::SearchParams back;
   ASSERT_TRUE(decodeStart(words, back));
   int64_t again[kStartWords];  // every field came back: the same words again
   encodeStart(false, back, again);
   EXPECT_TRUE(std::equal(words, words + kStartWords, again));
   encodeStart(true, params, words);
   EXPECT_FALSE(decodeStart(words, back));
+  const Order order{OrderKind::tree, 41, kTop - 100, kTop, 17, 5, 256};
+  int64_t orderWords[kOrderWords];
+  encodeOrder(order, orderWords);
+  const Order orderBack = decodeOrder(orderWords);
+  EXPECT_EQ(std::tie(orderBack.kind, orderBack.word, orderBack.from, orderBack.to, orderBack.first, orderBack.count,
+                     orderBack.wanted),
+            std::tie(order.kind, order.word, order.from, order.to, order.first, order.count, order.wanted));
 
   for (const std::vector<int64_t>& ks : {std::vector<int64_t>{}, std::vector<int64_t>{kTop - 5},
                                          std::vector<int64_t>{kTop - 90, kTop - 50, kTop - 2}}) {
@@ -139,6 +146,18 @@ TEST(RankMessages, StartAndReportsTravelUnchangedAndDamageIsRefused) {
       EXPECT_FALSE(decodeReport(broken.data(), broken.size(), got));
     }
   }
+  // The covered k of a batch of subtrees travel without lines; one with text is refused.
+  Report covered;
+  covered.kind = ReportKind::covered, covered.index = 9;
+  covered.part.clear(kTop - 100, kTop);
+  covered.part.ks = {kTop - 99, kTop - 3};
+  std::string bytes = encodeReport(covered);
+  Report got;
+  ASSERT_TRUE(decodeReport(bytes.data(), bytes.size(), got));
+  EXPECT_EQ(got.part.ks, covered.part.ks);
+  covered.part.text = "x\n";
+  bytes = encodeReport(covered);
+  EXPECT_FALSE(decodeReport(bytes.data(), bytes.size(), got));
 }
 
 }  // namespace

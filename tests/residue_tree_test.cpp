@@ -23,7 +23,7 @@ constexpr int64_t kMaxK = 1000000000000000000;
 std::optional<SieveTables> tablesOf(int32_t base, int32_t c, int32_t period, int32_t maxFact, int64_t from) {
   SearchParams params;
   params.base = base, params.c = c, params.period = period, params.maxFact = maxFact, params.minK = from;
-  std::optional<CandidateTable> table = buildFactorTableFast(params, nullptr);
+  std::optional<CandidateTable> table = pelund::candidates(params);
   if (!table) return std::nullopt;
   return SieveTables(params, *table);
 }
@@ -196,7 +196,7 @@ TEST(ResidueTreeTest, SubtreesSearchedApartMakeTheWhole) {
     std::vector<int64_t> ignored;
     for (const std::vector<uint32_t>& bad : {std::vector<uint32_t>{0, 0}, std::vector<uint32_t>{uint32_t(t->primes.size())},
                                              std::vector<uint32_t>(t->primes.size() + 2, 0)})
-      EXPECT_THROW(residueSearchTasks(*t, g.from, g.to, {TreeTask{bad}}, 0, 1, 1, ignored), std::invalid_argument);
+      EXPECT_THROW(residueSearchTasks(*t, g.from, g.to, {TreeTask{bad}}, 0, 1, 1, ignored), pelund::Error);
     EXPECT_EQ(slices, whole);
     compared += whole.size(), tasks += list.size();
   }

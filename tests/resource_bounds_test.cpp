@@ -101,7 +101,7 @@ Measured runLargest(const e2e::TempDir& dir, const Setting& s) {
 std::pair<std::string, uint32_t> straightforwardResults(const Setting& s) {
   SearchParams params;
   params.base = s.base, params.c = s.c, params.period = s.period, params.maxFact = s.maxFact;
-  CandidateTable table = *buildFactorTable(params, nullptr);
+  CandidateTable table = buildFactorTable(params);
   table.periodOrderedList = regroupByPeriod(table.factorPeriodList, s.period);
   ExponentSlots slots = makeExponentSlots(s.period);
   std::string results;

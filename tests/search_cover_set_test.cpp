@@ -59,20 +59,20 @@ TEST(FormatCoverLine, TwoBlanksAndCommaSeparatedPrimes) {
   EXPECT_EQ(formatCoverLine({1000000000000000000, 5040, {4294967291u}}), "1000000000000000000  5040  [4294967291]\n");
 }
 
-TEST(AppendCoverLine, AppendsWholeLinesAndReportsAFileThatCannotBeOpened) {
-  char path[] = "/tmp/pelund-cover-XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  ASSERT_TRUE(appendCoverLine(path, {4, 2, {3, 5}}));
-  ASSERT_TRUE(appendCoverLine(path, {93435, 6, {7, 11, 13, 37}}));
-  std::FILE* file = std::fopen(path, "r");
-  char text[200] = {};
-  const std::size_t read = std::fread(text, 1, sizeof text - 1, file);
-  std::fclose(file);
-  std::remove(path);
-  EXPECT_EQ(std::string(text, read), "4  2  [3, 5]\n93435  6  [7, 11, 13, 37]\n");
-  EXPECT_FALSE(appendCoverLine("/nonexistent-directory/covering.txt", {4, 2, {3, 5}}));
+// The lines of a part keep their ends through add and append: each reads back whole.
+TEST(PartLines, AddAndAppendKeepEveryLineWhole) {
+  PartResult first, second;
+  first.clear(1, 10000);
+  first.add(4, formatCoverLine({4, 2, {3, 5}}));
+  second.clear(10001, 99999);
+  second.add(93435, formatCoverLine({93435, 6, {7, 11, 13, 37}}));
+  first.append(second);
+  EXPECT_EQ(first.from, 1);
+  EXPECT_EQ(first.to, 99999);
+  EXPECT_EQ(first.text, "4  2  [3, 5]\n93435  6  [7, 11, 13, 37]\n");
+  EXPECT_EQ(first.ks, (std::vector<int64_t>{4, 93435}));
+  EXPECT_EQ(first.line(0), "4  2  [3, 5]\n");
+  EXPECT_EQ(first.line(1), "93435  6  [7, 11, 13, 37]\n");
 }
 
 // The line expected for a covered k, decided by direct arithmetic: the primes whose

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "factor_table.h"
+#include "reports.h"
 #include "primegen.h"
 #include "run.h"
 #include "search_helpers.h"
@@ -21,28 +22,21 @@ std::string pairsText(const Pairs& pairs) {
   return text;
 }
 
-std::string readAll(std::FILE* file) {
-  std::string text;
-  std::rewind(file);
-  for (int ch; (ch = std::fgetc(file)) != EOF;) text += static_cast<char>(ch);
-  return text;
-}
-
 struct Built {
   std::optional<CandidateTable> table;
   std::string log;
   std::string console;
 };
 
+// The table phase as a run shows and logs it: progress through the console's observer,
+// the list in the log's text.
 Built build(int32_t b, int32_t P, int32_t M, int32_t F = 0) {
   SearchParams params = helpers::params(b, 1, P, M);
-  params.facDisp = F;
-  std::FILE* log = std::tmpfile();
+  ConsoleObserver observer{uint32_t(F)};
   testing::internal::CaptureStdout();
-  Built built{buildFactorTable(params, log), "", ""};
+  Built built{buildFactorTable(params, observer, pelund::StopToken{}), "", ""};
   built.console = testing::internal::GetCapturedStdout();
-  built.log = readAll(log);
-  std::fclose(log);
+  if (built.table && !built.table->factorPeriodList.empty()) built.log = factorListText(built.table->factorPeriodList);
   return built;
 }
 
@@ -213,13 +207,20 @@ TEST(LoadingProgress, OneLinePerPrimeStepThatReachesAMultiple) {
   EXPECT_EQ(loadingLines(build(10, 144, M, 2).console), expected);
 }
 
+// A stop asked before the first prime ends the phase there, with no table and nothing
+// shown: what the run says of it ("Ending factor load at factor=2.") is its own.
 TEST(InterruptPoll, EndsAtTheFirstPrimeWithoutAList) {
   gb_quitting = 1;
-  const Built built = build(10, 144, 100000, 10);
+  ConsoleObserver observer{10};
+  uint32_t stoppedAt = 0;
+  testing::internal::CaptureStdout();
+  const std::optional<CandidateTable> table =
+      buildFactorTable(helpers::params(10, 1, 144, 100000), observer, stopToken(), &stoppedAt);
+  const std::string console = testing::internal::GetCapturedStdout();
   gb_quitting = 0;
-  EXPECT_FALSE(built.table);
-  EXPECT_EQ(built.console, "Ending factor load at factor=2.\n");
-  EXPECT_EQ(built.log, "");
+  EXPECT_FALSE(table);
+  EXPECT_EQ(stoppedAt, 2u);
+  EXPECT_EQ(console, "");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The covering.txt checker: known covering sets from the literature pass, each kind of
 // broken line is refused with its reason, the arithmetic agrees with brute force on
 // generated lines, and the pelund-verify command reports and exits as documented.
-#include "verify.h"
+#include "verify_stream.h"
 
 #include <gtest/gtest.h>
 

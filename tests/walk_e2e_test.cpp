@@ -29,7 +29,7 @@ std::string iniOf(const Setting& s, int threads, const char* engine) {
 std::pair<std::string, std::string> expectedRun(const Setting& s) {
   SearchParams params;
   params.base = s.base, params.c = s.c, params.period = s.period, params.maxFact = s.maxFact;
-  CandidateTable table = *buildFactorTable(params, nullptr);
+  CandidateTable table = buildFactorTable(params);
   table.periodOrderedList = regroupByPeriod(table.factorPeriodList, s.period);
   ExponentSlots slots = makeExponentSlots(s.period);
   char letter = s.c == 1 ? 'S' : 'R';

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <numeric>
 
-#include "run.h"
 
 namespace {
 
@@ -110,11 +109,12 @@ void addText(PartResult& result, int64_t k, const char* begin, const char* end) 
 // kMostAddedLines added lines.
 class AlgebraicSink : public PartSink {
  public:
-  AlgebraicSink(const SieveTables& tables, const SearchParams& params, PartSink& sink)
+  AlgebraicSink(const SieveTables& tables, const SearchParams& params, int64_t to, PartSink& sink, StopToken stop)
       : tables_(tables),
         algebra_(params.base, params.c, params.period),
-        families_(algebra_.families(uint64_t(params.maxK))),
-        sink_(sink) {}
+        families_(algebra_.families(uint64_t(to))),
+        sink_(sink),
+        stop_(stop) {}
 
   void partDone(const PartResult& part) override;
   bool stopped() const { return stopped_; }
@@ -128,6 +128,7 @@ class AlgebraicSink : public PartSink {
   const algebraic::Algebra algebra_;
   const std::vector<algebraic::Family> families_;
   PartSink& sink_;
+  const StopToken stop_;
   std::optional<FamilyMerge> special_;
   std::vector<std::pair<int64_t, std::string>> added_;  // proved k of the piece under way
   bool stopped_ = false;
@@ -178,7 +179,7 @@ void AlgebraicSink::partDone(const PartResult& part) {
   uint64_t seen = 0;
   bool handedOn = false;
   for (int64_t k; (k = special_->next(part.to)) >= 0;) {
-    if (++seen % kPollEvery == 0 && quitting()) {
+    if (++seen % kPollEvery == 0 && stop_.stopRequested()) {
       if (k > pieceFrom) handOn(part, line, pieceFrom, k - 1);
       stopped_ = true;
       return;
@@ -198,14 +199,14 @@ void AlgebraicSink::partDone(const PartResult& part) {
 
 // The range in growing parts, none with a line of its own: the walk when fewer than
 // two candidate primes leave the engines nothing to find.
-bool walkWithoutEngines(int64_t from, int64_t to, AlgebraicSink& sink) {
+bool walkWithoutEngines(int64_t from, int64_t to, AlgebraicSink& sink, const StopToken& stop) {
   for (int64_t width = kFirstPart;; width = width <= INT64_MAX / kGrowth ? width * kGrowth : INT64_MAX) {
     PartResult part;
     part.clear(from, to - from < width ? to : from + width - 1);
     sink.partDone(part);
     if (sink.stopped()) return false;
     if (part.to == to) return true;
-    if (quitting()) return false;
+    if (stop.stopRequested()) return false;
     from = part.to + 1;
   }
 }
@@ -244,9 +245,9 @@ std::optional<AlgebraicLine> algebraicLineFor(const SieveTables& tables, int64_t
 }
 
 bool walkWithAlgebraicFactors(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to,
-                              PartSink& sink, const EngineWalk& engines) {
+                              PartSink& sink, const StopToken& stop, const EngineWalk& engines) {
   if (from > to) return true;
-  AlgebraicSink merged(tables, params, sink);
-  const bool complete = tables.searchable ? engines(merged) : walkWithoutEngines(from, to, merged);
+  AlgebraicSink merged(tables, params, to, sink, stop);
+  const bool complete = tables.searchable ? engines(merged) : walkWithoutEngines(from, to, merged, stop);
   return complete && !merged.stopped();
 }

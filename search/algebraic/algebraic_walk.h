@@ -20,7 +20,6 @@
 #include "algebraic.h"
 #include "cover_set.h"
 #include "cover_sieve.h"
-#include "results_writer.h"
 #include "table.h"
 
 // The line of a k proved with algebraic classes: k, the span after which the proof
@@ -41,8 +40,8 @@ std::optional<AlgebraicLine> algebraicLineFor(const SieveTables& tables, int64_t
 
 // Runs `engines` (the ordinary walk of [from, to] into the sink it is given) with the
 // algebraic lines merged into what it hands to `sink`; with fewer than two candidate
-// primes no engine runs. False when ended by the interrupt flag; every k below the
-// sink's next k has then been handed over.
+// primes no engine runs. False when stopped; every k below the sink's next k has then
+// been handed over.
 using EngineWalk = std::function<bool(PartSink&)>;
 bool walkWithAlgebraicFactors(const SieveTables& tables, const SearchParams& params, int64_t from, int64_t to,
-                              PartSink& sink, const EngineWalk& engines);
+                              PartSink& sink, const StopToken& stop, const EngineWalk& engines);

@@ -12,7 +12,6 @@
 #include <numeric>
 
 #include "modular.h"
-#include "run.h"
 
 namespace {
 
@@ -124,8 +123,9 @@ void firstHits(const SieveTables& tables, int64_t k, std::vector<uint32_t>& hits
   }
 }
 
-BlockSieve::BlockSieve(const SieveTables& tables)
+BlockSieve::BlockSieve(const SieveTables& tables, StopToken stop)
     : tables_(tables),
+      stop_(stop),
       baseResidue_(tables.primes.size()),
       wordPhase_(tables.primes.size()),
       survivors_(kBlockSpan / 64 + 1),
@@ -257,7 +257,7 @@ bool BlockSieve::sieve(int64_t from, int64_t to, std::vector<int64_t>& covered) 
   size_t sieved = 0;
   const double classCost = tables_.classCost * words_;
   for (; sieved < tables_.classOrder.size(); ++sieved) {
-    if (quitting()) return false;
+    if (stop_.stopRequested()) return false;
     markClass(tables_.classOrder[sieved]);
     int64_t remaining = keepMarked();
     if (remaining == 0) return true;

@@ -73,11 +73,11 @@ class BlockSieve {
  public:
   static constexpr int64_t kBlockSpan = 1 << 18;  // k per block
 
-  explicit BlockSieve(const SieveTables& tables);
+  explicit BlockSieve(const SieveTables& tables, StopToken stop = {});
 
   // Appends every covered k of [from, to] (to - from < kBlockSpan) to `covered`, in
-  // ascending order. Returns false, with `covered` incomplete, when the interrupt flag
-  // was raised before the block was done.
+  // ascending order. Returns false, with `covered` incomplete, when the stop token
+  // asked to stop before the block was done.
   bool sieve(int64_t from, int64_t to, std::vector<int64_t>& covered);
 
   // Picks up to `picks` exponents greedily, each the one that leaves the fewest
@@ -94,6 +94,7 @@ class BlockSieve {
   bool coversAll();
 
   const SieveTables& tables_;
+  const StopToken stop_;
   int64_t base_ = 0;  // k of bit 0 of the block, a multiple of 64
   int words_ = 0;
   std::vector<uint32_t> baseResidue_;  // base_ mod p, per prime

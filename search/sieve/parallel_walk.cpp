@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cinttypes>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -18,9 +17,7 @@
 #include <system_error>
 #include <thread>
 
-#include "console.h"
 #include "fast_cover.h"
-#include "run.h"
 
 namespace {
 
@@ -37,8 +34,9 @@ enum class BlockState { ready, interrupted, abandoned };
 
 class ParallelWalk {
  public:
-  ParallelWalk(const SieveTables& tables, int64_t from, int64_t to, int threads, PartSink& sink)
+  ParallelWalk(const SieveTables& tables, int64_t from, int64_t to, int threads, PartSink& sink, StopToken stop)
       : tables_(tables),
+        stop_(stop),
         from_(from),
         to_(to),
         sink_(sink),
@@ -63,6 +61,7 @@ class ParallelWalk {
   bool writeBlocks(bool threaded);
 
   const SieveTables& tables_;
+  const StopToken stop_;
   const int64_t from_, to_;
   PartSink& sink_;
   const uint64_t blocks_;
@@ -73,7 +72,7 @@ class ParallelWalk {
   const uint64_t aheadLimit_;
 
   std::atomic<uint64_t> nextBlock_{0};
-  std::atomic<bool> stop_{false};
+  std::atomic<bool> stopped_{false};
   std::mutex mutex_;
   std::condition_variable blockDone_;
   std::condition_variable blockWritten_;
@@ -87,7 +86,7 @@ bool ParallelWalk::sieveBlock(BlockSieve& sieve, uint64_t i, PartResult& result)
   std::vector<int64_t> covered;
   if (!sieve.sieve(blockStart(i), blockEnd(i), covered)) return false;
   result.clear(blockStart(i), blockEnd(i));
-  for (int64_t k : covered) result.add(fastCoverLine(tables_, k));
+  for (int64_t k : covered) result.add(k, formatCoverLine(fastCoverLine(tables_, k)));
   return true;
 }
 
@@ -102,7 +101,7 @@ bool ParallelWalk::mayClaim(uint64_t i) const {
 bool ParallelWalk::waitToClaim(uint64_t i, std::optional<BlockSieve>& sieve) {
   std::unique_lock lock(mutex_);
   while (!mayClaim(i)) {
-    if (stop_ || quitting()) return false;
+    if (stopped_ || stop_.stopRequested()) return false;
     if (sieve) {
       lock.unlock();
       sieve.reset();
@@ -126,9 +125,9 @@ void ParallelWalk::work() {
       uint64_t i = nextBlock_.fetch_add(1);
       if (i >= blocks_ || !waitToClaim(i, sieve)) break;
       claimed = i;
-      if (!sieve) sieve.emplace(tables_);
+      if (!sieve) sieve.emplace(tables_, stop_);
       PartResult result;
-      if (stop_ || !sieveBlock(*sieve, i, result)) break;
+      if (stopped_ || !sieveBlock(*sieve, i, result)) break;
       std::lock_guard lock(mutex_);
       Slot& slot = slots_[i % slots_.size()];
       slot.result = std::move(result);
@@ -169,7 +168,7 @@ BlockState ParallelWalk::waitForBlock(uint64_t i) {
   std::unique_lock lock(mutex_);
   Slot& slot = slots_[i % slots_.size()];
   while (!slot.done) {
-    if (quitting()) return BlockState::interrupted;
+    if (stop_.stopRequested()) return BlockState::interrupted;
     if (slot.abandoned || liveWorkers_ == 0) {
       slot.abandoned = false;
       return BlockState::abandoned;
@@ -183,12 +182,12 @@ BlockState ParallelWalk::waitForBlock(uint64_t i) {
 bool ParallelWalk::writeBlocks(bool threaded) {
   std::optional<BlockSieve> sieve;
   for (uint64_t i = 0; i < blocks_; ++i) {
-    BlockState state = quitting()  ? BlockState::interrupted
+    BlockState state = stop_.stopRequested() ? BlockState::interrupted
                        : threaded ? waitForBlock(i)
                                   : BlockState::abandoned;
     PartResult result;
     if (state == BlockState::abandoned) {
-      if (!sieve) sieve.emplace(tables_);
+      if (!sieve) sieve.emplace(tables_, stop_);
       if (!sieveBlock(*sieve, i, result)) state = BlockState::interrupted;
     } else if (state == BlockState::ready) {
       std::lock_guard lock(mutex_);
@@ -217,7 +216,7 @@ bool ParallelWalk::run() {
   } catch (const std::bad_alloc&) {
     outOfMemory = true;
   }
-  stop_ = true;
+  stopped_ = true;
   blockWritten_.notify_all();
   for (std::thread& worker : workers) worker.join();
   if (outOfMemory) throw std::bad_alloc();
@@ -231,25 +230,8 @@ int workerThreads(int32_t threads) {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-bool sieveRange(const SieveTables& tables, int64_t from, int64_t to, int threads, PartSink& sink) {
+bool sieveRange(const SieveTables& tables, int64_t from, int64_t to, int threads, PartSink& sink,
+                const StopToken& stop) {
   if (from > to) return true;
-  try {
-    return ParallelWalk(tables, from, to, threads, sink).run();
-  } catch (const std::bad_alloc&) {
-    error("not enough memory for the k walk");
-  }
-}
-
-WalkOutcome walkKRangeFast(const SearchParams& params, const CandidateTable& table, const char* coveringPath) {
-  WalkOutcome outcome;
-  if (params.minK > params.maxK) return outcome;
-  SieveTables tables(params, table);
-  SearchState start;
-  start.nextK = params.minK;
-  ResultsWriter writer(params, coveringPath, start);
-  outcome.interrupted = !sieveRange(tables, params.minK, params.maxK, workerThreads(params.threads), writer);
-  writer.saveState();
-  if (outcome.interrupted) consoleWrite("Ending k search at k=%" PRId64 ".\n", writer.nextK());
-  outcome.found = writer.found();
-  return outcome;
+  return ParallelWalk(tables, from, to, threads, sink, stop).run();
 }

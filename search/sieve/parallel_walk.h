@@ -1,25 +1,17 @@
 // The block sieve's walk over a range on all cores. Worker threads take blocks of
 // consecutive k from an atomic counter and sieve them; the calling thread hands the
 // finished blocks to a PartSink strictly in ascending k, so what the sink writes is
-// the same for any number of threads. An interrupt stops the walk at the first block
-// not yet handed over: every k below it has been searched and handed over, none at
-// or above it.
+// the same for any number of threads. A stop ends the walk at the first block not yet
+// handed over: every k below it has been searched and handed over, none at or above it.
 #pragma once
 
 #include "cover_sieve.h"
-#include "results_writer.h"
 #include "table.h"
-#include "reports.h"
 
 // The number of worker threads for a `threads` setting (0: all hardware threads).
 int workerThreads(int32_t threads);
 
 // Sieves k = from..to on `threads` threads, handing each block to `sink`. False when
-// ended by the interrupt flag.
-bool sieveRange(const SieveTables& tables, int64_t from, int64_t to, int threads, PartSink& sink);
-
-// Walks k = minK..maxK like walkKRange, with the block sieve on workerThreads(params.threads)
-// threads, appending to coveringPath. Prints "Ending k search at k=..." when ended by
-// the interrupt flag.
-WalkOutcome walkKRangeFast(const SearchParams& params, const CandidateTable& table,
-                           const char* coveringPath = "covering.txt");
+// stopped.
+bool sieveRange(const SieveTables& tables, int64_t from, int64_t to, int threads, PartSink& sink,
+                const StopToken& stop = {});

@@ -8,10 +8,9 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <string>
 
-#include "console.h"
 #include "primegen.h"
-#include "run.h"
 
 uint32_t primeBufferCapacity(int32_t maxFact) {
   const double m = maxFact;
@@ -23,8 +22,9 @@ std::vector<uint32_t> bufferPrimes(uint32_t maxFact, primegen* generator) {
   try {
     primes.reserve(primeBufferCapacity(static_cast<int32_t>(maxFact)));
   } catch (const std::bad_alloc&) {
-    error("not enough memory for the prime buffer of %u entries (factor bound %u)",
-          primeBufferCapacity(static_cast<int32_t>(maxFact)), maxFact);
+    throw pelund::Error("not enough memory for the prime buffer of " +
+                        std::to_string(primeBufferCapacity(static_cast<int32_t>(maxFact))) + " entries (factor bound " +
+                        std::to_string(maxFact) + ")");
   }
   primegen_init(generator);
   primes.push_back(static_cast<uint32_t>(primegen_next(generator)));
@@ -66,29 +66,13 @@ std::vector<FactorPeriod> regroupByPeriod(const std::vector<FactorPeriod>& facto
   return ordered;
 }
 
-std::string factorListText(const std::vector<FactorPeriod>& factorPeriodList) {
-  std::string text = "factor and period list:\n";
-  char line[32];
-  for (const FactorPeriod& pair : factorPeriodList) {
-    std::snprintf(line, sizeof line, "%u  %u\n", pair.factor, pair.period);
-    text += line;
-  }
-  return text + "\n";
+uint32_t loadingMultiple(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t step) {
+  if (step == 0 || q / step <= p / step || maxFact / step <= p / step) return 0;
+  return q / step * step;
 }
 
-void writeFactorList(std::FILE* searchLog, const std::vector<FactorPeriod>& factorPeriodList) {
-  const std::string text = factorListText(factorPeriodList);
-  std::fwrite(text.data(), 1, text.size(), searchLog);
-}
-
-void showLoadingProgress(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t facDisp) {
-  if (facDisp == 0 || q / facDisp <= p / facDisp || maxFact / facDisp <= p / facDisp) return;
-  char text[64];
-  std::snprintf(text, sizeof text, "Loading at factor = %u.", q / facDisp * facDisp);
-  showProgress(text, kLoadingBackspaces);
-}
-
-std::optional<CandidateTable> buildFactorTable(const SearchParams& params, std::FILE* searchLog) {
+std::optional<CandidateTable> buildFactorTable(const SearchParams& params, pelund::Observer& observer,
+                                               const StopToken& stop, uint32_t* stoppedAt) {
   const uint32_t maxFact = static_cast<uint32_t>(params.maxFact);
   const uint32_t base = static_cast<uint32_t>(params.base);
   // The generator's record is large; it lives on the heap, not the stack.
@@ -97,11 +81,12 @@ std::optional<CandidateTable> buildFactorTable(const SearchParams& params, std::
   CandidateTable table;
   table.baseMinusOneFactors = primeFactorsOfBaseMinusOne(params.base, generator.get());
 
+  const uint32_t step = observer.loadingStep();
   for (std::size_t i = 0; primeBuffer[i] < maxFact; ++i) {
     const uint32_t p = primeBuffer[i];
-    showLoadingProgress(p, primeBuffer[i + 1], maxFact, static_cast<uint32_t>(params.facDisp));
-    if (quitting()) {
-      consoleWrite("Ending factor load at factor=%u.\n", p);
+    if (const uint32_t multiple = loadingMultiple(p, primeBuffer[i + 1], maxFact, step)) observer.loading(multiple);
+    if (stop.stopRequested()) {
+      if (stoppedAt != nullptr) *stoppedAt = p;
       return std::nullopt;
     }
     if (base % p == 0 || (base - 1) % p == 0) continue;
@@ -110,7 +95,11 @@ std::optional<CandidateTable> buildFactorTable(const SearchParams& params, std::
   }
   primeBuffer = {};
 
-  if (!table.factorPeriodList.empty() && searchLog != nullptr) writeFactorList(searchLog, table.factorPeriodList);
   if (table.factorPeriodList.size() >= 2) table.periodOrderedList = regroupByPeriod(table.factorPeriodList, params.period);
   return table;
+}
+
+CandidateTable buildFactorTable(const SearchParams& params) {
+  pelund::Observer quiet;
+  return *buildFactorTable(params, quiet, StopToken{});
 }

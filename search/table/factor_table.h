@@ -8,9 +8,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "table.h"
@@ -33,18 +31,17 @@ uint32_t periodOf(uint32_t p, int32_t base, int32_t period);
 // The pairs ordered by period 2 .. P, each period's pairs in their given order.
 std::vector<FactorPeriod> regroupByPeriod(const std::vector<FactorPeriod>& factorPeriodList, int32_t period);
 
-// Shows the largest multiple of F not above q when the step from the examined prime p
-// to the next prime q reaches a multiple of F that is not above M.
-void showLoadingProgress(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t facDisp);
+// The multiple of `step` to report when the examined prime goes from p to the next
+// prime q: the largest multiple not above q, when the step reaches one that is not
+// above M; 0 when there is none (or the step is 0).
+uint32_t loadingMultiple(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t step);
 
-// "factor and period list:", one "factor  period" line per pair, an empty line.
-std::string factorListText(const std::vector<FactorPeriod>& factorPeriodList);
-void writeFactorList(std::FILE* searchLog, const std::vector<FactorPeriod>& factorPeriodList);
-
-// Builds the candidate table for params (base, period, maxFact, facDisp), writing the
-// list to searchLog (may be null) when it is not empty. Shows "Loading at factor"
-// progress lines when facDisp > 0 and polls the interrupt flag once per examined
-// prime; returns nullopt when it ended at that poll. periodOrderedList is filled
-// only when there are at least two pairs. Allocation failure of the prime buffer
-// ends the run through error().
-std::optional<CandidateTable> buildFactorTable(const SearchParams& params, std::FILE* searchLog);
+// Builds the candidate table for params (base, period, maxFact), reporting every
+// loadingStep() multiple to the observer and polling `stop` once per examined prime;
+// returns nullopt when it stopped, with the prime in `stoppedAt`. periodOrderedList
+// is filled only when there are at least two pairs. A prime buffer that cannot be
+// allocated is an Error.
+std::optional<CandidateTable> buildFactorTable(const SearchParams& params, pelund::Observer& observer,
+                                               const StopToken& stop, uint32_t* stoppedAt = nullptr);
+// The same without progress, never stopped.
+CandidateTable buildFactorTable(const SearchParams& params);

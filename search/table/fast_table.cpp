@@ -8,11 +8,9 @@
 #include <memory>
 #include <numeric>
 
-#include "console.h"
 #include "factor_table.h"
 #include "modular.h"
 #include "primegen.h"
-#include "run.h"
 
 namespace {
 
@@ -199,11 +197,11 @@ uint32_t periodDividing(uint32_t p, uint32_t base, uint32_t period) {
   return found.empty() ? 0 : found[0].period;
 }
 
-std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, std::FILE* searchLog,
-                                                   bool announceStop) {
+std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, pelund::Observer& observer,
+                                                   const StopToken& stop, uint32_t* stoppedAt) {
   const uint32_t maxFact = static_cast<uint32_t>(params.maxFact);
   const uint32_t base = static_cast<uint32_t>(params.base);
-  const uint32_t facDisp = static_cast<uint32_t>(params.facDisp);
+  const uint32_t step = observer.loadingStep();
   const PeriodFactors periodFactors = periodFactorsOf(static_cast<uint32_t>(params.period), base);
   CandidateTable table;
   table.baseMinusOneFactors = factorBaseMinusOne(params.base);
@@ -214,11 +212,9 @@ std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, s
   uint32_t p = static_cast<uint32_t>(primegen_next(generator.get()));
   while (p < maxFact) {
     const uint32_t q = static_cast<uint32_t>(primegen_next(generator.get()));
-    showLoadingProgress(p, q, maxFact, facDisp);
-    if (quitting()) {
-      if (!announceStop) return std::nullopt;
-      consoleWrite("Ending factor load at factor=%u.\n", p);
-      logWithDateTime("Search interrupted by signal %d at factor=%u", int(gi_stopSignal), p);
+    if (const uint32_t multiple = loadingMultiple(p, q, maxFact, step)) observer.loading(multiple);
+    if (stop.stopRequested()) {
+      if (stoppedAt != nullptr) *stoppedAt = p;
       return std::nullopt;
     }
     batches.examine(p, base, table.factorPeriodList);
@@ -228,7 +224,6 @@ std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, s
   std::sort(table.factorPeriodList.begin(), table.factorPeriodList.end(),
             [](const FactorPeriod& a, const FactorPeriod& b) { return a.factor < b.factor; });
 
-  if (!table.factorPeriodList.empty() && searchLog != nullptr) writeFactorList(searchLog, table.factorPeriodList);
   if (table.factorPeriodList.size() >= 2) table.periodOrderedList = regroupByPeriod(table.factorPeriodList, params.period);
   return table;
 }

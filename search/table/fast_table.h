@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -23,8 +22,6 @@ std::vector<int32_t> factorBaseMinusOne(int32_t base);
 // when p divides b or b-1): one prime through the table phase's own test.
 uint32_t periodDividing(uint32_t p, uint32_t base, uint32_t period);
 
-// The same table, log, progress lines and interrupt poll as buildFactorTable. With
-// `announceStop` false an interrupt ends the phase without a console or log line (for
-// a process that shares the console and the log with another).
-std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, std::FILE* searchLog,
-                                                   bool announceStop = true);
+// The same table, progress and stop as buildFactorTable.
+std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, pelund::Observer& observer,
+                                                   const StopToken& stop, uint32_t* stoppedAt = nullptr);

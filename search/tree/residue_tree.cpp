@@ -32,9 +32,7 @@
 #include <chrono>
 #include <cmath>
 #include <random>
-#include <stdexcept>
 
-#include "run.h"
 #include "worker_threads.h"
 
 namespace {
@@ -53,8 +51,6 @@ constexpr double kProbeSeconds = 0.002;   // the time the cost estimate may take
 constexpr int kMinProbes = 2;             // per batch
 constexpr int kProbeBatches = 4;
 
-// Every poll for a stop goes through here.
-bool stopAsked() { return quitting(); }
 
 // The inverse of a modulo the prime p (0 < a < p), by the extended Euclidean algorithm.
 uint32_t inverseMod(uint32_t a, uint32_t p) {
@@ -281,7 +277,7 @@ struct LevelCounts {
 template <class Counts>
 class TreeWalk {
  public:
-  TreeWalk(const TreeTables& tree, std::atomic<bool>& stop);
+  TreeWalk(const TreeTables& tree, std::atomic<bool>& stop, StopToken ask = {});
 
   // Descends from the root along `prefix` (fixed branches), then over every branch.
   void run(const std::vector<uint32_t>& prefix);
@@ -341,12 +337,13 @@ class TreeWalk {
   bool skipped(int64_t k) const;
   size_t firstOpen(const uint64_t* bits, size_t from) const;
   bool poll() {
-    if ((++polls_ & kPollMask) == 0 && tasks_ == nullptr && stopAsked()) stop_ = true;
+    if ((++polls_ & kPollMask) == 0 && tasks_ == nullptr && ask_.stopRequested()) stop_ = true;
     return stop_.load(std::memory_order_relaxed);
   }
 
   const TreeTables& tree_;
-  std::atomic<bool>& stop_;
+  std::atomic<bool>& stop_;  // shared by the threads of one search
+  const StopToken ask_;      // every poll for a stop of the caller's goes through here
   uint64_t polls_ = 0;
   std::vector<Level> levels_;
   std::vector<uint64_t> bits_;  // the exponents covered at each level of the path
@@ -371,9 +368,10 @@ class TreeWalk {
 };
 
 template <class Counts>
-TreeWalk<Counts>::TreeWalk(const TreeTables& tree, std::atomic<bool>& stop)
+TreeWalk<Counts>::TreeWalk(const TreeTables& tree, std::atomic<bool>& stop, StopToken ask)
     : tree_(tree),
       stop_(stop),
+      ask_(ask),
       levels_(tree.levels),
       bits_(tree.levels * tree.words),
       sMod_(tree.levels * tree.m),
@@ -734,7 +732,7 @@ std::vector<TreeTask> splitTree(const TreeTables& tree, size_t wanted) {
 // counter; appends the covered k, sorted and each once.
 template <class Counts>
 bool searchTasks(const TreeTables& tree, const std::vector<TreeTask>& tasks, size_t first, size_t end, int threads,
-                 std::vector<int64_t>& covered, std::vector<TreeLevelCounts>& levels) {
+                 std::vector<int64_t>& covered, std::vector<TreeLevelCounts>& levels, const StopToken& ask) {
   std::atomic<bool> stop{false};
   std::atomic<size_t> next{first};
   threads = std::max(threads, 1);
@@ -744,7 +742,7 @@ bool searchTasks(const TreeTables& tree, const std::vector<TreeTask>& tasks, siz
   // memory) stops the others and reaches the caller.
   runOnThreads(threads, [&](int t) {
     try {
-      TreeWalk<Counts> walk(tree, stop);
+      TreeWalk<Counts> walk(tree, stop, ask);
       for (size_t i = next++; i < end && !stop; i = next++) walk.run(tasks[i].path);
       found[size_t(t)] = std::move(walk.covered);
       counts[size_t(t)] = std::move(walk.counts);
@@ -758,24 +756,25 @@ bool searchTasks(const TreeTables& tree, const std::vector<TreeTask>& tasks, siz
   for (const std::vector<int64_t>& part : found) covered.insert(covered.end(), part.begin(), part.end());
   std::sort(covered.begin() + std::ptrdiff_t(start), covered.end());
   covered.erase(std::unique(covered.begin() + std::ptrdiff_t(start), covered.end()), covered.end());
-  return !stop && !stopAsked();
+  return !stop && !ask.stopRequested();
 }
 
 template <class Counts>
 bool searchRange(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered,
-                 const Knobs& knobs, std::vector<TreeLevelCounts>& levels) {
-  if (!tables.searchable) return !stopAsked();
+                 const Knobs& knobs, std::vector<TreeLevelCounts>& levels, const StopToken& ask) {
+  if (!tables.searchable) return !ask.stopRequested();
   const TreeTables tree(tables, from, to, knobs);
   const std::vector<TreeTask> tasks = threads > 1 ? splitTree(tree, kTasksPerThread * size_t(threads))
                                                   : std::vector<TreeTask>{{}};
-  return searchTasks<Counts>(tree, tasks, 0, tasks.size(), threads, covered, levels);
+  return searchTasks<Counts>(tree, tasks, 0, tasks.size(), threads, covered, levels, ask);
 }
 
 }  // namespace
 
-bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered) {
+bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered,
+                   const StopToken& stop) {
   std::vector<TreeLevelCounts> none;
-  return searchRange<NoCounts>(tables, from, to, threads, covered, Knobs{}, none);
+  return searchRange<NoCounts>(tables, from, to, threads, covered, Knobs{}, none, stop);
 }
 
 bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, int threads,
@@ -783,7 +782,7 @@ bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, 
   Knobs knobs{measure.countingBound, measure.listBelow ? measure.listBelow : kListBelow,
               measure.choices ? measure.choices : kBranchChoices};
   measure.levels.clear();
-  return searchRange<LevelCounts>(tables, from, to, threads, covered, knobs, measure.levels);
+  return searchRange<LevelCounts>(tables, from, to, threads, covered, knobs, measure.levels, StopToken{});
 }
 
 std::vector<TreeTask> residueTasks(const SieveTables& tables, int64_t from, int64_t to, size_t wanted) {
@@ -792,22 +791,22 @@ std::vector<TreeTask> residueTasks(const SieveTables& tables, int64_t from, int6
 }
 
 bool residueSearchTasks(const SieveTables& tables, int64_t from, int64_t to, const std::vector<TreeTask>& tasks,
-                        size_t first, size_t count, int threads, std::vector<int64_t>& covered) {
-  if (!tables.searchable || first >= tasks.size()) return !stopAsked();
+                        size_t first, size_t count, int threads, std::vector<int64_t>& covered, const StopToken& stop) {
+  if (!tables.searchable || first >= tasks.size()) return !stop.stopRequested();
   const TreeTables tree(tables, from, to);
   // A task may come from another process: a path that no list of this range holds
   // (too long, a prime out of range or twice) is refused rather than followed.
   std::vector<uint8_t> seen(tree.m);
   for (size_t t = first; t < first + std::min(count, tasks.size() - first); ++t) {
     const std::vector<uint32_t>& path = tasks[t].path;
-    if (path.size() + 1 >= tree.levels) throw std::invalid_argument("residue tree task deeper than its range allows");
+    if (path.size() + 1 >= tree.levels) throw pelund::Error("residue tree task deeper than its range allows");
     for (uint32_t j : path)
-      if (j >= tree.m || seen[j]++) throw std::invalid_argument("residue tree task with a bad prime index");
+      if (j >= tree.m || seen[j]++) throw pelund::Error("residue tree task with a bad prime index");
     for (uint32_t j : path) seen[j] = 0;
   }
   std::vector<TreeLevelCounts> none;
   return searchTasks<NoCounts>(tree, tasks, first, first + std::min(count, tasks.size() - first), threads, covered,
-                               none);
+                               none, stop);
 }
 
 // Knuth's estimate of the size of a search tree from random paths, here with unequal

@@ -25,15 +25,13 @@
 // Appends every covered k of [from, to] (1 <= from <= to <= 10^18) to `covered`, in
 // ascending order, each once, using `threads` threads (1: the calling thread only).
 // Returns false, with `covered` incomplete, when a stop was asked before the end.
-bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered);
+bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered,
+                   const StopToken& stop = {});
 
 // A subtree of the tree of one range: the node reached from the root by giving a
 // residue to these primes (indices into SieveTables::primes), one per level. The
 // exponent each level covers, and so the whole class, follow from the path alone.
-struct TreeTask {
-  std::vector<uint32_t> path;
-  bool operator==(const TreeTask&) const = default;
-};
+using pelund::TreeTask;
 
 // Cuts the tree of [from, to] into at least `wanted` subtrees where it has that many
 // (fewer when it is smaller), the widest split first. The list depends on the inputs
@@ -47,9 +45,10 @@ std::vector<TreeTask> residueTasks(const SieveTables& tables, int64_t from, int6
 // two subtrees (when two primes cover the same exponent for it): the union over all
 // tasks, sorted and made unique, is exactly what residueSearch finds. Returns false,
 // with `covered` incomplete, when a stop was asked before the end. Throws
-// std::invalid_argument for a path that no such list can hold.
+// pelund::Error for a path that no such list can hold.
 bool residueSearchTasks(const SieveTables& tables, int64_t from, int64_t to, const std::vector<TreeTask>& tasks,
-                        size_t first, size_t count, int threads, std::vector<int64_t>& covered);
+                        size_t first, size_t count, int threads, std::vector<int64_t>& covered,
+                        const StopToken& stop = {});
 
 // An estimate in seconds of what residueSearch(tables, from, to, threads=1, ...) costs on
 // this machine, from random probes down the tree; itself cheap (a few milliseconds at most).

@@ -1,7 +1,7 @@
 // The one writer of a search's results: covering.txt, the "Searching at k" progress
-// lines and, for a resumable search, pelund.state. Engines (the block sieve on its
-// threads, the residue tree, the ranks of a distributed run) never write: they hand
-// finished parts of the range to a PartSink, in ascending k.
+// lines and, for a resumable search, pelund.state. The library's engines (the block
+// sieve on its threads, the residue tree, the ranks of a distributed run) never write:
+// they hand finished parts of the range to this sink, in ascending k.
 //
 // covering.txt holds whole lines only: lines go out in raw writes that end at line
 // ends, never through a buffer that may flush mid-line; a write that fails or falls
@@ -15,41 +15,18 @@
 #include <string>
 #include <vector>
 
-#include "cover_set.h"
+#include <pelund/pelund.hpp>
+
 #include "platform.h"
 #include "search_state.h"
-#include "table.h"
 
-// A finished part of the range: every k of [from, to] searched; the lines of the
-// covered ones, formatted, in ascending k.
-struct PartResult {
-  int64_t from = 0;
-  int64_t to = 0;
-  std::string text;            // "k  P  [p, ...]\n" per line
-  std::vector<int64_t> ks;     // k of each line
-  std::vector<uint32_t> ends;  // end of each line in text
+using PartResult = pelund::Part;
 
-  void add(const CoverLine& line);
-  void clear(int64_t first, int64_t last);
-  // Appends the lines of `next`, the part that follows this one, and takes its end.
-  void append(const PartResult& next);
-  // Heap bytes held, for the bound on pending results.
-  size_t bytes() const { return text.capacity() + ks.capacity() * sizeof(int64_t) + ends.capacity() * sizeof(uint32_t); }
-};
-
-// Where finished parts go, one after another in ascending k, with no gap.
-class PartSink {
- public:
-  virtual ~PartSink() = default;
-  virtual void partDone(const PartResult& part) = 0;
-};
-
-class ResultsWriter : public PartSink {
+class ResultsWriter : public pelund::Sink {
  public:
   // `start` is where the search stands (a fresh search: minK, 0 sets, 0 bytes). With
   // a `statePath` the state is saved about once a second and at finish().
-  ResultsWriter(const SearchParams& params, std::string coveringPath, const SearchState& start,
-                const char* statePath = nullptr);
+  ResultsWriter(int64_t kDisp, std::string coveringPath, const SearchState& start, const char* statePath = nullptr);
   ~ResultsWriter() override;
   ResultsWriter(const ResultsWriter&) = delete;
   ResultsWriter& operator=(const ResultsWriter&) = delete;
@@ -70,7 +47,7 @@ class ResultsWriter : public PartSink {
   void writeLines(const PartResult& part, size_t& line, int64_t below);
   void flushLines();  // waits until every line handed over is in the file
 
-  const SearchParams params_;
+  const int64_t kDisp_;
   const std::string coveringPath_;
   const char* statePath_;
   SearchState state_;

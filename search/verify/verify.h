@@ -1,5 +1,5 @@
-// The independent checker of covering.txt: every line is re-proved from scratch with
-// exact modular arithmetic, sharing nothing with the search that wrote it.
+// The independent check of one line of covering.txt: re-proved from scratch with exact
+// modular arithmetic, sharing nothing with the search that wrote it.
 //
 // A line "k  P  [p1, p2, ...]" claims that every k*b^n + c (n >= 1) has one of the
 // listed primes as a factor. That holds exactly when each p is prime, b^P = 1 (mod p)
@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,15 +51,5 @@ struct LineVerdict {
 
 // Parses `text` and proves (or refutes) its covering set for base b and sign c.
 LineVerdict checkLine(std::string_view text, int64_t base, int32_t c);
-
-struct Tally {
-  uint64_t checked = 0;
-  uint64_t bad = 0;
-  bool readFailed = false;  // the stream reported an error before its end
-};
-
-// Checks every line of `in`, writing "line N: <reason> : <line text>" for each bad
-// line to `report`; a line whose k is not above the previous line's k is bad too.
-Tally checkStream(std::FILE* in, int64_t base, int32_t c, std::FILE* report);
 
 }  // namespace verify

@@ -48,6 +48,3 @@ CoverLine coverLineFor(int64_t k, const ExponentSlots& slots, const std::vector<
 // "k  period  [p, q, ...]\n".
 std::string formatCoverLine(const CoverLine& line);
 
-// Opens `path` for appending, writes the line and closes it again, so that every
-// line written is complete on disk. False when the file cannot be opened or written.
-bool appendCoverLine(const char* path, const CoverLine& line);

@@ -1,4 +1,4 @@
-// Extraction, shrinking and writing of a covering set. L is the lcm of the set's
+// Extraction, shrinking and text of a covering set. L is the lcm of the set's
 // periods, built pairwise with lcm_of_array; W the largest period. Dropping the
 // primes whose period does not divide W is accepted only when the remaining primes
 // themselves appear in every slot 1 .. 2P: a slot lists exactly the tried primes
@@ -7,8 +7,8 @@
 #include "cover_set.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
+
+#include "decimal.h"
 
 int gcd(int u, int v) {
   while (v != 0) {
@@ -70,21 +70,15 @@ CoverLine coverLineFor(int64_t k, const ExponentSlots& slots, const std::vector<
 }
 
 std::string formatCoverLine(const CoverLine& line) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%" PRId64 "  %u  [", line.k, line.period);
-  std::string text = buffer;
+  std::string text;
+  appendDecimal(text, line.k);
+  text += "  ";
+  appendDecimal(text, line.period);
+  text += "  [";
   for (std::size_t i = 0; i < line.primes.size(); ++i) {
-    std::snprintf(buffer, sizeof buffer, i == 0 ? "%u" : ", %u", line.primes[i]);
-    text += buffer;
+    if (i > 0) text += ", ";
+    appendDecimal(text, line.primes[i]);
   }
   text += "]\n";
   return text;
-}
-
-bool appendCoverLine(const char* path, const CoverLine& line) {
-  std::FILE* file = std::fopen(path, "ab");
-  if (file == nullptr) return false;
-  const std::string text = formatCoverLine(line);
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && written;  // the close flushes; a full disk fails here
 }

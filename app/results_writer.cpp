@@ -14,31 +14,8 @@ constexpr auto kStateInterval = std::chrono::seconds(1);
 
 }  // namespace
 
-void PartResult::add(const CoverLine& line) {
-  text += formatCoverLine(line);
-  ks.push_back(line.k);
-  ends.push_back(static_cast<uint32_t>(text.size()));
-}
-
-void PartResult::append(const PartResult& next) {
-  const uint32_t offset = static_cast<uint32_t>(text.size());
-  to = next.to;
-  text += next.text;
-  ks.insert(ks.end(), next.ks.begin(), next.ks.end());
-  for (uint32_t end : next.ends) ends.push_back(offset + end);
-}
-
-void PartResult::clear(int64_t first, int64_t last) {
-  from = first;
-  to = last;
-  text.clear();
-  ks.clear();
-  ends.clear();
-}
-
-ResultsWriter::ResultsWriter(const SearchParams& params, std::string coveringPath, const SearchState& start,
-                             const char* statePath)
-    : params_(params),
+ResultsWriter::ResultsWriter(int64_t kDisp, std::string coveringPath, const SearchState& start, const char* statePath)
+    : kDisp_(kDisp),
       coveringPath_(std::move(coveringPath)),
       statePath_(statePath),
       state_(start),
@@ -71,9 +48,9 @@ void ResultsWriter::writeLines(const PartResult& part, size_t& line, int64_t bel
 void ResultsWriter::partDone(const PartResult& part) {
   if (stopped_) return;
   size_t line = 0;
-  if (params_.kDisp > 0) {
-    const int64_t first = (part.from + params_.kDisp - 1) / params_.kDisp * params_.kDisp;
-    for (int64_t m = first; m <= part.to; m += params_.kDisp) {
+  if (kDisp_ > 0) {
+    const int64_t first = (part.from + kDisp_ - 1) / kDisp_ * kDisp_;
+    for (int64_t m = first; m <= part.to; m += kDisp_) {
       writeLines(part, line, m);
       if (quitting()) {
         state_.nextK = m;
@@ -82,7 +59,7 @@ void ResultsWriter::partDone(const PartResult& part) {
       }
       flushLines();  // a count shown is of lines in the file
       showSearchProgress(m, state_.found);
-      if (part.to - m < params_.kDisp) break;  // no overflow next to INT64_MAX
+      if (part.to - m < kDisp_) break;  // no overflow next to INT64_MAX
     }
   }
   writeLines(part, line, INT64_MAX);

@@ -1,0 +1,79 @@
+// findPelund: the three phases of the search wired together around the library. The
+// table phase builds the candidate primes, whose list goes to the log; with fewer than
+// two candidates no k can be covered by primes alone and the walk runs only for
+// algebraic factors. The walk hands its parts to the one results writer, whichever
+// engine or process searched them.
+#include "find_pelund.h"
+
+#include <cinttypes>
+
+#include "config.h"
+#include "console.h"
+#include "platform.h"
+#include "reports.h"
+#include "results_writer.h"
+#include "run.h"
+
+pelund::SearchParams searchParamsFromConfig() {
+  pelund::SearchParams params;
+  params.base = gi_base;
+  params.c = gi_c;
+  params.period = gi_period;
+  params.maxFact = gi_maxFact;
+  params.minK = gi_minK;
+  params.maxK = gi_maxK;
+  params.threads = gi_threads;
+  params.engine = static_cast<pelund::Engine>(gi_engine);
+  params.algebraic = gi_algebraic == 1;
+  return params;
+}
+
+Display displayFromConfig() { return Display{uint32_t(gi_facDisp), gi_kDisp}; }
+
+namespace {
+
+void logStop(const char* where, int64_t at) {
+  if (gi_endedRank > 0)
+    logWithDateTime("Search interrupted by the end of rank %d at %s=%" PRId64, int(gi_endedRank), where, at);
+  else
+    logWithDateTime("Search interrupted by signal %d at %s=%" PRId64, int(gi_stopSignal), where, at);
+}
+
+}  // namespace
+
+SearchOutcome runSearch(const pelund::SearchParams& params, const Display& display, const SearchState& start,
+                        const char* statePath, pelund::Runner* runner) {
+  ConsoleObserver observer(display.facDisp);
+  uint32_t stoppedAt = 0;
+  const std::optional<pelund::CandidateTable> table = pelund::candidates(params, observer, stopToken(), &stoppedAt);
+  if (!table) {
+    consoleWrite("Ending factor load at factor=%u.\n", stoppedAt);
+    logStop("factor", stoppedAt);
+    return {true, start.found};
+  }
+  if (!table->factorPeriodList.empty()) platformAppendToLog("pelund.log", factorListText(table->factorPeriodList));
+  ResultsWriter writer(display.kDisp, "covering.txt", start, statePath);
+  writer.saveState();
+  bool complete = true;
+  // Algebraic classes may prove k with fewer than two primes, even with none.
+  if ((table->factorPeriodList.size() >= 2 || params.algebraic) && start.nextK <= params.maxK) {
+    const pelund::Search search(params, *table);
+    complete = search.walk(start.nextK, params.maxK, writer, stopToken(), &observer, runner);
+  }
+  complete = complete && !writer.stopped();
+  writer.saveState();
+  if (!complete) {
+    consoleWrite("Ending k search at k=%" PRId64 ".\n", writer.nextK());
+    logStop("k", writer.nextK());
+    return {true, writer.found()};
+  }
+  reportFound(writer.found(), params);
+  return {false, writer.found()};
+}
+
+SearchOutcome findPelund() {
+  const pelund::SearchParams params = searchParamsFromConfig();
+  SearchState start;
+  start.nextK = params.minK;
+  return runSearch(params, displayFromConfig(), start);
+}

@@ -1,0 +1,242 @@
+// pelund: covering sets of the numbers k*b^n + c, as a library.
+//
+// For a base b, a sign c (+1: Sierpinski, -1: Riesel) and a range of multipliers k,
+// the search reports every k for which a few candidate primes p < maxfact, each with
+// the multiplicative order of b modulo p (its period) dividing a period P, divide every
+// term k*b^n + c (n >= 1) between them, which proves that the sequence holds no prime.
+// With `algebraic` it also reports the k whose terms factor algebraically on some
+// classes of n (k*b^n a perfect power) and are covered by primes on the rest.
+//
+// The library never prints, never exits, opens no file and reads no global setting:
+// what it finds goes to a Sink, its progress to an Observer, and it stops when the
+// StopToken it is given says so. Faults come back as pelund::Error, whose text is the
+// system's message ("base cannot be less than 2", "not enough memory").
+//
+//   pelund::SearchParams params = pelund::makeParams(10, -1, 1, 1000000);
+//   pelund::Search search(params, pelund::candidates(params));
+//   search.walk(params.minK, params.maxK, sink, pelund::StopToken{});
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelund {
+
+inline constexpr const char* kVersion = "0.2.0";
+
+// The one exception type of the library; what() is the message to show.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// ---- parameters ---------------------------------------------------------------------
+
+// Which exact engine walks the k range: chosen per part from estimated costs, or one
+// of the two throughout. All give the same lines.
+enum class Engine : int32_t { automatic = 0, sieve = 1, residue = 2 };
+
+struct SearchParams {
+  int32_t base = 0;           // b, 2 .. 10^9
+  int32_t c = 0;              // +1 or -1
+  int32_t period = 144;       // P, 2 .. 5040
+  int32_t maxFact = 1000000;  // candidate primes are below this, 5 .. 10^9
+  int64_t minK = 1;           // 1 .. maxK
+  int64_t maxK = 1;           // .. 10^18
+  int32_t threads = 0;        // 0: all hardware threads, up to 1024
+  Engine engine = Engine::automatic;
+  bool algebraic = false;     // also prove k by algebraic factors
+};
+
+// The first fault of the range settings, in the order a configuration reports them
+// (base, mink, maxk, c, period, maxfact), or nullptr. Values are taken wide, so that
+// any integer a caller has can be checked before it is narrowed.
+const char* rangeFault(int64_t base, int64_t minK, int64_t maxK, int64_t c, int64_t period, int64_t maxFact);
+// The fault of a thread count, or nullptr.
+const char* threadsFault(int64_t threads);
+inline constexpr const char* kEngineFault = "engine must be auto, sieve or residue";
+// The engine named "auto", "sieve" or "residue"; false for any other word.
+bool engineNamed(std::string_view word, Engine& engine);
+inline constexpr int64_t kMaxThreads = 1024;
+
+// Checked parameters; throws Error with the first fault's message.
+SearchParams makeParams(int64_t base, int64_t c, int64_t minK, int64_t maxK, int64_t period = 144,
+                        int64_t maxFact = 1000000, int64_t threads = 0, Engine engine = Engine::automatic,
+                        bool algebraic = false);
+
+// ---- stopping and progress ------------------------------------------------------------
+
+// Asks a running search to stop; polled every few milliseconds by every engine.
+class StopToken {
+ public:
+  StopToken() = default;  // never asks
+  explicit StopToken(const std::atomic<bool>& flag) : flag_(&flag) {}
+  // Asks once `asked()` returns true; it must be cheap and safe on any thread.
+  explicit StopToken(bool (*asked)()) : asked_(asked) {}
+  bool stopRequested() const {
+    return (flag_ != nullptr && flag_->load(std::memory_order_relaxed)) || (asked_ != nullptr && asked_());
+  }
+
+ private:
+  const std::atomic<bool>* flag_ = nullptr;
+  bool (*asked_)() = nullptr;
+};
+
+// Progress of a search, for display. Called on the thread that called the library.
+class Observer {
+ public:
+  virtual ~Observer() = default;
+  // The table phase reports every multiple of loadingStep() (0: none) that the
+  // examined primes pass: loading(F) as the primes reach F.
+  virtual uint32_t loadingStep() const { return 0; }
+  virtual void loading(uint32_t factor) { (void)factor; }
+  // The walk is in the part [from, to] and has done about `share` (0 .. 1) of it.
+  virtual void walking(int64_t from, int64_t to, double share) { (void)from, (void)to, (void)share; }
+};
+
+// ---- the candidate table --------------------------------------------------------------
+
+struct FactorPeriod {
+  uint32_t factor;
+  uint32_t period;
+};
+
+// The primes p < maxfact that divide neither b nor b-1 and whose period divides P.
+struct CandidateTable {
+  std::vector<FactorPeriod> factorPeriodList;   // ascending factor
+  std::vector<FactorPeriod> periodOrderedList;  // ascending period, ties by ascending factor
+  std::vector<int32_t> baseMinusOneFactors;     // distinct prime factors of b-1, ascending
+};
+
+// The table phase. Returns nullopt when stopped, with the prime it stopped at in
+// `stoppedAt` when given.
+std::optional<CandidateTable> candidates(const SearchParams& params, Observer& observer, const StopToken& stop,
+                                         uint32_t* stoppedAt = nullptr);
+CandidateTable candidates(const SearchParams& params);
+
+// ---- results --------------------------------------------------------------------------
+
+// A finished part of the range: every k of [from, to] searched, and the lines of the
+// covered ones, formatted as covering.txt has them, in ascending k.
+struct Part {
+  int64_t from = 0;
+  int64_t to = 0;
+  std::string text;            // "k  P  [p, ...]\n" per line
+  std::vector<int64_t> ks;     // k of each line
+  std::vector<uint32_t> ends;  // end of each line in text
+
+  void add(int64_t k, std::string_view line);
+  void clear(int64_t first, int64_t last);
+  // Appends the lines of `next`, the part that follows this one, and takes its end.
+  void append(const Part& next);
+  // The text of line i, its line end included.
+  std::string_view line(size_t i) const;
+  // Heap bytes held.
+  size_t bytes() const { return text.capacity() + ks.capacity() * sizeof(int64_t) + ends.capacity() * sizeof(uint32_t); }
+};
+
+// Where finished parts go, one after another in ascending k, with no gap.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  virtual void partDone(const Part& part) = 0;
+};
+
+// A line of covering.txt read back: k, the period, the primes and, for a line proved
+// with algebraic factors, the text of its classes ("n=0 (mod 2): y^2-1", ...).
+struct Line {
+  int64_t k = 0;
+  uint32_t period = 0;
+  std::vector<uint32_t> primes;
+  std::vector<std::string> classes;
+};
+// Reads one line (with or without its line end); throws Error when it has not the layout.
+Line parseLine(std::string_view text);
+
+// ---- the search ---------------------------------------------------------------------
+
+// A subtree of the residue-class tree of one range: a path of candidate indices from
+// the root. The same inputs give every process the same list of them.
+struct TreeTask {
+  std::vector<uint32_t> path;
+  bool operator==(const TreeTask&) const = default;
+};
+
+struct SearchTables;  // the engines' read-only data
+
+// A search with its tables built once; walk() may be called for many ranges, on any
+// thread, also at the same time.
+class Search {
+ public:
+  Search(const SearchParams& params, const CandidateTable& table);
+  ~Search();
+  Search(Search&&) noexcept;
+  Search& operator=(Search&&) noexcept;
+
+  const SearchParams& params() const;
+  // Whether any k can be reported (two candidates at least, or algebraic factors).
+  bool searchable() const;
+
+  // Walks k = from .. to (within 1 .. 10^18), handing finished parts to `sink` in
+  // ascending k from `from` on, with no gap. The range goes in consecutive parts, each
+  // searched by the engine of lower estimated cost (or the one configured): by
+  // `runner` when given (a distributed search), else on this process's threads. False
+  // when stopped: every k below the end of the last part handed over has been searched
+  // and handed over, none after it.
+  bool walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer = nullptr,
+            class Runner* runner = nullptr) const;
+
+  // The two engines on this process's threads. sieve() hands its parts (blocks of k)
+  // to `sink`; tree() gives the covered k of [from, to] ascending, each once, which
+  // linesOf() turns into the part's lines. False when stopped.
+  bool sieve(int64_t from, int64_t to, Sink& sink, const StopToken& stop) const;
+  bool tree(int64_t from, int64_t to, std::vector<int64_t>& covered, const StopToken& stop) const;
+  bool linesOf(int64_t from, int64_t to, const std::vector<int64_t>& covered, Part& part, const StopToken& stop) const;
+
+  // The residue tree of [from, to] cut into at least `wanted` subtrees (fewer when it
+  // is smaller), and the covered k of tasks [first, first + count) of that list,
+  // appended ascending and each once: over all tasks, what tree() finds. Throws Error
+  // for a path that no list of this range holds (tasks may come from another process).
+  std::vector<TreeTask> treeTasks(int64_t from, int64_t to, size_t wanted) const;
+  bool searchTreeTasks(int64_t from, int64_t to, const std::vector<TreeTask>& tasks, size_t first, size_t count,
+                       std::vector<int64_t>& covered, const StopToken& stop) const;
+
+  const SearchTables& tables() const { return *tables_; }
+
+ private:
+  std::unique_ptr<SearchTables> tables_;
+};
+
+// How the parts of a walk are searched, for a walk spread over processes: the walk
+// chooses the engine of each part and hands it to the runner.
+class Runner {
+ public:
+  virtual ~Runner() = default;
+  virtual bool sieve(const Search& search, int64_t from, int64_t to, Sink& sink, const StopToken& stop) = 0;
+  virtual bool tree(const Search& search, int64_t from, int64_t to, std::vector<int64_t>& covered,
+                    const StopToken& stop) = 0;
+};
+
+// ---- verification -----------------------------------------------------------------------
+
+// Whether the primes cover every term k*b^n + c (n >= 1): each is prime, b^P = 1
+// (mod p) for P the lcm of their periods, and every n of 1 .. P has one of them
+// dividing the term. Independent of the search.
+bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& primes);
+
+// The verdict on one line of covering.txt (with its line end) for base b and sign c:
+// `fault` is empty when the line proves what it claims, else the reason.
+struct LineVerdict {
+  std::string fault;
+  bool parsed = false;  // k could be read
+  int64_t k = 0;
+};
+LineVerdict verifyLine(std::string_view text, int64_t base, int32_t c);
+
+}  // namespace pelund

@@ -1,0 +1,231 @@
+// The library's public face (see include/pelund/pelund.hpp): parameters checked with
+// the system's own messages, the table phase, a Search that walks ranges with the
+// engines of search/, and the independent verification of lines.
+//
+// Memory that runs out anywhere below comes back as pelund::Error("not enough
+// memory"); anything a caller's sink throws passes through unchanged.
+#include <pelund/pelund.hpp>
+
+#include <algorithm>
+#include <new>
+#include <numeric>
+
+#include "fast_table.h"
+#include "parallel_walk.h"
+#include "range_walk.h"
+#include "residue_tree.h"
+#include "search_tables.h"
+#include "verify.h"
+
+namespace pelund {
+
+namespace {
+
+constexpr int64_t kE9 = 1000000000;
+constexpr int64_t kE18 = 1000000000000000000;
+
+template <class Work>
+auto memoryChecked(Work&& work) {
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    throw Error("not enough memory");
+  }
+}
+
+// The engines on this process's threads.
+class LocalRunner : public Runner {
+ public:
+  bool sieve(const Search& search, int64_t from, int64_t to, Sink& sink, const StopToken& stop) override {
+    return search.sieve(from, to, sink, stop);
+  }
+  bool tree(const Search& search, int64_t from, int64_t to, std::vector<int64_t>& covered,
+            const StopToken& stop) override {
+    return search.tree(from, to, covered, stop);
+  }
+};
+
+class SilentObserver : public Observer {};
+
+}  // namespace
+
+// ---- parameters ---------------------------------------------------------------------
+
+const char* rangeFault(int64_t base, int64_t minK, int64_t maxK, int64_t c, int64_t period, int64_t maxFact) {
+  if (base < 2) return "base cannot be less than 2";
+  if (base > kE9) return "base cannot be greater than 1e9";
+  if (minK > maxK) return "mink cannot be greater than maxk";
+  if (minK < 1) return "mink cannot be less than 1";
+  if (maxK > kE18) return "maxk cannot be greater than 1e18";
+  if (c != -1 && c != 1) return "c must be -1 or 1";
+  if (period < 2) return "period cannot be less than 2";
+  if (period > 5040) return "period cannot be greater than 5040";
+  if (maxFact < 5) return "maxfact cannot be less than 5";
+  if (maxFact > kE9) return "maxfact cannot be greater than 1e9";
+  return nullptr;
+}
+
+const char* threadsFault(int64_t threads) {
+  if (threads < 0) return "threads cannot be negative";
+  if (threads > kMaxThreads) return "threads cannot be greater than 1024";
+  return nullptr;
+}
+
+bool engineNamed(std::string_view word, Engine& engine) {
+  if (word == "auto") engine = Engine::automatic;
+  else if (word == "sieve") engine = Engine::sieve;
+  else if (word == "residue") engine = Engine::residue;
+  else return false;
+  return true;
+}
+
+SearchParams makeParams(int64_t base, int64_t c, int64_t minK, int64_t maxK, int64_t period, int64_t maxFact,
+                        int64_t threads, Engine engine, bool algebraic) {
+  if (const char* fault = rangeFault(base, minK, maxK, c, period, maxFact)) throw Error(fault);
+  if (const char* fault = threadsFault(threads)) throw Error(fault);
+  if (engine != Engine::automatic && engine != Engine::sieve && engine != Engine::residue) throw Error(kEngineFault);
+  return SearchParams{int32_t(base), int32_t(c), int32_t(period), int32_t(maxFact), minK, maxK, int32_t(threads),
+                      engine, algebraic};
+}
+
+// ---- the candidate table --------------------------------------------------------------
+
+std::optional<CandidateTable> candidates(const SearchParams& params, Observer& observer, const StopToken& stop,
+                                         uint32_t* stoppedAt) {
+  return memoryChecked([&] { return buildFactorTableFast(params, observer, stop, stoppedAt); });
+}
+
+CandidateTable candidates(const SearchParams& params) {
+  SilentObserver silent;
+  return *candidates(params, silent, StopToken{});
+}
+
+// ---- results --------------------------------------------------------------------------
+
+void Part::add(int64_t k, std::string_view line) {
+  text += line;
+  ks.push_back(k);
+  ends.push_back(static_cast<uint32_t>(text.size()));
+}
+
+void Part::clear(int64_t first, int64_t last) {
+  from = first;
+  to = last;
+  text.clear();
+  ks.clear();
+  ends.clear();
+}
+
+void Part::append(const Part& next) {
+  const uint32_t offset = static_cast<uint32_t>(text.size());
+  to = next.to;
+  text += next.text;
+  ks.insert(ks.end(), next.ks.begin(), next.ks.end());
+  for (uint32_t end : next.ends) ends.push_back(offset + end);
+}
+
+std::string_view Part::line(size_t i) const {
+  const size_t begin = i == 0 ? 0 : ends[i - 1];
+  return std::string_view(text).substr(begin, ends[i] - begin);
+}
+
+Line parseLine(std::string_view text) {
+  verify::CoveringLine parsed;
+  std::string withEnd(text);
+  if (withEnd.empty() || withEnd.back() != '\n') withEnd += '\n';
+  if (const std::string fault = verify::parseLine(withEnd, parsed); !fault.empty()) throw Error(fault);
+  Line line{parsed.k, parsed.period, parsed.primes, {}};
+  // The classes follow the primes, each after "  + ".
+  const std::string_view body = std::string_view(withEnd).substr(0, withEnd.size() - 1);
+  for (size_t at = body.find("  + "); at != std::string_view::npos;) {
+    const size_t next = body.find("  + ", at + 4);
+    line.classes.emplace_back(body.substr(at + 4, next == std::string_view::npos ? next : next - at - 4));
+    at = next;
+  }
+  return line;
+}
+
+// ---- the search ---------------------------------------------------------------------
+
+Search::Search(const SearchParams& params, const CandidateTable& table)
+    : tables_(memoryChecked([&] { return std::make_unique<SearchTables>(params, table); })) {}
+Search::~Search() = default;
+Search::Search(Search&&) noexcept = default;
+Search& Search::operator=(Search&&) noexcept = default;
+
+const SearchParams& Search::params() const { return tables_->params; }
+
+bool Search::searchable() const { return tables_->sieve.searchable || tables_->params.algebraic; }
+
+bool Search::walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer,
+                  Runner* runner) const {
+  LocalRunner local;
+  return memoryChecked([&] { return walkRange(*this, from, to, sink, stop, observer, runner ? *runner : local); });
+}
+
+bool Search::sieve(int64_t from, int64_t to, Sink& sink, const StopToken& stop) const {
+  return memoryChecked(
+      [&] { return sieveRange(tables_->sieve, from, to, workerThreads(tables_->params.threads), sink, stop); });
+}
+
+bool Search::tree(int64_t from, int64_t to, std::vector<int64_t>& covered, const StopToken& stop) const {
+  return memoryChecked(
+      [&] { return residueSearch(tables_->sieve, from, to, workerThreads(tables_->params.threads), covered, stop); });
+}
+
+bool Search::linesOf(int64_t from, int64_t to, const std::vector<int64_t>& covered, Part& part,
+                     const StopToken& stop) const {
+  part.clear(from, to);
+  return memoryChecked(
+      [&] { return buildLines(tables_->sieve, covered, workerThreads(tables_->params.threads), part, stop); });
+}
+
+std::vector<TreeTask> Search::treeTasks(int64_t from, int64_t to, size_t wanted) const {
+  return memoryChecked([&] { return residueTasks(tables_->sieve, from, to, wanted); });
+}
+
+bool Search::searchTreeTasks(int64_t from, int64_t to, const std::vector<TreeTask>& tasks, size_t first,
+                             size_t count, std::vector<int64_t>& covered, const StopToken& stop) const {
+  return memoryChecked([&] {
+    return residueSearchTasks(tables_->sieve, from, to, tasks, first, count, workerThreads(tables_->params.threads),
+                              covered, stop);
+  });
+}
+
+// ---- verification -----------------------------------------------------------------------
+
+// Each prime's hits repeat with its order d (b^d = 1 mod p), so the set's pattern repeats
+// with the lcm L of the orders: checking n = 1 .. L decides every n >= 1.
+bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& primes) {
+  constexpr uint64_t kLongestPattern = 1000000;
+  if (base < 2 || base > kE9 || (c != 1 && c != -1) || k < 1) return false;
+  struct Hits {
+    uint64_t p, x, power;  // power: k*b^n mod p for the current n
+  };
+  std::vector<Hits> hits;
+  uint64_t pattern = 1;
+  for (uint32_t p : primes) {
+    if (!verify::isPrime(p)) return false;
+    const uint64_t x = uint64_t(base) % p;
+    if (x == 0) continue;  // p | b: p never divides k*b^n + c, since p does not divide c
+    pattern = std::lcm(pattern, uint64_t(verify::multiplicativeOrder(uint32_t(x), p)));
+    if (pattern > kLongestPattern) throw Error("the primes' pattern of hits is longer than 10^6 exponents");
+    hits.push_back({p, x, uint64_t(k) % p});
+  }
+  for (uint64_t n = 1; n <= pattern; ++n) {
+    bool covered = false;
+    for (Hits& h : hits) {
+      h.power = h.power * h.x % h.p;
+      covered = covered || (h.power + (c == 1 ? 1 : h.p - 1)) % h.p == 0;
+    }
+    if (!covered) return false;
+  }
+  return !hits.empty();
+}
+
+LineVerdict verifyLine(std::string_view text, int64_t base, int32_t c) {
+  const verify::LineVerdict verdict = verify::checkLine(text, base, c);
+  return LineVerdict{verdict.fault, verdict.parsed, verdict.k};
+}
+
+}  // namespace pelund
