@@ -14,6 +14,7 @@
 
 #include "platform.h"
 #include "run.h"
+#include "status_line.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ void releaseHeld() {
 void holdProgress(int milliseconds) { holdUntil.store(nowMs() + milliseconds); }
 
 void setupConsole() {
+  statusline::erase();
   releaseHeld();
   stdoutHandle = platformEnableEscapes(&outModeInit);
 }
@@ -113,6 +115,7 @@ void logWithDateTime(const char* format, ...) {
 }
 
 void showProgress(const char* text, int backspaces) {
+  statusline::erase();
   if (holding()) {
     held.append(text).append(size_t(backspaces), '\b');
     return;
@@ -124,6 +127,7 @@ void showProgress(const char* text, int backspaces) {
 }
 
 void consoleWrite(const char* format, ...) {
+  statusline::erase();
   releaseHeld();
   va_list args;
   va_start(args, format);

@@ -13,6 +13,7 @@
 #include "reports.h"
 #include "results_writer.h"
 #include "run.h"
+#include "status_line.h"
 
 pelund::SearchParams searchParamsFromConfig() {
   pelund::SearchParams params;
@@ -58,6 +59,7 @@ SearchOutcome runSearch(const pelund::SearchParams& params, const Display& displ
   // Algebraic classes may prove k with fewer than two primes, even with none.
   if ((table->factorPeriodList.size() >= 2 || params.algebraic) && start.nextK <= params.maxK) {
     const pelund::Search search(params, *table);
+    statusline::start(start.nextK, params.maxK, start.found);
     complete = search.walk(start.nextK, params.maxK, writer, stopToken(), &observer, runner);
   }
   complete = complete && !writer.stopped();

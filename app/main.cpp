@@ -1,6 +1,44 @@
-// pelund: covering sets for k*b^n+c. Takes no arguments; everything comes from pelund.ini.
+// pelund: covering sets for k*b^n+c. Everything comes from pelund.ini in the working
+// directory; the only arguments are --help and --version.
+#include <pelund/pelund.hpp>
+
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "sequence.h"
 
-int main() { std::exit(runPelund()); }
+namespace {
+
+const char* const kHelp =
+    "pelund: covering sets of the numbers k*b^n+c.\n"
+    "\n"
+    "For a base b, a sign c (1: Sierpinski, -1: Riesel) and multipliers k from mink to\n"
+    "maxk, pelund finds every k for which a few primes, each with the order of b modulo\n"
+    "it dividing a period P, divide every term k*b^n+c (n >= 1): no term is then prime.\n"
+    "\n"
+    "Usage: pelund [--help | --version]\n"
+    "\n"
+    "It takes its settings from pelund.ini in the working directory, one key=value per\n"
+    "line: base, mink, maxk and c (required); period (144), maxfact (1000000), facdisp\n"
+    "(0), kdisp (0), threads (0: all), engine (auto, sieve or residue), resume (0 or 1),\n"
+    "algebraic (0 or 1) and progress (1: a live status line on a terminal, 0: none).\n"
+    "It writes covering.txt (one line per covered k), appends to pelund.log, and keeps\n"
+    "pelund.state for resume=1; pelund.lock keeps one run per directory.\n"
+    "\n"
+    "Exit status: 0 the search ran to the end; 1 an error (configuration, files, memory,\n"
+    "another search in the directory); 128 + signal when stopped (130: Ctrl-C).\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("pelund %s\n", pelund::kVersion);
+    return 0;
+  }
+  std::exit(runPelund());
+}

@@ -6,6 +6,7 @@
 
 #include "config.h"
 #include "console.h"
+#include "status_line.h"
 
 namespace {
 
@@ -38,3 +39,5 @@ void ConsoleObserver::loading(uint32_t factor) {
   std::snprintf(text, sizeof text, "Loading at factor = %u.", factor);
   showProgress(text, kLoadingBackspaces);
 }
+
+void ConsoleObserver::walking(int64_t from, int64_t to, double) { statusline::part(from, to); }

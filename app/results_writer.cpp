@@ -7,6 +7,7 @@
 #include "console.h"
 #include "reports.h"
 #include "run.h"
+#include "status_line.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ void ResultsWriter::partDone(const PartResult& part) {
   }
   writeLines(part, line, INT64_MAX);
   state_.nextK = part.to + 1;
+  statusline::update(state_.nextK, state_.found);
   if (statePath_ != nullptr && std::chrono::steady_clock::now() - lastSave_ >= kStateInterval) saveState();
 }
 

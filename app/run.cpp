@@ -4,6 +4,7 @@
 #include "run.h"
 
 #include "platform.h"
+#include "status_line.h"
 
 volatile std::sig_atomic_t gb_quitting = 0;
 volatile std::sig_atomic_t gi_stopSignal = 0;
@@ -19,6 +20,7 @@ pelund::StopToken stopToken() { return pelund::StopToken(stopAsked); }
 
 void setQuitting(int signal) {
   static const char acknowledgement[] = "\nCtrl-C accepted. ";
+  statusline::eraseFromSignal();
   platformWriteStdout(acknowledgement, sizeof acknowledgement - 1);
   gi_stopSignal = signal;
   gb_quitting = 1;

@@ -21,6 +21,7 @@
 #include "resume.h"
 #include "run.h"
 #include "sequence.h"
+#include "status_line.h"
 
 namespace {
 
@@ -80,6 +81,7 @@ void acknowledgeStop(int lostRank) {
   char text[64];
   const int length = lostRank > 0 ? std::snprintf(text, sizeof text, "\nRank %d has ended. ", lostRank)
                                   : std::snprintf(text, sizeof text, "\nCtrl-C accepted. ");
+  statusline::eraseFromSignal();
   platformWriteStdout(text, size_t(length));
 }
 

@@ -24,6 +24,11 @@ void platformRestoreMode(uint32_t mode);
 // console bytes are the same on every system ("\n" is written as LF).
 void platformGuardStandardStreams();
 
+// Whether standard output is a terminal (a console window on Windows), and its width
+// in columns (0 when unknown).
+bool platformStdoutIsTerminal();
+int platformTerminalColumns();
+
 // Writes bytes straight to standard output; async-signal-safe.
 void platformWriteStdout(const char* text, size_t length);
 

@@ -274,6 +274,13 @@ void platformGuardStandardStreams() {
   }
 }
 
+bool platformStdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+int platformTerminalColumns() {
+  winsize size {};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
+}
+
 void platformWriteStdout(const char* text, size_t length) {
   while (length > 0) {
     ssize_t written = write(STDOUT_FILENO, text, length);

@@ -126,6 +126,14 @@ void platformGuardStandardStreams() {
   _setmode(2, _O_BINARY);
 }
 
+bool platformStdoutIsTerminal() { return _isatty(1) != 0; }
+
+int platformTerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+  return int(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 void platformWriteStdout(const char* text, size_t length) {
   while (length > 0) {
     const unsigned chunk = length > INT_MAX ? unsigned(INT_MAX) : unsigned(length);

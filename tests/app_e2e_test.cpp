@@ -1,10 +1,14 @@
 // The run sequence through the real binary: configuration faults, the banner, the
-// removal of old results, the log, and signals before the handler is installed.
+// removal of old results, the log, signals before the handler is installed, the
+// arguments --help and --version, and the live status line on a terminal.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <regex>
 #include <thread>
+
+#include <pelund/pelund.hpp>
 
 #include "e2e.h"
 
@@ -50,6 +54,7 @@ TEST(RunSequenceTest, ConfigurationFaultsEndWithRedErrorAndStatusOne) {
       {"base=10\nmink=1\nmaxk=2\nc=1\nresume=-1\n", "resume must be 0 or 1"},
       {"base=10\nmink=1\nmaxk=2\nc=1\nalgebraic=2\n", "algebraic must be 0 or 1"},
       {"base=10\nmink=1\nmaxk=2\nc=1\nalgebraic=-1\n", "algebraic must be 0 or 1"},
+      {"base=10\nmink=1\nmaxk=2\nc=1\nprogress=2\n", "progress must be 0 or 1"},
   };
   for (const auto& [ini, message] : cases) {
     SCOPED_TRACE(ini);
@@ -124,6 +129,53 @@ TEST(RunSequenceTest, InterruptWhileConfiguringMeetsNoHandler) {
   e2e::RunResult result = e2e::run(dir, interrupt, "", std::chrono::seconds(20));
   EXPECT_EQ(result.termSignal, SIGINT);
   EXPECT_EQ(result.out, "");
+}
+
+// The only arguments: --help says what pelund reads and how it ends, --version names
+// the version; neither touches the directory. Any other argument is ignored.
+TEST(RunSequenceTest, HelpAndVersion) {
+  e2e::TempDir dir;
+  dir.write("pelund.ini", "base=3\nmink=1\nmaxk=10\nc=1\nperiod=2\nmaxfact=1000\n");
+  const e2e::RunResult version = e2e::run(dir, {}, "--version");
+  EXPECT_EQ(version.out, std::string("pelund ") + pelund::kVersion + "\n");
+  EXPECT_EQ(version.exitStatus, 0);
+  const e2e::RunResult help = e2e::run(dir, {}, "--help");
+  EXPECT_EQ(help.exitStatus, 0);
+  for (const char* said : {"Usage: pelund [--help | --version]", "pelund.ini", "base, mink, maxk and c", "progress",
+                           "covering.txt", "Exit status: 0"})
+    EXPECT_NE(help.out.find(said), std::string::npos) << said;
+  EXPECT_FALSE(dir.exists("pelund.log"));
+  EXPECT_FALSE(dir.exists("pelund.lock"));
+  const e2e::RunResult other = e2e::run(dir, {}, "--frobnicate");
+  EXPECT_EQ(e2e::maskStamps(other.out).find("\n\x1b[32mStatus (STAMP):  Covering sets for S3"), 0u) << other.out;
+}
+
+// On a terminal the walk shows a status line, which is erased before any other output:
+// without its segments (each begins with a carriage return, which no other output
+// holds) the terminal's bytes are those written to a pipe. kdisp, facdisp or
+// progress=0 leave it out.
+TEST(RunSequenceTest, StatusLineOnATerminalLeavesTheOutputAsItIs) {
+  const std::string ini = "base=2\nmink=1\nmaxk=500000000\nc=1\nperiod=720\n";
+  const struct {
+    std::string extra;
+    bool shown;
+  } cases[] = {{"", true}, {"progress=0\n", false}, {"kdisp=500000000\n", false}, {"facdisp=100000\n", false}};
+  const std::regex status("(\r[^\r\n]*)+\r");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.extra);
+    e2e::TempDir piped, terminal;
+    piped.write("pelund.ini", ini + c.extra);
+    terminal.write("pelund.ini", ini + c.extra);
+    const e2e::RunResult expected = e2e::run(piped);
+    const e2e::RunResult shown = e2e::runOnTerminal(terminal, 90);
+    EXPECT_EQ(shown.exitStatus, 0);
+    EXPECT_EQ(shown.out.find("\rSearching: ") != std::string::npos, c.shown);
+    EXPECT_EQ(e2e::maskStamps(std::regex_replace(shown.out, status, "")), e2e::maskStamps(expected.out));
+    // Never wider than the terminal, so that the carriage return takes it back whole.
+    for (size_t at = shown.out.find('\r'); at != std::string::npos; at = shown.out.find('\r', at + 1))
+      EXPECT_LT(shown.out.find_first_of("\r\n", at + 1) - at - 1, 90u);
+    EXPECT_EQ(terminal.read("covering.txt"), piped.read("covering.txt"));
+  }
 }
 
 }  // namespace

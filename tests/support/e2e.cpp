@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -145,6 +147,35 @@ RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, cons
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastSignal);
   for (const Interrupt& sent : steps)
     if (sent.signal == SIGKILL) awaitWriter(dir);
+  return result;
+}
+
+RunResult runOnTerminal(const TempDir& dir, int columns, std::chrono::seconds timeout, const std::string& binary) {
+  termios raw{};
+  cfmakeraw(&raw);  // no translation of line ends: the bytes arrive as written
+  winsize size{};
+  size.ws_row = 24, size.ws_col = static_cast<unsigned short>(columns);
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, &raw, &size);
+  if (pid < 0) throw std::runtime_error("forkpty failed");
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(127);
+    execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  RunResult result;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  char buffer[65536];
+  for (;;) {
+    if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
+    pollfd watch{terminal, POLLIN, 0};
+    if (poll(&watch, 1, 20) == 0) continue;
+    const ssize_t got = read(terminal, buffer, sizeof buffer);
+    if (got <= 0) break;  // EIO once the program and its helper have closed the terminal
+    result.out.append(buffer, size_t(got));
+  }
+  close(terminal);
+  finish(pid, result);
   return result;
 }
 

@@ -52,6 +52,11 @@ RunResult run(const TempDir& dir, const Interrupt& interrupt = {}, const std::st
 RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, const std::string& arguments = "",
               std::chrono::seconds timeout = std::chrono::seconds(120), const std::string& binary = PELUND_BINARY);
 
+// Runs `binary` in dir on a terminal of its own (a pseudo-terminal of `columns`
+// columns that passes its bytes unchanged) and returns everything it wrote there.
+RunResult runOnTerminal(const TempDir& dir, int columns = 100, std::chrono::seconds timeout = std::chrono::seconds(120),
+                        const std::string& binary = PELUND_BINARY);
+
 // Runs pelund-verify in dir over its covering.txt (the independent check of every line).
 RunResult verifyResults(const TempDir& dir);
 
