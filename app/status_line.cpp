@@ -23,6 +23,7 @@ constexpr auto kRedraw = std::chrono::milliseconds(250);
 constexpr int kWidest = 160;
 
 bool wanted = false;
+bool forbidden = false;
 std::atomic<int> shownWidth{0};  // characters of the line on screen (0: none)
 char blanks[kWidest + 2];        // "\r", blanks, "\r" for the widest line
 int64_t firstK = 0, lastK = 0, nextSearched = 0, partFrom = 0, partTo = 0;
@@ -64,8 +65,10 @@ void draw() {
 
 }  // namespace
 
+void forbid() { forbidden = true; }
+
 void start(int64_t from, int64_t to, uint64_t found) {
-  wanted = gi_progress == 1 && gi_kDisp == 0 && gi_facDisp == 0 && platformStdoutIsTerminal();
+  wanted = !forbidden && gi_progress == 1 && gi_kDisp == 0 && gi_facDisp == 0 && platformStdoutIsTerminal();
   firstK = nextSearched = partFrom = from, lastK = partTo = to, sets = found;
   begun = Clock::now();
   drawn = begun - kRedraw;

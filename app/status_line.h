@@ -13,6 +13,9 @@
 
 namespace statusline {
 
+// Never shows the line in this process (pelund-mpi: mpirun hands rank 0 a terminal of
+// its own whatever its own output is, so a terminal there tells nothing).
+void forbid();
 // Shows the line from now on for a walk of from .. to, when it is wanted (see above).
 void start(int64_t from, int64_t to, uint64_t found);
 // Every k below nextK is searched, `found` sets written; the walk is in the part

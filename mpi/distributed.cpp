@@ -465,6 +465,7 @@ void Coordinator::release(int status) {
 
 int leadRun(int ranks) {
   std::atexit(leaveOnExit);
+  statusline::forbid();
   platformGuardStandardStreams();
   platformIgnoreFileSizeSignal();
   getInputs();
