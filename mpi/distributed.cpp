@@ -33,9 +33,12 @@ constexpr auto kPoll = std::chrono::milliseconds(1);
 constexpr auto kStopGrace = std::chrono::milliseconds(200);
 // How long a rank searching a job has to answer a stop before it counts as ended.
 constexpr auto kAnswerWait = std::chrono::milliseconds(300);
-// Subtrees of a tree part per searching thread of the job: enough that the ranks
-// finish together although subtrees differ widely in size.
-constexpr int64_t kTasksPerThread = 64;
+// A tree part is cut into subtrees of about this many seconds each, handed out one by
+// one: their costs differ widely and cannot be told in advance, so only small jobs
+// let the ranks finish together; a job's own cost (a message each way, the tables of
+// the part) is a fraction of a millisecond.
+constexpr double kJobSeconds = 0.01;
+constexpr int64_t kMostTasksPerThread = 64;
 
 // ---- rank 0 -----------------------------------------------------------------------
 
@@ -117,11 +120,14 @@ bool execute(const pelund::Search& search, const Order& order, TaskCache& cache,
     report.part = collector.take();
     return true;
   }
+  // The lines of a batch's covered k are made where they are found: a sparse search's
+  // lines cost about as much as finding them.
   const std::vector<pelund::TreeTask>& tasks = cache.of(search, order.from, order.to, order.wanted);
-  report.kind = ReportKind::covered;
-  report.part.clear(order.from, order.to);
-  return search.searchTreeTasks(order.from, order.to, tasks, size_t(order.first), size_t(order.count), report.part.ks,
-                                stopToken());
+  std::vector<int64_t> covered;
+  report.kind = ReportKind::finished;
+  return search.searchTreeTasks(order.from, order.to, tasks, size_t(order.first), size_t(order.count), covered,
+                                stopToken()) &&
+         search.linesOf(order.from, order.to, covered, report.part, stopToken());
 }
 
 }  // namespace
@@ -183,38 +189,43 @@ class SieveJobs : public Jobs {
   uint64_t written_ = 0;
 };
 
-// The subtrees of a part of the residue tree, in batches that shrink as the list runs
-// out (the list starts with its widest subtrees), so that the ranks end together.
+// The subtrees of a part of the residue tree, one job each, widest first.
 class TreeJobs : public Jobs {
  public:
-  TreeJobs(size_t tasks, int64_t from, int64_t to, int64_t wanted, int ranks, int threads)
-      : tasks_(tasks), from_(from), to_(to), wanted_(wanted), ranks_(ranks), threads_(threads) {}
+  TreeJobs(size_t tasks, int64_t from, int64_t to, int64_t wanted)
+      : tasks_(tasks), from_(from), to_(to), wanted_(wanted) {}
   bool next(Order& order) override {
     if (next_ >= tasks_) return false;
-    const size_t count = std::min(tasks_ - next_, std::max<size_t>(size_t(threads_), (tasks_ - next_) / (4 * size_t(ranks_))));
-    order = Order{OrderKind::tree, int64_t(made_++), from_, to_, int64_t(next_), int64_t(count), wanted_};
-    next_ += count;
+    order = Order{OrderKind::tree, int64_t(made_++), from_, to_, int64_t(next_++), 1, wanted_};
     return true;
   }
   bool exhausted() const override { return next_ >= tasks_; }
   bool complete() const override { return exhausted() && taken_ == made_; }
   void take(Report& report) override {
-    covered_.insert(covered_.end(), report.part.ks.begin(), report.part.ks.end());
+    const uint32_t batch = uint32_t(batches_.size());
+    for (uint32_t i = 0; i < report.part.ks.size(); ++i) order_.push_back({report.part.ks[i], batch, i});
+    batches_.push_back(std::move(report.part));
     ++taken_;
   }
-  std::vector<int64_t> covered() {
-    std::sort(covered_.begin(), covered_.end());
-    covered_.erase(std::unique(covered_.begin(), covered_.end()), covered_.end());
-    return std::move(covered_);
+  // The lines of the part in ascending k, each once (a k may lie in two subtrees).
+  void lines(PartResult& part) {
+    std::sort(order_.begin(), order_.end(), [](const Line& a, const Line& b) { return a.k < b.k; });
+    part.clear(from_, to_);
+    for (size_t i = 0; i < order_.size(); ++i)
+      if (i == 0 || order_[i].k != order_[i - 1].k) part.add(order_[i].k, batches_[order_[i].batch].line(order_[i].line));
   }
 
  private:
   const size_t tasks_;
   const int64_t from_, to_, wanted_;
-  const int ranks_, threads_;
   size_t next_ = 0;
   uint64_t made_ = 0, taken_ = 0;
-  std::vector<int64_t> covered_;
+  struct Line {
+    int64_t k;
+    uint32_t batch, line;
+  };
+  std::vector<PartResult> batches_;
+  std::vector<Line> order_;
 };
 
 // ---- the other ranks ------------------------------------------------------------
@@ -280,8 +291,12 @@ class SilentObserver : public pelund::Observer {};
 
 // ---- Coordinator --------------------------------------------------------------------
 
-Coordinator::Coordinator(int ranks) : ranks_(ranks), states_(size_t(ranks), State::expecting), holding_(size_t(ranks)) {
-  states_[0] = State::released;  // rank 0 searches on a thread of its own
+// Orders a rank holds at once: the one it works on and the next.
+constexpr int kOrdersAhead = 2;
+
+Coordinator::Coordinator(int ranks)
+    : ranks_(ranks), ready_(size_t(ranks)), outstanding_(size_t(ranks)), released_(size_t(ranks)) {
+  released_[0] = true;  // rank 0 searches on a thread of its own
 }
 
 void Coordinator::order(int rank, const Order& o) {
@@ -289,8 +304,8 @@ void Coordinator::order(int rank, const Order& o) {
   encodeOrder(o, words);
   MPI_Send(words, kOrderWords, MPI_INT64_T, rank, kTagOrder, MPI_COMM_WORLD);
   ++orders_;
-  states_[size_t(rank)] = o.kind == OrderKind::done ? State::released : State::expecting;
-  holding_[size_t(rank)] = o.kind != OrderKind::done;
+  if (o.kind == OrderKind::done) released_[size_t(rank)] = true;
+  else ++outstanding_[size_t(rank)];
 }
 
 void Coordinator::receiveReports(Jobs& jobs) {
@@ -308,12 +323,16 @@ void Coordinator::receiveReports(Jobs& jobs) {
     Report report;
     if (!decodeReport(bytes.data(), bytes.size(), report)) error("rank %d sent a damaged report", probe.MPI_SOURCE);
     const size_t rank = size_t(probe.MPI_SOURCE);
-    if (states_[rank] == State::released) continue;
-    states_[rank] = State::idle;
-    holding_[rank] = false;
+    if (released_[rank]) continue;
+    if (report.kind == ReportKind::ready) {
+      ready_[rank] = true;
+      continue;
+    }
+    ready_[rank] = true;  // a rank stopped in its table phase answers no differently
+    if (outstanding_[rank] > 0) --outstanding_[rank];
     if (report.kind == ReportKind::stopped) {
       leadStop(int(report.signal));
-    } else if (report.kind != ReportKind::ready && !quitting()) {
+    } else if (!quitting()) {
       std::lock_guard lock(mutex_);
       jobs.take(report);
     }
@@ -348,7 +367,7 @@ finished:
 bool Coordinator::answered(std::chrono::steady_clock::time_point stoppedAt, const std::vector<bool>& awaited) {
   int silent = 0;
   for (int rank = ranks_ - 1; rank >= 1; --rank)
-    if (awaited[size_t(rank)] && holding_[size_t(rank)]) silent = rank;
+    if (awaited[size_t(rank)] && holding(rank)) silent = rank;
   if (silent != 0 && std::chrono::steady_clock::now() - stoppedAt <= kAnswerWait) return false;
   acknowledgeStop(silent);
   return true;
@@ -380,22 +399,26 @@ bool Coordinator::walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sin
     }
     if (quitting() && !stopSent) {
       const int64_t signal = gi_stopSignal;
+      awaited.assign(size_t(ranks_), false);
       for (int rank = 1; rank < ranks_; ++rank)
-        if (holding_[size_t(rank)]) MPI_Send(&signal, 1, MPI_INT64_T, rank, kTagStop, MPI_COMM_WORLD);
-      awaited = holding_;
+        if (holding(rank)) {
+          MPI_Send(&signal, 1, MPI_INT64_T, rank, kTagStop, MPI_COMM_WORLD);
+          awaited[size_t(rank)] = true;
+        }
       stoppedAt = std::chrono::steady_clock::now();
       stopSent = true;
     }
     if (stopSent && !acknowledged) acknowledged = answered(stoppedAt, awaited);
     for (int rank = 1; rank < ranks_ && !quitting(); ++rank) {
-      if (states_[size_t(rank)] != State::idle) continue;
-      Order job;
-      {
-        std::lock_guard lock(mutex_);
-        if (!jobs.next(job)) continue;
-        ++jobs_;
+      while (ready_[size_t(rank)] && !released_[size_t(rank)] && outstanding_[size_t(rank)] < kOrdersAhead) {
+        Order job;
+        {
+          std::lock_guard lock(mutex_);
+          if (!jobs.next(job)) break;
+          ++jobs_;
+        }
+        order(rank, job);
       }
-      order(rank, job);
     }
     std::unique_lock lock(mutex_);
     if ((jobs.complete() || (quitting() && acknowledged)) && localFinished_) break;
@@ -416,16 +439,19 @@ bool Coordinator::sieve(const pelund::Search& search, int64_t from, int64_t to, 
   return complete;
 }
 
-bool Coordinator::tree(const pelund::Search& search, int64_t from, int64_t to, std::vector<int64_t>& covered,
+bool Coordinator::tree(const pelund::Search& search, int64_t from, int64_t to, PartResult& lines,
                        const pelund::StopToken& stop) {
-  if (ranks_ == 1) return search.tree(from, to, covered, stop);
+  if (ranks_ == 1) {
+    std::vector<int64_t> covered;
+    return search.tree(from, to, covered, stop) && search.linesOf(from, to, covered, lines, stop);
+  }
   const int threads = std::max(1, search.params().threads > 0 ? search.params().threads
                                                               : int(std::thread::hardware_concurrency()));
-  const int64_t wanted = kTasksPerThread * ranks_ * threads;
-  const size_t tasks = search.treeTasks(from, to, size_t(wanted)).size();
-  TreeJobs jobs(tasks, from, to, wanted, ranks_, threads);
+  const double pieces = search.treeCost(from, to) / kJobSeconds;
+  const int64_t wanted = std::clamp<int64_t>(int64_t(pieces), 2 * ranks_, kMostTasksPerThread * ranks_ * threads);
+  TreeJobs jobs(search.treeTasks(from, to, size_t(wanted)).size(), from, to, wanted);
   if (!walkJobs(search, jobs, nullptr)) return false;
-  covered = jobs.covered();
+  jobs.lines(lines);
   return true;
 }
 
@@ -442,22 +468,25 @@ void Coordinator::release(int status) {
   // gets its order all the same and takes it when its job has stopped.
   const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
   for (int rank = 1; rank < ranks_; ++rank) {
-    if (states_[size_t(rank)] == State::expecting) {
+    while (!released_[size_t(rank)] && (!ready_[size_t(rank)] || holding(rank))) {
       MPI_Status probe;
       int waiting = 0;
-      for (;;) {
-        MPI_Iprobe(rank, kTagReport, MPI_COMM_WORLD, &waiting, &probe);
-        if (waiting || (status != 0 && std::chrono::steady_clock::now() > deadline)) break;
+      MPI_Iprobe(rank, kTagReport, MPI_COMM_WORLD, &waiting, &probe);
+      if (!waiting && status != 0 && std::chrono::steady_clock::now() > deadline) break;
+      if (!waiting) {
         std::this_thread::sleep_for(kPoll);
+        continue;
       }
-      if (waiting) {
-        int size = 0;
-        MPI_Get_count(&probe, MPI_BYTE, &size);
-        std::string bytes(size_t(size), '\0');
-        MPI_Recv(bytes.data(), size, MPI_BYTE, rank, kTagReport, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-      }
+      int size = 0;
+      MPI_Get_count(&probe, MPI_BYTE, &size);
+      std::string bytes(size_t(size), '\0');
+      MPI_Recv(bytes.data(), size, MPI_BYTE, rank, kTagReport, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+      ready_[size_t(rank)] = true;
+      Report report;
+      if (decodeReport(bytes.data(), bytes.size(), report) && report.kind != ReportKind::ready && holding(rank))
+        --outstanding_[size_t(rank)];
     }
-    if (states_[size_t(rank)] != State::released) order(rank, Order{OrderKind::done, status});
+    if (!released_[size_t(rank)]) order(rank, Order{OrderKind::done, status});
   }
 }
 

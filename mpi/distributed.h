@@ -33,7 +33,7 @@ class Coordinator : public pelund::Runner {
   // when a worker stopped, or ended).
   bool sieve(const pelund::Search& search, int64_t from, int64_t to, pelund::Sink& sink,
              const pelund::StopToken& stop) override;
-  bool tree(const pelund::Search& search, int64_t from, int64_t to, std::vector<int64_t>& covered,
+  bool tree(const pelund::Search& search, int64_t from, int64_t to, PartResult& lines,
             const pelund::StopToken& stop) override;
 
   // Ends every worker with `status`, waiting for those that have not reported yet.
@@ -43,17 +43,20 @@ class Coordinator : public pelund::Runner {
   void showTraffic(double seconds) const;
 
  private:
-  enum class State { expecting, idle, released };
-
   bool walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sink* sink);
   void receiveReports(Jobs& jobs);
   void order(int rank, const Order& order);
   void localWork(const pelund::Search& search, Jobs& jobs);
   bool answered(std::chrono::steady_clock::time_point stoppedAt, const std::vector<bool>& awaited);
+  bool holding(int rank) const { return outstanding_[size_t(rank)] > 0; }
 
   const int ranks_;
-  std::vector<State> states_;
-  std::vector<bool> holding_;  // the rank is searching a job
+  // Per rank: its table is built (it reported ready); orders sent and not answered yet
+  // (a rank holds the next order while it works on one, so that it never waits for
+  // it); it has been told the end.
+  std::vector<bool> ready_;
+  std::vector<int> outstanding_;
+  std::vector<bool> released_;
   // Shared with rank 0's own search thread.
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -102,7 +102,7 @@ bool decodeReport(const char* data, size_t size, Report& r) {
   if (size < sizeof head) return false;
   std::memcpy(head, data, sizeof head);
   const int64_t lines = head[5], length = head[6];
-  if (head[0] < 1 || head[0] > 4 || lines < 0 || length < 0 || length > int64_t(UINT32_MAX) ||
+  if (head[0] < 1 || head[0] > 3 || lines < 0 || length < 0 || length > int64_t(UINT32_MAX) ||
       uint64_t(lines) > (size - sizeof head) / sizeof(int64_t) ||
       sizeof head + uint64_t(lines) * sizeof(int64_t) + uint64_t(length) != size)
     return false;
@@ -113,8 +113,6 @@ bool decodeReport(const char* data, size_t size, Report& r) {
   r.part.ks.resize(size_t(lines));
   if (lines > 0) std::memcpy(r.part.ks.data(), data + sizeof head, size_t(lines) * sizeof(int64_t));
   r.part.text.assign(data + sizeof head + size_t(lines) * sizeof(int64_t), size_t(length));
-  // Covered k come without lines.
-  if (r.kind == ReportKind::covered) return r.part.text.empty();
   // Every line ends in a newline; the ends follow from the text.
   for (size_t at = 0; at < r.part.text.size(); ++at) {
     if (r.part.text[at] == '\n') r.part.ends.push_back(uint32_t(at + 1));

@@ -76,16 +76,16 @@ inline constexpr int kStartWords = 10;
 void encodeStart(bool fault, const pelund::SearchParams& params, int64_t words[kStartWords]);
 bool decodeStart(const int64_t words[kStartWords], pelund::SearchParams& params);  // false: fault
 
-// What a worker tells rank 0: it is ready for work, hands back a finished piece of the
-// sieve or the covered k of a batch of subtrees of the residue tree, or stopped (on a
-// signal, which it names).
-enum class ReportKind : int64_t { ready = 1, finished = 2, stopped = 3, covered = 4 };
+// What a worker tells rank 0: it is ready for work, hands back the lines of a finished
+// job (a piece of the sieve, or a batch of subtrees of the residue tree), or stopped
+// (on a signal, which it names).
+enum class ReportKind : int64_t { ready = 1, finished = 2, stopped = 3 };
 
 struct Report {
   ReportKind kind = ReportKind::ready;
-  uint64_t index = 0;   // the piece or batch, for `finished` and `covered`
+  uint64_t index = 0;   // the job, for `finished`
   int64_t signal = 0;   // the stop signal, for `stopped`
-  PartResult part;      // the lines, for `finished`; the covered k alone, for `covered`
+  PartResult part;      // for `finished`
 };
 
 std::string encodeReport(const Report& report);

@@ -39,9 +39,9 @@ class LocalRunner : public Runner {
   bool sieve(const Search& search, int64_t from, int64_t to, Sink& sink, const StopToken& stop) override {
     return search.sieve(from, to, sink, stop);
   }
-  bool tree(const Search& search, int64_t from, int64_t to, std::vector<int64_t>& covered,
-            const StopToken& stop) override {
-    return search.tree(from, to, covered, stop);
+  bool tree(const Search& search, int64_t from, int64_t to, Part& lines, const StopToken& stop) override {
+    std::vector<int64_t> covered;
+    return search.tree(from, to, covered, stop) && search.linesOf(from, to, covered, lines, stop);
   }
 };
 
@@ -181,14 +181,18 @@ bool Search::linesOf(int64_t from, int64_t to, const std::vector<int64_t>& cover
 }
 
 std::vector<TreeTask> Search::treeTasks(int64_t from, int64_t to, size_t wanted) const {
-  return memoryChecked([&] { return residueTasks(tables_->sieve, from, to, wanted); });
+  return memoryChecked([&] { return residueTasks(*tables_->treeRange(from, to), wanted); });
+}
+
+double Search::treeCost(int64_t from, int64_t to) const {
+  return memoryChecked([&] { return residueCostEstimate(tables_->sieve, from, to); });
 }
 
 bool Search::searchTreeTasks(int64_t from, int64_t to, const std::vector<TreeTask>& tasks, size_t first,
                              size_t count, std::vector<int64_t>& covered, const StopToken& stop) const {
   return memoryChecked([&] {
-    return residueSearchTasks(tables_->sieve, from, to, tasks, first, count, workerThreads(tables_->params.threads),
-                              covered, stop);
+    return residueSearchTasks(*tables_->treeRange(from, to), tasks, first, count,
+                              workerThreads(tables_->params.threads), covered, stop);
   });
 }
 

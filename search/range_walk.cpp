@@ -7,7 +7,8 @@
 // times the one before: every part costs about as much as one search up to its end,
 // so all parts together cost a small factor more than one search of the whole range,
 // and an interrupt loses at most the part in progress. A part stops growing once it
-// holds many lines, which bounds the memory for them.
+// holds many lines, which bounds the memory for the lines of the next, should the tree
+// search it.
 //
 // On a dense range (a line per 10^7 k or more), where the tree's cost follows the
 // width of a part (listing and confirming the covered k dominate it), a tree part is
@@ -120,14 +121,12 @@ bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, 
 namespace {
 
 // Searches one part with the residue tree and hands its lines over.
-bool treePart(const pelund::Search& search, const Part& part, int threads, PartSink& sink, size_t& lines,
-              const StopToken& stop, pelund::Runner& runner) {
-  std::vector<int64_t> covered;
-  if (!runner.tree(search, part.from, part.to, covered, stop)) return false;
+bool treePart(const pelund::Search& search, const Part& part, PartSink& sink, size_t& lines, const StopToken& stop,
+              pelund::Runner& runner) {
   PartResult result;
   result.clear(part.from, part.to);
-  if (!buildLines(search.tables().sieve, covered, threads, result, stop)) return false;
-  lines = covered.size();
+  if (!runner.tree(search, part.from, part.to, result, stop)) return false;
+  lines = result.ks.size();
   sink.partDone(result);
   return true;
 }
@@ -157,7 +156,6 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
                  pelund::Observer* observer, pelund::Runner& runner) {
   const SieveTables& tables = search.tables().sieve;
   const SearchParams& params = search.params();
-  const int threads = workerThreads(params.threads);
   if (params.engine == Engine::sieve || !tables.searchable) return runner.sieve(search, from, to, sink, stop);
   double sievePerK = -1;
   int64_t width = kFirstPart;
@@ -169,7 +167,7 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
     double treeSeconds = -1;
     if (params.engine == Engine::residue || treeIsCheaper(tables, part, sievePerK)) {
       const auto begin = std::chrono::steady_clock::now();
-      if (!treePart(search, part, threads, sink, lines, stop, runner)) return false;
+      if (!treePart(search, part, sink, lines, stop, runner)) return false;
       treeSeconds = secondsSince(begin);
       timing.record(part.to - part.from + 1, lines, treeSeconds);
     } else {

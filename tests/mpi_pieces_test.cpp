@@ -146,18 +146,6 @@ TEST(RankMessages, StartAndReportsTravelUnchangedAndDamageIsRefused) {
       EXPECT_FALSE(decodeReport(broken.data(), broken.size(), got));
     }
   }
-  // The covered k of a batch of subtrees travel without lines; one with text is refused.
-  Report covered;
-  covered.kind = ReportKind::covered, covered.index = 9;
-  covered.part.clear(kTop - 100, kTop);
-  covered.part.ks = {kTop - 99, kTop - 3};
-  std::string bytes = encodeReport(covered);
-  Report got;
-  ASSERT_TRUE(decodeReport(bytes.data(), bytes.size(), got));
-  EXPECT_EQ(got.part.ks, covered.part.ks);
-  covered.part.text = "x\n";
-  bytes = encodeReport(covered);
-  EXPECT_FALSE(decodeReport(bytes.data(), bytes.size(), got));
 }
 
 }  // namespace

@@ -204,6 +204,9 @@ class Search {
   // appended ascending and each once: over all tasks, what tree() finds. Throws Error
   // for a path that no list of this range holds (tasks may come from another process).
   std::vector<TreeTask> treeTasks(int64_t from, int64_t to, size_t wanted) const;
+  // An estimate in seconds of what tree() costs on one thread of this machine for
+  // [from, to], from a few milliseconds of random probes down the tree.
+  double treeCost(int64_t from, int64_t to) const;
   bool searchTreeTasks(int64_t from, int64_t to, const std::vector<TreeTask>& tasks, size_t first, size_t count,
                        std::vector<int64_t>& covered, const StopToken& stop) const;
 
@@ -214,13 +217,14 @@ class Search {
 };
 
 // How the parts of a walk are searched, for a walk spread over processes: the walk
-// chooses the engine of each part and hands it to the runner.
+// chooses the engine of each part and hands it to the runner. sieve() hands the
+// part's lines to `sink` in ascending k, in parts of its own; tree() makes them one
+// part of [from, to] (what Search::tree and Search::linesOf give). False when stopped.
 class Runner {
  public:
   virtual ~Runner() = default;
   virtual bool sieve(const Search& search, int64_t from, int64_t to, Sink& sink, const StopToken& stop) = 0;
-  virtual bool tree(const Search& search, int64_t from, int64_t to, std::vector<int64_t>& covered,
-                    const StopToken& stop) = 0;
+  virtual bool tree(const Search& search, int64_t from, int64_t to, Part& lines, const StopToken& stop) = 0;
 };
 
 // ---- verification -----------------------------------------------------------------------

@@ -31,6 +31,7 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <memory>
 #include <random>
 
 #include "worker_threads.h"
@@ -785,15 +786,42 @@ bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, 
   return searchRange<LevelCounts>(tables, from, to, threads, covered, knobs, measure.levels, StopToken{});
 }
 
+namespace {
+
+// The tables of one range behind the header's opaque TreeRange.
+struct TreeRangeTables : TreeRange {
+  TreeRangeTables(const SieveTables& tables, int64_t from, int64_t to) : tree(tables, from, to) {}
+  const TreeTables tree;
+};
+
+const TreeTables& tablesOf(const TreeRange& range) { return static_cast<const TreeRangeTables&>(range).tree; }
+
+}  // namespace
+
+std::shared_ptr<const TreeRange> makeTreeRange(const SieveTables& tables, int64_t from, int64_t to) {
+  auto range = std::make_shared<TreeRangeTables>(tables, from, to);
+  range->from = from, range->to = to;
+  return range;
+}
+
 std::vector<TreeTask> residueTasks(const SieveTables& tables, int64_t from, int64_t to, size_t wanted) {
-  if (!tables.searchable) return {};
-  return splitTree(TreeTables(tables, from, to), std::max<size_t>(wanted, 1));
+  return residueTasks(*makeTreeRange(tables, from, to), wanted);
+}
+
+std::vector<TreeTask> residueTasks(const TreeRange& range, size_t wanted) {
+  if (!tablesOf(range).sieve.searchable) return {};
+  return splitTree(tablesOf(range), std::max<size_t>(wanted, 1));
 }
 
 bool residueSearchTasks(const SieveTables& tables, int64_t from, int64_t to, const std::vector<TreeTask>& tasks,
                         size_t first, size_t count, int threads, std::vector<int64_t>& covered, const StopToken& stop) {
-  if (!tables.searchable || first >= tasks.size()) return !stop.stopRequested();
-  const TreeTables tree(tables, from, to);
+  return residueSearchTasks(*makeTreeRange(tables, from, to), tasks, first, count, threads, covered, stop);
+}
+
+bool residueSearchTasks(const TreeRange& range, const std::vector<TreeTask>& tasks, size_t first, size_t count,
+                        int threads, std::vector<int64_t>& covered, const StopToken& stop) {
+  const TreeTables& tree = tablesOf(range);
+  if (!tree.sieve.searchable || first >= tasks.size()) return !stop.stopRequested();
   // A task may come from another process: a path that no list of this range holds
   // (too long, a prime out of range or twice) is refused rather than followed.
   std::vector<uint8_t> seen(tree.m);

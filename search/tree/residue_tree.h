@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "cover_sieve.h"
@@ -39,6 +40,15 @@ using pelund::TreeTask;
 // covered k of the range.
 std::vector<TreeTask> residueTasks(const SieveTables& tables, int64_t from, int64_t to, size_t wanted);
 
+// The tables of the tree of one range, built once for many searches of its subtrees
+// (the ranks of a distributed search take them one by one).
+struct TreeRange {
+  virtual ~TreeRange() = default;
+  int64_t from = 0, to = 0;
+};
+std::shared_ptr<const TreeRange> makeTreeRange(const SieveTables& tables, int64_t from, int64_t to);
+std::vector<TreeTask> residueTasks(const TreeRange& range, size_t wanted);
+
 // Searches tasks[first .. first + count - 1] (clipped to the list) of the list that
 // residueTasks made for the same tables and range, on `threads` threads, and appends
 // the covered k found there to `covered`, ascending and each once. A k may be found in
@@ -49,6 +59,8 @@ std::vector<TreeTask> residueTasks(const SieveTables& tables, int64_t from, int6
 bool residueSearchTasks(const SieveTables& tables, int64_t from, int64_t to, const std::vector<TreeTask>& tasks,
                         size_t first, size_t count, int threads, std::vector<int64_t>& covered,
                         const StopToken& stop = {});
+bool residueSearchTasks(const TreeRange& range, const std::vector<TreeTask>& tasks, size_t first, size_t count,
+                        int threads, std::vector<int64_t>& covered, const StopToken& stop = {});
 
 // An estimate in seconds of what residueSearch(tables, from, to, threads=1, ...) costs on
 // this machine, from random probes down the tree; itself cheap (a few milliseconds at most).
