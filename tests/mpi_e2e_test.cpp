@@ -53,6 +53,10 @@ TEST(MpiSearch, SameConsoleAndResultsAsOneProcessForAnyRankCount) {
       iniWith("base=10\nc=1\nperiod=6\nmaxfact=1000\nfacdisp=100\nkdisp=25000000\nresume=1\n", 5, 100000000),
       iniWith("base=4\nc=-1\nperiod=12\nmaxfact=1000\nengine=residue\nalgebraic=1\nresume=1\n", 1, 3000000000),
       iniWith("base=4\nc=-1\nperiod=2\nmaxfact=10\nalgebraic=1\n", 1, 100000000),  // one candidate: no engine
+      // Sparse: the residue tree's parts spread over the ranks as subtrees.
+      iniWith("base=7\nc=1\nperiod=144\nmaxfact=100000\nthreads=1\nkdisp=1000000000\n", 1, 10000000000000),
+      iniWith("base=7\nc=1\nperiod=144\nmaxfact=100000\n", 1, 100000000000000000),
+      iniWith("base=511\nc=-1\nperiod=720\nmaxfact=100000\nengine=residue\n", 1, 100000000000),
   };
   for (const std::string& ini : inis) {
     std::string expected;
@@ -184,6 +188,40 @@ TEST(MpiSearch, KilledRankLeavesAStateThatAnyRunFinishes) {
     EXPECT_EQ(resumed.exitStatus, 0);
     EXPECT_NE(resumed.out.find("Resuming S10 at k="), std::string::npos);
     EXPECT_EQ(dir.read("covering.txt"), expected);
+  }
+}
+
+// A sparse search, whose parts go out as subtrees: a stop leaves exactly pelund's lines
+// below the k it names; a killed rank is named, and pelund finishes what it left.
+TEST(MpiSearch, SparseSearchStoppedOrWithAKilledRankKeepsPelundsLines) {
+  SKIP_WITHOUT_MPI();
+  const std::string ini = iniWith("base=7\nc=1\nperiod=144\nmaxfact=100000\nthreads=1\nresume=1\n", 1,
+                                  1000000000000000000);
+  std::string expected;
+  ASSERT_EQ(runPelund(ini, expected).exitStatus, 0);
+  const uint64_t seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  for (int run = 0; run < 4; ++run) {
+    const bool kill = run % 2 == 1;
+    const auto delay = std::chrono::milliseconds(300 + random() % 1200);
+    SCOPED_TRACE(std::string(kill ? "a rank killed" : "SIGTERM") + " after " + std::to_string(delay.count()) + " ms");
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini);
+    const e2e::RunResult stopped =
+        runMpi(dir, 2 + run / 2, {kill ? SIGKILL : SIGTERM, "Covering sets for", delay, kill});
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(stopped.out, match, std::regex(std::string(kill ? "Rank \\d+ has ended" : "Ctrl-C accepted") +
+                                                                  "\\. Ending k search at k=(\\d+)\\.\n$")))
+        << stopped.out;
+    const int64_t next = std::stoll(match[1]);
+    size_t end = 0;
+    while (end < expected.size() && std::stoll(expected.substr(end, 20)) < next) end = expected.find('\n', end) + 1;
+    EXPECT_EQ(dir.read("covering.txt"), expected.substr(0, end));
+    if (kill) {
+      EXPECT_EQ(e2e::run(dir).exitStatus, 0);
+      EXPECT_TRUE(dir.read("covering.txt") == expected);
+    }
   }
 }
 
