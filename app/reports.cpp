@@ -40,4 +40,4 @@ void ConsoleObserver::loading(uint32_t factor) {
   showProgress(text, kLoadingBackspaces);
 }
 
-void ConsoleObserver::walking(int64_t from, int64_t to, double) { statusline::part(from, to); }
+void ConsoleObserver::walking(int64_t from, int64_t to) { statusline::part(from, to); }

@@ -25,7 +25,7 @@ class ConsoleObserver : public pelund::Observer {
   explicit ConsoleObserver(uint32_t facDisp) : facDisp_(facDisp) {}
   uint32_t loadingStep() const override { return facDisp_; }
   void loading(uint32_t factor) override;
-  void walking(int64_t from, int64_t to, double share) override;
+  void walking(int64_t from, int64_t to) override;
 
  private:
   uint32_t facDisp_;

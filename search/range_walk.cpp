@@ -162,7 +162,7 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
   TreeTiming timing;
   while (from <= to) {
     const Part part{from, to - from < width ? to : from + width - 1};
-    if (observer != nullptr) observer->walking(part.from, part.to, 0);
+    if (observer != nullptr) observer->walking(part.from, part.to);
     size_t lines = 0;
     double treeSeconds = -1;
     if (params.engine == Engine::residue || treeIsCheaper(tables, part, sievePerK)) {

@@ -96,8 +96,9 @@ class Observer {
   // examined primes pass: loading(F) as the primes reach F.
   virtual uint32_t loadingStep() const { return 0; }
   virtual void loading(uint32_t factor) { (void)factor; }
-  // The walk is in the part [from, to] and has done about `share` (0 .. 1) of it.
-  virtual void walking(int64_t from, int64_t to, double share) { (void)from, (void)to, (void)share; }
+  // The walk starts the part [from, to] (parts grow geometrically; a Sink hears when
+  // each is done).
+  virtual void walking(int64_t from, int64_t to) { (void)from, (void)to; }
 };
 
 // ---- the candidate table --------------------------------------------------------------
