@@ -80,6 +80,9 @@ class Run:
         log = directory / "pelund.log"
         self.log = log.read_text() if log.exists() else ""
 
+    def log_factor_list(self):
+        return parse_factor_list(self.log)
+
     def error(self):
         """The console's red message, without "Error:  "; None when there is none."""
         match = re.search(r"^Error:  (.*)$", self.console, re.MULTILINE)
