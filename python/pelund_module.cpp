@@ -273,7 +273,14 @@ class SearchIterator {
     consumedTo_ = params.minK - 1;
     thread_ = std::thread(searchThread, std::ref(channel_), params);
   }
-  ~SearchIterator() { stopAndJoin(); }
+  // Dropped by Python with the GIL held: other threads may run while this one joins.
+  ~SearchIterator() {
+    if (thread_.joinable() && PyGILState_Check()) {
+      py::gil_scoped_release released;
+      stopAndJoin();
+    }
+    stopAndJoin();
+  }
   SearchIterator(const SearchIterator&) = delete;
   SearchIterator& operator=(const SearchIterator&) = delete;
 

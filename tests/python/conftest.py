@@ -16,7 +16,7 @@ def load_pelund():
     built = os.environ.get("PELUND_MODULE_BUILT")
     if built == "0":
         pytest.skip("the pelund module was not built (PELUND_PYTHON is OFF: install pybind11-dev and "
-                    "python3-dev, then configure again)", allow_module_level=True)
+                    "python3-dev, then configure with -DPELUND_PYTHON=ON)", allow_module_level=True)
     try:
         import pelund
     except ImportError as error:
