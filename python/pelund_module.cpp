@@ -1,0 +1,513 @@
+// The Python module `pelund`: the covering-set search of include/pelund/pelund.hpp for
+// Python. search() yields the covered k lazily while the library walks the range on a
+// thread of its own, which never touches a Python object; the results wait for the
+// caller in a queue bounded in bytes, so a slow caller holds the search back instead
+// of letting memory grow. The caller waits with the GIL released, in slices, so that
+// Ctrl-C raises KeyboardInterrupt at once; closing or dropping the iterator stops the
+// search and joins its thread.
+//
+// Parameters are checked with the console's own messages: a fault raises
+// pelund.ParameterError (a ValueError), any other pelund::Error pelund.Error (a
+// RuntimeError). Integers of any size are taken, saturated to 64 bits as the
+// configuration reader saturates its digits, so that the range checks name them.
+#include <pelund/pelund.hpp>
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace {
+
+// How long the caller waits for results before it looks for a signal (Ctrl-C).
+constexpr std::chrono::milliseconds kWaitSlice{50};
+// Results waiting for the caller: at most this many bytes, in batches of at most
+// kBatchLines lines (a batch larger than the bound is still taken when none waits).
+constexpr size_t kQueueBytes = size_t(8) << 20;
+constexpr size_t kBatchLines = 4096;
+
+PyObject* errorType = nullptr;           // pelund.Error (RuntimeError)
+PyObject* parameterErrorType = nullptr;  // pelund.ParameterError (pelund.Error, ValueError)
+
+[[noreturn]] void raise(PyObject* type, const std::string& text) {
+  PyErr_SetString(type, text.c_str());
+  throw py::error_already_set();
+}
+
+// ---- parameters ---------------------------------------------------------------------
+
+// A Python integer (anything with __index__) saturated to 64 bits; `overflow` tells
+// whether it was (+1 above, -1 below).
+int64_t wide(py::handle value, const char* name, int& overflow) {
+  if (!PyIndex_Check(value.ptr()))
+    raise(PyExc_TypeError, std::string(name) + " must be an integer, not " + Py_TYPE(value.ptr())->tp_name);
+  overflow = 0;
+  const long long result = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (overflow > 0) return INT64_MAX;
+  if (overflow < 0) return INT64_MIN;
+  if (result == -1 && PyErr_Occurred()) throw py::error_already_set();
+  return result;
+}
+
+int64_t wide(py::handle value, const char* name) {
+  int overflow = 0;
+  return wide(value, name, overflow);
+}
+
+void check(const char* fault) {
+  if (fault != nullptr) raise(parameterErrorType, fault);
+}
+
+pelund::Engine engineOf(py::handle word) {
+  if (!PyUnicode_Check(word.ptr()))
+    raise(PyExc_TypeError, std::string("engine must be a str, not ") + Py_TYPE(word.ptr())->tp_name);
+  pelund::Engine engine = pelund::Engine::automatic;
+  if (!pelund::engineNamed(word.cast<std::string>(), engine)) raise(parameterErrorType, pelund::kEngineFault);
+  return engine;
+}
+
+// The settings of a search, checked in the order the console reports them.
+pelund::SearchParams searchParams(py::handle base, py::handle c, py::handle minK, py::handle maxK, py::handle period,
+                                  py::handle maxFact, py::handle threads, py::handle engine, py::handle algebraic) {
+  if (maxK.is_none()) raise(PyExc_TypeError, "search() missing required argument 'maxk'");
+  const int64_t b = wide(base, "base"), sign = wide(c, "c"), first = wide(minK, "mink"), last = wide(maxK, "maxk");
+  const int64_t p = wide(period, "period"), f = wide(maxFact, "maxfact"), t = wide(threads, "threads");
+  const int64_t withAlgebraic = wide(algebraic, "algebraic");
+  check(pelund::rangeFault(b, first, last, sign, p, f));
+  check(pelund::threadsFault(t));
+  const pelund::Engine named = engineOf(engine);
+  if (withAlgebraic != 0 && withAlgebraic != 1) raise(parameterErrorType, "algebraic must be 0 or 1");
+  return pelund::makeParams(b, sign, first, last, p, f, t, named, withAlgebraic == 1);
+}
+
+// ---- waiting for a thread ---------------------------------------------------------------
+
+// Raises KeyboardInterrupt (or what a signal handler raised) when a signal came in.
+// Called with the GIL held.
+bool signalled() { return PyErr_CheckSignals() != 0; }
+
+// Runs `work` on a thread of its own with the GIL released, looking for signals every
+// slice; a signal asks the work to stop, waits for it and raises. Exceptions of the
+// work come back here.
+void runInterruptibly(const std::function<void(const pelund::StopToken&)>& work) {
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::exception_ptr failure;
+  std::thread thread([&] {
+    try {
+      work(pelund::StopToken(stop));
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    std::lock_guard lock(mutex);
+    done = true;
+    ended.notify_all();
+  });
+  for (;;) {
+    bool finished = false;
+    {
+      py::gil_scoped_release released;
+      std::unique_lock lock(mutex);
+      finished = ended.wait_for(lock, kWaitSlice, [&] { return done; });
+    }
+    if (finished) break;
+    if (signalled()) {
+      stop = true;
+      {
+        py::gil_scoped_release released;
+        thread.join();
+      }
+      throw py::error_already_set();
+    }
+  }
+  thread.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+// ---- the search's results ---------------------------------------------------------------
+
+// Lines of covering.txt read back, compactly: per line k, its period, and where its
+// primes (and, with algebraic factors, its classes) end in the shared arrays.
+struct Batch {
+  std::vector<int64_t> ks;
+  std::vector<uint32_t> periods;
+  std::vector<uint32_t> primeEnds;
+  std::vector<uint32_t> primes;
+  std::vector<uint32_t> classEnds;
+  std::vector<std::string> classes;
+  int64_t searchedTo = 0;  // every k up to this has been searched
+  size_t accounted = 0;    // its bytes, as counted in the queue
+
+  size_t size() const { return ks.size(); }
+  size_t bytes() const {
+    size_t total = sizeof(Batch) + ks.capacity() * sizeof(int64_t) +
+                   (periods.capacity() + primeEnds.capacity() + primes.capacity() + classEnds.capacity()) * sizeof(uint32_t) +
+                   classes.capacity() * sizeof(std::string);
+    for (const std::string& text : classes) total += text.capacity();
+    return total;
+  }
+  void add(const pelund::Line& line, bool algebraic) {
+    ks.push_back(line.k);
+    periods.push_back(line.period);
+    primes.insert(primes.end(), line.primes.begin(), line.primes.end());
+    primeEnds.push_back(uint32_t(primes.size()));
+    if (algebraic) {
+      classes.insert(classes.end(), line.classes.begin(), line.classes.end());
+      classEnds.push_back(uint32_t(classes.size()));
+    }
+  }
+};
+
+// The queue between the search's thread and the caller, bounded in bytes.
+struct Channel {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<Batch> batches;
+  size_t bytes = 0;
+  std::atomic<bool> stop{false};
+  bool finished = false;       // the search's thread has ended
+  int64_t handedTo = 0;        // every k up to this has been searched and its lines queued
+  enum class Fault { none, library, other } fault = Fault::none;
+  std::string faultText;
+};
+
+// Hands the walk's parts to the channel, line by line read back, in batches; waits
+// while the queue is full, and gives up (dropping the rest) once a stop is asked.
+class ChannelSink : public pelund::Sink {
+ public:
+  ChannelSink(Channel& channel, bool algebraic) : channel_(channel), algebraic_(algebraic) {}
+
+  void partDone(const pelund::Part& part) override {
+    const size_t lines = part.ks.size();
+    for (size_t first = 0; first < lines; first += kBatchLines) {
+      const size_t last = std::min(lines, first + kBatchLines);
+      Batch batch;
+      batch.ks.reserve(last - first);
+      batch.periods.reserve(last - first);
+      batch.primeEnds.reserve(last - first);
+      for (size_t i = first; i < last; ++i) batch.add(pelund::parseLine(part.line(i)), algebraic_);
+      batch.searchedTo = last == lines ? part.to : part.ks[last] - 1;
+      if (!push(std::move(batch))) return;
+    }
+    std::lock_guard lock(channel_.mutex);
+    channel_.handedTo = part.to;
+  }
+
+ private:
+  bool push(Batch&& batch) {
+    const size_t bytes = batch.accounted = batch.bytes();
+    std::unique_lock lock(channel_.mutex);
+    channel_.changed.wait(lock, [&] {
+      return channel_.stop.load() || channel_.batches.empty() || channel_.bytes + bytes <= kQueueBytes;
+    });
+    if (channel_.stop.load()) return false;
+    channel_.bytes += bytes;
+    channel_.batches.push_back(std::move(batch));
+    channel_.changed.notify_all();
+    return true;
+  }
+
+  Channel& channel_;
+  const bool algebraic_;
+};
+
+// The search's thread: the table phase, then the walk over the whole range, as the
+// console runs them; with fewer than two candidate primes only algebraic factors can
+// prove a k.
+void searchThread(Channel& channel, const pelund::SearchParams params) {
+  Channel::Fault fault = Channel::Fault::none;
+  std::string text;
+  bool complete = false;
+  try {
+    const pelund::StopToken stop(channel.stop);
+    pelund::Observer silent;
+    const std::optional<pelund::CandidateTable> table = pelund::candidates(params, silent, stop);
+    if (table) {
+      complete = true;
+      if (table->factorPeriodList.size() >= 2 || params.algebraic) {
+        const pelund::Search search(params, *table);
+        ChannelSink sink(channel, params.algebraic);
+        complete = search.walk(params.minK, params.maxK, sink, stop);
+      }
+    }
+  } catch (const pelund::Error& error) {
+    fault = Channel::Fault::library;
+    text = error.what();
+  } catch (const std::bad_alloc&) {
+    fault = Channel::Fault::library;
+    text = "not enough memory";
+  } catch (const std::exception& error) {
+    fault = Channel::Fault::other;
+    text = error.what();
+  }
+  std::lock_guard lock(channel.mutex);
+  if (complete && !channel.stop.load()) channel.handedTo = params.maxK;
+  channel.fault = fault;
+  channel.faultText = std::move(text);
+  channel.finished = true;
+  channel.changed.notify_all();
+}
+
+// The iterator that search() returns.
+class SearchIterator {
+ public:
+  explicit SearchIterator(const pelund::SearchParams& params) : params_(params) {
+    channel_.handedTo = params.minK - 1;
+    consumedTo_ = params.minK - 1;
+    thread_ = std::thread(searchThread, std::ref(channel_), params);
+  }
+  // Dropped by Python with the GIL held: other threads may run while this one joins.
+  ~SearchIterator() {
+    if (thread_.joinable() && PyGILState_Check()) {
+      py::gil_scoped_release released;
+      stopAndJoin();
+    }
+    stopAndJoin();
+  }
+  SearchIterator(const SearchIterator&) = delete;
+  SearchIterator& operator=(const SearchIterator&) = delete;
+
+  py::object next() {
+    if (busy_) raise(PyExc_ValueError, "generator already executing");
+    busy_ = true;
+    struct Idle {
+      bool& busy;
+      ~Idle() { busy = false; }
+    } idle{busy_};
+    for (;;) {
+      if (closed_) throw py::stop_iteration();
+      if (at_ < current_.size()) return item(at_++);
+      if (at_ > 0) {
+        consumedTo_ = current_.searchedTo;
+        current_ = Batch{};
+        at_ = 0;
+      }
+      Batch taken;
+      bool finished = false;
+      {
+        py::gil_scoped_release released;
+        std::unique_lock lock(channel_.mutex);
+        channel_.changed.wait_for(lock, kWaitSlice, [&] { return !channel_.batches.empty() || channel_.finished; });
+        if (!channel_.batches.empty()) {
+          channel_.bytes -= channel_.batches.front().accounted;
+          taken = std::move(channel_.batches.front());
+          channel_.batches.pop_front();
+          channel_.changed.notify_all();
+        } else {
+          finished = channel_.finished;
+        }
+      }
+      if (taken.size() > 0) {
+        // A close() from another thread while this one waited drops the batch.
+        if (!closed_) current_ = std::move(taken);
+        continue;
+      }
+      if (finished) {
+        finish();
+        throw py::stop_iteration();
+      }
+      if (signalled()) {
+        py::error_already_set interrupt;  // fetched before the thread is joined
+        close();
+        throw interrupt;
+      }
+    }
+  }
+
+  // Stops the search and drops what it had not yielded; idempotent.
+  void close() {
+    if (closed_) return;
+    nextK_ = nextK();
+    closed_ = true;
+    current_ = Batch{};
+    at_ = 0;
+    py::gil_scoped_release released;
+    stopAndJoin();
+    std::lock_guard lock(channel_.mutex);
+    channel_.batches.clear();
+    channel_.bytes = 0;
+  }
+
+  // Every k below this has been searched and its line yielded.
+  int64_t nextK() {
+    if (closed_) return nextK_;
+    if (at_ < current_.size()) return current_.ks[at_];
+    const int64_t consumed = current_.size() > 0 ? current_.searchedTo : consumedTo_;
+    std::lock_guard lock(channel_.mutex);
+    if (!channel_.batches.empty()) return channel_.batches.front().ks.front();
+    return std::max(consumed, channel_.handedTo) + 1;
+  }
+
+  const pelund::SearchParams& params() const { return params_; }
+
+ private:
+  void stopAndJoin() {
+    std::lock_guard joining(joinMutex_);
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard lock(channel_.mutex);
+      channel_.stop = true;
+      channel_.changed.notify_all();
+    }
+    thread_.join();
+  }
+
+  // The search's thread has ended and everything it queued has been yielded.
+  void finish() {
+    const Channel::Fault fault = channel_.fault;
+    const std::string text = channel_.faultText;
+    {
+      py::gil_scoped_release released;
+      stopAndJoin();
+    }
+    nextK_ = std::max(consumedTo_, channel_.handedTo) + 1;
+    closed_ = true;
+    if (fault == Channel::Fault::library) raise(errorType, text);
+    if (fault == Channel::Fault::other) raise(PyExc_RuntimeError, text);
+  }
+
+  py::object item(size_t i) const {
+    const Batch& b = current_;
+    const uint32_t begin = i == 0 ? 0 : b.primeEnds[i - 1];
+    py::list primes(b.primeEnds[i] - begin);
+    for (uint32_t j = begin; j < b.primeEnds[i]; ++j) primes[j - begin] = py::int_(b.primes[j]);
+    if (!params_.algebraic) return py::make_tuple(b.ks[i], b.periods[i], std::move(primes));
+    const uint32_t first = i == 0 ? 0 : b.classEnds[i - 1];
+    py::list classes(b.classEnds[i] - first);
+    for (uint32_t j = first; j < b.classEnds[i]; ++j) classes[j - first] = py::str(b.classes[j]);
+    return py::make_tuple(b.ks[i], b.periods[i], std::move(primes), std::move(classes));
+  }
+
+  const pelund::SearchParams params_;
+  Channel channel_;
+  std::thread thread_;
+  std::mutex joinMutex_;
+  Batch current_;   // the batch being yielded, owned by the caller's side
+  size_t at_ = 0;   // its next line
+  int64_t consumedTo_ = 0;
+  int64_t nextK_ = 0;
+  bool closed_ = false;
+  bool busy_ = false;
+};
+
+// ---- the other functions ------------------------------------------------------------------
+
+py::list candidateList(py::handle base, py::handle period, py::handle maxFact) {
+  const int64_t b = wide(base, "base"), p = wide(period, "period"), f = wide(maxFact, "maxfact");
+  check(pelund::rangeFault(b, 1, 1, 1, p, f));
+  const pelund::SearchParams params = pelund::makeParams(b, 1, 1, 1, p, f);
+  std::optional<pelund::CandidateTable> table;
+  runInterruptibly([&](const pelund::StopToken& stop) {
+    pelund::Observer silent;
+    table = pelund::candidates(params, silent, stop);
+  });
+  py::list list(table->factorPeriodList.size());
+  for (size_t i = 0; i < table->factorPeriodList.size(); ++i)
+    list[i] = py::make_tuple(table->factorPeriodList[i].factor, table->factorPeriodList[i].period);
+  return list;
+}
+
+bool verifyPrimes(py::handle base, py::handle c, py::handle k, py::iterable primes) {
+  int overflow = 0;
+  const int64_t b = wide(base, "base"), sign = wide(c, "c"), multiplier = wide(k, "k", overflow);
+  // k enters the proof as k mod p: a saturated k would be another k.
+  if (overflow > 0) raise(parameterErrorType, "k is larger than 9223372036854775807");
+  std::vector<uint32_t> list;
+  bool allPrime = true;
+  for (py::handle prime : primes) {
+    const int64_t p = wide(prime, "prime");
+    if (p > int64_t(UINT32_MAX)) raise(parameterErrorType, "prime is larger than 4294967295");
+    if (p < 2) allPrime = false;
+    else list.push_back(uint32_t(p));
+  }
+  if (!allPrime || sign < INT32_MIN || sign > INT32_MAX) return false;
+  py::gil_scoped_release released;
+  return pelund::verify(b, int32_t(sign), multiplier, list);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(pelund, m) {
+  m.doc() =
+      "Covering sets of the numbers k*b^n+c (pelund).\n\n"
+      "search() yields every k of a range for which a few primes, each with the order of b\n"
+      "dividing a period P, divide every term k*b^n+c (n >= 1); candidates() lists those\n"
+      "primes; verify() proves a set independently of the search.";
+  m.attr("__version__") = pelund::kVersion;
+  py::options options;
+  options.disable_function_signatures();  // the docstrings give them, with maxk required
+
+  errorType = PyErr_NewExceptionWithDoc("pelund.Error", "A fault of the pelund library (its message is the text).",
+                                        PyExc_RuntimeError, nullptr);
+  if (errorType == nullptr) throw py::error_already_set();
+  py::tuple bases = py::make_tuple(py::handle(errorType), py::handle(PyExc_ValueError));
+  parameterErrorType = PyErr_NewExceptionWithDoc(
+      "pelund.ParameterError", "A parameter out of its range, with the console's message.", bases.ptr(), nullptr);
+  if (parameterErrorType == nullptr) throw py::error_already_set();
+  m.attr("Error") = py::handle(errorType);
+  m.attr("ParameterError") = py::handle(parameterErrorType);
+  py::register_exception_translator([](std::exception_ptr failure) {
+    try {
+      if (failure) std::rethrow_exception(failure);
+    } catch (const pelund::Error& error) {
+      PyErr_SetString(errorType, error.what());
+    } catch (const std::bad_alloc&) {
+      PyErr_SetString(errorType, "not enough memory");
+    }
+  });
+
+  py::class_<SearchIterator>(m, "SearchIterator",
+                             "The covered k of a search, lazily, in ascending order (see pelund.search).")
+      .def("__iter__", [](py::object self) { return self; })
+      .def("__next__", &SearchIterator::next)
+      .def("close", &SearchIterator::close, "Stops the search and waits for its thread; nothing more is yielded.")
+      .def("__enter__", [](py::object self) { return self; })
+      .def("__exit__", [](SearchIterator& self, py::args) { self.close(); })
+      .def_property_readonly("next_k", &SearchIterator::nextK,
+                             "Every k below this has been searched and its line yielded: the mink that "
+                             "goes on with the search.")
+      .def_property_readonly("algebraic", [](const SearchIterator& self) { return self.params().algebraic; });
+
+  m.def(
+      "search",
+      [](py::object base, py::object c, py::object minK, py::object maxK, py::object period, py::object maxFact,
+         py::object threads, py::object engine, py::object algebraic) {
+        return std::make_unique<SearchIterator>(
+            searchParams(base, c, minK, maxK, period, maxFact, threads, engine, algebraic));
+      },
+      py::arg("base"), py::arg("c"), py::arg("mink") = 1, py::arg("maxk") = py::none(), py::arg("period") = 144,
+      py::arg("maxfact") = 1000000, py::arg("threads") = 0, py::arg("engine") = "auto", py::arg("algebraic") = false,
+      "search(base, c, mink=1, maxk, period=144, maxfact=1000000, threads=0, engine='auto', algebraic=False)\n\n"
+      "Yields the covered k of mink..maxk in ascending order as (k, period, [primes]), the\n"
+      "line of covering.txt; with algebraic=True every item is (k, span, [primes], [classes]),\n"
+      "classes such as 'n=0 (mod 2): y^2-1' (empty for a covering set). maxk is required.\n"
+      "The search runs on a thread of its own; closing or dropping the iterator stops it.\n"
+      "Raises ParameterError (a ValueError) with the console's message for a bad parameter.");
+
+  m.def("candidates", &candidateList, py::arg("base"), py::arg("period") = 144, py::arg("maxfact") = 1000000,
+        "candidates(base, period=144, maxfact=1000000) -> [(factor, period), ...]\n\n"
+        "The primes below maxfact that divide neither b nor b-1 and whose period (the order of\n"
+        "b modulo them) divides P, in ascending order: pelund.log's factor and period list.");
+
+  m.def("verify", &verifyPrimes, py::arg("base"), py::arg("c"), py::arg("k"), py::arg("primes"),
+        "verify(base, c, k, primes) -> bool\n\n"
+        "Whether the primes cover every term k*b^n+c (n >= 1): each is prime and every n of one\n"
+        "period of their hits has one of them dividing the term. Independent of the search.");
+}
