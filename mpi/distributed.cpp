@@ -44,11 +44,17 @@ constexpr int64_t kMostTasksPerThread = 64;
 
 bool gb_broadcast = false;  // the start (or the fault) has gone out to the other ranks
 bool gb_finished = false;   // the run is over and MPI finalized
+// Rank 0's stop handler: the acknowledgement once, whichever signal or worker raised it,
+// even when a signal lands while the main thread acknowledges a worker's stop.
+std::atomic_flag gb_acknowledged = ATOMIC_FLAG_INIT;
 
 // Ends the other ranks when rank 0 ends through error(): before the start went out
 // they are told of the fault and end with status 1; later the job is aborted.
 void leaveOnExit() {
   if (gb_finished) return;
+  // The red error is out: the SIGTERM with which mpirun ends the job once another rank
+  // has ended with status 1 is not a stop to acknowledge.
+  gb_acknowledged.test_and_set();
   if (!gb_broadcast) {
     int64_t words[kStartWords];
     encodeStart(true, pelund::SearchParams{}, words);
@@ -59,9 +65,6 @@ void leaveOnExit() {
   MPI_Abort(MPI_COMM_WORLD, 1);
 }
 
-// Rank 0's stop handler: the acknowledgement once, whichever signal or worker raised it,
-// even when a signal lands while the main thread acknowledges a worker's stop.
-std::atomic_flag gb_acknowledged = ATOMIC_FLAG_INIT;
 // While the ranks search, the acknowledgement waits until rank 0 knows what happened:
 // mpirun ends a job whose rank has died exactly as it passes on a stop (SIGTERM to every
 // rank), and only the silence of the dead rank tells the two apart.
