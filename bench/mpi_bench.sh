@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # pelund-mpi on this machine: 2 ranks x 1 thread against 1 rank x 1 thread and against
-# pelund on 2 threads, for one block-sieve search (S3, period 144, maxfact 1000; set
-# PELUND_MPI_BENCH_K for the number of k, default 3e10: about 16 s on one core), and
-# the message traffic of each distributed run. Then the sparse searches whose parts go
-# out as subtrees of the residue tree (S7, period 144, maxfact 1e5, to 1e17 and 1e18):
+# pelund on 2 threads, for one block-sieve search (S3, period 144, maxfact 1000, with
+# engine=sieve, as the tree takes this range in milliseconds; set PELUND_MPI_BENCH_K
+# for the number of k, default 3e10: about 16 s on one core), and the message
+# traffic of each distributed run. Then the sparse searches whose parts go out as
+# subtrees of the residue tree (S7, period 144, maxfact 1e5, to 1e17 and 1e18):
 # pelund on 1 thread against pelund-mpi on 1 and 2 ranks of 1 thread, medians of three
 # alternating runs, with mpirun's own start (a run with nothing to search) beside them.
 # The runs must write the same covering.txt. Usage: bash bench/mpi_bench.sh [sparse]
@@ -22,7 +23,8 @@ mpi=(mpirun --allow-run-as-root --oversubscribe --mca btl self,vader --mca oob_t
 timed() {
   local threads=$1
   shift
-  printf 'base=3\nc=1\nperiod=144\nmaxfact=1000\nmink=%s\nmaxk=%s\nthreads=%s\n' "$from" $((from + count - 1)) "$threads" >pelund.ini
+  printf 'base=3\nc=1\nperiod=144\nmaxfact=1000\nmink=%s\nmaxk=%s\nthreads=%s\nengine=sieve\n' "$from" $((from + count - 1)) \
+    "$threads" >pelund.ini
   local begin end
   begin=$(date +%s.%N)
   rm -f covering.txt

@@ -214,6 +214,11 @@ class TreeJobs : public Jobs {
   void lines(PartResult& part) {
     std::sort(order_.begin(), order_.end(), [](const Line& a, const Line& b) { return a.k < b.k; });
     part.clear(from_, to_);
+    size_t bytes = 0;
+    for (const PartResult& batch : batches_) bytes += batch.text.size();
+    part.text.reserve(bytes);
+    part.ks.reserve(order_.size());
+    part.ends.reserve(order_.size());
     for (size_t i = 0; i < order_.size(); ++i)
       if (i == 0 || order_[i].k != order_[i - 1].k) part.add(order_[i].k, batches_[order_[i].batch].line(order_[i].line));
   }
