@@ -11,8 +11,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <queue>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "config.h"
 #include "console.h"
@@ -205,22 +209,32 @@ class TreeJobs : public Jobs {
   bool exhausted() const override { return next_ >= tasks_; }
   bool complete() const override { return exhausted() && taken_ == made_; }
   void take(Report& report) override {
-    const uint32_t batch = uint32_t(batches_.size());
-    for (uint32_t i = 0; i < report.part.ks.size(); ++i) order_.push_back({report.part.ks[i], batch, i});
     batches_.push_back(std::move(report.part));
     ++taken_;
   }
-  // The lines of the part in ascending k, each once (a k may lie in two subtrees).
+  // The lines of the part in ascending k, each once (a k may lie in two subtrees). Each
+  // batch holds its lines in ascending k already, so the batches are merged: every
+  // batch is read in order, which costs a fraction of gathering the lines in k order
+  // from all of them at once.
   void lines(PartResult& part) {
-    std::sort(order_.begin(), order_.end(), [](const Line& a, const Line& b) { return a.k < b.k; });
     part.clear(from_, to_);
-    size_t bytes = 0;
-    for (const PartResult& batch : batches_) bytes += batch.text.size();
+    size_t bytes = 0, count = 0;
+    for (const PartResult& batch : batches_) bytes += batch.text.size(), count += batch.ks.size();
     part.text.reserve(bytes);
-    part.ks.reserve(order_.size());
-    part.ends.reserve(order_.size());
-    for (size_t i = 0; i < order_.size(); ++i)
-      if (i == 0 || order_[i].k != order_[i - 1].k) part.add(order_[i].k, batches_[order_[i].batch].line(order_[i].line));
+    part.ks.reserve(count);
+    part.ends.reserve(count);
+    using Head = std::pair<int64_t, size_t>;  // the next k of a batch, and the batch
+    std::priority_queue<Head, std::vector<Head>, std::greater<>> heads;
+    std::vector<size_t> at(batches_.size(), 0);
+    for (size_t b = 0; b < batches_.size(); ++b)
+      if (!batches_[b].ks.empty()) heads.push({batches_[b].ks[0], b});
+    while (!heads.empty()) {
+      const auto [k, b] = heads.top();
+      heads.pop();
+      const PartResult& batch = batches_[b];
+      if (part.ks.empty() || part.ks.back() != k) part.add(k, batch.line(at[b]));
+      if (++at[b] < batch.ks.size()) heads.push({batch.ks[at[b]], b});
+    }
   }
 
  private:
@@ -228,12 +242,7 @@ class TreeJobs : public Jobs {
   const int64_t from_, to_, wanted_;
   size_t next_ = 0;
   uint64_t made_ = 0, taken_ = 0;
-  struct Line {
-    int64_t k;
-    uint32_t batch, line;
-  };
   std::vector<PartResult> batches_;
-  std::vector<Line> order_;
 };
 
 // ---- the other ranks ------------------------------------------------------------
