@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 #include <queue>
 #include <system_error>
 #include <thread>
@@ -278,14 +280,19 @@ void takeStopOrder() {
 }
 
 // Computes one job on this rank's threads while the main thread listens for a stop,
-// and reports it.
+// and reports it the moment it is done: jobs last milliseconds, so a poll's delay
+// after each would idle the rank for a good share of its time.
 void searchJob(const pelund::Search& search, const Order& order, TaskCache& cache) {
   Report report;
   bool complete = false;
-  std::atomic<bool> over{false};
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool over = false;
   auto work = [&] {
     complete = execute(search, order, cache, report);
+    std::lock_guard lock(mutex);
     over = true;
+    ended.notify_one();
   };
   std::thread job;
   try {
@@ -293,9 +300,10 @@ void searchJob(const pelund::Search& search, const Order& order, TaskCache& cach
   } catch (const std::system_error&) {
     work();  // no thread to listen beside it: a stop order is taken after the job
   }
-  while (!over) {
+  for (std::unique_lock lock(mutex); !ended.wait_for(lock, kPoll, [&] { return over; });) {
+    lock.unlock();
     takeStopOrder();
-    std::this_thread::sleep_for(kPoll);
+    lock.lock();
   }
   if (job.joinable()) job.join();
   if (!complete) return sendStopped();
