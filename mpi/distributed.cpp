@@ -8,13 +8,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <mutex>
-#include <queue>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -214,30 +212,8 @@ class TreeJobs : public Jobs {
     batches_.push_back(std::move(report.part));
     ++taken_;
   }
-  // The lines of the part in ascending k, each once (a k may lie in two subtrees). Each
-  // batch holds its lines in ascending k already, so the batches are merged: every
-  // batch is read in order, which costs a fraction of gathering the lines in k order
-  // from all of them at once.
-  void lines(PartResult& part) {
-    part.clear(from_, to_);
-    size_t bytes = 0, count = 0;
-    for (const PartResult& batch : batches_) bytes += batch.text.size(), count += batch.ks.size();
-    part.text.reserve(bytes);
-    part.ks.reserve(count);
-    part.ends.reserve(count);
-    using Head = std::pair<int64_t, size_t>;  // the next k of a batch, and the batch
-    std::priority_queue<Head, std::vector<Head>, std::greater<>> heads;
-    std::vector<size_t> at(batches_.size(), 0);
-    for (size_t b = 0; b < batches_.size(); ++b)
-      if (!batches_[b].ks.empty()) heads.push({batches_[b].ks[0], b});
-    while (!heads.empty()) {
-      const auto [k, b] = heads.top();
-      heads.pop();
-      const PartResult& batch = batches_[b];
-      if (part.ks.empty() || part.ks.back() != k) part.add(k, batch.line(at[b]));
-      if (++at[b] < batch.ks.size()) heads.push({batch.ks[at[b]], b});
-    }
-  }
+  // The lines of the part in ascending k, each once.
+  void lines(PartResult& part) { part = mergeBatches(from_, to_, batches_); }
 
  private:
   const size_t tasks_;

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <queue>
+#include <utility>
 
 PiecePlan::PiecePlan(int64_t from, int64_t to, int workers)
     : to_(to),
@@ -47,6 +50,29 @@ PartResult PieceCollector::take() {
   PartResult piece = std::move(whole_);
   whole_ = PartResult{1, 0, {}, {}, {}};
   return piece;
+}
+
+PartResult mergeBatches(int64_t from, int64_t to, const std::vector<PartResult>& batches) {
+  PartResult part;
+  part.clear(from, to);
+  size_t bytes = 0, count = 0;
+  for (const PartResult& batch : batches) bytes += batch.text.size(), count += batch.ks.size();
+  part.text.reserve(bytes);
+  part.ks.reserve(count);
+  part.ends.reserve(count);
+  using Head = std::pair<int64_t, size_t>;  // the next k of a batch, and the batch
+  std::priority_queue<Head, std::vector<Head>, std::greater<>> heads;
+  std::vector<size_t> at(batches.size(), 0);
+  for (size_t b = 0; b < batches.size(); ++b)
+    if (!batches[b].ks.empty()) heads.push({batches[b].ks[0], b});
+  while (!heads.empty()) {
+    const auto [k, b] = heads.top();
+    heads.pop();
+    const PartResult& batch = batches[b];
+    if (part.ks.empty() || part.ks.back() != k) part.add(k, batch.line(at[b]));
+    if (++at[b] < batch.ks.size()) heads.push({batch.ks[at[b]], b});
+  }
+  return part;
 }
 
 void encodeStart(bool fault, const pelund::SearchParams& p, int64_t words[kStartWords]) {

@@ -67,6 +67,11 @@ class PieceCollector : public pelund::Sink {
   PartResult whole_{1, 0, {}, {}, {}};
 };
 
+// The lines of a part of the residue tree from the batches of its subtrees, each batch
+// in ascending k: in ascending k, each k once (a k may lie in two subtrees). The
+// batches are merged, so every batch is read in order.
+PartResult mergeBatches(int64_t from, int64_t to, const std::vector<PartResult>& batches);
+
 // ---- words between the ranks -------------------------------------------------------
 // Every rank runs the same binary, so numbers travel in the host's byte order.
 

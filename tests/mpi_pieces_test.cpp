@@ -1,7 +1,7 @@
 // The pieces of a distributed search: the plan cuts any range into contiguous pieces
 // that start small and stay few; the collector joins an engine's parts into one
-// piece; the messages between the ranks carry parameters and pieces unchanged and
-// refuse damaged bytes.
+// piece; the batches of a tree part merge into its lines; the messages between the
+// ranks carry parameters and pieces unchanged and refuse damaged bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -100,6 +100,31 @@ TEST(PieceCollector, JoinsPartsIntoOnePiece) {
     }
     expectSame(collector.take(), linesOf(1000, 1999, ks));
     EXPECT_GT(collector.take().from, collector.take().to);  // taken: empty again
+  }
+}
+
+// The subtrees of a tree part come back as batches in ascending k, some empty, some
+// sharing a k: merged, they are the part's lines in ascending k with each k once, as
+// sorting all of them and dropping repeats gives.
+TEST(MergeBatches, AscendingLinesEachOnceLikeSortingThemAll) {
+  std::mt19937_64 random(720);
+  for (int round = 0; round < 200; ++round) {
+    const int64_t from = int64_t(random() % 1000) + (round % 2 == 0 ? 1 : kTop - 100000);
+    const int64_t width = 1 + int64_t(random() % 50000);
+    std::vector<PartResult> batches(random() % 40);
+    std::vector<int64_t> all;
+    for (PartResult& batch : batches) {
+      std::vector<int64_t> ks(random() % 300);
+      for (int64_t& k : ks) k = from + int64_t(random() % uint64_t(width));
+      if (!all.empty() && !ks.empty() && random() % 2 == 0) ks[0] = all[random() % all.size()];  // a shared k
+      std::sort(ks.begin(), ks.end());
+      ks.erase(std::unique(ks.begin(), ks.end()), ks.end());
+      batch = linesOf(from, from + width - 1, ks);
+      all.insert(all.end(), ks.begin(), ks.end());
+    }
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    expectSame(mergeBatches(from, from + width - 1, batches), linesOf(from, from + width - 1, all));
   }
 }
 
