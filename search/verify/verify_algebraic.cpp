@@ -4,6 +4,8 @@
 // with 3, so every power is formed with a cap and 128-bit products.
 #include "verify_algebraic.h"
 
+#include "verify.h"
+
 #include <numeric>
 
 namespace verify {
@@ -35,13 +37,6 @@ uint64_t rootFloor(uint64_t x, uint32_t m) {
     else high = mid - 1;
   }
   return low;
-}
-
-bool primeExponent(uint32_t m) {
-  if (m < 2) return false;
-  for (uint32_t d = 2; d * d <= m; ++d)
-    if (m % d == 0) return false;
-  return true;
 }
 
 // k and b over the primes of b and 2: the exponents of k and b at each, and the rest
@@ -128,7 +123,7 @@ std::string checkForm(const ClaimedClass& claim, int32_t c) {
   if ((claim.form == ClaimForm::minusOne) != (c == -1))
     return claimText(claim) + ": the form does not belong to k*b^n" + (c == -1 ? "-1" : "+1");
   if (claim.form == ClaimForm::aurifeuillian) return "";
-  if (claim.m > kLargest || !primeExponent(claim.m)) return claimText(claim) + ": the exponent must be a prime up to 5040";
+  if (claim.m > kLargest || !isPrime(claim.m)) return claimText(claim) + ": the exponent must be a prime up to 5040";
   if (claim.form == ClaimForm::plusOne && claim.m == 2) return claimText(claim) + ": y^2+1 has no algebraic factor";
   return "";
 }
