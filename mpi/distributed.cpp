@@ -203,11 +203,12 @@ class TreeJobs : public Jobs {
       : tasks_(tasks), from_(from), to_(to), wanted_(wanted) {}
   bool next(Order& order) override {
     if (next_ >= tasks_) return false;
-    order = Order{OrderKind::tree, int64_t(made_++), from_, to_, int64_t(next_++), 1, wanted_};
+    order = Order{OrderKind::tree, int64_t(next_), from_, to_, int64_t(next_), 1, wanted_};
+    ++next_;
     return true;
   }
   bool exhausted() const override { return next_ >= tasks_; }
-  bool complete() const override { return exhausted() && taken_ == made_; }
+  bool complete() const override { return exhausted() && taken_ == next_; }
   void take(Report& report) override {
     batches_.push_back(std::move(report.part));
     ++taken_;
@@ -218,8 +219,7 @@ class TreeJobs : public Jobs {
  private:
   const size_t tasks_;
   const int64_t from_, to_, wanted_;
-  size_t next_ = 0;
-  uint64_t made_ = 0, taken_ = 0;
+  size_t next_ = 0, taken_ = 0;
   std::vector<PartResult> batches_;
 };
 
@@ -286,7 +286,6 @@ void searchJob(const pelund::Search& search, const Order& order, TaskCache& cach
   sendReport(report);
 }
 
-class SilentObserver : public pelund::Observer {};
 
 }  // namespace
 
@@ -325,11 +324,8 @@ void Coordinator::receiveReports(Jobs& jobs) {
     if (!decodeReport(bytes.data(), bytes.size(), report)) error("rank %d sent a damaged report", probe.MPI_SOURCE);
     const size_t rank = size_t(probe.MPI_SOURCE);
     if (released_[rank]) continue;
-    if (report.kind == ReportKind::ready) {
-      ready_[rank] = true;
-      continue;
-    }
     ready_[rank] = true;  // a rank stopped in its table phase answers no differently
+    if (report.kind == ReportKind::ready) continue;
     if (outstanding_[rank] > 0) --outstanding_[rank];
     if (report.kind == ReportKind::stopped) {
       leadStop(int(report.signal));
@@ -431,9 +427,9 @@ bool Coordinator::walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sin
   return !quitting() && jobs.complete();
 }
 
+// The stop token given is the run's own flag, which walkJobs polls as quitting().
 bool Coordinator::sieve(const pelund::Search& search, int64_t from, int64_t to, pelund::Sink& sink,
-                        const pelund::StopToken& stop) {
-  if (ranks_ == 1) return search.sieve(from, to, sink, stop);
+                        const pelund::StopToken&) {
   SieveJobs jobs(from, to, ranks_, lastWidth_, lastLines_);
   const bool complete = walkJobs(search, jobs, &sink);
   lastWidth_ = jobs.lastWidth_, lastLines_ = jobs.lastLines_;
@@ -441,11 +437,7 @@ bool Coordinator::sieve(const pelund::Search& search, int64_t from, int64_t to, 
 }
 
 bool Coordinator::tree(const pelund::Search& search, int64_t from, int64_t to, PartResult& lines,
-                       const pelund::StopToken& stop) {
-  if (ranks_ == 1) {
-    std::vector<int64_t> covered;
-    return search.tree(from, to, covered, stop) && search.linesOf(from, to, covered, lines, stop);
-  }
+                       const pelund::StopToken&) {
   const int threads = std::max(1, search.params().threads > 0 ? search.params().threads
                                                               : int(std::thread::hardware_concurrency()));
   const double pieces = search.treeCost(from, to) / kJobSeconds;
@@ -503,7 +495,7 @@ int leadRun(int ranks) {
   refuseLinkedLog();
   platformInstallStopHandlers(leadStop);
   platformInstallContinueHandler(leadContinued);
-  platformBoundWaitsOnStop([] { return quitting(); });
+  platformBoundWaitsOnStop(quitting);
   const pelund::SearchParams params = searchParamsFromConfig();
   const bool resume = gi_resume == 1;
   bool resumed = false;
@@ -518,7 +510,9 @@ int leadRun(int ranks) {
   const auto begun = std::chrono::steady_clock::now();
   SearchOutcome outcome;
   try {
-    outcome = runSearch(params, displayFromConfig(), start, resume ? kStatePath : nullptr, &coordinator);
+    // One rank searches every part itself, as pelund does.
+    outcome = runSearch(params, displayFromConfig(), start, resume ? kStatePath : nullptr,
+                        ranks > 1 ? &coordinator : nullptr);
   } catch (const pelund::Error& fault) {
     error("%s", fault.what());
   }
@@ -538,7 +532,7 @@ int followRun() {
   MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
   pelund::SearchParams params;
   if (!decodeStart(words, params)) return 1;
-  SilentObserver silent;
+  pelund::Observer silent;
   const std::optional<pelund::CandidateTable> table = pelund::candidates(params, silent, stopToken());
   std::optional<pelund::Search> search;
   if (table) search.emplace(params, *table);

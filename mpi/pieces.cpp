@@ -35,7 +35,7 @@ bool PiecePlan::next(Piece& piece) {
 void PiecePlan::observe(int64_t width, size_t lines) {
   if (lines == 0) return;
   const double cap = double(width) * double(kMostLines) / double(lines);
-  densityCap_ = cap >= double(INT64_MAX) ? INT64_MAX : std::max<int64_t>(int64_t(1) << 18, int64_t(cap));
+  densityCap_ = cap >= double(INT64_MAX) ? INT64_MAX : std::max<int64_t>(kFirstPiece, int64_t(cap));
 }
 
 void PieceCollector::partDone(const PartResult& part) {

@@ -45,8 +45,6 @@ class LocalRunner : public Runner {
   }
 };
 
-class SilentObserver : public Observer {};
-
 }  // namespace
 
 // ---- parameters ---------------------------------------------------------------------
@@ -96,7 +94,7 @@ std::optional<CandidateTable> candidates(const SearchParams& params, Observer& o
 }
 
 CandidateTable candidates(const SearchParams& params) {
-  SilentObserver silent;
+  Observer silent;
   return *candidates(params, silent, StopToken{});
 }
 
