@@ -1,4 +1,4 @@
-// findPelund: the three phases of the search wired together around the library. The
+// The run's search: the three phases wired together around the library. The
 // table phase builds the candidate primes, whose list goes to the log; with fewer than
 // two candidates no k can be covered by primes alone and the walk runs only for
 // algebraic factors. The walk hands its parts to the one results writer, whichever
@@ -10,6 +10,7 @@
 #include "config.h"
 #include "console.h"
 #include "platform.h"
+#include "resume.h"
 #include "reports.h"
 #include "results_writer.h"
 #include "run.h"
@@ -50,10 +51,10 @@ SearchOutcome runSearch(const pelund::SearchParams& params, const Display& displ
   if (!table) {
     consoleWrite("Ending factor load at factor=%u.\n", stoppedAt);
     logStop("factor", stoppedAt);
-    return {true, start.found};
+    return {true};
   }
-  if (!table->factorPeriodList.empty()) platformAppendToLog("pelund.log", factorListText(table->factorPeriodList));
-  ResultsWriter writer(display.kDisp, "covering.txt", start, statePath);
+  if (!table->factorPeriodList.empty()) platformAppendToLog(kLogPath, factorListText(table->factorPeriodList));
+  ResultsWriter writer(display.kDisp, kCoveringPath, start, statePath);
   writer.saveState();
   bool complete = true;
   // Algebraic classes may prove k with fewer than two primes, even with none.
@@ -67,15 +68,8 @@ SearchOutcome runSearch(const pelund::SearchParams& params, const Display& displ
   if (!complete) {
     consoleWrite("Ending k search at k=%" PRId64 ".\n", writer.nextK());
     logStop("k", writer.nextK());
-    return {true, writer.found()};
+    return {true};
   }
   reportFound(writer.found(), params);
-  return {false, writer.found()};
-}
-
-SearchOutcome findPelund() {
-  const pelund::SearchParams params = searchParamsFromConfig();
-  SearchState start;
-  start.nextK = params.minK;
-  return runSearch(params, displayFromConfig(), start);
+  return {false};
 }

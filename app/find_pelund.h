@@ -8,7 +8,6 @@
 
 struct SearchOutcome {
   bool interrupted = false;  // ended by a stop request
-  uint64_t found = 0;        // sets written, in this run and the ones it continues
 };
 
 // What the console shows of a search: "Loading at factor" every facDisp primes,
@@ -29,6 +28,3 @@ Display displayFromConfig();
 // seen. `runner` (none: this process's threads) searches the parts of the range.
 SearchOutcome runSearch(const pelund::SearchParams& params, const Display& display, const SearchState& start,
                         const char* statePath = nullptr, pelund::Runner* runner = nullptr);
-
-// Runs the whole search for the configuration in the globals of config.h, as a fresh search.
-SearchOutcome findPelund();

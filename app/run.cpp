@@ -10,13 +10,7 @@ volatile std::sig_atomic_t gb_quitting = 0;
 volatile std::sig_atomic_t gi_stopSignal = 0;
 volatile std::sig_atomic_t gi_endedRank = 0;
 
-namespace {
-
-bool stopAsked() { return quitting(); }
-
-}  // namespace
-
-pelund::StopToken stopToken() { return pelund::StopToken(stopAsked); }
+pelund::StopToken stopToken() { return pelund::StopToken(quitting); }
 
 void setQuitting(int signal) {
   static const char acknowledgement[] = "\nCtrl-C accepted. ";

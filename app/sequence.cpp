@@ -24,8 +24,6 @@ void showRunBanner(const SearchState& start, bool resumed) {
 
 namespace {
 
-bool stopPending() { return quitting(); }
-
 int runSearchOfConfiguration() {
   platformGuardStandardStreams();
   platformIgnoreFileSizeSignal();
@@ -33,7 +31,7 @@ int runSearchOfConfiguration() {
   lockRunDirectory();
   refuseLinkedLog();
   installInterruptHandlers();
-  platformBoundWaitsOnStop(stopPending);
+  platformBoundWaitsOnStop(quitting);
   const pelund::SearchParams params = searchParamsFromConfig();
   const bool resume = gi_resume == 1;
   bool resumed = false;
