@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "algebraic_walk.h"
+#include "elapsed.h"
 #include "fast_cover.h"
 #include "parallel_walk.h"
 #include "residue_tree.h"
@@ -55,10 +56,6 @@ constexpr double kPartSeconds = 0.5;     // the aim for a tree part of a dense r
 constexpr double kDenseLinesPerK = 1e-7;  // ranges with more lines per k than this are dense
 constexpr double kMeasurable = 0.02;      // parts shorter than this say nothing of the growth
 constexpr double kFollowsWidth = 0.85;    // cost exponents above this count as following the width
-
-double secondsSince(std::chrono::steady_clock::time_point begin) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-}
 
 // How the tree's cost grows with the width of a part, C(W) ~ W^alpha, from the last two
 // tree parts that took measurable time and whose widths differ by a factor of 4 at least.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <random>
+#include <stdexcept>
 
 #include "cover_sieve.h"
 #include "factor_table.h"
@@ -209,6 +210,30 @@ TEST(ParallelWalkTest, ResultFileIsTheSameForEveryThreadCount) {
       EXPECT_EQ(joined.whole.text, expected);
       EXPECT_EQ(std::tie(joined.whole.from, joined.whole.to), std::tie(from, to));
     }
+  }
+}
+
+// A sink that throws while workers are sieving ahead: the exception reaches the caller
+// after the workers are joined, for any number of threads.
+TEST(ParallelWalkTest, AnExceptionOfTheSinkReachesTheCaller) {
+  SearchParams params = paramsOf({10, -1, 144, 100000});
+  CandidateTable table = tableOf(params);
+  table.periodOrderedList = regroupByPeriod(table.factorPeriodList, params.period);
+  const SieveTables tables(params, table);
+  for (int threads : {1, 2, 4}) {
+    struct Refusing : PartSink {
+      int parts = 0;
+      void partDone(const PartResult&) override {
+        if (++parts == 2) throw std::runtime_error("the sink is full");
+      }
+    } refusing;
+    try {
+      sieveRange(tables, 1, 40 * BlockSieve::kBlockSpan, threads, refusing);
+      ADD_FAILURE() << "no exception with " << threads << " threads";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "the sink is full");
+    }
+    EXPECT_EQ(refusing.parts, 2);
   }
 }
 

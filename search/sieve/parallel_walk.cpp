@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -210,16 +211,16 @@ bool ParallelWalk::run() {
   std::vector<std::thread> workers;
   if (threads_ > 1) startWorkers(workers);
   bool complete = false;
-  bool outOfMemory = false;
+  std::exception_ptr failure;  // of memory, or of the sink: passed on once the workers are joined
   try {
     complete = writeBlocks(!workers.empty());
-  } catch (const std::bad_alloc&) {
-    outOfMemory = true;
+  } catch (...) {
+    failure = std::current_exception();
   }
   stopped_ = true;
   blockWritten_.notify_all();
   for (std::thread& worker : workers) worker.join();
-  if (outOfMemory) throw std::bad_alloc();
+  if (failure) std::rethrow_exception(failure);
   return complete;
 }
 

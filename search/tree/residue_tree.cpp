@@ -34,6 +34,8 @@
 #include <memory>
 #include <random>
 
+#include "elapsed.h"
+#include "modular.h"
 #include "worker_threads.h"
 
 namespace {
@@ -66,8 +68,6 @@ uint32_t inverseMod(uint32_t a, uint32_t p) {
   }
   return uint32_t(t < 0 ? t + p : t);
 }
-
-uint32_t mulMod(uint32_t a, uint32_t b, uint32_t p) { return uint32_t(uint64_t(a) * b % p); }
 
 // Remainders modulo one prime p < 2^32 of numbers below 2^62 (products of two residues
 // plus a residue) by Barrett's method: a product with floor((2^64 - 1) / p) gives the
@@ -235,10 +235,6 @@ struct ProbeSums {
   double visited = 0, visitedK = 0;
   double nodeSeconds = 0, listSeconds = 0;  // spent on the paths' nodes and on their listed k
 };
-
-double secondsSince(std::chrono::steady_clock::time_point begin) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-}
 
 // Counts of nothing: the search proper.
 struct NoCounts {
@@ -824,8 +820,9 @@ bool residueSearchTasks(const TreeRange& range, const std::vector<TreeTask>& tas
   if (!tree.sieve.searchable || first >= tasks.size()) return !stop.stopRequested();
   // A task may come from another process: a path that no list of this range holds
   // (too long, a prime out of range or twice) is refused rather than followed.
+  const size_t end = first + std::min(count, tasks.size() - first);
   std::vector<uint8_t> seen(tree.m);
-  for (size_t t = first; t < first + std::min(count, tasks.size() - first); ++t) {
+  for (size_t t = first; t < end; ++t) {
     const std::vector<uint32_t>& path = tasks[t].path;
     if (path.size() + 1 >= tree.levels) throw pelund::Error("residue tree task deeper than its range allows");
     for (uint32_t j : path)
@@ -833,8 +830,7 @@ bool residueSearchTasks(const TreeRange& range, const std::vector<TreeTask>& tas
     for (uint32_t j : path) seen[j] = 0;
   }
   std::vector<TreeLevelCounts> none;
-  return searchTasks<NoCounts>(tree, tasks, first, first + std::min(count, tasks.size() - first), threads, covered,
-                               none, stop);
+  return searchTasks<NoCounts>(tree, tasks, first, end, threads, covered, none, stop);
 }
 
 // Knuth's estimate of the size of a search tree from random paths, here with unequal
