@@ -133,7 +133,7 @@ const char* checkRanges(const Wide& wide) {
   if (const char* fault = pelund::threadsFault(wide.threads)) return fault;
   if (wide.engine == kBadEngine) return pelund::kEngineFault;
   if (wide.resume != 0 && wide.resume != 1) return "resume must be 0 or 1";
-  if (wide.algebraic != 0 && wide.algebraic != 1) return "algebraic must be 0 or 1";
+  if (wide.algebraic != 0 && wide.algebraic != 1) return pelund::kAlgebraicFault;
   if (wide.progress != 0 && wide.progress != 1) return "progress must be 0 or 1";
   return nullptr;
 }

@@ -57,9 +57,9 @@ SearchOutcome runSearch(const pelund::SearchParams& params, const Display& displ
   ResultsWriter writer(display.kDisp, kCoveringPath, start, statePath);
   writer.saveState();
   bool complete = true;
+  const pelund::Search search(params, *table);
   // Algebraic classes may prove k with fewer than two primes, even with none.
-  if ((table->factorPeriodList.size() >= 2 || params.algebraic) && start.nextK <= params.maxK) {
-    const pelund::Search search(params, *table);
+  if (search.searchable() && start.nextK <= params.maxK) {
     statusline::start(start.nextK, params.maxK, start.found);
     complete = search.walk(start.nextK, params.maxK, writer, stopToken(), &observer, runner);
   }

@@ -91,7 +91,7 @@ pelund::SearchParams searchParams(py::handle base, py::handle c, py::handle minK
   check(pelund::rangeFault(b, first, last, sign, p, f));
   check(pelund::threadsFault(t));
   const pelund::Engine named = engineOf(engine);
-  if (withAlgebraic != 0 && withAlgebraic != 1) raise(parameterErrorType, "algebraic must be 0 or 1");
+  if (withAlgebraic != 0 && withAlgebraic != 1) raise(parameterErrorType, pelund::kAlgebraicFault);
   return pelund::makeParams(b, sign, first, last, p, f, t, named, withAlgebraic == 1);
 }
 
@@ -241,8 +241,8 @@ void searchThread(Channel& channel, const pelund::SearchParams params) {
     const std::optional<pelund::CandidateTable> table = pelund::candidates(params, silent, stop);
     if (table) {
       complete = true;
-      if (table->factorPeriodList.size() >= 2 || params.algebraic) {
-        const pelund::Search search(params, *table);
+      const pelund::Search search(params, *table);
+      if (search.searchable()) {
         ChannelSink sink(channel, params.algebraic);
         complete = search.walk(params.minK, params.maxK, sink, stop);
       }

@@ -61,6 +61,7 @@ const char* rangeFault(int64_t base, int64_t minK, int64_t maxK, int64_t c, int6
 // The fault of a thread count, or nullptr.
 const char* threadsFault(int64_t threads);
 inline constexpr const char* kEngineFault = "engine must be auto, sieve or residue";
+inline constexpr const char* kAlgebraicFault = "algebraic must be 0 or 1";
 // The engine named "auto", "sieve" or "residue"; false for any other word.
 bool engineNamed(std::string_view word, Engine& engine);
 inline constexpr int64_t kMaxThreads = 1024;
