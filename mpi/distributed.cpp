@@ -105,18 +105,6 @@ void leadContinued(int) { holdProgress(kHoldOnContinueMs); }
 
 // ---- jobs, on any rank --------------------------------------------------------------
 
-// The subtrees of the last tree part a rank worked on: every rank makes the same list
-// for the same part, once.
-struct TaskCache {
-  int64_t from = 1, to = 0, wanted = 0;
-  std::vector<pelund::TreeTask> tasks;
-
-  const std::vector<pelund::TreeTask>& of(const pelund::Search& search, int64_t f, int64_t t, int64_t w) {
-    if (f != from || t != to || w != wanted) tasks = search.treeTasks(f, t, size_t(w)), from = f, to = t, wanted = w;
-    return tasks;
-  }
-};
-
 // Computes one job into `report`; false when stopped.
 bool execute(const pelund::Search& search, const Order& order, TaskCache& cache, Report& report) {
   report.index = uint64_t(order.word);
@@ -337,7 +325,7 @@ void Coordinator::receiveReports(Jobs& jobs) {
 }
 
 void Coordinator::localWork(const pelund::Search& search, Jobs& jobs) {
-  TaskCache cache;
+  TaskCache& cache = tasks_;  // the list tree() made for this part
   for (;;) {
     Order job;
     {
@@ -442,7 +430,7 @@ bool Coordinator::tree(const pelund::Search& search, int64_t from, int64_t to, P
                                                               : int(std::thread::hardware_concurrency()));
   const double pieces = search.treeCost(from, to) / kJobSeconds;
   const int64_t wanted = std::clamp<int64_t>(int64_t(pieces), 2 * ranks_, kMostTasksPerThread * ranks_ * threads);
-  TreeJobs jobs(search.treeTasks(from, to, size_t(wanted)).size(), from, to, wanted);
+  TreeJobs jobs(tasks_.of(search, from, to, wanted).size(), from, to, wanted);
   if (!walkJobs(search, jobs, nullptr)) return false;
   jobs.lines(lines);
   return true;

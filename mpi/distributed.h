@@ -25,6 +25,18 @@ inline constexpr int kTagStop = 3;    // rank 0 -> worker: the stop signal, one 
 
 class Jobs;
 
+// The subtrees of the last tree part a rank worked on: every rank makes the same list
+// for the same part, once.
+struct TaskCache {
+  int64_t from = 1, to = 0, wanted = 0;
+  std::vector<pelund::TreeTask> tasks;
+
+  const std::vector<pelund::TreeTask>& of(const pelund::Search& search, int64_t f, int64_t t, int64_t w) {
+    if (f != from || t != to || w != wanted) tasks = search.treeTasks(f, t, size_t(w)), from = f, to = t, wanted = w;
+    return tasks;
+  }
+};
+
 class Coordinator : public pelund::Runner {
  public:
   explicit Coordinator(int ranks);
@@ -63,6 +75,7 @@ class Coordinator : public pelund::Runner {
   bool localFinished_ = false;
   int64_t lastWidth_ = 0;  // the last sieve piece's width and lines, for the next part's plan
   size_t lastLines_ = 0;
+  TaskCache tasks_;  // the subtrees of the tree part in hand, for rank 0's own jobs too
   // Traffic, for PELUND_MPI_STATS.
   uint64_t jobs_ = 0, reports_ = 0, reportBytes_ = 0, orders_ = 0;
 };
