@@ -508,6 +508,7 @@ PYBIND11_MODULE(pelund, m) {
 
   m.def("verify", &verifyPrimes, py::arg("base"), py::arg("c"), py::arg("k"), py::arg("primes"),
         "verify(base, c, k, primes) -> bool\n\n"
-        "Whether the primes cover every term k*b^n+c (n >= 1): each is prime and every n of one\n"
-        "period of their hits has one of them dividing the term. Independent of the search.");
+        "Whether the primes prove every term k*b^n+c (n >= 1) composite: each is prime, every n of\n"
+        "one period of their hits has one of them dividing the term, and no term is one of the\n"
+        "primes itself. Independent of the search.");
 }

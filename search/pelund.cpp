@@ -197,7 +197,9 @@ bool Search::searchTreeTasks(int64_t from, int64_t to, const std::vector<TreeTas
 // ---- verification -----------------------------------------------------------------------
 
 // Each prime's hits repeat with its order d (b^d = 1 mod p), so the set's pattern repeats
-// with the lcm L of the orders: checking n = 1 .. L decides every n >= 1.
+// with the lcm L of the orders: checking n = 1 .. L decides every n >= 1. A hit proves
+// the term composite unless the term is the prime itself, which only the few terms
+// below 2^32 can be.
 bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& primes) {
   constexpr uint64_t kLongestPattern = 1000000;
   if (base < 2 || base > kE9 || (c != 1 && c != -1) || k < 1) return false;
@@ -222,7 +224,10 @@ bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& pri
     }
     if (!covered) return false;
   }
-  return !hits.empty();
+  // A term that is a listed prime itself is prime, however it is covered.
+  std::vector<uint32_t> ascending = primes;
+  std::sort(ascending.begin(), ascending.end());
+  return !hits.empty() && verify::firstPrimeTerm(k, uint64_t(base), c, ascending) == 0;
 }
 
 LineVerdict verifyLine(std::string_view text, int64_t base, int32_t c) {

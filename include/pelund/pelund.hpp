@@ -231,13 +231,14 @@ class Runner {
 
 // ---- verification -----------------------------------------------------------------------
 
-// Whether the primes cover every term k*b^n + c (n >= 1): each is prime, b^P = 1
-// (mod p) for P the lcm of their periods, and every n of 1 .. P has one of them
-// dividing the term. Independent of the search.
+// Whether the primes prove every term k*b^n + c (n >= 1) composite: each is prime,
+// every n of 1 .. P (P the lcm of their periods, so b^P = 1 mod p) has one of them
+// dividing the term, and no term is one of the primes itself. Independent of the search.
 bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& primes);
 
 // The verdict on one line of covering.txt (with its line end) for base b and sign c:
-// `fault` is empty when the line proves what it claims, else the reason.
+// `fault` is empty when the line proves every term of its k composite, else the reason
+// (also for a base outside 2 to 10^9 or a c other than +-1).
 struct LineVerdict {
   std::string fault;
   bool parsed = false;  // k could be read

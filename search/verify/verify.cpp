@@ -6,6 +6,9 @@
 // and m primes, nothing compared with reading the file.
 #include "verify.h"
 
+#include <algorithm>
+#include <numeric>
+
 
 namespace verify {
 
@@ -39,18 +42,47 @@ bool isPrime(uint32_t n) {
   return true;
 }
 
+namespace {
+
+// A proper factor of the composite n (2^20 <= n < 2^32) whose two prime factors exceed
+// 100, by Pollard's rho (x -> x^2 + c, Floyd's cycle finding; another c when the cycle
+// closes on n itself): about n^(1/4) steps.
+uint32_t properFactor(uint32_t n) {
+  for (uint64_t c = 1;; ++c) {
+    auto next = [&](uint64_t v) { return (v * v + c) % n; };
+    uint64_t x = 2, y = 2, d = 1;
+    while (d == 1) {
+      x = next(x);
+      y = next(next(y));
+      d = std::gcd(x > y ? x - y : y - x, uint64_t{n});
+    }
+    if (d != n) return static_cast<uint32_t>(d);
+  }
+}
+
+}  // namespace
+
+// Trial division of p-1 stops at its cube root once what is left is 2^20 or more:
+// that rest has at most two prime factors, found by a primality test or one split. A
+// refused line thus costs microseconds, not the 2^16 divisions up to the square root.
 uint32_t multiplicativeOrder(uint32_t b, uint32_t p) {
   uint32_t order = p - 1;
   auto takeOut = [&](uint32_t q) {
     while (order % q == 0 && powMod(b, order / q, p) == 1) order /= q;
   };
   uint32_t rest = p - 1;
-  for (uint64_t q = 2; q * q <= rest; ++q) {
+  for (uint64_t q = 2; q * q <= rest && (q * q * q <= rest || rest < (1u << 20)); ++q) {
     if (rest % q != 0) continue;
     while (rest % q == 0) rest /= static_cast<uint32_t>(q);
     takeOut(static_cast<uint32_t>(q));
   }
-  if (rest > 1) takeOut(rest);
+  if (rest > 1 && isPrime(rest)) {
+    takeOut(rest);
+  } else if (rest > 1) {
+    const uint32_t q = properFactor(rest);
+    takeOut(q);
+    takeOut(rest / q);
+  }
   return order;
 }
 
@@ -115,7 +147,8 @@ std::string checkPrimes(const CoveringLine& line, uint64_t base) {
 
 // The first n in 1 .. span that no algebraic class holds and whose term no listed
 // prime divides, or 0 when all are covered. Hot loop: residue[i] runs through
-// k*b^n mod p_i; p_i | k*b^n + c exactly when the residue equals -c mod p_i.
+// k*b^n mod p_i; p_i | k*b^n + c exactly when the residue equals -c mod p_i. The
+// classes are marked first, span / modulus exponents each.
 uint32_t firstUncovered(const CoveringLine& line, uint64_t base, int32_t c, uint32_t span) {
   size_t m = line.primes.size();
   std::vector<uint64_t> residue(m), step(m), target(m);
@@ -125,21 +158,45 @@ uint32_t firstUncovered(const CoveringLine& line, uint64_t base, int32_t c, uint
     step[i] = base % static_cast<uint64_t>(p);
     target[i] = static_cast<uint64_t>(((-int64_t{c}) % p + p) % p);
   }
+  std::vector<bool> classHolds(span + 1);
+  for (const ClaimedClass& claim : line.classes)
+    for (uint32_t n = claim.residue == 0 ? claim.modulus : claim.residue; n <= span; n += claim.modulus)
+      classHolds[n] = true;
   for (uint32_t n = 1; n <= span; ++n) {
-    bool hit = !line.classes.empty() && claimed(line.classes, n);
+    bool hit = classHolds[n];
     for (size_t i = 0; i < m; ++i) {
       residue[i] = residue[i] * step[i] % line.primes[i];
       hit = hit || residue[i] == target[i];
     }
     if (!hit) return n;
-    if (n == UINT32_MAX) break;
   }
   return 0;
 }
 
+constexpr int64_t kLargestBase = 1000000000;
 constexpr uint32_t kLargestPeriod = 5040;
 
 }  // namespace
+
+uint32_t firstPrimeTerm(int64_t k, uint64_t base, int32_t c, const std::vector<uint32_t>& primes) {
+  if (primes.empty()) return 0;
+  // Every term up to the largest prime is at most that prime + 1 before c is added.
+  const uint64_t bound = uint64_t{primes.back()} + 1;
+  uint64_t power = static_cast<uint64_t>(k);  // k*b^(n-1)
+  for (uint32_t n = 1;; ++n) {
+    if (power > bound / base) return 0;
+    power *= base;
+    if (std::binary_search(primes.begin(), primes.end(), c > 0 ? power + 1 : power - 1)) return n;
+  }
+}
+
+std::string primeTermFault(int64_t k, uint64_t base, int32_t c, uint32_t n) {
+  uint64_t term = static_cast<uint64_t>(k);
+  for (uint32_t i = 0; i < n; ++i) term *= base;  // only for the n firstPrimeTerm gives
+  term = c > 0 ? term + 1 : term - 1;
+  return "n=" + std::to_string(n) + " is not proved composite: " + std::to_string(k) + "*" + std::to_string(base) +
+         "^" + std::to_string(n) + signedTerm(c) + " is the listed prime " + std::to_string(term) + " itself";
+}
 
 std::string parseLine(std::string_view text, CoveringLine& line) {
   line = CoveringLine{};
@@ -172,7 +229,11 @@ LineVerdict checkLine(std::string_view text, int64_t base, int32_t c) {
   if (!verdict.fault.empty()) return verdict;
   verdict.parsed = true;
   verdict.k = line.k;
-  if (line.k < 1) {
+  if (base < 2 || base > kLargestBase) {
+    verdict.fault = "the base must be 2 to " + std::to_string(kLargestBase);
+  } else if (c != 1 && c != -1) {
+    verdict.fault = "c must be -1 or 1";
+  } else if (line.k < 1) {
     verdict.fault = "k must be at least 1";
   } else if (line.period < 1) {
     verdict.fault = "the period must be at least 1";
@@ -189,6 +250,8 @@ LineVerdict checkLine(std::string_view text, int64_t base, int32_t c) {
       verdict.fault = "n=" + std::to_string(n) + " is not covered: no listed prime divides " + std::to_string(line.k) +
                       "*" + std::to_string(base) + "^" + std::to_string(n) + signedTerm(c);
     }
+    n = verdict.fault.empty() ? firstPrimeTerm(line.k, b, c, line.primes) : 0;
+    if (n != 0) verdict.fault = primeTermFault(line.k, b, c, n);
   }
   return verdict;
 }

@@ -5,7 +5,9 @@
 // listed primes as a factor. That holds exactly when each p is prime, b^P = 1 (mod p)
 // (so the order of b modulo p divides P and p's hits repeat every P exponents) and
 // every n from 1 to P has some p dividing k*b^n + c: the pattern of hits over
-// 1 .. P then repeats for all n.
+// 1 .. P then repeats for all n. A divisor proves a term composite only when it is not
+// the term itself, so no term may equal a listed prime: the terms grow with n, and
+// only the few n with k*b^n + c below 2^32 need that test.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +28,13 @@ uint32_t powMod(uint32_t b, uint64_t e, uint32_t m);
 // The least d >= 1 with b^d = 1 (mod p), for a prime p not dividing b: the divisor of
 // p-1 left after taking out each prime factor of p-1 as long as the power stays 1.
 uint32_t multiplicativeOrder(uint32_t b, uint32_t p);
+
+// The least n >= 1 for which k*b^n + c is one of `primes` (ascending), 0 when none
+// is; base >= 2, k >= 1, c = +-1. Such a term is prime whatever divides it.
+uint32_t firstPrimeTerm(int64_t k, uint64_t base, int32_t c, const std::vector<uint32_t>& primes);
+
+// The reason a line fails when term n is the listed prime, as checkLine gives it.
+std::string primeTermFault(int64_t k, uint64_t base, int32_t c, uint32_t n);
 
 // A line as written: k, the period and the primes in the order written, and the
 // algebraic classes of a line that has them (see verify_algebraic.h).
@@ -49,7 +58,8 @@ struct LineVerdict {
   int64_t k = 0;
 };
 
-// Parses `text` and proves (or refutes) its covering set for base b and sign c.
+// Parses `text` and proves (or refutes) its covering set for base b (2 to 10^9, as a
+// search takes it) and sign c (+-1).
 LineVerdict checkLine(std::string_view text, int64_t base, int32_t c);
 
 }  // namespace verify

@@ -1,7 +1,10 @@
 // The checker of algebraic claims (see verify_algebraic.h for the mathematics).
 //
 // Exponents of a prime in k*b^n stay below 64 + 5040 * 30, and y is only compared
-// with 3, so every power is formed with a cap and 128-bit products.
+// with 3, so every power is formed by squaring with a cap and 128-bit products. A
+// claim of exponent m costs one integer root of the rest of k (a bisection of about
+// 64 / m steps, each a capped power of about log2 m products) and m tests of the
+// exponents' congruences: the work of a line grows with its size, not with m^2.
 #include "verify_algebraic.h"
 
 #include "verify.h"
@@ -21,15 +24,22 @@ uint64_t timesCapped(uint64_t a, uint64_t b) {
   return product > kHuge ? kHuge : static_cast<uint64_t>(product);
 }
 
+// base^e, or kHuge when it is at least that. A capped square enters the result only
+// where the true power is larger still; the loop ends once the result is capped.
 uint64_t powerCapped(uint64_t base, uint64_t e) {
   uint64_t result = 1;
-  for (uint64_t i = 0; i < e && result < kHuge; ++i) result = timesCapped(result, base);
-  return base == 0 && e > 0 ? 0 : result;
+  for (; e != 0 && result != kHuge; e >>= 1) {
+    if (e & 1) result = timesCapped(result, base);
+    if (e > 1) base = timesCapped(base, base);
+  }
+  return result;
 }
 
-// The largest r with r^m <= x, by bisection.
+// The largest r with r^m <= x (x below kHuge), by bisection; 1 for m >= 64 and x >= 1.
 uint64_t rootFloor(uint64_t x, uint32_t m) {
-  uint64_t low = 0, high = m == 1 ? x : (m >= 64 ? 1 : uint64_t(1) << (64 / m + 1));
+  if (m == 1 || x < 2) return x;
+  if (m >= 64) return 1;
+  uint64_t low = 1, high = uint64_t(1) << (64 / m + 1);
   if (high > x) high = x;
   while (low < high) {
     const uint64_t mid = low + (high - low + 1) / 2;
@@ -47,17 +57,28 @@ struct Split {
   uint64_t rest = 0;
 };
 
-Split split(uint64_t k, uint64_t b) {
-  Split s;
-  s.primes.push_back(2);
+// The distinct primes of b, 2 first, by trial division (up to sqrt(10^9)); the last
+// base asked for is kept, since a file's lines all have the same one.
+const std::vector<uint64_t>& primesOf(uint64_t b) {
+  thread_local uint64_t known = 0;
+  thread_local std::vector<uint64_t> primes;
+  if (known == b) return primes;
+  primes.assign(1, 2);
   uint64_t left = b;
   while (left % 2 == 0) left /= 2;
   for (uint64_t q = 3; q * q <= left; q += 2) {
     if (left % q != 0) continue;
-    s.primes.push_back(q);
+    primes.push_back(q);
     while (left % q == 0) left /= q;
   }
-  if (left > 1) s.primes.push_back(left);
+  if (left > 1) primes.push_back(left);
+  known = b;
+  return primes;
+}
+
+Split split(uint64_t k, uint64_t b) {
+  Split s;
+  s.primes = primesOf(b);
   s.rest = k;
   for (uint64_t p : s.primes) {
     uint64_t a = 0, e = 0;
@@ -74,11 +95,11 @@ uint32_t exponentOfY(const ClaimedClass& claim) { return claim.form == ClaimForm
 // The exponent of p that k*b^n must have beyond a multiple of the shape's exponent.
 uint64_t wanted(const ClaimedClass& claim, uint64_t p) { return claim.form == ClaimForm::aurifeuillian && p == 2 ? 2 : 0; }
 
-// Whether k*b^n is y^m (resp. 4y^4) for some integer y; y is then set (capped).
-bool hasShape(const Split& s, const ClaimedClass& claim, uint64_t n, uint64_t& y) {
+// Whether k*b^n is y^m (resp. 4y^4) for some integer y, given `root`, the m-th root
+// of the rest of k when the rest is an m-th power (0 otherwise); y is then set (capped).
+bool hasShape(const Split& s, const ClaimedClass& claim, uint64_t root, uint64_t n, uint64_t& y) {
   const uint32_t m = exponentOfY(claim);
-  const uint64_t root = rootFloor(s.rest, m);
-  if (powerCapped(root, m) != s.rest) return false;
+  if (root == 0) return false;
   y = root;
   for (size_t i = 0; i < s.primes.size(); ++i) {
     const uint64_t exponent = s.ofK[i] + n * s.ofB[i];
@@ -87,6 +108,13 @@ bool hasShape(const Split& s, const ClaimedClass& claim, uint64_t n, uint64_t& y
     y = timesCapped(y, powerCapped(s.primes[i], (exponent - extra) / m));
   }
   return true;
+}
+
+// The m-th root of the rest of k for the claim's shape, 0 when the rest is no m-th power.
+uint64_t restRoot(const Split& s, const ClaimedClass& claim) {
+  const uint32_t m = exponentOfY(claim);
+  const uint64_t root = rootFloor(s.rest, m);
+  return powerCapped(root, m) == s.rest ? root : 0;
 }
 
 std::string shapeName(const ClaimedClass& claim) {
@@ -100,21 +128,26 @@ std::string claimText(const ClaimedClass& claim) {
 }
 
 // The n of 1 .. m (one period of the shape) for which k*b^n has it, described as the
-// class it forms: "n=r (mod d)", or "no n".
+// class it forms: "n=r (mod d)" for the least divisor d of m that describes it, or
+// "no n". Only one r can fit a d: that of the first n that has the shape.
 std::string trueClass(const Split& s, const ClaimedClass& claim) {
   const uint32_t m = exponentOfY(claim);
+  const uint64_t root = restRoot(s, claim);
   std::vector<bool> holds(m + 1);
+  uint32_t first = 0;
   uint64_t y = 0;
-  for (uint32_t n = 1; n <= m; ++n) holds[n] = hasShape(s, claim, n, y);
+  for (uint32_t n = m; n >= 1; --n) {
+    holds[n] = hasShape(s, claim, root, n, y);
+    if (holds[n]) first = n;
+  }
+  if (first == 0) return "no n";
   for (uint32_t d = 1; d <= m; ++d) {
     if (m % d != 0) continue;
-    for (uint32_t r = 0; r < d; ++r) {
-      bool same = true;
-      for (uint32_t n = 1; n <= m && same; ++n) same = holds[n] == (n % d == r);
-      if (same) return "n=" + std::to_string(r) + " (mod " + std::to_string(d) + ")";
-    }
+    bool same = true;
+    for (uint32_t n = 1; n <= m && same; ++n) same = holds[n] == (n % d == first % d);
+    if (same) return "n=" + std::to_string(first % d) + " (mod " + std::to_string(d) + ")";
   }
-  return "no n";
+  return "no n";  // not reached: the n solve linear congruences mod m, so form a class mod some d | m
 }
 
 std::string checkForm(const ClaimedClass& claim, int32_t c) {
@@ -137,7 +170,7 @@ std::string checkClaim(const Split& s, int64_t k, uint64_t base, const ClaimedCl
            " exactly for " + truth;
   const uint64_t first = claim.residue == 0 ? claim.modulus : claim.residue;
   uint64_t y = 0;
-  hasShape(s, claim, first, y);
+  hasShape(s, claim, restRoot(s, claim), first, y);
   const bool proper = claim.form == ClaimForm::plusOne || y >= (claim.form == ClaimForm::minusOne ? 3u : 2u);
   if (proper) return "";
   const char* factor = claim.form == ClaimForm::minusOne ? "y-1" : "2y^2-2y+1";
@@ -203,12 +236,6 @@ std::string checkClaims(int64_t k, uint32_t period, const std::vector<ClaimedCla
   for (const ClaimedClass& claim : claims)
     if (std::string fault = checkClaim(s, k, base, claim); !fault.empty()) return fault;
   return "";
-}
-
-bool claimed(const std::vector<ClaimedClass>& claims, uint32_t n) {
-  for (const ClaimedClass& claim : claims)
-    if (n % claim.modulus == claim.residue) return true;
-  return false;
 }
 
 }  // namespace verify

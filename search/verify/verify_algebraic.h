@@ -36,7 +36,4 @@ std::string parseClaims(std::string_view body, size_t& pos, std::vector<ClaimedC
 std::string checkClaims(int64_t k, uint32_t period, const std::vector<ClaimedClass>& claims, uint64_t base,
                         int32_t c, uint32_t& span);
 
-// Whether some claim holds exponent n.
-bool claimed(const std::vector<ClaimedClass>& claims, uint32_t n);
-
 }  // namespace verify
