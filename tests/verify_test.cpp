@@ -219,6 +219,9 @@ bool goodByBruteForce(int64_t k, int64_t base, int32_t c, uint32_t period, const
     for (uint32_t e = 0; e < period; ++e) power = power * static_cast<uint64_t>(base) % p;
     if (power != 1) return false;
   }
+  // A term equal to a listed prime is prime: terms grow with n, so n < 40 holds them all.
+  for (uint32_t n = 1; n < 40; ++n)
+    if (std::find(primes.begin(), primes.end(), term(k, base, n, c)) != primes.end()) return false;
   return firstUncoveredByBruteForce(k, base, c, period, primes) == 0;
 }
 

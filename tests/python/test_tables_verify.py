@@ -61,9 +61,12 @@ LONGEST = 10**6  # the longest pattern of hits that pelund.verify follows
 
 def covers(base, c, k, primes):
     """The oracle: every p prime, and each n of one common period of the primes not
-    dividing b (a p dividing b divides no term) has some p dividing k*b^n+c. None
-    when that period is longer than pelund.verify follows."""
+    dividing b (a p dividing b divides no term) has some p dividing k*b^n+c, no term
+    being one of the primes itself (terms grow with n: n < 40 holds all below 2^32).
+    None when that period is longer than pelund.verify follows."""
     if not primes or not all(is_prime(p) for p in primes):
+        return False
+    if any(k * base**n + c in primes for n in range(1, 40)):
         return False
     useful = [p for p in primes if base % p]
     if not useful:
@@ -141,6 +144,16 @@ def test_verify_refuses_numbers_it_cannot_hold(call, expected):
         call()
     assert str(raised.value) == expected
     assert isinstance(raised.value, pelund.Error)
+
+
+@pytest.mark.parametrize("base,c,k,primes", [
+    (4, -1, 1, [3]), (3, -1, 1, [2]), (8, -1, 1, [3, 7]), (14, -1, 1, [13]),  # 1*b^1-1 is the prime itself
+])
+def test_verify_refuses_a_term_that_is_a_listed_prime(base, c, k, primes):
+    assert covers(base, c, k, primes) is False
+    assert pelund.verify(base, c, k, primes) is False
+    product = math.prod(primes)
+    assert pelund.verify(base, c, k + product, primes) is True  # the same hits, no term prime
 
 
 @pytest.mark.parametrize("base,c,k,primes", [
