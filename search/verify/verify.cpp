@@ -146,30 +146,30 @@ std::string checkPrimes(const CoveringLine& line, uint64_t base) {
 }
 
 // The first n in 1 .. span that no algebraic class holds and whose term no listed
-// prime divides, or 0 when all are covered. Hot loop: residue[i] runs through
-// k*b^n mod p_i; p_i | k*b^n + c exactly when the residue equals -c mod p_i. The
-// classes are marked first, span / modulus exponents each.
+// prime divides, or 0 when all are covered. The residues k*b^n mod p of a prime p
+// repeat after the order d of b (d | P | span, as b^P = 1 was checked), and p divides
+// the term exactly when the residue is -c mod p, which happens at most once in d
+// steps: one walk of d steps finds the hit, then marked every d exponents. A line
+// costs the sum of its primes' orders and span/d marks each, at most about span per
+// prime, and its classes span/modulus marks each.
 uint32_t firstUncovered(const CoveringLine& line, uint64_t base, int32_t c, uint32_t span) {
-  size_t m = line.primes.size();
-  std::vector<uint64_t> residue(m), step(m), target(m);
-  for (size_t i = 0; i < m; ++i) {
-    int64_t p = line.primes[i];
-    residue[i] = static_cast<uint64_t>(line.k) % static_cast<uint64_t>(p);
-    step[i] = base % static_cast<uint64_t>(p);
-    target[i] = static_cast<uint64_t>(((-int64_t{c}) % p + p) % p);
-  }
-  std::vector<bool> classHolds(span + 1);
+  std::vector<bool> covered(span + 1);
   for (const ClaimedClass& claim : line.classes)
     for (uint32_t n = claim.residue == 0 ? claim.modulus : claim.residue; n <= span; n += claim.modulus)
-      classHolds[n] = true;
-  for (uint32_t n = 1; n <= span; ++n) {
-    bool hit = classHolds[n];
-    for (size_t i = 0; i < m; ++i) {
-      residue[i] = residue[i] * step[i] % line.primes[i];
-      hit = hit || residue[i] == target[i];
-    }
-    if (!hit) return n;
+      covered[n] = true;
+  for (uint64_t p : line.primes) {
+    const uint64_t start = static_cast<uint64_t>(line.k) % p, step = base % p, target = c > 0 ? p - 1 : 1;
+    if (start == 0) continue;  // p | k: every residue is 0, never -c
+    uint64_t residue = start;
+    uint32_t order = 0, hit = 0;
+    do {
+      residue = residue * step % p;
+      if (residue == target) hit = order + 1;
+    } while (++order < span && residue != start);
+    for (uint32_t n = hit; n != 0 && n <= span; n += order) covered[n] = true;
   }
+  for (uint32_t n = 1; n <= span; ++n)
+    if (!covered[n]) return n;
   return 0;
 }
 
