@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e.h"
 #include "pelund/pelund.hpp"
 #include "verify.h"
 
@@ -60,6 +61,21 @@ TEST(VerifyProof, TermsThatAreListedPrimesAreRefused) {
                                                [](int64_t a, uint32_t p) { return a * p; });
     EXPECT_TRUE(pelund::verify(one.base, one.c, k, line.primes)) << k;
   }
+}
+
+// pelund-verify in a fresh directory on base 4 with c = -1: the prime terms, their
+// algebraic twin and a good line after them, reported byte for byte with status 1.
+TEST(VerifyProof, CommandReportsPrimeTermsAndExitsWithOne) {
+  e2e::TempDir dir;
+  dir.write("pelund.ini", "base=4\nmink=1\nmaxk=100\nc=-1\n");
+  dir.write("covering.txt", "1  1  [3]\n1  3  [3]  + n=0 (mod 3): y^3-1\n4  1  [3]\n");
+  const e2e::RunResult result = e2e::run(dir, {}, "", std::chrono::seconds(60), PELUND_VERIFY_BINARY);
+  EXPECT_EQ(result.out,
+            "line 1: n=1 is not proved composite: 1*4^1-1 is the listed prime 3 itself : 1  1  [3]\n"
+            "line 2: n=1 is not proved composite: 1*4^1-1 is the listed prime 3 itself : "
+            "1  3  [3]  + n=0 (mod 3): y^3-1\n"
+            "3 lines checked, 2 bad\n");
+  EXPECT_EQ(result.exitStatus, 1);
 }
 
 // The library and the checker ask the same of their base and sign.
