@@ -79,7 +79,7 @@ TEST(VerifyProof, CommandReportsPrimeTermsAndExitsWithOne) {
 }
 
 // The library and the checker ask the same of their base and sign.
-TEST(VerifyProof, BaseAndSignOutsideTheSearchsAreRefused) {
+TEST(VerifyProof, BaseAndSignNoSearchTakesAreRefused) {
   const std::string line = "10176  6  [7, 11, 13, 37]\n";
   ASSERT_EQ(verify::checkLine(line, 10, -1).fault, "");
   const struct {
