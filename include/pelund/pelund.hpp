@@ -176,6 +176,8 @@ struct SearchTables;  // the engines' read-only data
 // thread, also at the same time.
 class Search {
  public:
+  // From parameters that makeParams accepts and a table that candidates() gives for
+  // them (or a part of one): anything else is an Error.
   Search(const SearchParams& params, const CandidateTable& table);
   ~Search();
   Search(Search&&) noexcept;
@@ -185,9 +187,9 @@ class Search {
   // Whether any k can be reported (two candidates at least, or algebraic factors).
   bool searchable() const;
 
-  // Walks k = from .. to (within 1 .. 10^18), handing finished parts to `sink` in
-  // ascending k from `from` on, with no gap. The range goes in consecutive parts, each
-  // searched by the engine of lower estimated cost (or the one configured): by
+  // Walks k = from .. to (within 1 .. 10^18; nothing when from > to), handing
+  // finished parts to `sink` in ascending k from `from` on, with no gap. The range
+  // goes in consecutive parts, each searched by the engine of lower estimated cost (or the one configured): by
   // `runner` when given (a distributed search), else on this process's threads. False
   // when stopped: every k below the end of the last part handed over has been searched
   // and handed over, none after it.
@@ -196,7 +198,9 @@ class Search {
 
   // The two engines on this process's threads. sieve() hands its parts (blocks of k)
   // to `sink`; tree() gives the covered k of [from, to] ascending, each once, which
-  // linesOf() turns into the part's lines. False when stopped.
+  // linesOf() turns into the part's lines. False when stopped. Every range here must
+  // hold 1 <= from <= to <= 10^18, and the k given to linesOf() must be ascending,
+  // each once, within it and covered by the candidates: else an Error.
   bool sieve(int64_t from, int64_t to, Sink& sink, const StopToken& stop) const;
   bool tree(int64_t from, int64_t to, std::vector<int64_t>& covered, const StopToken& stop) const;
   bool linesOf(int64_t from, int64_t to, const std::vector<int64_t>& covered, Part& part, const StopToken& stop) const;
@@ -233,11 +237,15 @@ class Runner {
 
 // Whether the primes cover every term k*b^n + c (n >= 1): each is prime, b^P = 1
 // (mod p) for P the lcm of their periods, and every n of 1 .. P has one of them
-// dividing the term. Independent of the search.
-bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& primes);
+// dividing the term. Independent of the search. A prime listed twice counts once; an
+// Error when P exceeds 10^6 or P times the number of distinct primes exceeds 2^27
+// (about a second); false also when stopped.
+bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& primes,
+            const StopToken& stop = StopToken{});
 
 // The verdict on one line of covering.txt (with its line end) for base b and sign c:
-// `fault` is empty when the line proves what it claims, else the reason.
+// `fault` is empty when the line proves what it claims, else the reason (a base
+// outside 2 .. 10^9 or a c other than +1 and -1 is the console's message).
 struct LineVerdict {
   std::string fault;
   bool parsed = false;  // k could be read
