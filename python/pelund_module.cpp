@@ -4,7 +4,13 @@
 // caller in a queue bounded in bytes, so a slow caller holds the search back instead
 // of letting memory grow. The caller waits with the GIL released, in slices, so that
 // Ctrl-C raises KeyboardInterrupt at once; closing or dropping the iterator stops the
-// search and joins its thread.
+// search and joins its thread. next_k is exact from any thread at any moment: a batch
+// that the iterating thread has taken off the queue counts as not yielded until it is.
+//
+// The GIL is taken back by a plain call, never by a destructor: at interpreter exit the
+// interpreter ends a daemon thread that takes it back by unwinding its stack, which
+// must not pass a noexcept frame. A forked child cannot go on with a search whose
+// thread stayed in the parent: it yields the lines it holds, then raises pelund.Error.
 //
 // Parameters are checked with the console's own messages: a fault raises
 // pelund.ParameterError (a ValueError), any other pelund::Error pelund.Error (a
@@ -14,6 +20,7 @@
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <climits>
@@ -77,7 +84,11 @@ pelund::Engine engineOf(py::handle word) {
   if (!PyUnicode_Check(word.ptr()))
     raise(PyExc_TypeError, std::string("engine must be a str, not ") + Py_TYPE(word.ptr())->tp_name);
   pelund::Engine engine = pelund::Engine::automatic;
-  if (!pelund::engineNamed(word.cast<std::string>(), engine)) raise(parameterErrorType, pelund::kEngineFault);
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(word.ptr(), &size);
+  if (text == nullptr) PyErr_Clear();  // not UTF-8 (a lone surrogate): no engine's name
+  if (text == nullptr || !pelund::engineNamed(std::string_view(text, size_t(size)), engine))
+    raise(parameterErrorType, pelund::kEngineFault);
   return engine;
 }
 
@@ -96,6 +107,19 @@ pelund::SearchParams searchParams(py::handle base, py::handle c, py::handle minK
 }
 
 // ---- waiting for a thread ---------------------------------------------------------------
+
+// Runs `work` with the GIL released and takes it back by a plain call (see the top).
+template <class Work>
+void withoutGil(Work&& work) {
+  PyThreadState* state = PyEval_SaveThread();
+  try {
+    work();
+  } catch (...) {
+    PyEval_RestoreThread(state);
+    throw;
+  }
+  PyEval_RestoreThread(state);
+}
 
 // Raises KeyboardInterrupt (or what a signal handler raised) when a signal came in.
 // Called with the GIL held.
@@ -120,24 +144,31 @@ void runInterruptibly(const std::function<void(const pelund::StopToken&)>& work)
     done = true;
     ended.notify_all();
   });
+  // Whatever ends this call (an unwind at interpreter exit too) stops and joins the
+  // thread before what it uses is gone.
+  struct Joined {
+    std::atomic<bool>& stop;
+    std::thread& thread;
+    ~Joined() {
+      stop = true;
+      if (thread.joinable()) thread.join();
+    }
+  } joined{stop, thread};
   for (;;) {
     bool finished = false;
-    {
-      py::gil_scoped_release released;
+    withoutGil([&] {
       std::unique_lock lock(mutex);
       finished = ended.wait_for(lock, kWaitSlice, [&] { return done; });
-    }
+    });
     if (finished) break;
     if (signalled()) {
+      py::error_already_set interrupt;  // fetched before the thread is joined
       stop = true;
-      {
-        py::gil_scoped_release released;
-        thread.join();
-      }
-      throw py::error_already_set();
+      withoutGil([&] { thread.join(); });
+      throw interrupt;
     }
   }
-  thread.join();
+  withoutGil([&] { thread.join(); });
   if (failure) std::rethrow_exception(failure);
 }
 
@@ -184,6 +215,8 @@ struct Channel {
   std::atomic<bool> stop{false};
   bool finished = false;       // the search's thread has ended
   int64_t handedTo = 0;        // every k up to this has been searched and its lines queued
+  int64_t takenFirst = 0;      // the first k of the batch the caller has taken off the queue
+  bool taken = false;          // and not yet made its own
   enum class Fault { none, library, other } fault = Fault::none;
   std::string faultText;
 };
@@ -268,16 +301,20 @@ void searchThread(Channel& channel, const pelund::SearchParams params) {
 // The iterator that search() returns.
 class SearchIterator {
  public:
-  explicit SearchIterator(const pelund::SearchParams& params) : params_(params) {
-    channel_.handedTo = params.minK - 1;
+  explicit SearchIterator(const pelund::SearchParams& params)
+      : params_(params), channel_(std::make_unique<Channel>()), parent_(getpid()) {
+    channel_->handedTo = params.minK - 1;
     consumedTo_ = params.minK - 1;
-    thread_ = std::thread(searchThread, std::ref(channel_), params);
+    thread_ = std::make_unique<std::thread>(searchThread, std::ref(*channel_), params);
   }
-  // Dropped by Python with the GIL held: other threads may run while this one joins.
+  // Dropped by Python with the GIL held, which it keeps: the search's thread never
+  // needs it, and a destructor must not take it back (see the top). In a forked child
+  // the thread and the queue's locks are the parent's: they are left alone.
   ~SearchIterator() {
-    if (thread_.joinable() && PyGILState_Check()) {
-      py::gil_scoped_release released;
-      stopAndJoin();
+    if (forked()) {
+      (void)thread_.release();
+      (void)channel_.release();
+      return;
     }
     stopAndJoin();
   }
@@ -299,26 +336,34 @@ class SearchIterator {
         current_ = Batch{};
         at_ = 0;
       }
+      if (forked())
+        raise(errorType, "this search runs in the process that started it: a forked child cannot go on with it");
       Batch taken;
       bool finished = false;
-      {
-        py::gil_scoped_release released;
-        std::unique_lock lock(channel_.mutex);
-        channel_.changed.wait_for(lock, kWaitSlice, [&] { return !channel_.batches.empty() || channel_.finished; });
-        if (!channel_.batches.empty()) {
-          channel_.bytes -= channel_.batches.front().accounted;
-          taken = std::move(channel_.batches.front());
-          channel_.batches.pop_front();
-          channel_.changed.notify_all();
+      Channel& channel = *channel_;
+      withoutGil([&] {
+        std::unique_lock lock(channel.mutex);
+        channel.changed.wait_for(lock, kWaitSlice, [&] { return !channel.batches.empty() || channel.finished; });
+        if (!channel.batches.empty()) {
+          channel.bytes -= channel.batches.front().accounted;
+          taken = std::move(channel.batches.front());
+          channel.batches.pop_front();
+          channel.takenFirst = taken.ks.front();
+          channel.taken = true;
+          channel.changed.notify_all();
         } else {
-          finished = channel_.finished;
+          finished = channel.finished;
         }
-      }
+      });
+      // A close() from another thread while this one waited drops the batch (it
+      // counted the batch as not yielded).
       if (taken.size() > 0) {
-        // A close() from another thread while this one waited drops the batch.
         if (!closed_) current_ = std::move(taken);
+        std::lock_guard lock(channel.mutex);
+        channel.taken = false;
         continue;
       }
+      if (closed_) throw py::stop_iteration();
       if (finished) {
         finish();
         throw py::stop_iteration();
@@ -338,11 +383,11 @@ class SearchIterator {
     closed_ = true;
     current_ = Batch{};
     at_ = 0;
-    py::gil_scoped_release released;
-    stopAndJoin();
-    std::lock_guard lock(channel_.mutex);
-    channel_.batches.clear();
-    channel_.bytes = 0;
+    if (forked()) return;
+    withoutGil([&] { stopAndJoin(); });
+    std::lock_guard lock(channel_->mutex);
+    channel_->batches.clear();
+    channel_->bytes = 0;
   }
 
   // Every k below this has been searched and its line yielded.
@@ -350,34 +395,36 @@ class SearchIterator {
     if (closed_) return nextK_;
     if (at_ < current_.size()) return current_.ks[at_];
     const int64_t consumed = current_.size() > 0 ? current_.searchedTo : consumedTo_;
-    std::lock_guard lock(channel_.mutex);
-    if (!channel_.batches.empty()) return channel_.batches.front().ks.front();
-    return std::max(consumed, channel_.handedTo) + 1;
+    if (forked()) return consumed + 1;
+    std::lock_guard lock(channel_->mutex);
+    if (channel_->taken) return channel_->takenFirst;
+    if (!channel_->batches.empty()) return channel_->batches.front().ks.front();
+    return std::max(consumed, channel_->handedTo) + 1;
   }
 
   const pelund::SearchParams& params() const { return params_; }
 
  private:
+  bool forked() const { return getpid() != parent_; }
+
   void stopAndJoin() {
     std::lock_guard joining(joinMutex_);
-    if (!thread_.joinable()) return;
+    if (!thread_->joinable()) return;
     {
-      std::lock_guard lock(channel_.mutex);
-      channel_.stop = true;
-      channel_.changed.notify_all();
+      std::lock_guard lock(channel_->mutex);
+      channel_->stop = true;
+      channel_->changed.notify_all();
     }
-    thread_.join();
+    thread_->join();
   }
 
   // The search's thread has ended and everything it queued has been yielded.
   void finish() {
-    const Channel::Fault fault = channel_.fault;
-    const std::string text = channel_.faultText;
-    {
-      py::gil_scoped_release released;
-      stopAndJoin();
-    }
-    nextK_ = std::max(consumedTo_, channel_.handedTo) + 1;
+    const Channel::Fault fault = channel_->fault;
+    const std::string text = channel_->faultText;
+    withoutGil([&] { stopAndJoin(); });
+    if (closed_) return;  // closed meanwhile: close() named next_k
+    nextK_ = std::max(consumedTo_, channel_->handedTo) + 1;
     closed_ = true;
     if (fault == Channel::Fault::library) raise(errorType, text);
     if (fault == Channel::Fault::other) raise(PyExc_RuntimeError, text);
@@ -396,8 +443,9 @@ class SearchIterator {
   }
 
   const pelund::SearchParams params_;
-  Channel channel_;
-  std::thread thread_;
+  std::unique_ptr<Channel> channel_;
+  std::unique_ptr<std::thread> thread_;
+  const pid_t parent_;  // the process whose thread searches
   std::mutex joinMutex_;
   Batch current_;   // the batch being yielded, owned by the caller's side
   size_t at_ = 0;   // its next line
@@ -438,8 +486,9 @@ bool verifyPrimes(py::handle base, py::handle c, py::handle k, py::iterable prim
     else list.push_back(uint32_t(p));
   }
   if (!allPrime || sign < INT32_MIN || sign > INT32_MAX) return false;
-  py::gil_scoped_release released;
-  return pelund::verify(b, int32_t(sign), multiplier, list);
+  bool covered = false;
+  runInterruptibly([&](const pelund::StopToken& stop) { covered = pelund::verify(b, int32_t(sign), multiplier, list, stop); });
+  return covered;
 }
 
 }  // namespace

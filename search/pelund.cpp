@@ -3,12 +3,16 @@
 // engines of search/, and the independent verification of lines.
 //
 // Memory that runs out anywhere below comes back as pelund::Error("not enough
-// memory"); anything a caller's sink throws passes through unchanged.
+// memory"); anything a caller's sink throws passes through unchanged. Every input of
+// the public API is checked: a range, a list of covered k, a candidate table that does
+// not belong to the search's parameters is an Error, never a wrong line.
 #include <pelund/pelund.hpp>
 
 #include <algorithm>
+#include <exception>
 #include <new>
 #include <numeric>
+#include <string>
 
 #include "fast_table.h"
 #include "parallel_walk.h"
@@ -32,6 +36,100 @@ auto memoryChecked(Work&& work) {
     throw Error("not enough memory");
   }
 }
+
+// A range of k that an engine is given: 1 <= from <= to <= 10^18.
+void checkRange(int64_t from, int64_t to) {
+  if (from < 1) throw Error("from cannot be less than 1");
+  if (to > kE18) throw Error("to cannot be greater than 1e18");
+  if (from > to) throw Error("from cannot be greater than to");
+}
+
+// The distinct prime factors of n >= 1, ascending.
+std::vector<uint32_t> primeFactors(uint32_t n) {
+  std::vector<uint32_t> factors;
+  for (uint32_t q = 2; uint64_t(q) * q <= n; ++q) {
+    if (n % q != 0) continue;
+    factors.push_back(q);
+    while (n % q == 0) n /= q;
+  }
+  if (n > 1) factors.push_back(n);
+  return factors;
+}
+
+// The first reason why `table` is not a candidate table of `params` (its primes
+// prime, below maxfact, dividing neither b nor b-1, each with the order of b as its
+// period, dividing P; factorPeriodList ascending in the prime, periodOrderedList in
+// the period; the prime factors of b-1), or "".
+std::string tableFault(const SearchParams& params, const CandidateTable& table) {
+  const auto number = [](uint64_t n) { return std::to_string(n); };
+  const auto pairFault = [&](const FactorPeriod& pair) -> std::string {
+    const uint32_t p = pair.factor;
+    if (!verify::isPrime(p)) return number(p) + " is not prime";
+    if (p >= uint32_t(params.maxFact)) return number(p) + " is not below maxfact " + number(params.maxFact);
+    const uint32_t b = uint32_t(params.base) % p;
+    if (b == 0 || b == 1) return number(p) + " divides b or b-1";
+    const uint32_t d = pair.period;
+    bool isOrder = d >= 1 && verify::powMod(b, d, p) == 1;
+    for (uint32_t q : primeFactors(d >= 1 ? d : 1)) isOrder = isOrder && verify::powMod(b, d / q, p) != 1;
+    if (!isOrder || params.period % int32_t(d) != 0)
+      return "the period of " + number(p) + " is not " + number(d) + " or does not divide " + number(params.period);
+    return "";
+  };
+  for (size_t i = 0; i < table.factorPeriodList.size(); ++i) {
+    const FactorPeriod& pair = table.factorPeriodList[i];
+    if (const std::string fault = pairFault(pair); !fault.empty()) return fault;
+    if (i > 0 && pair.factor <= table.factorPeriodList[i - 1].factor) return "factorPeriodList is not ascending";
+  }
+  for (size_t i = 0; i < table.periodOrderedList.size(); ++i) {
+    const FactorPeriod& pair = table.periodOrderedList[i];
+    if (const std::string fault = pairFault(pair); !fault.empty()) return fault;
+    if (i > 0) {
+      const FactorPeriod& before = table.periodOrderedList[i - 1];
+      if (pair.period < before.period || (pair.period == before.period && pair.factor <= before.factor))
+        return "periodOrderedList is not ascending in the period";
+    }
+  }
+  const std::vector<uint32_t> ofBaseMinusOne = primeFactors(uint32_t(params.base - 1));
+  if (table.baseMinusOneFactors.size() != ofBaseMinusOne.size() ||
+      !std::equal(ofBaseMinusOne.begin(), ofBaseMinusOne.end(), table.baseMinusOneFactors.begin(),
+                  [](uint32_t q, int32_t f) { return int64_t(q) == f; }))
+    return "baseMinusOneFactors are not the prime factors of " + number(uint32_t(params.base - 1));
+  return "";
+}
+
+// Parameters made by hand are checked as makeParams checks them.
+void checkParams(const SearchParams& params) {
+  (void)makeParams(params.base, params.c, params.minK, params.maxK, params.period, params.maxFact, params.threads,
+                   params.engine, params.algebraic);
+}
+
+// A caller's sink between the engines and the caller: what it throws is kept and
+// rethrown to the caller as it was, past the conversion of std::bad_alloc.
+class CallersSink : public Sink {
+ public:
+  struct Threw {};
+  explicit CallersSink(Sink& sink) : sink_(sink) {}
+  void partDone(const Part& part) override {
+    try {
+      sink_.partDone(part);
+    } catch (...) {
+      thrown_ = std::current_exception();
+      throw Threw{};
+    }
+  }
+  template <class Work>
+  auto run(Work&& work) {
+    try {
+      return memoryChecked(work);
+    } catch (const Threw&) {
+      std::rethrow_exception(thrown_);
+    }
+  }
+
+ private:
+  Sink& sink_;
+  std::exception_ptr thrown_;
+};
 
 // The engines on this process's threads.
 class LocalRunner : public Runner {
@@ -146,7 +244,12 @@ Line parseLine(std::string_view text) {
 // ---- the search ---------------------------------------------------------------------
 
 Search::Search(const SearchParams& params, const CandidateTable& table)
-    : tables_(memoryChecked([&] { return std::make_unique<SearchTables>(params, table); })) {}
+    : tables_(memoryChecked([&] {
+        checkParams(params);
+        if (const std::string fault = tableFault(params, table); !fault.empty())
+          throw Error("the candidate table does not belong to the search: " + fault);
+        return std::make_unique<SearchTables>(params, table);
+      })) {}
 Search::~Search() = default;
 Search::Search(Search&&) noexcept = default;
 Search& Search::operator=(Search&&) noexcept = default;
@@ -157,37 +260,52 @@ bool Search::searchable() const { return tables_->sieve.searchable || tables_->p
 
 bool Search::walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer,
                   Runner* runner) const {
+  if (from > to) return true;
+  checkRange(from, to);
   LocalRunner local;
-  return memoryChecked([&] { return walkRange(*this, from, to, sink, stop, observer, runner ? *runner : local); });
+  CallersSink callers(sink);
+  return callers.run([&] { return walkRange(*this, from, to, callers, stop, observer, runner ? *runner : local); });
 }
 
 bool Search::sieve(int64_t from, int64_t to, Sink& sink, const StopToken& stop) const {
-  return memoryChecked(
-      [&] { return sieveRange(tables_->sieve, from, to, workerThreads(tables_->params.threads), sink, stop); });
+  checkRange(from, to);
+  CallersSink callers(sink);
+  return callers.run(
+      [&] { return sieveRange(tables_->sieve, from, to, workerThreads(tables_->params.threads), callers, stop); });
 }
 
 bool Search::tree(int64_t from, int64_t to, std::vector<int64_t>& covered, const StopToken& stop) const {
+  checkRange(from, to);
   return memoryChecked(
       [&] { return residueSearch(tables_->sieve, from, to, workerThreads(tables_->params.threads), covered, stop); });
 }
 
 bool Search::linesOf(int64_t from, int64_t to, const std::vector<int64_t>& covered, Part& part,
                      const StopToken& stop) const {
+  checkRange(from, to);
+  for (size_t i = 0; i < covered.size(); ++i) {
+    if (covered[i] < from || covered[i] > to)
+      throw Error("covered k=" + std::to_string(covered[i]) + " is outside the range");
+    if (i > 0 && covered[i] <= covered[i - 1]) throw Error("covered k are not ascending, each once");
+  }
   part.clear(from, to);
   return memoryChecked(
       [&] { return buildLines(tables_->sieve, covered, workerThreads(tables_->params.threads), part, stop); });
 }
 
 std::vector<TreeTask> Search::treeTasks(int64_t from, int64_t to, size_t wanted) const {
+  checkRange(from, to);
   return memoryChecked([&] { return residueTasks(*tables_->treeRange(from, to), wanted); });
 }
 
 double Search::treeCost(int64_t from, int64_t to) const {
+  checkRange(from, to);
   return memoryChecked([&] { return residueCostEstimate(tables_->sieve, from, to); });
 }
 
 bool Search::searchTreeTasks(int64_t from, int64_t to, const std::vector<TreeTask>& tasks, size_t first,
                              size_t count, std::vector<int64_t>& covered, const StopToken& stop) const {
+  checkRange(from, to);
   return memoryChecked([&] {
     return residueSearchTasks(*tables_->treeRange(from, to), tasks, first, count,
                               workerThreads(tables_->params.threads), covered, stop);
@@ -199,9 +317,14 @@ bool Search::searchTreeTasks(int64_t from, int64_t to, const std::vector<TreeTas
 // Each prime's hits repeat with its order d (b^d = 1 mod p), so the set's pattern repeats
 // with the lcm L of the orders: checking n = 1 .. L decides every n >= 1. A hit proves
 // the term composite unless the term is the prime itself, which only the few terms
-// below 2^32 can be.
-bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& primes) {
+// below 2^32 can be. A prime listed twice divides the same terms, so each counts once,
+// and the work, L times the number of primes, is bounded.
+bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& listed, const StopToken& stop) {
   constexpr uint64_t kLongestPattern = 1000000;
+  constexpr uint64_t kMostProducts = uint64_t(1) << 27;
+  std::vector<uint32_t> primes(listed);
+  std::sort(primes.begin(), primes.end());
+  primes.erase(std::unique(primes.begin(), primes.end()), primes.end());
   if (base < 2 || base > kE9 || (c != 1 && c != -1) || k < 1) return false;
   struct Hits {
     uint64_t p, x, power;  // power: k*b^n mod p for the current n
@@ -216,7 +339,10 @@ bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& pri
     if (pattern > kLongestPattern) throw Error("the primes' pattern of hits is longer than 10^6 exponents");
     hits.push_back({p, x, uint64_t(k) % p});
   }
+  if (pattern * hits.size() > kMostProducts)
+    throw Error("the primes' pattern of hits times their number is above 2^27");
   for (uint64_t n = 1; n <= pattern; ++n) {
+    if (n % 1024 == 0 && stop.stopRequested()) return false;
     bool covered = false;
     for (Hits& h : hits) {
       h.power = h.power * h.x % h.p;
@@ -231,6 +357,7 @@ bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& pri
 }
 
 LineVerdict verifyLine(std::string_view text, int64_t base, int32_t c) {
+  if (const char* fault = rangeFault(base, 1, 1, c, 2, 5)) return LineVerdict{fault, false, 0};
   const verify::LineVerdict verdict = verify::checkLine(text, base, c);
   return LineVerdict{verdict.fault, verdict.parsed, verdict.k};
 }

@@ -31,6 +31,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -97,7 +98,7 @@ int64_t nextWidth(int64_t width, size_t lines) {
 }  // namespace
 
 // The lines are built in consecutive slices taken in turn (the line of a k costs about
-// as much as finding it).
+// as much as finding it). A k that the candidates do not cover has no line: Error.
 bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, int threads, PartResult& result,
                 const StopToken& stop) {
   const size_t slices = std::min<size_t>(size_t(threads) * 4, covered.size() / 4096 + 1);
@@ -107,7 +108,10 @@ bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, 
     for (size_t s = next++; s < slices; s = next++)
       for (size_t i = covered.size() * s / slices; i < covered.size() * (s + 1) / slices; ++i) {
         if (i % 1024 == 0 && stop.stopRequested()) return;
-        pieces[s].add(covered[i], formatCoverLine(fastCoverLine(tables, covered[i])));
+        const CoverLine line = fastCoverLine(tables, covered[i]);
+        if (line.period == 0)
+          throw pelund::Error("k=" + std::to_string(covered[i]) + " is not covered by the candidate primes");
+        pieces[s].add(covered[i], formatCoverLine(line));
       }
   });
   if (stop.stopRequested()) return false;
@@ -153,7 +157,10 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
                  pelund::Observer* observer, pelund::Runner& runner) {
   const SieveTables& tables = search.tables().sieve;
   const SearchParams& params = search.params();
-  if (params.engine == Engine::sieve || !tables.searchable) return runner.sieve(search, from, to, sink, stop);
+  if (params.engine == Engine::sieve || !tables.searchable) {
+    if (observer != nullptr) observer->walking(from, to);
+    return runner.sieve(search, from, to, sink, stop);
+  }
   double sievePerK = -1;
   int64_t width = kFirstPart;
   TreeTiming timing;

@@ -176,6 +176,8 @@ struct SearchTables;  // the engines' read-only data
 // thread, also at the same time.
 class Search {
  public:
+  // From parameters that makeParams accepts and a table that candidates() gives for
+  // them (or a part of one): anything else is an Error.
   Search(const SearchParams& params, const CandidateTable& table);
   ~Search();
   Search(Search&&) noexcept;
@@ -185,9 +187,9 @@ class Search {
   // Whether any k can be reported (two candidates at least, or algebraic factors).
   bool searchable() const;
 
-  // Walks k = from .. to (within 1 .. 10^18), handing finished parts to `sink` in
-  // ascending k from `from` on, with no gap. The range goes in consecutive parts, each
-  // searched by the engine of lower estimated cost (or the one configured): by
+  // Walks k = from .. to (within 1 .. 10^18; nothing when from > to), handing
+  // finished parts to `sink` in ascending k from `from` on, with no gap. The range
+  // goes in consecutive parts, each searched by the engine of lower estimated cost (or the one configured): by
   // `runner` when given (a distributed search), else on this process's threads. False
   // when stopped: every k below the end of the last part handed over has been searched
   // and handed over, none after it.
@@ -196,7 +198,9 @@ class Search {
 
   // The two engines on this process's threads. sieve() hands its parts (blocks of k)
   // to `sink`; tree() gives the covered k of [from, to] ascending, each once, which
-  // linesOf() turns into the part's lines. False when stopped.
+  // linesOf() turns into the part's lines. False when stopped. Every range here must
+  // hold 1 <= from <= to <= 10^18, and the k given to linesOf() must be ascending,
+  // each once, within it and covered by the candidates: else an Error.
   bool sieve(int64_t from, int64_t to, Sink& sink, const StopToken& stop) const;
   bool tree(int64_t from, int64_t to, std::vector<int64_t>& covered, const StopToken& stop) const;
   bool linesOf(int64_t from, int64_t to, const std::vector<int64_t>& covered, Part& part, const StopToken& stop) const;
@@ -234,11 +238,14 @@ class Runner {
 // Whether the primes prove every term k*b^n + c (n >= 1) composite: each is prime,
 // every n of 1 .. P (P the lcm of their periods, so b^P = 1 mod p) has one of them
 // dividing the term, and no term is one of the primes itself. Independent of the search.
-bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& primes);
+// A prime listed twice counts once; an Error when P exceeds 10^6 or P times the number
+// of distinct primes exceeds 2^27 (about a second); false also when stopped.
+bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& primes,
+            const StopToken& stop = StopToken{});
 
 // The verdict on one line of covering.txt (with its line end) for base b and sign c:
 // `fault` is empty when the line proves every term of its k composite, else the reason
-// (also for a base outside 2 to 10^9 or a c other than +-1).
+// (also for a base outside 2 to 10^9 or a c other than +-1, in the console's words).
 struct LineVerdict {
   std::string fault;
   bool parsed = false;  // k could be read

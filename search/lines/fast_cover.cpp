@@ -50,12 +50,22 @@ void coverSet(const SieveTables& tables, Scratch& s) {
   std::sort(s.set.begin(), s.set.end(), [](const Member& a, const Member& b) { return a.factor < b.factor; });
 }
 
+// Whether k is in a class that the search leaves out (b | k, or a prime factor of b-1
+// dividing every term).
+bool skipped(const SieveTables& tables, int64_t k) {
+  for (const SievePrime& skip : tables.skips)
+    if (uint64_t(k) % skip.p == skip.classResidue[0]) return true;
+  return false;
+}
+
 }  // namespace
 
 CoverLine fastCoverLine(const SieveTables& tables, int64_t k) {
   thread_local Scratch s;
+  if (k < 1 || skipped(tables, k)) return CoverLine{k, 0, {}};
   firstHits(tables, k, s.hits);
   coverSet(tables, s);
+  if (!coversEveryExponent(s.covered.data(), static_cast<uint32_t>(tables.period))) return CoverLine{k, 0, {}};
 
   uint32_t lcm = 1, largest = 0;
   for (const Member& member : s.set) {

@@ -13,5 +13,6 @@
 #include "cover_set.h"
 #include "cover_sieve.h"
 
-// The line for k, which must be covered (not skipped, every exponent covered).
+// The line for k; period 0 and no prime when k is not covered (skipped, or some
+// exponent left open by every candidate).
 CoverLine fastCoverLine(const SieveTables& tables, int64_t k);

@@ -95,7 +95,7 @@ std::optional<CandidateTable> buildFactorTable(const SearchParams& params, pelun
   }
   primeBuffer = {};
 
-  if (table.factorPeriodList.size() >= 2) table.periodOrderedList = regroupByPeriod(table.factorPeriodList, params.period);
+  table.periodOrderedList = regroupByPeriod(table.factorPeriodList, params.period);
   return table;
 }
 

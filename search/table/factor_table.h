@@ -38,9 +38,8 @@ uint32_t loadingMultiple(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t step
 
 // Builds the candidate table for params (base, period, maxFact), reporting every
 // loadingStep() multiple to the observer and polling `stop` once per examined prime;
-// returns nullopt when it stopped, with the prime in `stoppedAt`. periodOrderedList
-// is filled only when there are at least two pairs. A prime buffer that cannot be
-// allocated is an Error.
+// returns nullopt when it stopped, with the prime in `stoppedAt`. A prime buffer that
+// cannot be allocated is an Error.
 std::optional<CandidateTable> buildFactorTable(const SearchParams& params, pelund::Observer& observer,
                                                const StopToken& stop, uint32_t* stoppedAt = nullptr);
 // The same without progress, never stopped.

@@ -224,6 +224,6 @@ std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, p
   std::sort(table.factorPeriodList.begin(), table.factorPeriodList.end(),
             [](const FactorPeriod& a, const FactorPeriod& b) { return a.factor < b.factor; });
 
-  if (table.factorPeriodList.size() >= 2) table.periodOrderedList = regroupByPeriod(table.factorPeriodList, params.period);
+  table.periodOrderedList = regroupByPeriod(table.factorPeriodList, params.period);
   return table;
 }

@@ -4,6 +4,7 @@
 import json
 import os
 import resource
+import signal
 import sys
 import threading
 import time
@@ -134,9 +135,78 @@ def memory_runs_out(extra_mib):
     say(json.dumps(dict(report, count=len(got), prefix=got == expected, threads=threads() - before)))
 
 
+def exit_while_busy(where):
+    """Daemon threads inside a search's next() or candidates() as the interpreter exits."""
+    def iterate():
+        for _ in pelund.search(14, 1, maxk=10**18, period=4):
+            pass
+
+    def table():
+        pelund.candidates(10, 5040, 10**9)
+
+    for _ in range(3):
+        threading.Thread(target=iterate if where == "iterating" else table, daemon=True).start()
+    time.sleep(0.05)
+    say("exiting")
+
+
+def forked_child_iterates():
+    """The parent takes a line of a dense search and forks; the child iterates what it
+    inherited. Reports what the child saw (an alarm ends a child that waits)."""
+    iterator = pelund.search(14, 1, maxk=10**18, period=4)
+    first = next(iterator)
+    child = os.fork()
+    if child == 0:
+        signal.alarm(20)
+        count, error = 0, None
+        try:
+            for _ in iterator:
+                count += 1
+        except pelund.Error as raised:
+            error = str(raised)
+        last = iterator.next_k
+        iterator.close()
+        say(json.dumps(dict(count=count, error=error, next_k=last, first=first[0])))
+        os._exit(0)
+    _, status = os.waitpid(child, 0)
+    more = next(iterator)[0]  # the parent's search goes on
+    iterator.close()
+    say(json.dumps(dict(status=status, more=more > first[0])))
+
+
+def verify_interrupted(primes):
+    """The CPU time of a long verify() run to its end, and of one that SIGINT
+    interrupts once the call has begun."""
+    begin = time.process_time()
+    assert pelund.verify(10, -1, 10176, primes)
+    whole = time.process_time() - begin
+    inside = threading.Event()
+
+    def interrupt():
+        inside.wait()
+        time.sleep(0.01)  # this thread runs once the call has released the GIL
+        os.kill(os.getpid(), signal.SIGINT)
+
+    threading.Thread(target=interrupt).start()
+    begin = time.process_time()
+    try:
+        inside.set()
+        pelund.verify(10, -1, 10176, primes)
+        outcome = "completed"
+    except KeyboardInterrupt:
+        outcome = "interrupted"
+    say(json.dumps(dict(whole=whole, interrupted=time.process_time() - begin, outcome=outcome)))
+
+
 if __name__ == "__main__":
     scene = sys.argv[1]
-    if scene == "slow-consumer":
+    if scene.startswith("exit-"):
+        exit_while_busy(scene[len("exit-"):])
+    elif scene == "fork":
+        forked_child_iterates()
+    elif scene == "verify":
+        verify_interrupted(json.loads(sys.argv[2]))
+    elif scene == "slow-consumer":
         slow_consumer(float(sys.argv[2]))
     elif scene == "gil":
         waits_without_the_gil()
