@@ -78,7 +78,8 @@ TEST(VerifyProof, CommandReportsPrimeTermsAndExitsWithOne) {
   EXPECT_EQ(result.exitStatus, 1);
 }
 
-// The library and the checker ask the same of their base and sign.
+// The checker refuses a base or sign no search takes (the library's verifyLine answers
+// those in the console's words before it asks the checker).
 TEST(VerifyProof, BaseAndSignNoSearchTakesAreRefused) {
   const std::string line = "10176  6  [7, 11, 13, 37]\n";
   ASSERT_EQ(verify::checkLine(line, 10, -1).fault, "");
@@ -92,7 +93,6 @@ TEST(VerifyProof, BaseAndSignNoSearchTakesAreRefused) {
   for (const auto& one : cases) {
     SCOPED_TRACE(std::to_string(one.base) + " " + std::to_string(one.c));
     EXPECT_EQ(verify::checkLine(line, one.base, one.c).fault, one.fault);
-    EXPECT_EQ(pelund::verifyLine(line, one.base, one.c).fault, one.fault);
   }
 }
 
