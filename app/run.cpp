@@ -14,12 +14,28 @@ pelund::StopToken stopToken() { return pelund::StopToken(quitting); }
 
 void setQuitting(int signal) {
   static const char acknowledgement[] = "\nCtrl-C accepted. ";
+  // Set first: the acknowledgement to a pipe whose reader has gone (pelund | tee, with
+  // Ctrl-C to both) raises SIGPIPE within this handler, and the stop stays Ctrl-C's.
+  gi_stopSignal = signal;
   statusline::eraseFromSignal();
   platformWriteStdout(acknowledgement, sizeof acknowledgement - 1);
-  gi_stopSignal = signal;
   gb_quitting = 1;
 }
 
-void installInterruptHandlers() { platformInstallStopHandlers(setQuitting); }
+namespace {
+
+// Standard output is a pipe whose reader has gone (pelund | head): a stop like the
+// others, with nothing to acknowledge to, unless one is under way already.
+void outputClosed(int signal) {
+  if (gi_stopSignal == 0) gi_stopSignal = signal;
+  gb_quitting = 1;
+}
+
+}  // namespace
+
+void installInterruptHandlers() {
+  platformInstallStopHandlers(setQuitting);
+  platformInstallBrokenPipeHandler(outputClosed);
+}
 
 int interruptedStatus() { return 128 + (gi_stopSignal != 0 ? int(gi_stopSignal) : SIGINT); }

@@ -46,6 +46,15 @@ void platformInstallStopHandlers(void (*handler)(int));
 // large" (EFBIG) instead of ending the process. Nothing on Windows.
 void platformIgnoreFileSizeSignal();
 
+// Ignores SIGPIPE, so that a write to a pipe whose reader has gone fails with EPIPE
+// instead of ending the process. Nothing on Windows, where such a write just fails.
+void platformIgnoreBrokenPipe();
+
+// Installs `handler` for SIGPIPE: it is called at the first write to a pipe (standard
+// output) whose reader has gone; from then on SIGPIPE is ignored and such writes just
+// fail. Nothing on Windows.
+void platformInstallBrokenPipeHandler(void (*handler)(int));
+
 // Installs `handler` for SIGCONT, which a process gets when it is continued and which
 // mpirun sends to every rank as it starts to end a job. Nothing on Windows.
 void platformInstallContinueHandler(void (*handler)(int));

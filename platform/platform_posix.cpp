@@ -306,6 +306,34 @@ void platformInstallContinueHandler(void (*handler)(int)) {
   sigaction(SIGCONT, &action, nullptr);
 }
 
+void platformIgnoreBrokenPipe() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+namespace {
+
+void (*brokenPipeHandler)(int) = nullptr;
+
+// Every later write to the pipe raises SIGPIPE again: it is ignored from the first on.
+void onBrokenPipe(int signal) {
+  platformIgnoreBrokenPipe();
+  if (brokenPipeHandler != nullptr) brokenPipeHandler(signal);
+}
+
+}  // namespace
+
+void platformInstallBrokenPipeHandler(void (*handler)(int)) {
+  brokenPipeHandler = handler;
+  struct sigaction action {};
+  action.sa_handler = onBrokenPipe;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
 void platformIgnoreFileSizeSignal() {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;

@@ -152,6 +152,10 @@ void platformInstallStopHandlers(void (*handler)(int)) {
 
 void platformInstallContinueHandler(void (*)(int)) {}
 
+void platformIgnoreBrokenPipe() {}
+
+void platformInstallBrokenPipeHandler(void (*)(int)) {}
+
 void platformIgnoreFileSizeSignal() {}
 
 std::tm platformLocalTime() {
