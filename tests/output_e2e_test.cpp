@@ -37,7 +37,6 @@ std::string stateValue(const std::string& state, const std::string& key) {
 }
 
 TEST(ClosedOutputTest, AReaderThatGoesAwayStopsTheRunLikeASignal) {
-  const std::string banner = "period=144\n\033[0m\n";
   struct Case {
     const char* name;
     std::string engine;
@@ -52,7 +51,7 @@ TEST(ClosedOutputTest, AReaderThatGoesAwayStopsTheRunLikeASignal) {
       {"reader gone at a progress line, tree", "residue", "kdisp=10000000\n",
        {{0, "Searching at k = ", {}, false, true}}, 141, SIGPIPE},
       {"Ctrl-C to both ends of the pipe", "sieve", "",
-       {{0, banner, {}, false, true}, {SIGINT, "", std::chrono::milliseconds(300)}}, 130, SIGINT},
+       {{0, "period=144\n\033[0m\n", {}, false, true}, {SIGINT, "", std::chrono::milliseconds(300)}}, 130, SIGINT},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -65,11 +64,15 @@ TEST(ClosedOutputTest, AReaderThatGoesAwayStopsTheRunLikeASignal) {
     std::string where;
     const int64_t at = stopInLog(dir.read("pelund.log"), c.logged, where);
     ASSERT_GE(at, 0) << dir.read("pelund.log");
+    // Without a reader the banner's first line stops the run, before the k search; a
+    // reader gone at a progress line stops it in the k search. The Ctrl-C comes 300 ms
+    // after the banner, almost always in the k search (the candidates take some ms).
+    if (c.steps.empty()) EXPECT_EQ(where, "factor");
+    if (c.logged == SIGPIPE && !c.steps.empty()) EXPECT_EQ(where, "k");
     if (where == "factor") {
       EXPECT_EQ(dir.read("covering.txt"), "");
       continue;
     }
-    EXPECT_FALSE(c.steps.empty()) << "a run without a reader stops at its banner, before the k search";
     // Everything below the stop is searched and written, whole, as an uninterrupted run has it.
     e2e::TempDir reference;
     reference.write("pelund.ini", iniOf(c.engine, at - 1, c.extra));
