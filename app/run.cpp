@@ -12,14 +12,21 @@ volatile std::sig_atomic_t gi_endedRank = 0;
 
 pelund::StopToken stopToken() { return pelund::StopToken(quitting); }
 
-void setQuitting(int signal) {
+namespace {
+
+void acknowledge(int) {
   static const char acknowledgement[] = "\nCtrl-C accepted. ";
+  platformWriteStdout(acknowledgement, sizeof acknowledgement - 1);
+  gb_quitting = 1;
+}
+
+}  // namespace
+
+void setQuitting(int signal) {
   // Set first: the acknowledgement to a pipe whose reader has gone (pelund | tee, with
   // Ctrl-C to both) raises SIGPIPE within this handler, and the stop stays Ctrl-C's.
   gi_stopSignal = signal;
-  statusline::eraseFromSignal();
-  platformWriteStdout(acknowledgement, sizeof acknowledgement - 1);
-  gb_quitting = 1;
+  statusline::stopFromSignal(acknowledge, signal);
 }
 
 namespace {

@@ -29,6 +29,11 @@ void platformGuardStandardStreams();
 bool platformStdoutIsTerminal();
 int platformTerminalColumns();
 
+// Switches interpretation of escape sequences on for standard output for the rest of
+// the process where the console needs it; whether it interprets them now (always on
+// POSIX terminals; on Windows consoles from Windows 10 on).
+bool platformKeepEscapesOn();
+
 // Writes bytes straight to standard output; async-signal-safe.
 void platformWriteStdout(const char* text, size_t length);
 
@@ -41,6 +46,13 @@ void platformWriteStdout(const char* text, size_t length);
 // Ctrl-Break on Windows, SIGTERM for a closed console window; there the first
 // request of any kind is the one that is handled).
 void platformInstallStopHandlers(void (*handler)(int));
+
+// Installs `handler` for SIGTSTP (Ctrl-Z), which must end with platformSuspendNow.
+// Nothing on Windows.
+void platformInstallSuspendHandler(void (*handler)(int));
+// Stops the process as SIGTSTP does by default, from its handler or outside one;
+// returns once it is continued, with the handler in place again. Async-signal-safe.
+void platformSuspendNow();
 
 // Ignores SIGXFSZ, so that a write beyond a file size limit fails with "File too
 // large" (EFBIG) instead of ending the process. Nothing on Windows.
