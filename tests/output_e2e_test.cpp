@@ -36,6 +36,19 @@ std::string stateValue(const std::string& state, const std::string& key) {
   return std::regex_search(state, match, line) ? std::string(match[1]) : "";
 }
 
+// Everything below the stop is searched and written, whole, as an uninterrupted run
+// has it, and the state stands at the stop.
+void expectStoppedAt(const e2e::TempDir& dir, const std::string& engine, const std::string& extra, int64_t at) {
+  e2e::TempDir reference;
+  reference.write("pelund.ini", iniOf(engine, at - 1, extra));
+  EXPECT_EQ(e2e::run(reference).exitStatus, 0);
+  const std::string covering = dir.read("covering.txt");
+  EXPECT_EQ(covering, reference.read("covering.txt"));
+  const std::string state = dir.read("pelund.state");
+  EXPECT_EQ(stateValue(state, "nextk"), std::to_string(at)) << state;
+  EXPECT_EQ(stateValue(state, "length"), std::to_string(covering.size())) << state;
+}
+
 TEST(ClosedOutputTest, AReaderThatGoesAwayStopsTheRunLikeASignal) {
   struct Case {
     const char* name;
@@ -76,16 +89,28 @@ TEST(ClosedOutputTest, AReaderThatGoesAwayStopsTheRunLikeASignal) {
       EXPECT_EQ(dir.read("covering.txt"), "");
       continue;
     }
-    // Everything below the stop is searched and written, whole, as an uninterrupted run has it.
-    e2e::TempDir reference;
-    reference.write("pelund.ini", iniOf(c.engine, at - 1, c.extra));
-    EXPECT_EQ(e2e::run(reference).exitStatus, 0);
-    const std::string covering = dir.read("covering.txt");
-    EXPECT_EQ(covering, reference.read("covering.txt"));
-    const std::string state = dir.read("pelund.state");
-    EXPECT_EQ(stateValue(state, "nextk"), std::to_string(at)) << state;
-    EXPECT_EQ(stateValue(state, "length"), std::to_string(covering.size())) << state;
+    expectStoppedAt(dir, c.engine, c.extra, at);
   }
+}
+
+// pelund-mpi alone (rank 0 without mpirun, whose own output is the pipe) stops as pelund
+// does. Under mpirun, mpirun notices the closed pipe and stops the ranks with SIGTERM.
+TEST(ClosedOutputTest, PelundMpiStopsAsPelundDoes) {
+  if (std::string(PELUND_MPI_BINARY).empty()) GTEST_SKIP() << "pelund-mpi was not built (MPI not found)";
+  setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 0);
+  setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 0);
+  e2e::TempDir dir;
+  const std::string extra = "kdisp=10000000\n";
+  dir.write("pelund.ini", iniOf("sieve", 100000000000, extra) + "resume=1\n");
+  const e2e::RunResult run =
+      e2e::runSteps(dir, {{0, "Searching at k = ", {}, false, true}}, "", std::chrono::seconds(120), PELUND_MPI_BINARY);
+  EXPECT_EQ(run.termSignal, 0);
+  EXPECT_EQ(run.exitStatus, 141);
+  std::string where;
+  const int64_t at = stopInLog(dir.read("pelund.log"), SIGPIPE, where);
+  ASSERT_GE(at, 0) << dir.read("pelund.log");
+  EXPECT_EQ(where, "k");
+  expectStoppedAt(dir, "sieve", extra, at);
 }
 
 TEST(ClosedOutputTest, HelpOrVersionThatCannotBeWrittenEndsWithStatusOne) {
