@@ -2,7 +2,8 @@
 // shell runs a job: what stays on the screen (the model of a terminal in
 // tests/support) must be what the same run leaves without the line (progress=0),
 // whatever the width, the engine and what the user does meanwhile: Ctrl-C, whose echo
-// lands after the line; Ctrl-Z and the job continued; the window narrowed under it.
+// lands after the line; Ctrl-Z and the job continued; the window narrowed under it,
+// on a terminal that cuts its rows and on one that rewraps them.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -27,7 +28,8 @@ std::string masked(const std::string& screen) {
 enum class Doing { ctrlC, ctrlZ, narrow };
 
 // The steps of a run: with the line, each step waits until it is drawn (after the
-// step before); without it, a moment after the banner or the step before.
+// step before); without it, a moment after the step before, or after the candidates
+// are in the log (the k search has begun).
 std::vector<e2e::TerminalStep> stepsOf(Doing doing, int narrowTo, bool shown) {
   const auto wait = [shown](const std::string& otherwise) {
     e2e::TerminalStep step;
@@ -35,7 +37,8 @@ std::vector<e2e::TerminalStep> stepsOf(Doing doing, int narrowTo, bool shown) {
     step.delay = std::chrono::milliseconds(shown ? 0 : 300);
     return step;
   };
-  e2e::TerminalStep first = wait("period=720\n");
+  e2e::TerminalStep first = wait("");
+  if (!shown) first.logTrigger = "factor and period list";
   std::vector<e2e::TerminalStep> steps;
   if (doing == Doing::ctrlZ) {
     first.keys = "\x1a";
@@ -64,6 +67,7 @@ TEST(TerminalTest, WhatStaysOnTheScreenIsWhatTheRunShowsWithoutTheLine) {
     Doing doing;
     std::string engine;
     int columns, narrowTo;
+    bool rewraps = false;  // a terminal that rewraps its lines when resized
   } cases[] = {
       {"Ctrl-C, 20 columns, sieve", Doing::ctrlC, "sieve", 20, 0},
       {"Ctrl-C, 47 columns, sieve", Doing::ctrlC, "sieve", 47, 0},
@@ -75,14 +79,16 @@ TEST(TerminalTest, WhatStaysOnTheScreenIsWhatTheRunShowsWithoutTheLine) {
       {"Ctrl-Z, then Ctrl-C, 80 columns, tree", Doing::ctrlZ, "residue", 80, 0},
       {"80 columns narrowed to 40, sieve", Doing::narrow, "sieve", 80, 40},
       {"100 columns narrowed to 25, tree", Doing::narrow, "residue", 100, 25},
+      {"80 columns narrowed to 40, rewrapped, sieve", Doing::narrow, "sieve", 80, 40, true},
+      {"120 columns narrowed to 30, rewrapped, tree", Doing::narrow, "residue", 120, 30, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     e2e::TempDir with, without;
     with.write("pelund.ini", kIni + "engine=" + c.engine + "\n");
     without.write("pelund.ini", kIni + "engine=" + c.engine + "\nprogress=0\n");
-    const e2e::TerminalRun shown = e2e::runInteractive(with, c.columns, stepsOf(c.doing, c.narrowTo, true));
-    const e2e::TerminalRun plain = e2e::runInteractive(without, c.columns, stepsOf(c.doing, c.narrowTo, false));
+    const e2e::TerminalRun shown = e2e::runInteractive(with, c.columns, stepsOf(c.doing, c.narrowTo, true), c.rewraps);
+    const e2e::TerminalRun plain = e2e::runInteractive(without, c.columns, stepsOf(c.doing, c.narrowTo, false), c.rewraps);
     EXPECT_EQ(shown.result.exitStatus, 130);
     EXPECT_EQ(plain.result.exitStatus, 130);
     EXPECT_NE(shown.result.out.find("\rSearching: "), std::string::npos);

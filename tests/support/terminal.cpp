@@ -87,7 +87,40 @@ void Screen::feed(const std::string& bytes) {
   }
 }
 
+// Joins each line's rows and cuts them again at the new width.
+void Screen::rewrap(int columns) {
+  std::vector<Row> rows;
+  size_t cursorRow = 0;
+  int cursorColumn = 0;
+  for (size_t r = 0; r < rows_.size();) {
+    std::string line = rows_[r].cells;
+    size_t cursorAt = std::string::npos;  // the cursor's offset in the line
+    if (r == row_) cursorAt = size_t(column_);
+    size_t offset = rows_[r].cells.size();
+    for (++r; r < rows_.size() && rows_[r].wrapped; ++r) {
+      if (r == row_) cursorAt = offset + size_t(column_);
+      line += rows_[r].cells, offset += rows_[r].cells.size();
+    }
+    const size_t first = rows.size();
+    for (size_t at = 0; at == 0 || at < line.size(); at += size_t(columns))
+      rows.push_back({line.substr(at, size_t(columns)), at > 0});
+    if (cursorAt != std::string::npos) {
+      cursorRow = first + std::min(cursorAt / size_t(columns), rows.size() - 1 - first);
+      cursorColumn = int(std::min(cursorAt - (cursorRow - first) * size_t(columns), size_t(columns - 1)));
+    }
+  }
+  if (row_ >= rows_.size()) cursorRow = rows.size() + (row_ - rows_.size()), cursorColumn = 0;
+  rows_ = std::move(rows);
+  row_ = cursorRow, column_ = cursorColumn;
+}
+
 void Screen::resize(int columns) {
+  if (rewraps_) {
+    rewrap(columns);
+    columns_ = columns;
+    pendingWrap_ = false;
+    return;
+  }
   columns_ = columns;
   for (Row& r : rows_)
     if (r.cells.size() > size_t(columns)) r.cells.resize(size_t(columns));
@@ -198,7 +231,7 @@ void resize(pid_t shell, int terminal, int columns, RunResult& result, Screen& s
 
 }  // namespace
 
-TerminalRun runInteractive(const TempDir& dir, int columns, const std::vector<TerminalStep>& steps,
+TerminalRun runInteractive(const TempDir& dir, int columns, const std::vector<TerminalStep>& steps, bool rewraps,
                            std::chrono::seconds timeout) {
   termios modes{};
   cfmakeraw(&modes);  // the program's bytes arrive as written
@@ -211,12 +244,15 @@ TerminalRun runInteractive(const TempDir& dir, int columns, const std::vector<Te
   if (shell < 0) throw std::runtime_error("forkpty failed");
   if (shell == 0) runJob(dir);
   TerminalRun run;
-  Screen screen(columns);
+  Screen screen(columns, rewraps);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   size_t step = 0, from = 0;  // the output from `from` on is searched for the next trigger
   bool ended = false;
   while (!ended) {
-    if (step < steps.size() && run.result.out.find(steps[step].trigger, from) != std::string::npos) {
+    const bool due = step < steps.size() && (steps[step].logTrigger.empty()
+                                                 ? run.result.out.find(steps[step].trigger, from) != std::string::npos
+                                                 : dir.read("pelund.log").find(steps[step].logTrigger) != std::string::npos);
+    if (due) {
       std::this_thread::sleep_for(steps[step].delay);
       if (!steps[step].keys.empty()) {
         const ssize_t ignored = write(terminal, steps[step].keys.data(), steps[step].keys.size());

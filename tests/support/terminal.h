@@ -15,10 +15,11 @@ namespace e2e {
 // every row kept (the scrollback too): printable characters with the deferred wrap
 // at the last column, carriage return, line feed (as CR LF, as a terminal's line
 // discipline turns "\n" into), backspace, colours (ignored), erase in line (ESC [ K)
-// and in display (ESC [ J). A narrower window cuts its rows, as xterm does.
+// and in display (ESC [ J). A narrower window cuts its rows, as xterm does, or
+// rewraps its lines, as VTE (GNOME's terminal) does, the cursor kept on its character.
 class Screen {
  public:
-  explicit Screen(int columns) : columns_(columns) {}
+  explicit Screen(int columns, bool rewraps = false) : columns_(columns), rewraps_(rewraps) {}
   void feed(const std::string& bytes);
   void resize(int columns);
   // The lines shown, rows joined where the terminal wrapped them, blanks at their ends
@@ -36,7 +37,10 @@ class Screen {
   void put(char c);
   void escape(const std::string& sequence);
 
+  void rewrap(int columns);
+
   int columns_;
+  bool rewraps_;
   std::vector<Row> rows_;
   size_t row_ = 0;
   int column_ = 0;
@@ -46,11 +50,12 @@ class Screen {
 };
 
 // A step of an interactive run, taken once `trigger` shows in the output after the
-// step before, after `delay`: `keys` typed (Ctrl-C "\x03", Ctrl-Z "\x1a"), or the
+// step before (or `logTrigger` in the run's log), after `delay`: `keys` typed (Ctrl-C "\x03", Ctrl-Z "\x1a"), or the
 // window resized to `columns` (the program held still meanwhile, so that none of its
 // output is drawn at a width it did not draw it for).
 struct TerminalStep {
   std::string trigger;
+  std::string logTrigger;  // when set: once pelund.log holds this instead
   std::chrono::milliseconds delay{0};
   std::string keys;
   int columns = 0;
@@ -66,7 +71,8 @@ struct TerminalRun {
 // turns Ctrl-C and Ctrl-Z into signals and echoes them ("^C"), started as a shell
 // starts a job: in a process group of its own in the foreground. A stop by Ctrl-Z is
 // reported ("\n[stopped]\n"), and after 300 ms the job is continued ("[continued]\n").
+// `rewraps`: the terminal rewraps its lines when resized (see Screen).
 TerminalRun runInteractive(const TempDir& dir, int columns, const std::vector<TerminalStep>& steps,
-                           std::chrono::seconds timeout = std::chrono::seconds(120));
+                           bool rewraps = false, std::chrono::seconds timeout = std::chrono::seconds(120));
 
 }  // namespace e2e
