@@ -6,8 +6,8 @@
 // budget in bytes (the block the writer waits for is always allowed); a waiting
 // worker gives back its sieve's scratch memory. A waiting worker sleeps until the
 // writer wakes it: each waits for the one block it has claimed, on the condition of
-// that block's slot, and the writer wakes only the blocks that a written block may
-// have let in, so that threads beyond the cores' count cost next to nothing. With one
+// that block's slot, and the writer wakes only the slots of blocks that a written block
+// may have let in, so that threads beyond the cores' count cost next to nothing. With one
 // thread the writer sieves the blocks itself.
 #include "parallel_walk.h"
 
@@ -75,7 +75,8 @@ class ParallelWalk {
   const int threads_;
   std::vector<Slot> slots_;
   // claimable_[i % slots]: block i may be claimed now, or the walk is over. Workers
-  // hold distinct blocks less than a ring apart, so each waits on a condition of its own.
+  // hold distinct blocks about a ring apart at most, so a condition has one waiter or
+  // two.
   std::vector<std::condition_variable> claimable_;
   // Blocks in flight beyond the cores' needs only cost memory: more threads than
   // this many blocks ahead of the writer wait, holding no sieve.
@@ -208,9 +209,10 @@ bool ParallelWalk::writeBlocks(bool threaded) {
     std::lock_guard lock(mutex_);
     written_ = i + 1;
     blockBytes_ = std::max(blockBytes_ - blockBytes_ / 8, result.bytes());
-    // Only blocks within the window ahead of the writer may be claimed.
+    // Only blocks within the window ahead of the writer may be claimed. (All waiters of
+    // a condition: two blocks a ring apart may share it.)
     const uint64_t window = std::min<uint64_t>(slots_.size(), aheadLimit_);
-    for (uint64_t b = written_; b < written_ + window && b < blocks_; ++b) claimable_[b % claimable_.size()].notify_one();
+    for (uint64_t b = written_; b < written_ + window && b < blocks_; ++b) claimable_[b % claimable_.size()].notify_all();
   }
   return true;
 }
