@@ -2,10 +2,13 @@
 // directory; the only arguments are --help and --version.
 #include <pelund/pelund.hpp>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "platform.h"
 #include "sequence.h"
 
 namespace {
@@ -27,18 +30,23 @@ const char* const kHelp =
     "pelund.state for resume=1; pelund.lock keeps one run per directory.\n"
     "\n"
     "Exit status: 0 the search ran to the end; 1 an error (configuration, files, memory,\n"
-    "another search in the directory); 128 + signal when stopped (130: Ctrl-C).\n";
+    "another search in the directory); 128 + signal when stopped (130: Ctrl-C; 141: the\n"
+    "reader of standard output has gone, as for pelund | head).\n";
+
+// Writes the text of --help or --version; a write that fails (a full disk, a closed
+// pipe) is an error like any other, with status 1 and the cause on standard error.
+int writeText(const std::string& text) {
+  platformIgnoreBrokenPipe();
+  const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+  if (written) return 0;
+  std::fprintf(stderr, "pelund: standard output cannot be written: %s\n", std::strerror(errno));
+  return 1;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("pelund %s\n", pelund::kVersion);
-    return 0;
-  }
+  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) return writeText(kHelp);
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) return writeText(std::string("pelund ") + pelund::kVersion + "\n");
   std::exit(runPelund());
 }

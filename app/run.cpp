@@ -12,14 +12,37 @@ volatile std::sig_atomic_t gi_endedRank = 0;
 
 pelund::StopToken stopToken() { return pelund::StopToken(quitting); }
 
-void setQuitting(int signal) {
+namespace {
+
+void acknowledge(int) {
   static const char acknowledgement[] = "\nCtrl-C accepted. ";
-  statusline::eraseFromSignal();
   platformWriteStdout(acknowledgement, sizeof acknowledgement - 1);
-  gi_stopSignal = signal;
   gb_quitting = 1;
 }
 
-void installInterruptHandlers() { platformInstallStopHandlers(setQuitting); }
+}  // namespace
+
+void setQuitting(int signal) {
+  // Set first: the acknowledgement to a pipe whose reader has gone (pelund | tee, with
+  // Ctrl-C to both) raises SIGPIPE within this handler, and the stop stays Ctrl-C's.
+  gi_stopSignal = signal;
+  statusline::stopFromSignal(acknowledge, signal);
+}
+
+namespace {
+
+// Standard output is a pipe whose reader has gone (pelund | head): a stop like the
+// others, with nothing to acknowledge to, unless one is under way already.
+void outputClosed(int signal) {
+  if (gi_stopSignal == 0) gi_stopSignal = signal;
+  gb_quitting = 1;
+}
+
+}  // namespace
+
+void installInterruptHandlers() {
+  platformInstallStopHandlers(setQuitting);
+  platformInstallBrokenPipeHandler(outputClosed);
+}
 
 int interruptedStatus() { return 128 + (gi_stopSignal != 0 ? int(gi_stopSignal) : SIGINT); }

@@ -21,7 +21,8 @@ pelund::StopToken stopToken();
 void setQuitting(int signal);
 
 // Installs setQuitting for SIGINT, SIGTERM and SIGHUP (one-shot: a second signal gets
-// the default action, so a stuck process can still be ended).
+// the default action, so a stuck process can still be ended), and makes a standard
+// output whose reader has gone (SIGPIPE) stop the search the same way, silently.
 void installInterruptHandlers();
 
 // The exit status of a search ended by a stop request: 128 + the signal number, as

@@ -27,6 +27,7 @@ namespace {
 int runSearchOfConfiguration() {
   platformGuardStandardStreams();
   platformIgnoreFileSizeSignal();
+  platformIgnoreBrokenPipe();  // until the stop handlers: an error to a closed pipe still exits 1
   getInputs();
   lockRunDirectory();
   refuseLinkedLog();

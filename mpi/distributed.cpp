@@ -83,6 +83,12 @@ void leadStop(int signal) {
   }
 }
 
+// Rank 0's standard output is a pipe whose reader has gone: a stop, as in pelund,
+// unless one is under way (the acknowledgement of a Ctrl-C to that pipe raises it).
+void leadOutputClosed(int signal) {
+  if (gi_stopSignal == 0) leadStop(signal);
+}
+
 // The deferred acknowledgement: of the stop, or of the end of a rank (`lostRank` >= 1)
 // that did not answer it.
 void acknowledgeStop(int lostRank) {
@@ -478,10 +484,12 @@ int leadRun(int ranks) {
   statusline::forbid();
   platformGuardStandardStreams();
   platformIgnoreFileSizeSignal();
+  platformIgnoreBrokenPipe();
   getInputs();
   lockRunDirectory();
   refuseLinkedLog();
   platformInstallStopHandlers(leadStop);
+  platformInstallBrokenPipeHandler(leadOutputClosed);
   platformInstallContinueHandler(leadContinued);
   platformBoundWaitsOnStop(quitting);
   const pelund::SearchParams params = searchParamsFromConfig();

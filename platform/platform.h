@@ -29,6 +29,11 @@ void platformGuardStandardStreams();
 bool platformStdoutIsTerminal();
 int platformTerminalColumns();
 
+// Switches interpretation of escape sequences on for standard output for the rest of
+// the process where the console needs it; whether it interprets them now (always on
+// POSIX terminals; on Windows consoles from Windows 10 on).
+bool platformKeepEscapesOn();
+
 // Writes bytes straight to standard output; async-signal-safe.
 void platformWriteStdout(const char* text, size_t length);
 
@@ -42,9 +47,25 @@ void platformWriteStdout(const char* text, size_t length);
 // request of any kind is the one that is handled).
 void platformInstallStopHandlers(void (*handler)(int));
 
+// Installs `handler` for SIGTSTP (Ctrl-Z), which must end with platformSuspendNow.
+// Nothing on Windows.
+void platformInstallSuspendHandler(void (*handler)(int));
+// Stops the process as SIGTSTP does by default, from its handler or outside one;
+// returns once it is continued, with the handler in place again. Async-signal-safe.
+void platformSuspendNow();
+
 // Ignores SIGXFSZ, so that a write beyond a file size limit fails with "File too
 // large" (EFBIG) instead of ending the process. Nothing on Windows.
 void platformIgnoreFileSizeSignal();
+
+// Ignores SIGPIPE, so that a write to a pipe whose reader has gone fails with EPIPE
+// instead of ending the process. Nothing on Windows, where such a write just fails.
+void platformIgnoreBrokenPipe();
+
+// Installs `handler` for SIGPIPE: it is called at the first write to a pipe (standard
+// output) whose reader has gone; from then on SIGPIPE is ignored and such writes just
+// fail. Nothing on Windows.
+void platformInstallBrokenPipeHandler(void (*handler)(int));
 
 // Installs `handler` for SIGCONT, which a process gets when it is continued and which
 // mpirun sends to every rank as it starts to end a job. Nothing on Windows.

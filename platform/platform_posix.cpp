@@ -281,6 +281,8 @@ int platformTerminalColumns() {
   return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0;
 }
 
+bool platformKeepEscapesOn() { return true; }
+
 void platformWriteStdout(const char* text, size_t length) {
   while (length > 0) {
     ssize_t written = write(STDOUT_FILENO, text, length);
@@ -304,6 +306,70 @@ void platformInstallContinueHandler(void (*handler)(int)) {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGCONT, &action, nullptr);
+}
+
+void platformIgnoreBrokenPipe() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+namespace {
+
+void (*brokenPipeHandler)(int) = nullptr;
+
+// Every later write to the pipe raises SIGPIPE again: it is ignored from the first on.
+void onBrokenPipe(int signal) {
+  platformIgnoreBrokenPipe();
+  if (brokenPipeHandler != nullptr) brokenPipeHandler(signal);
+}
+
+}  // namespace
+
+void platformInstallBrokenPipeHandler(void (*handler)(int)) {
+  brokenPipeHandler = handler;
+  struct sigaction action {};
+  action.sa_handler = onBrokenPipe;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
+namespace {
+
+void (*suspendHandler)(int) = nullptr;
+
+void installSuspendHandler() {
+  struct sigaction action {};
+  action.sa_handler = suspendHandler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTSTP, &action, nullptr);
+}
+
+}  // namespace
+
+void platformInstallSuspendHandler(void (*handler)(int)) {
+  suspendHandler = handler;
+  installSuspendHandler();
+}
+
+void platformSuspendNow() {
+  const int saved = errno;
+  struct sigaction stop {};
+  stop.sa_handler = SIG_DFL;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGTSTP, &stop, nullptr);
+  // Raised while blocked in the handler, it takes effect as it is unblocked; the
+  // handler's return then blocks it again until the return is complete.
+  raise(SIGTSTP);
+  sigset_t tstp;
+  sigemptyset(&tstp);
+  sigaddset(&tstp, SIGTSTP);
+  pthread_sigmask(SIG_UNBLOCK, &tstp, nullptr);
+  if (suspendHandler != nullptr) installSuspendHandler();
+  errno = saved;
 }
 
 void platformIgnoreFileSizeSignal() {

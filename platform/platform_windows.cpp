@@ -134,6 +134,14 @@ int platformTerminalColumns() {
   return int(info.srWindow.Right - info.srWindow.Left + 1);
 }
 
+bool platformKeepEscapesOn() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (out == nullptr || out == INVALID_HANDLE_VALUE || !GetConsoleMode(out, &mode)) return false;
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 void platformWriteStdout(const char* text, size_t length) {
   while (length > 0) {
     const unsigned chunk = length > INT_MAX ? unsigned(INT_MAX) : unsigned(length);
@@ -151,6 +159,14 @@ void platformInstallStopHandlers(void (*handler)(int)) {
 }
 
 void platformInstallContinueHandler(void (*)(int)) {}
+
+void platformIgnoreBrokenPipe() {}
+
+void platformInstallSuspendHandler(void (*)(int)) {}
+
+void platformSuspendNow() {}
+
+void platformInstallBrokenPipeHandler(void (*)(int)) {}
 
 void platformIgnoreFileSizeSignal() {}
 

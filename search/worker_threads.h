@@ -5,19 +5,30 @@
 // once every worker has ended, instead of ending the process.
 #pragma once
 
+#include <algorithm>
 #include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-// Runs work(0) on the calling thread and work(1) .. work(threads - 1) on threads of
-// their own, as many as the system grants; returns how many ran in all. Each worker
-// must take its share of the work from a common source (an atomic counter), so that
-// the work gets done whatever the number of workers. Rethrows the first exception of
-// any worker after all have ended.
+// The threads worth starting for work that keeps each busy: no more than the
+// processors the system reports (when it reports them), for more would only take
+// turns on the same cores, each at the cost of its start and its share of the work's
+// split. So threads=1024 costs what the processors' count does.
+inline int threadsWorthStarting(int threads) {
+  const unsigned processors = std::thread::hardware_concurrency();
+  return processors == 0 ? threads : std::min(threads, int(processors));
+}
+
+// Runs work(0) on the calling thread and work(1) .. work(n - 1) on threads of their
+// own, n = threadsWorthStarting(threads), as many as the system grants; returns how
+// many ran in all. Each worker must take its share of the work from a common source
+// (an atomic counter), so that the work gets done whatever the number of workers.
+// Rethrows the first exception of any worker after all have ended.
 template <class Work>
 int runOnThreads(int threads, Work&& work) {
+  threads = threadsWorthStarting(threads);
   std::exception_ptr failure;
   std::mutex failureMutex;
   auto guarded = [&](int t) {

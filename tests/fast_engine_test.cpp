@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -209,6 +210,45 @@ TEST(ParallelWalkTest, ResultFileIsTheSameForEveryThreadCount) {
       EXPECT_TRUE(sieveRange(SieveTables(params, table), from, to, threads, joined));
       EXPECT_EQ(joined.whole.text, expected);
       EXPECT_EQ(std::tie(joined.whole.from, joined.whole.to), std::tie(from, to));
+    }
+  }
+}
+
+// Many more threads than cores, most of them asleep until the writer lets them claim
+// a block: the lines are those of one thread, over many blocks; and a stop after some
+// blocks ends the walk (every sleeping worker woken) with a prefix of those lines.
+TEST(ParallelWalkTest, ManyThreadsWriteWhatOneThreadWrites) {
+  SearchParams params = paramsOf({10, -1, 144, 100000});
+  CandidateTable table = tableOf(params);
+  table.periodOrderedList = regroupByPeriod(table.factorPeriodList, params.period);
+  const SieveTables tables(params, table);
+  const int64_t from = 5, to = 48 * BlockSieve::kBlockSpan + 1000;
+  static std::atomic<bool> stopAsked{false};
+  struct Joined : PartSink {
+    int64_t stopAfter = -1;  // blocks, then the stop is asked for
+    int64_t parts = 0;
+    std::string text;
+    void partDone(const PartResult& part) override {
+      text += part.text;
+      if (++parts == stopAfter) stopAsked = true;
+    }
+  };
+  Joined one;
+  ASSERT_TRUE(sieveRange(tables, from, to, 1, one));
+  ASSERT_EQ(one.parts, 49);
+  for (int threads : {5, 33, 200, 1024}) {
+    for (int64_t stopAfter : {int64_t(-1), int64_t(3), int64_t(30)}) {
+      SCOPED_TRACE(::testing::Message() << "threads=" << threads << " stop after " << stopAfter);
+      stopAsked = false;
+      Joined many;
+      many.stopAfter = stopAfter;
+      const bool complete = sieveRange(tables, from, to, threads, many, StopToken(stopAsked));
+      EXPECT_EQ(complete, stopAfter < 0);
+      EXPECT_EQ(many.parts, stopAfter < 0 ? one.parts : stopAfter);
+      EXPECT_EQ(many.text, one.text.substr(0, many.text.size()));
+      if (stopAfter < 0) {
+        EXPECT_EQ(many.text, one.text);
+      }
     }
   }
 }

@@ -4,7 +4,11 @@
 // claims a block only while it is at most four blocks per core ahead of the writer
 // and the blocks between the writer and it, at the size of recent blocks, fit in a
 // budget in bytes (the block the writer waits for is always allowed); a waiting
-// worker gives back its sieve's scratch memory. With one thread the writer sieves the blocks itself.
+// worker gives back its sieve's scratch memory. A waiting worker sleeps until the
+// writer wakes it: each waits for the one block it has claimed, on the condition of
+// that block's slot, and the writer wakes only the slots of blocks that a written block
+// may have let in, so that threads beyond the cores' count cost next to nothing. With one
+// thread the writer sieves the blocks itself.
 #include "parallel_walk.h"
 
 #include <algorithm>
@@ -22,7 +26,7 @@
 
 namespace {
 
-constexpr auto kPollInterval = std::chrono::milliseconds(2);
+constexpr auto kPollInterval = std::chrono::milliseconds(2);  // of the writer, for a stop
 constexpr size_t kPendingBudget = size_t(32) << 20;  // bytes of lines between the workers and the writer
 
 struct Slot {
@@ -44,6 +48,7 @@ class ParallelWalk {
         blocks_(uint64_t(to - from) / BlockSieve::kBlockSpan + 1),
         threads_(int(std::min<uint64_t>(uint64_t(threads), blocks_))),
         slots_(threads_ > 1 ? 4 * size_t(threads_) : 1),
+        claimable_(slots_.size()),
         aheadLimit_(4 * uint64_t(std::max(1u, std::thread::hardware_concurrency()))) {}
 
   bool run();
@@ -60,6 +65,7 @@ class ParallelWalk {
   bool waitToClaim(uint64_t i, std::optional<BlockSieve>& sieve);
   BlockState waitForBlock(uint64_t i);
   bool writeBlocks(bool threaded);
+  void endWalk();
 
   const SieveTables& tables_;
   const StopToken stop_;
@@ -68,19 +74,21 @@ class ParallelWalk {
   const uint64_t blocks_;
   const int threads_;
   std::vector<Slot> slots_;
+  // claimable_[i % slots]: block i may be claimed now, or the walk is over. Workers
+  // hold distinct blocks about a ring apart at most, so a condition has one waiter or
+  // two.
+  std::vector<std::condition_variable> claimable_;
   // Blocks in flight beyond the cores' needs only cost memory: more threads than
   // this many blocks ahead of the writer wait, holding no sieve.
   const uint64_t aheadLimit_;
 
   std::atomic<uint64_t> nextBlock_{0};
-  std::atomic<bool> stopped_{false};
+  std::atomic<bool> stopped_{false};  // set under mutex_, so that no waiting worker misses it
   std::mutex mutex_;
   std::condition_variable blockDone_;
-  std::condition_variable blockWritten_;
   uint64_t written_ = 0;      // blocks written so far; guarded by mutex_
   size_t blockBytes_ = 0;     // recent size of a block's results; guarded by mutex_
   int liveWorkers_ = 0;       // guarded by mutex_
-  int waitingWorkers_ = 0;    // workers waiting for the writer; guarded by mutex_
 };
 
 bool ParallelWalk::sieveBlock(BlockSieve& sieve, uint64_t i, PartResult& result) {
@@ -98,7 +106,8 @@ bool ParallelWalk::mayClaim(uint64_t i) const {
   return i == written_ || (i - written_) * blockBytes_ <= kPendingBudget;
 }
 
-// Waits until block i may be sieved; false when the walk is over.
+// Waits until block i may be sieved; false when the walk is over. A stop requested
+// meanwhile reaches the writer, which ends the walk and wakes every worker.
 bool ParallelWalk::waitToClaim(uint64_t i, std::optional<BlockSieve>& sieve) {
   std::unique_lock lock(mutex_);
   while (!mayClaim(i)) {
@@ -109,9 +118,7 @@ bool ParallelWalk::waitToClaim(uint64_t i, std::optional<BlockSieve>& sieve) {
       lock.lock();
       continue;
     }
-    ++waitingWorkers_;
-    blockWritten_.wait_for(lock, kPollInterval);
-    --waitingWorkers_;
+    claimable_[i % claimable_.size()].wait(lock);
   }
   return true;
 }
@@ -202,9 +209,18 @@ bool ParallelWalk::writeBlocks(bool threaded) {
     std::lock_guard lock(mutex_);
     written_ = i + 1;
     blockBytes_ = std::max(blockBytes_ - blockBytes_ / 8, result.bytes());
-    if (waitingWorkers_ > 0) blockWritten_.notify_all();
+    // Only blocks within the window ahead of the writer may be claimed. (All waiters of
+    // a condition: two blocks a ring apart may share it.)
+    const uint64_t window = std::min<uint64_t>(slots_.size(), aheadLimit_);
+    for (uint64_t b = written_; b < written_ + window && b < blocks_; ++b) claimable_[b % claimable_.size()].notify_all();
   }
   return true;
+}
+
+void ParallelWalk::endWalk() {
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
+  for (std::condition_variable& claimable : claimable_) claimable.notify_all();
 }
 
 bool ParallelWalk::run() {
@@ -217,8 +233,7 @@ bool ParallelWalk::run() {
   } catch (...) {
     failure = std::current_exception();
   }
-  stopped_ = true;
-  blockWritten_.notify_all();
+  endWalk();
   for (std::thread& worker : workers) worker.join();
   if (failure) std::rethrow_exception(failure);
   return complete;

@@ -761,6 +761,7 @@ bool searchRange(const SieveTables& tables, int64_t from, int64_t to, int thread
                  const Knobs& knobs, std::vector<TreeLevelCounts>& levels, const StopToken& ask) {
   if (!tables.searchable) return !ask.stopRequested();
   const TreeTables tree(tables, from, to, knobs);
+  threads = threadsWorthStarting(threads);
   const std::vector<TreeTask> tasks = threads > 1 ? splitTree(tree, kTasksPerThread * size_t(threads))
                                                   : std::vector<TreeTask>{{}};
   return searchTasks<Counts>(tree, tasks, 0, tasks.size(), threads, covered, levels, ask);

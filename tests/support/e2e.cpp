@@ -88,6 +88,12 @@ void finish(pid_t pid, RunResult& result) {
   if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
 }
 
+// Whether the child has ended, leaving it to be reaped.
+bool hasEnded(pid_t pid) {
+  siginfo_t info{};
+  return waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid;
+}
+
 // A run killed outright leaves its last lines to its writing process, which holds the
 // run directory's lock until they are written.
 void awaitWriter(const TempDir& dir) {
@@ -110,7 +116,9 @@ RunResult run(const TempDir& dir, const Interrupt& interrupt, const std::string&
 RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, const std::string& arguments,
               std::chrono::seconds timeout, const std::string& binary) {
   int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  // Close-on-exec: the child holds no reading end of its own output, which would keep
+  // the pipe open once this side closes it.
+  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   pid_t pid = startChild(dir, binary, arguments, fds[1]);
   close(fds[1]);
 
@@ -123,10 +131,14 @@ RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, cons
   for (;;) {
     const size_t from = searched;
     searched = result.out.size() - std::min(result.out.size(), step < steps.size() ? steps[step].trigger.size() : 0);
-    if (step < steps.size() && result.out.find(steps[step].trigger, from) != std::string::npos) {
+    if (step < steps.size() && (fds[0] < 0 || result.out.find(steps[step].trigger, from) != std::string::npos)) {
       searched = 0;
       std::this_thread::sleep_for(steps[step].delay);
-      kill(steps[step].toChild ? newestChild(pid) : pid, steps[step].signal);
+      if (steps[step].closeOutput && fds[0] >= 0) {
+        close(fds[0]);
+        fds[0] = -1;
+      }
+      if (steps[step].signal != 0) kill(steps[step].toChild ? newestChild(pid) : pid, steps[step].signal);
       lastSignal = std::chrono::steady_clock::now();
       ++step;
     }
@@ -134,19 +146,43 @@ RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, cons
       kill(pid, SIGKILL);
       deadline = std::chrono::steady_clock::time_point::max();
     }
+    if (fds[0] < 0) {  // nothing more to read: wait for the end
+      if (step < steps.size()) continue;
+      if (!hasEnded(pid)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        continue;
+      }
+      break;
+    }
     pollfd watch{fds[0], POLLIN, 0};
     if (poll(&watch, 1, 20) == 0) continue;
     ssize_t got = read(fds[0], buffer, sizeof buffer);
     if (got <= 0) break;
     result.out.append(buffer, static_cast<size_t>(got));
   }
-  close(fds[0]);
+  if (fds[0] >= 0) close(fds[0]);
   finish(pid, result);
   if (step > 0)
     result.afterSignals =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastSignal);
   for (const Interrupt& sent : steps)
     if (sent.signal == SIGKILL) awaitWriter(dir);
+  return result;
+}
+
+RunResult runWithoutReader(const TempDir& dir, std::chrono::seconds timeout, const std::string& binary) {
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  close(fds[0]);
+  const pid_t pid = startChild(dir, binary, "", fds[1]);
+  close(fds[1]);
+  RunResult result;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!hasEnded(pid)) {
+    if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  finish(pid, result);
   return result;
 }
 

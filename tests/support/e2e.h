@@ -42,6 +42,7 @@ struct Interrupt {
   std::string trigger;
   std::chrono::milliseconds delay{0};
   bool toChild = false;  // send it to the started process's newest child instead (a rank under mpirun)
+  bool closeOutput = false;  // close the reading end of its output first (the reader of a pipe goes away)
 };
 
 // Runs `binary` (pelund by default) in dir with the given arguments; kills it after
@@ -51,6 +52,11 @@ RunResult run(const TempDir& dir, const Interrupt& interrupt = {}, const std::st
 // The same with several signals, each sent once its trigger shows after the one before.
 RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, const std::string& arguments = "",
               std::chrono::seconds timeout = std::chrono::seconds(120), const std::string& binary = PELUND_BINARY);
+
+// Runs `binary` in dir with its standard output a pipe that nobody reads (closed
+// before the start).
+RunResult runWithoutReader(const TempDir& dir, std::chrono::seconds timeout = std::chrono::seconds(120),
+                           const std::string& binary = PELUND_BINARY);
 
 // Runs `binary` in dir on a terminal of its own (a pseudo-terminal of `columns`
 // columns that passes its bytes unchanged) and returns everything it wrote there.

@@ -1,0 +1,139 @@
+// Standard output that cannot be written, through the real binary. A pipe whose reader
+// has gone (pelund | head) stops a run as Ctrl-C does: the log's line, the state at the
+// stop, covering.txt whole and equal to an uninterrupted run's below the stop, exit
+// status 141; with Ctrl-C to both ends of the pipe (pelund | tee) the stop stays
+// Ctrl-C's. The text of --help or --version that cannot be written ends with status 1.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+
+namespace {
+
+// R10 to 10^11: far longer than any of these runs waits for its stop.
+std::string iniOf(const std::string& engine, int64_t maxK, const std::string& extra) {
+  return "base=10\nmink=1\nmaxk=" + std::to_string(maxK) + "\nc=-1\nengine=" + engine + "\n" + extra;
+}
+
+// The point of the stop that the log names for `signal` ("k" or "factor"), or -1.
+int64_t stopInLog(const std::string& log, int signal, std::string& where) {
+  static const std::regex line(R"(Search interrupted by signal (\d+) at (k|factor)=(\d+)\n)");
+  std::smatch match;
+  if (!std::regex_search(log, match, line) || std::stoi(match[1]) != signal) return -1;
+  where = match[2];
+  return std::stoll(match[3]);
+}
+
+std::string stateValue(const std::string& state, const std::string& key) {
+  const std::regex line("\n" + key + "=(\\d+)\n");
+  std::smatch match;
+  return std::regex_search(state, match, line) ? std::string(match[1]) : "";
+}
+
+// Everything below the stop is searched and written, whole, as an uninterrupted run
+// has it, and the state stands at the stop.
+void expectStoppedAt(const e2e::TempDir& dir, const std::string& engine, const std::string& extra, int64_t at) {
+  e2e::TempDir reference;
+  reference.write("pelund.ini", iniOf(engine, at - 1, extra));
+  EXPECT_EQ(e2e::run(reference).exitStatus, 0);
+  const std::string covering = dir.read("covering.txt");
+  EXPECT_EQ(covering, reference.read("covering.txt"));
+  const std::string state = dir.read("pelund.state");
+  EXPECT_EQ(stateValue(state, "nextk"), std::to_string(at)) << state;
+  EXPECT_EQ(stateValue(state, "length"), std::to_string(covering.size())) << state;
+}
+
+TEST(ClosedOutputTest, AReaderThatGoesAwayStopsTheRunLikeASignal) {
+  struct Case {
+    const char* name;
+    std::string engine;
+    std::string extra;
+    std::vector<e2e::Interrupt> steps;  // none: no reader from the start
+    int status;
+    int logged;  // the signal the log names
+  } cases[] = {
+      {"no reader from the start", "sieve", "", {}, 141, SIGPIPE},
+      {"reader gone at a progress line, sieve", "sieve", "kdisp=10000000\n",
+       {{0, "Searching at k = ", {}, false, true}}, 141, SIGPIPE},
+      {"reader gone at a progress line, tree", "residue", "kdisp=10000000\n",
+       {{0, "Searching at k = ", {}, false, true}}, 141, SIGPIPE},
+      {"Ctrl-C to both ends of the pipe", "sieve", "",
+       {{0, "period=144\n\033[0m\n", {}, false, true}, {SIGINT, "", std::chrono::milliseconds(300)}}, 130, SIGINT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    e2e::TempDir dir;
+    const std::string ini = iniOf(c.engine, 100000000000, c.extra);
+    dir.write("pelund.ini", ini + "resume=1\n");
+    const e2e::RunResult run = c.steps.empty() ? e2e::runWithoutReader(dir) : e2e::runSteps(dir, c.steps);
+    EXPECT_EQ(run.termSignal, 0);
+    EXPECT_EQ(run.exitStatus, c.status);
+    std::string where;
+    const int64_t at = stopInLog(dir.read("pelund.log"), c.logged, where);
+    ASSERT_GE(at, 0) << dir.read("pelund.log");
+    // Without a reader the banner's first line stops the run, before the k search; a
+    // reader gone at a progress line stops it in the k search. The Ctrl-C comes 300 ms
+    // after the banner, almost always in the k search (the candidates take some ms).
+    if (c.steps.empty()) {
+      EXPECT_EQ(where, "factor");
+    } else if (c.logged == SIGPIPE) {
+      EXPECT_EQ(where, "k");
+    }
+    if (where == "factor") {
+      EXPECT_EQ(dir.read("covering.txt"), "");
+      continue;
+    }
+    expectStoppedAt(dir, c.engine, c.extra, at);
+  }
+}
+
+// pelund-mpi alone (rank 0 without mpirun, whose own output is the pipe) stops as pelund
+// does. Under mpirun, mpirun notices the closed pipe and stops the ranks with SIGTERM.
+TEST(ClosedOutputTest, PelundMpiStopsAsPelundDoes) {
+  if (std::string(PELUND_MPI_BINARY).empty()) GTEST_SKIP() << "pelund-mpi was not built (MPI not found)";
+  setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 0);
+  setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 0);
+  e2e::TempDir dir;
+  const std::string extra = "kdisp=10000000\n";
+  dir.write("pelund.ini", iniOf("sieve", 100000000000, extra) + "resume=1\n");
+  const e2e::RunResult run =
+      e2e::runSteps(dir, {{0, "Searching at k = ", {}, false, true}}, "", std::chrono::seconds(120), PELUND_MPI_BINARY);
+  EXPECT_EQ(run.termSignal, 0);
+  EXPECT_EQ(run.exitStatus, 141);
+  std::string where;
+  const int64_t at = stopInLog(dir.read("pelund.log"), SIGPIPE, where);
+  ASSERT_GE(at, 0) << dir.read("pelund.log");
+  EXPECT_EQ(where, "k");
+  expectStoppedAt(dir, "sieve", extra, at);
+}
+
+TEST(ClosedOutputTest, HelpOrVersionThatCannotBeWrittenEndsWithStatusOne) {
+  const struct {
+    std::string argument, output;
+    int status;
+    std::string errors;
+  } cases[] = {
+      {"--help", "/dev/full", 1, "pelund: standard output cannot be written: No space left on device\n"},
+      {"--version", "/dev/full", 1, "pelund: standard output cannot be written: No space left on device\n"},
+      {"--help", "/dev/null", 0, ""},
+      {"--version", "/dev/null", 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.argument + " > " + c.output);
+    e2e::TempDir dir;
+    const std::string command = "cd '" + dir.path() + "' && '" + PELUND_BINARY + "' " + c.argument + " > " + c.output +
+                                " 2> errors.txt";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.status);
+    EXPECT_EQ(dir.read("errors.txt"), c.errors);
+  }
+}
+
+}  // namespace
