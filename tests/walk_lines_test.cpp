@@ -27,7 +27,7 @@ struct Collected : pelund::Sink {
 
 std::string firstLines(const std::string& text, size_t n) {
   size_t at = 0;
-  for (size_t i = 0; i < n && at != std::string::npos; ++i) at = text.find('\n', at) + 1;
+  for (size_t i = 0; i < n && at < text.size(); ++i) at = text.find('\n', at) + 1;
   return text.substr(0, at);
 }
 
