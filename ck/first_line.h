@@ -8,12 +8,14 @@
 #include <pelund/pelund.hpp>
 
 // The first line (with its line end) of the search of params with its candidate
-// table; nullopt in `line` when no k of the range is covered. False when stopped.
+// table from k = `from` on, every k below it in the range known to be uncovered;
+// nullopt in `line` when no k is covered. False when stopped: `from` is then the
+// first k not yet searched.
 //
 // The smallest k are tried one by one first, where a tiny covered k is found in
 // microseconds; the engines' walk, which ends at its first line, takes the rest.
 bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable& table, const pelund::StopToken& stop,
-               std::optional<std::string>& line);
+               std::optional<std::string>& line, int64_t& from);
 
 // How many k from mink on are tried one by one.
 inline constexpr int64_t kSmallKs = 4096;

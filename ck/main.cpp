@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -115,19 +116,46 @@ class TableRun {
       : options_(options), items_(items), first_(first), tables_(tables), firstTable_(firstTable), writer_(writer),
         lines_(items.size() - first), written_(first) {}
 
+  // Every line from the first to be done on: side by side on the threads, each search
+  // on one, as long as it takes at most kShortSearch; the longer ones then one after
+  // the other on all threads, going on where they stood.
   bool run(int threads) {
+    const size_t count = items_.size() - first_;
+    std::vector<int64_t> from(count, options_.minK);
+    std::vector<char> isLong(count, 0);
+    std::vector<Budget> budgets(size_t(std::max(threads, 1)));
+    std::atomic<bool> ended{false};
+    std::thread watch([&] { watchBudgets(budgets, ended); });
     std::atomic<size_t> taken{first_};
-    runOnThreads(threads, [&](int) {
-      for (size_t i = taken++; i < items_.size() && !quitting(); i = taken++) {
-        const CkItem& item = items_[i];
-        const pelund::SearchParams params =
-            pelund::makeParams(item.base, item.c, options_.minK, options_.maxK, options_.period, options_.maxFact, 1,
-                               pelund::Engine::automatic, options_.algebraic);
-        std::optional<std::string> line;
-        if (!firstLine(params, tables_[baseIndex(item.base)], stopToken(), line)) return;
-        finish(i, item.name() + "  " + (line ? *line : std::string("none\n")));
-      }
-    });
+    try {
+      runOnThreads(threads, [&](int t) {
+        Budget& budget = budgets[size_t(t)];
+        const pelund::StopToken quit = stopToken();
+        const pelund::StopToken stop(budget.over, quit);
+        for (size_t i = taken++; i < items_.size() && !quitting(); i = taken++) {
+          budget.over = false;
+          budget.deadline = nowNanoseconds() + kShortSearch;
+          std::optional<std::string> line;
+          const bool done = firstLine(paramsOf(items_[i], 1), tableOf(items_[i]), stop, line, from[i - first_]);
+          budget.deadline = INT64_MAX;
+          if (done) finish(i, line);
+          else if (quitting()) return;
+          else isLong[i - first_] = 1;
+        }
+      });
+    } catch (...) {
+      ended = true;
+      watch.join();
+      throw;
+    }
+    ended = true;
+    watch.join();
+    for (size_t i = first_; i < items_.size() && !quitting(); ++i) {
+      if (!isLong[i - first_]) continue;
+      std::optional<std::string> line;
+      if (!firstLine(paramsOf(items_[i], threads), tableOf(items_[i]), stopToken(), line, from[i - first_])) break;
+      finish(i, line);
+    }
     return written_ == items_.size();
   }
   size_t written() const { return written_; }
@@ -138,9 +166,36 @@ class TableRun {
     return size_t(std::lower_bound(options_.bases.begin(), options_.bases.end(), base) - options_.bases.begin()) -
            firstTable_;
   }
-  void finish(size_t i, std::string line) {
+  // A search of one thread that runs over its time ends, and is taken up again later.
+  struct Budget {
+    std::atomic<int64_t> deadline{INT64_MAX};  // steady clock, nanoseconds
+    std::atomic<bool> over{false};
+  };
+  static constexpr int64_t kShortSearch = 200000000;  // 0.2 s
+
+  static int64_t nowNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  static void watchBudgets(std::vector<Budget>& budgets, const std::atomic<bool>& ended) {
+    while (!ended) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      const int64_t now = nowNanoseconds();
+      for (Budget& budget : budgets)
+        if (now > budget.deadline) budget.over = true;
+    }
+  }
+
+  pelund::SearchParams paramsOf(const CkItem& item, int threads) const {
+    return pelund::makeParams(item.base, item.c, options_.minK, options_.maxK, options_.period, options_.maxFact,
+                              threads, pelund::Engine::automatic, options_.algebraic);
+  }
+  const pelund::CandidateTable& tableOf(const CkItem& item) const { return tables_[baseIndex(item.base)]; }
+
+  // The item's line is known: it is written with those before it that are known.
+  void finish(size_t i, const std::optional<std::string>& found) {
     std::lock_guard lock(mutex_);
-    lines_[i - first_] = std::move(line);
+    lines_[i - first_] = items_[i].name() + "  " + (found ? *found : std::string("none\n"));
     pelund::Part part;
     part.clear(int64_t(written_), int64_t(written_));
     while (written_ < items_.size() && lines_[written_ - first_]) {
