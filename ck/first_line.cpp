@@ -31,7 +31,8 @@ class SmallKs {
     for (size_t j = 0; j < primes_.size(); ++j) residues_[j] = uint32_t(uint64_t(k) % primes_[j].p);
     for (uint32_t n = 1; n <= uint32_t(period_); ++n) {
       bool hit = false;
-      for (size_t j = 0; j < primes_.size() && !hit; ++j) hit = residues_[j] == primes_[j].hitAt((n - 1) % primes_[j].d + 1);
+      for (size_t j = 0; j < primes_.size() && !hit; ++j)
+        hit = residues_[j] == primes_[j].hitAt((n - 1) % primes_[j].d + 1);
       if (!hit) return false;
     }
     return true;

@@ -93,7 +93,9 @@ TableStart readTable(const std::string& heading, const std::vector<CkItem>& item
         whole = false;
       }
     }
-    if (!whole) error("%s does not match its parameters at line %zu: %s", kCkPath, start.done + 2, lineWithoutEnd(line).c_str());
+    if (!whole)
+      error("%s does not match its parameters at line %" PRIu64 ": %s", kCkPath, uint64_t(start.done + 2),
+            lineWithoutEnd(line).c_str());
     ++start.done;
     at = end + 1;
   }
@@ -101,7 +103,8 @@ TableStart readTable(const std::string& heading, const std::vector<CkItem>& item
   if (size_t(start.length) < text.size()) {
     bool missing = false;
     PlatformFile file = platformOpenExisting(kCkPath, missing, cause);
-    if (file == kNoFile || !platformTruncate(file, start.length)) error("%s cannot be written: %s", kCkPath, cause.c_str());
+    if (file == kNoFile || !platformTruncate(file, start.length))
+      error("%s cannot be written: %s", kCkPath, cause.c_str());
     platformCloseFile(file);
   }
   return start;
@@ -239,9 +242,9 @@ int runTable(const CkOptions& options) {
                      forms, basesText(options.bases).c_str(), options.maxFact, options.period, options.minK,
                      options.maxK);
   if (start.done > 0)
-    reportWithDateTime("Resuming the CK table at %s with %zu of %zu lines written",
-                       start.done < items.size() ? items[start.done].name().c_str() : "its end", start.done,
-                       items.size());
+    reportWithDateTime("Resuming the CK table at %s with %" PRIu64 " of %" PRIu64 " lines written",
+                       start.done < items.size() ? items[start.done].name().c_str() : "its end", uint64_t(start.done),
+                       uint64_t(items.size()));
   consoleWrite("\n");
 
   SearchState state;
@@ -279,7 +282,8 @@ int runTable(const CkOptions& options) {
     logWithDateTime("CK table interrupted by signal %d at %s", int(gi_stopSignal), items[written].name().c_str());
     return interruptedStatus();
   }
-  reportWithDateTime("CK table complete: %zu line%s in %s", items.size(), items.size() == 1 ? "" : "s", kCkPath);
+  reportWithDateTime("CK table complete: %" PRIu64 " line%s in %s", uint64_t(items.size()),
+                     items.size() == 1 ? "" : "s", kCkPath);
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -45,8 +46,8 @@ void update(size_t done, const std::string& inHand) {
   char left[32] = "some time";
   if (done > first) duration(left, sizeof left, elapsed / double(done - first) * double(total - done));
   char text[kWidest + 1];
-  int length = std::snprintf(text, sizeof text, "CK table: %zu of %zu lines done, %s in hand, %s left", done, total,
-                             inHand.c_str(), left);
+  int length = std::snprintf(text, sizeof text, "CK table: %" PRIu64 " of %" PRIu64 " lines done, %s in hand, %s left",
+                             uint64_t(done), uint64_t(total), inHand.c_str(), left);
   const int columns = platformTerminalColumns();
   length = std::min({length, kWidest, columns > 1 ? columns - 1 : 79});
   const int previous = shownWidth.exchange(0);
