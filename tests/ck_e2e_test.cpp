@@ -13,6 +13,8 @@
 #include <regex>
 #include <sstream>
 
+#include <pelund/pelund.hpp>
+
 #include "e2e.h"
 
 namespace {
@@ -217,6 +219,19 @@ TEST(CkTable, TheConsoleOfARunAndItsFileInBytes) {
             "\n" + e2e::statusLine("CK table of S for bases 2,14 with factor<=1000000 and period=720, k=1 to 1000") +
                 e2e::statusLine("Resuming the CK table at its end with 2 of 2 lines written") + "\n" +
                 e2e::statusLine("CK table complete: 2 lines in ck.txt"));
+}
+
+TEST(CkTable, HelpAndVersionAnswerAndTouchNothing) {
+  e2e::TempDir dir;
+  const e2e::RunResult help = e2e::run(dir, {}, "--help", std::chrono::seconds(60), PELUND_CK_BINARY);
+  EXPECT_EQ(help.exitStatus, 0);
+  for (const char* said : {"Usage: pelund-ck FORMS BASES [options]", "--period P (720)", "--algebraic", "ck.txt",
+                           "128 + signal"})
+    EXPECT_NE(help.out.find(said), std::string::npos) << said;
+  const e2e::RunResult version = e2e::run(dir, {}, "S 2 --version", std::chrono::seconds(60), PELUND_CK_BINARY);
+  EXPECT_EQ(version.out, std::string("pelund-ck ") + pelund::kVersion + "\n");
+  EXPECT_EQ(version.exitStatus, 0);
+  for (const char* file : {"ck.txt", "pelund.log", "pelund.lock"}) EXPECT_FALSE(dir.exists(file)) << file;
 }
 
 TEST(CkTable, EveryLineIsProvedByPelundVerify) {
