@@ -7,7 +7,10 @@
 // nothing touched; every line passes pelund-verify; the console bytes of a run.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <random>
 #include <regex>
@@ -165,6 +168,20 @@ TEST(CkTable, TablesThatDoNotFitTheParametersAreRefusedUntouched) {
     EXPECT_EQ(runCk(dir, table).exitStatus, 0);
     EXPECT_EQ(dir.read("ck.txt"), reference);
   }
+}
+
+TEST(CkTable, ADirectoryLockedByAnotherSearchIsRefused) {
+  e2e::TempDir dir;
+  const int lock = ::open(dir.file("pelund.lock").c_str(), O_CREAT | O_RDWR, 0644);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+  const e2e::RunResult refused = runCk(dir, {"S", "2-5", "--maxk 1000"});
+  ::close(lock);
+  EXPECT_EQ(refused.out, e2e::errorLine("another search is running in this directory"));
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_FALSE(dir.exists("ck.txt"));
+  EXPECT_EQ(runCk(dir, {"S", "2-5", "--maxk 1000"}).exitStatus, 0);  // free again
+  EXPECT_TRUE(dir.exists("ck.txt"));
 }
 
 TEST(CkTable, BadArgumentsAreRedErrorsThatTouchNothing) {
