@@ -107,29 +107,29 @@ TEST(CkTable, RunsStoppedAtRandomMomentsAndStartedAgainEndWithTheFileOfOneRun) {
   for (int round = 0; round < 3; ++round) {
     e2e::TempDir dir;
     int stops = 0;
-    for (int attempt = 0; attempt < 40; ++attempt) {
+    // A few stops at random moments (a base is searched again from its start after a
+    // stop, so the runs then go on undisturbed to the end, however slow the machine).
+    for (int attempt = 0; attempt < 4; ++attempt) {
       const int signal = signals[(round + attempt) % 4];
       const e2e::Interrupt stop{signal, "Status", std::chrono::milliseconds(random() % 700)};
       const e2e::RunResult result = runCk(dir, table, stop);
       const std::string now = dir.read("ck.txt");
-      if (result.exitStatus == 0) {
-        ASSERT_EQ(now, reference) << result.out;
-        break;
-      }
+      if (result.exitStatus == 0) break;
       ++stops;
       if (signal == SIGKILL) {
         EXPECT_EQ(result.termSignal, SIGKILL);
-      } else {
-        EXPECT_EQ(result.exitStatus, 128 + signal) << result.out;
-        // Whole lines only, each as one run writes it, and the line named last.
-        ASSERT_EQ(reference.compare(0, now.size(), now), 0);
-        ASSERT_TRUE(now.empty() || now.back() == '\n');
-        const size_t done = linesOf(now).size();
-        const std::string next = linesOf(reference)[std::max<size_t>(done, 1)];
-        EXPECT_TRUE(result.out.ends_with("Ctrl-C accepted. Ending the CK table at " + next.substr(0, next.find(' ')) +
-                                         ".\n")) << result.out;
+        continue;
       }
+      EXPECT_EQ(result.exitStatus, 128 + signal) << result.out;
+      // Whole lines only, each as one run writes it, and the line named last.
+      ASSERT_EQ(reference.compare(0, now.size(), now), 0);
+      ASSERT_TRUE(now.empty() || now.back() == '\n');
+      const size_t done = linesOf(now).size();
+      const std::string next = linesOf(reference)[std::max<size_t>(done, 1)];
+      EXPECT_TRUE(result.out.ends_with("Ctrl-C accepted. Ending the CK table at " + next.substr(0, next.find(' ')) +
+                                       ".\n")) << result.out;
     }
+    EXPECT_EQ(runCk(dir, table).exitStatus, 0);
     EXPECT_EQ(dir.read("ck.txt"), reference);
     EXPECT_GT(stops, 0);
   }
