@@ -29,6 +29,7 @@ int32_t gi_engine = kNotGiven;
 int32_t gi_resume = kNotGiven;
 int32_t gi_algebraic = kNotGiven;
 int32_t gi_progress = kNotGiven;
+int64_t gi_maxSets = kNotGiven;
 
 namespace {
 
@@ -100,6 +101,7 @@ void matchPiece(const char* piece, Wide& wide) {
   else if (keyIs(piece, "resume=")) wide.resume = decimal64(piece + 7);
   else if (keyIs(piece, "algebraic=")) wide.algebraic = decimal64(piece + 10);
   else if (keyIs(piece, "progress=")) wide.progress = decimal64(piece + 9);
+  else if (keyIs(piece, "maxsets=")) gi_maxSets = decimal64(piece + 8);
 }
 
 const char* checkPresence() {
@@ -120,11 +122,13 @@ void fillDefaults(Wide& wide) {
   if (wide.resume == kNotGiven) wide.resume = 0;
   if (wide.algebraic == kNotGiven) wide.algebraic = 0;
   if (wide.progress == kNotGiven) wide.progress = 1;
+  if (gi_maxSets == kNotGiven) gi_maxSets = 0;
 }
 
 // The search's own settings are checked by the library, in the same order and words.
 const char* checkRanges(const Wide& wide) {
   constexpr int64_t e9 = 1000000000;
+  constexpr int64_t kE18 = 1000000000000000000;
   if (const char* fault = pelund::rangeFault(gi_base, gi_minK, gi_maxK, gi_c, wide.period, wide.maxFact)) return fault;
   if (wide.facDisp < 0) return "facdisp cannot be negative";
   if (wide.facDisp > e9) return "facdisp cannot be greater than 1e9";
@@ -135,6 +139,8 @@ const char* checkRanges(const Wide& wide) {
   if (wide.resume != 0 && wide.resume != 1) return "resume must be 0 or 1";
   if (wide.algebraic != 0 && wide.algebraic != 1) return pelund::kAlgebraicFault;
   if (wide.progress != 0 && wide.progress != 1) return "progress must be 0 or 1";
+  if (gi_maxSets < 0) return "maxsets cannot be negative";
+  if (gi_maxSets > kE18) return "maxsets cannot be greater than 1e18";
   return nullptr;
 }
 
@@ -143,7 +149,7 @@ const char* checkRanges(const Wide& wide) {
 const char* loadInputs(std::FILE* file) {
   gi_base = gi_c = gi_period = gi_maxFact = gi_facDisp = gi_threads = gi_engine = gi_resume = gi_algebraic =
       gi_progress = kNotGiven;
-  gi_minK = gi_maxK = gi_kDisp = kNotGiven;
+  gi_minK = gi_maxK = gi_kDisp = gi_maxSets = kNotGiven;
   Wide wide;
   char piece[100];
   const size_t started = startAfterByteOrderMark(piece, file);

@@ -21,6 +21,7 @@ extern int32_t gi_engine;   // an Engine of table.h
 extern int32_t gi_resume;   // 1: continue the search recorded in pelund.state
 extern int32_t gi_algebraic;  // 1: also prove k by algebraic factors
 extern int32_t gi_progress;   // 1: a live status line on a terminal when kdisp is 0
+extern int64_t gi_maxSets;    // the run ends after this many lines (0: no limit)
 
 using pelund::kMaxThreads;
 

@@ -30,7 +30,7 @@ pelund::SearchParams searchParamsFromConfig() {
   return params;
 }
 
-Display displayFromConfig() { return Display{uint32_t(gi_facDisp), gi_kDisp}; }
+Display displayFromConfig() { return Display{uint32_t(gi_facDisp), gi_kDisp, uint64_t(gi_maxSets)}; }
 
 namespace {
 
@@ -58,10 +58,13 @@ SearchOutcome runSearch(const pelund::SearchParams& params, const Display& displ
   writer.saveState();
   bool complete = true;
   const pelund::Search search(params, *table);
-  // Algebraic classes may prove k with fewer than two primes, even with none.
-  if (search.searchable() && start.nextK <= params.maxK) {
+  // Algebraic classes may prove k with fewer than two primes, even with none. With
+  // maxsets the walk ends once the file holds that many lines, a resumed run's included.
+  const bool enough = display.maxSets > 0 && start.found >= display.maxSets;
+  if (search.searchable() && start.nextK <= params.maxK && !enough) {
     statusline::start(start.nextK, params.maxK, start.found);
-    complete = search.walk(start.nextK, params.maxK, writer, stopToken(), &observer, runner);
+    const uint64_t lines = display.maxSets > 0 ? display.maxSets - start.found : 0;
+    complete = search.walkLines(start.nextK, params.maxK, lines, writer, stopToken(), &observer, runner);
   }
   complete = complete && !writer.stopped();
   writer.saveState();

@@ -15,6 +15,7 @@ struct SearchOutcome {
 struct Display {
   uint32_t facDisp = 0;
   int64_t kDisp = 0;
+  uint64_t maxSets = 0;  // not display: the search ends after this many lines (0: no limit)
 };
 
 // The search parameters and the display taken from the configuration globals.

@@ -491,6 +491,39 @@ bool verifyPrimes(py::handle base, py::handle c, py::handle k, py::iterable prim
   return covered;
 }
 
+// ---- smallest() ---------------------------------------------------------------------------
+
+// The first line of a search, which the walk hands over and then ends.
+class FirstLine : public pelund::Sink {
+ public:
+  void partDone(const pelund::Part& part) override {
+    if (line.empty() && !part.ks.empty()) line = std::string(part.line(0));
+  }
+  std::string line;
+};
+
+// The smallest covered k of mink..maxk as search() yields it, or None.
+py::object smallestCovered(py::handle base, py::handle c, py::handle minK, py::handle maxK, py::handle period,
+                           py::handle maxFact, py::handle threads, py::handle engine, py::handle algebraic) {
+  const pelund::SearchParams params = searchParams(base, c, minK, maxK, period, maxFact, threads, engine, algebraic);
+  FirstLine first;
+  runInterruptibly([&](const pelund::StopToken& stop) {
+    pelund::Observer silent;
+    const std::optional<pelund::CandidateTable> table = pelund::candidates(params, silent, stop);
+    if (!table) return;
+    const pelund::Search search(params, *table);
+    if (search.searchable()) search.walkLines(params.minK, params.maxK, 1, first, stop);
+  });
+  if (first.line.empty()) return py::none();
+  const pelund::Line line = pelund::parseLine(first.line);
+  py::list primes(line.primes.size());
+  for (size_t i = 0; i < line.primes.size(); ++i) primes[i] = py::int_(line.primes[i]);
+  if (!params.algebraic) return py::make_tuple(line.k, line.period, std::move(primes));
+  py::list classes(line.classes.size());
+  for (size_t i = 0; i < line.classes.size(); ++i) classes[i] = py::str(line.classes[i]);
+  return py::make_tuple(line.k, line.period, std::move(primes), std::move(classes));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(pelund, m) {
@@ -554,6 +587,15 @@ PYBIND11_MODULE(pelund, m) {
         "candidates(base, period=144, maxfact=1000000) -> [(factor, period), ...]\n\n"
         "The primes below maxfact that divide neither b nor b-1 and whose period (the order of\n"
         "b modulo them) divides P, in ascending order: pelund.log's factor and period list.");
+
+  m.def("smallest", &smallestCovered, py::arg("base"), py::arg("c"), py::arg("mink") = 1,
+        py::arg("maxk") = py::int_(1000000000000000000LL), py::arg("period") = 720, py::arg("maxfact") = 1000000,
+        py::arg("threads") = 0, py::arg("engine") = "auto", py::arg("algebraic") = false,
+        "smallest(base, c, mink=1, maxk=10**18, period=720, maxfact=1000000, threads=0, engine='auto',\n"
+        "         algebraic=False) -> (k, period, [primes]) or None\n\n"
+        "The smallest covered k of mink..maxk, the first item search() would yield (with\n"
+        "algebraic=True (k, span, [primes], [classes])), or None when no k is covered: the\n"
+        "conjectured k of the base with the defaults, as pelund-ck writes it.");
 
   m.def("verify", &verifyPrimes, py::arg("base"), py::arg("c"), py::arg("k"), py::arg("primes"),
         "verify(base, c, k, primes) -> bool\n\n"

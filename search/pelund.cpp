@@ -143,6 +143,31 @@ class LocalRunner : public Runner {
   }
 };
 
+// Passes the parts of a walk on up to its first `lines` lines, the part that holds the
+// last of them cut after it; raises `reached` then, which stops the walk.
+class LimitedSink : public Sink {
+ public:
+  LimitedSink(Sink& sink, uint64_t lines) : sink_(sink), left_(lines) {}
+  void partDone(const Part& part) override {
+    if (reached.load()) return;
+    if (part.ks.size() < left_) {
+      left_ -= part.ks.size();
+      sink_.partDone(part);
+      return;
+    }
+    Part head;
+    head.clear(part.from, part.ks[left_ - 1]);
+    for (size_t i = 0; i < left_; ++i) head.add(part.ks[i], part.line(i));
+    reached = true;
+    sink_.partDone(head);
+  }
+  std::atomic<bool> reached{false};
+
+ private:
+  Sink& sink_;
+  uint64_t left_;
+};
+
 }  // namespace
 
 // ---- parameters ---------------------------------------------------------------------
@@ -265,6 +290,15 @@ bool Search::walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, O
   LocalRunner local;
   CallersSink callers(sink);
   return callers.run([&] { return walkRange(*this, from, to, callers, stop, observer, runner ? *runner : local); });
+}
+
+bool Search::walkLines(int64_t from, int64_t to, uint64_t maxLines, Sink& sink, const StopToken& stop,
+                       Observer* observer, Runner* runner) const {
+  if (maxLines == 0) return walk(from, to, sink, stop, observer, runner);
+  LimitedSink limited(sink, maxLines);
+  const StopToken stopOrReached(limited.reached, stop);
+  const bool complete = walk(from, to, limited, stopOrReached, observer, runner);
+  return complete || limited.reached.load();
 }
 
 bool Search::sieve(int64_t from, int64_t to, Sink& sink, const StopToken& stop) const {

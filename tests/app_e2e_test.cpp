@@ -55,6 +55,8 @@ TEST(RunSequenceTest, ConfigurationFaultsEndWithRedErrorAndStatusOne) {
       {"base=10\nmink=1\nmaxk=2\nc=1\nalgebraic=2\n", "algebraic must be 0 or 1"},
       {"base=10\nmink=1\nmaxk=2\nc=1\nalgebraic=-1\n", "algebraic must be 0 or 1"},
       {"base=10\nmink=1\nmaxk=2\nc=1\nprogress=2\n", "progress must be 0 or 1"},
+      {"base=10\nmink=1\nmaxk=2\nc=1\nmaxsets=-1\n", "maxsets cannot be negative"},
+      {"base=10\nmink=1\nmaxk=2\nc=1\nmaxsets=1000000000000000001\n", "maxsets cannot be greater than 1e18"},
   };
   for (const auto& [ini, message] : cases) {
     SCOPED_TRACE(ini);

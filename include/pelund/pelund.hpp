@@ -80,13 +80,17 @@ class StopToken {
   explicit StopToken(const std::atomic<bool>& flag) : flag_(&flag) {}
   // Asks once `asked()` returns true; it must be cheap and safe on any thread.
   explicit StopToken(bool (*asked)()) : asked_(asked) {}
+  // Asks once `flag` is set or `also` asks; `also` must outlive this token.
+  StopToken(const std::atomic<bool>& flag, const StopToken& also) : flag_(&flag), also_(&also) {}
   bool stopRequested() const {
-    return (flag_ != nullptr && flag_->load(std::memory_order_relaxed)) || (asked_ != nullptr && asked_());
+    return (flag_ != nullptr && flag_->load(std::memory_order_relaxed)) || (asked_ != nullptr && asked_()) ||
+           (also_ != nullptr && also_->stopRequested());
   }
 
  private:
   const std::atomic<bool>* flag_ = nullptr;
   bool (*asked_)() = nullptr;
+  const StopToken* also_ = nullptr;
 };
 
 // Progress of a search, for display. Called on the thread that called the library.
@@ -195,6 +199,11 @@ class Search {
   // and handed over, none after it.
   bool walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer = nullptr,
             class Runner* runner = nullptr) const;
+  // The same walk ended after its first `maxLines` lines (0: no limit): the last part
+  // handed over then ends at the k of the last of them, and no part follows. True when
+  // the range was walked to its end or the lines were found, false when stopped first.
+  bool walkLines(int64_t from, int64_t to, uint64_t maxLines, Sink& sink, const StopToken& stop,
+                 Observer* observer = nullptr, class Runner* runner = nullptr) const;
 
   // The two engines on this process's threads. sieve() hands its parts (blocks of k)
   // to `sink`; tree() gives the covered k of [from, to] ascending, each once, which

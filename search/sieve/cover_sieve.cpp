@@ -193,30 +193,43 @@ PELUND_POPCNT_CLONES int64_t BlockSieve::keepMarked() {
   return remaining;
 }
 
-PELUND_POPCNT_CLONES int64_t BlockSieve::countKept(const std::vector<uint64_t>& kept) const {
+namespace {
+
+PELUND_POPCNT_CLONES int64_t countBoth(const uint64_t* a, const uint64_t* b, int words) {
   int64_t count = 0;
-  for (int w = 0; w < words_; ++w) count += std::popcount(kept[w] & hitsAtClass_[w]);
+  for (int w = 0; w < words; ++w) count += std::popcount(a[w] & b[w]);
   return count;
 }
 
+}  // namespace
+
+// Each exponent's hits in the sample are marked once; every pick then only counts
+// what they leave of the survivors, so the picks cost a pass over bits, not a marking.
 std::vector<uint32_t> BlockSieve::greedyOrder(int64_t sampleStart, int words, size_t picks) {
   std::vector<uint32_t> rest(tables_.period);
   std::iota(rest.begin(), rest.end(), 1u);
   std::vector<uint32_t> order;
   startBlock(sampleStart & ~int64_t(63), (sampleStart & ~int64_t(63)) + 64 * int64_t(words) - 1);
   std::vector<uint64_t> kept(survivors_.begin(), survivors_.begin() + words_);
+  const size_t width = size_t(words_);
+  std::vector<uint64_t> hits(rest.size() * width);
+  std::vector<size_t> at(rest.size());  // where the hits of rest[i] stand in `hits`
+  for (size_t i = 0; i < rest.size(); ++i) {
+    markClass(rest[i]);
+    std::copy_n(hitsAtClass_.begin(), width, hits.begin() + std::ptrdiff_t(i * width));
+    at[i] = i * width;
+  }
   for (size_t pick = 0; pick < picks && !rest.empty(); ++pick) {
     size_t best = 0;
     int64_t bestCount = INT64_MAX;
     for (size_t i = 0; i < rest.size(); ++i) {
-      markClass(rest[i]);
-      int64_t count = countKept(kept);
+      const int64_t count = countBoth(kept.data(), hits.data() + at[i], words_);
       if (count < bestCount) bestCount = count, best = i;
     }
-    markClass(rest[best]);
-    for (int w = 0; w < words_; ++w) kept[w] &= hitsAtClass_[w];
+    for (size_t w = 0; w < width; ++w) kept[w] &= hits[at[best] + w];
     order.push_back(rest[best]);
     rest.erase(rest.begin() + std::ptrdiff_t(best));
+    at.erase(at.begin() + std::ptrdiff_t(best));
     if (bestCount == 0) break;
   }
   order.insert(order.end(), rest.begin(), rest.end());

@@ -89,7 +89,6 @@ class BlockSieve {
   void startBlock(int64_t from, int64_t to);
   void markClass(uint32_t n);
   int64_t keepMarked();
-  int64_t countKept(const std::vector<uint64_t>& kept) const;
   bool survives(uint64_t offset, size_t firstRow);
   bool coversAll();
 

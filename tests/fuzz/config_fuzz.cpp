@@ -60,7 +60,7 @@ int64_t clamp32(int64_t v) { return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? 
 struct Model {
   int64_t base = kNotGiven, minK = kNotGiven, maxK = kNotGiven, c = kNotGiven, period = kNotGiven,
           maxFact = kNotGiven, facDisp = kNotGiven, kDisp = kNotGiven, threads = kNotGiven, engine = kNotGiven,
-          resume = kNotGiven, algebraic = kNotGiven, progress = kNotGiven;
+          resume = kNotGiven, algebraic = kNotGiven, progress = kNotGiven, maxSets = kNotGiven;
 };
 
 constexpr int64_t kBadEngine = -1;
@@ -90,7 +90,8 @@ void modelPiece(const std::string& piece, Model& m) {
                       {"c=", &m.c, true},              {"period=", &m.period, false}, {"maxfact=", &m.maxFact, false},
                       {"facdisp=", &m.facDisp, false}, {"kdisp=", &m.kDisp, false},   {"threads=", &m.threads, false},
                       {"engine=", &m.engine, false},   {"resume=", &m.resume, false},
-                      {"algebraic=", &m.algebraic, false}, {"progress=", &m.progress, false}};
+                      {"algebraic=", &m.algebraic, false}, {"progress=", &m.progress, false},
+                      {"maxsets=", &m.maxSets, false}};
   for (const Key& key : keys) {
     if (!startsWith(piece, key.name)) continue;
     const int64_t value = key.value == &m.engine ? modelEngine(piece, std::strlen(key.name))
@@ -129,6 +130,7 @@ const char* modelFault(Model& m) {
   if (m.resume == kNotGiven) m.resume = 0;
   if (m.algebraic == kNotGiven) m.algebraic = 0;
   if (m.progress == kNotGiven) m.progress = 1;
+  if (m.maxSets == kNotGiven) m.maxSets = 0;
   if (m.base < 2) return "base cannot be less than 2";
   if (m.base > kE9) return "base cannot be greater than 1e9";
   if (m.minK > m.maxK) return "mink cannot be greater than maxk";
@@ -149,6 +151,8 @@ const char* modelFault(Model& m) {
   if (m.resume != 0 && m.resume != 1) return "resume must be 0 or 1";
   if (m.algebraic != 0 && m.algebraic != 1) return "algebraic must be 0 or 1";
   if (m.progress != 0 && m.progress != 1) return "progress must be 0 or 1";
+  if (m.maxSets < 0) return "maxsets cannot be negative";
+  if (m.maxSets > kE18) return "maxsets cannot be greater than 1e18";
   return nullptr;
 }
 
@@ -156,7 +160,7 @@ const char* modelFault(Model& m) {
 
 struct Reading {
   const char* fault;
-  int64_t values[13];
+  int64_t values[14];
 };
 
 Reading readBytes(const uint8_t* data, size_t size) {
@@ -164,7 +168,7 @@ Reading readBytes(const uint8_t* data, size_t size) {
   std::FILE* file = fmemopen(buffer.data(), size, "r");
   if (file == nullptr) std::abort();
   Reading r{loadInputs(file), {gi_base, gi_minK, gi_maxK, gi_c, gi_period, gi_maxFact, gi_facDisp, gi_kDisp, gi_threads, gi_engine,
-                                  gi_resume, gi_algebraic, gi_progress}};
+                                  gi_resume, gi_algebraic, gi_progress, gi_maxSets}};
   std::fclose(file);
   return r;
 }
@@ -183,6 +187,7 @@ void requireRanges() {
   require(gi_resume == 0 || gi_resume == 1, "resume neither 0 nor 1");
   require(gi_algebraic == 0 || gi_algebraic == 1, "algebraic neither 0 nor 1");
   require(gi_progress == 0 || gi_progress == 1, "progress neither 0 nor 1");
+  require(gi_maxSets >= 0 && gi_maxSets <= kE18, "maxsets outside 0..1e18");
 }
 
 bool sameFault(const char* a, const char* b) { return a == b || (a && b && std::strcmp(a, b) == 0); }
@@ -197,10 +202,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* expected = modelFault(model);
   if (!sameFault(first.fault, expected)) fail("fault differs", first.fault, expected);
   if (expected == nullptr) {
-    const int64_t values[13] = {model.base,    model.minK,    model.maxK,    model.c,      model.period,
+    const int64_t values[14] = {model.base,    model.minK,    model.maxK,    model.c,      model.period,
                                 model.maxFact, model.facDisp, model.kDisp,   model.threads, model.engine,
-                                model.resume,  model.algebraic, model.progress};
-    for (int i = 0; i < 13; ++i) {
+                                model.resume,  model.algebraic, model.progress, model.maxSets};
+    for (int i = 0; i < 14; ++i) {
       if (values[i] != first.values[i]) fail("value differs", std::to_string(first.values[i]).c_str(),
                                              std::to_string(values[i]).c_str());
     }

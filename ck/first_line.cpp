@@ -1,0 +1,99 @@
+// The first line of a search (see first_line.h).
+//
+// For a candidate prime p of period d, p divides k*b^n + c exactly when
+// k = -c*b^(-n) (mod p), a residue that repeats with d. The k one by one test the
+// exponents 1 .. P in turn against these residues, most failing at one of the first
+// few, so only the first few residues of each prime are ever computed; a k that
+// passes gets its line from the straightforward walk of one k, the reference of every
+// engine's lines.
+#include "first_line.h"
+
+#include <vector>
+
+#include "cover_set.h"
+#include "k_walk.h"
+#include "modular.h"
+
+namespace {
+
+class SmallKs {
+ public:
+  SmallKs(const pelund::SearchParams& params, const pelund::CandidateTable& table) : period_(params.period) {
+    for (const pelund::FactorPeriod& pair : table.periodOrderedList) {
+      const uint32_t p = pair.factor;
+      primes_.push_back({p, pair.period, powMod(uint32_t(params.base) % p, p - 2, p), params.c == 1 ? p - 1 : 1, {}});
+    }
+    residues_.resize(primes_.size());
+  }
+
+  // Whether the candidates cover every exponent of k (the skip rules aside).
+  bool covers(int64_t k) {
+    for (size_t j = 0; j < primes_.size(); ++j) residues_[j] = uint32_t(uint64_t(k) % primes_[j].p);
+    for (uint32_t n = 1; n <= uint32_t(period_); ++n) {
+      bool hit = false;
+      for (size_t j = 0; j < primes_.size() && !hit; ++j)
+        hit = residues_[j] == primes_[j].hitAt((n - 1) % primes_[j].d + 1);
+      if (!hit) return false;
+    }
+    return true;
+  }
+
+ private:
+  struct Prime {
+    uint32_t p, d, inverse, minusC;
+    std::vector<uint32_t> residues;  // [e-1]: the k mod p with first hit e, as far as asked for
+
+    // -c * b^(-e) mod p: the k for which p divides k*b^e + c.
+    uint32_t hitAt(uint32_t e) {
+      while (residues.size() < e) residues.push_back(mulMod(residues.empty() ? minusC : residues.back(), inverse, p));
+      return residues[e - 1];
+    }
+  };
+  int32_t period_;
+  std::vector<Prime> primes_;
+  std::vector<uint32_t> residues_;  // k mod each prime
+};
+
+// Keeps the first line of the walk and where the walk stands.
+class FirstLineSink : public pelund::Sink {
+ public:
+  explicit FirstLineSink(int64_t from) : next(from) {}
+  void partDone(const pelund::Part& part) override {
+    if (!line && !part.ks.empty()) line = std::string(part.line(0));
+    next = part.to + 1;
+  }
+  std::optional<std::string> line;
+  int64_t next;
+};
+
+}  // namespace
+
+bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable& table, const pelund::StopToken& stop,
+               std::optional<std::string>& line, int64_t& from) {
+  line.reset();
+  // Algebraic factors may prove a small k that no set covers: the walk takes those.
+  const int64_t smallEnd = params.maxK - params.minK < kSmallKs ? params.maxK : params.minK + kSmallKs - 1;
+  if (!params.algebraic && table.periodOrderedList.size() >= 2 && from <= smallEnd) {
+    const int64_t last = smallEnd;
+    SmallKs small(params, table);
+    std::optional<ExponentSlots> slots;  // made for the first k that passes
+    for (int64_t k = from; k <= last; ++k) {
+      if (!small.covers(k) || isSkipped(k, params, table)) continue;
+      if (!slots) slots = makeExponentSlots(params.period);
+      if (const std::optional<CoverLine> cover = searchOneK(k, params, table, *slots)) {
+        line = formatCoverLine(*cover);
+        return true;
+      }
+    }
+    if (last == params.maxK) return true;
+    from = last + 1;
+  }
+  const pelund::Search search(params, table);
+  if (!search.searchable()) return true;
+  FirstLineSink sink(from);
+  const bool complete = search.walkLines(from, params.maxK, 1, sink, stop);
+  from = sink.next;
+  if (!complete) return false;
+  line = sink.line;
+  return true;
+}

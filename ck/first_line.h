@@ -1,0 +1,21 @@
+// The first line of a search, the one of its smallest covered k: what pelund writes
+// first into covering.txt for the same parameters.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <pelund/pelund.hpp>
+
+// The first line (with its line end) of the search of params with its candidate
+// table from k = `from` on, every k below it in the range known to be uncovered;
+// nullopt in `line` when no k is covered. False when stopped: `from` is then the
+// first k not yet searched.
+//
+// The smallest k are tried one by one first, where a tiny covered k is found in
+// microseconds; the engines' walk, which ends at its first line, takes the rest.
+bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable& table, const pelund::StopToken& stop,
+               std::optional<std::string>& line, int64_t& from);
+
+// How many k from mink on are tried one by one.
+inline constexpr int64_t kSmallKs = 4096;

@@ -1,0 +1,135 @@
+// The command line of pelund-ck (see options.h).
+#include "options.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+#include <pelund/pelund.hpp>
+
+namespace {
+
+constexpr const char* kBasesFault = "bases must be numbers, ranges and lists such as 2-100,120,1000-1030";
+
+// A decimal number of digits only; values past int64 saturate, so that the range
+// checks refuse them with their own words.
+bool decimal(const std::string& text, int64_t& value) {
+  if (text.empty() || text.size() > 40) return false;
+  value = 0;
+  for (char digit : text) {
+    if (digit < '0' || digit > '9') return false;
+    value = value > (INT64_MAX - 9) / 10 ? INT64_MAX : value * 10 + (digit - '0');
+  }
+  return true;
+}
+
+// "2-100,120,1000-1030": each piece a number or a range low-high.
+const char* parseBases(const std::string& text, std::vector<int32_t>& bases) {
+  std::vector<std::pair<int64_t, int64_t>> ranges;
+  size_t at = 0;
+  for (;;) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string piece = text.substr(at, comma - at);
+    const size_t dash = piece.find('-');
+    int64_t low = 0, high = 0;
+    if (dash == std::string::npos) {
+      if (!decimal(piece, low)) return kBasesFault;
+      high = low;
+    } else if (!decimal(piece.substr(0, dash), low) || !decimal(piece.substr(dash + 1), high)) {
+      return kBasesFault;
+    }
+    if (const char* fault = pelund::rangeFault(low, 1, 1, 1, 2, 5)) return fault;
+    if (const char* fault = pelund::rangeFault(high, 1, 1, 1, 2, 5)) return fault;
+    if (high < low) return "a range of bases cannot end below its start";
+    ranges.emplace_back(low, high);
+    if (comma == text.size()) break;
+    at = comma + 1;
+  }
+  int64_t count = 0;
+  for (const auto& [low, high] : ranges) count += high - low + 1;
+  if (count > int64_t(kMostBases)) return "a table cannot have more than 1000000 bases";
+  for (const auto& [low, high] : ranges)
+    for (int64_t b = low; b <= high; ++b) bases.push_back(int32_t(b));
+  std::sort(bases.begin(), bases.end());
+  bases.erase(std::unique(bases.begin(), bases.end()), bases.end());
+  return nullptr;
+}
+
+}  // namespace
+
+std::string CkItem::name() const { return (c == 1 ? "S" : "R") + std::to_string(base); }
+
+const char* parseCkOptions(const std::vector<std::string>& arguments, CkOptions& o) {
+  struct Valued {
+    const char* name;
+    int64_t* value;
+  };
+  const Valued valued[] = {{"--period", &o.period}, {"--maxfact", &o.maxFact}, {"--mink", &o.minK},
+                           {"--maxk", &o.maxK},     {"--threads", &o.threads}};
+  std::vector<std::string> plain;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& word = arguments[i];
+    if (word == "--help") o.help = true;
+    else if (word == "--version") o.version = true;
+    else if (word == "--algebraic") o.algebraic = true;
+    else if (word.rfind("--", 0) == 0) {
+      const size_t equals = word.find('=');
+      const std::string name = word.substr(0, equals);
+      const Valued* option = nullptr;
+      for (const Valued& v : valued)
+        if (name == v.name) option = &v;
+      if (option == nullptr) return "unknown option (see pelund-ck --help)";
+      std::string text;
+      if (equals != std::string::npos) text = word.substr(equals + 1);
+      else if (i + 1 < arguments.size()) text = arguments[++i];
+      else return "an option needs a value, as in --maxk 1000000";
+      if (!decimal(text, *option->value)) return "option values must be decimal numbers";
+    } else {
+      plain.push_back(word);
+    }
+  }
+  if (o.help || o.version) return nullptr;
+  if (plain.empty()) return "the forms must be given: S, R or SR";
+  if (plain[0] == "S" || plain[0] == "R" || plain[0] == "SR" || plain[0] == "RS") {
+    o.sierpinski = plain[0].find('S') != std::string::npos;
+    o.riesel = plain[0].find('R') != std::string::npos;
+  } else {
+    return "the forms must be S, R or SR";
+  }
+  if (plain.size() < 2) return "the bases must be given, as in 2-100,120,1000-1030";
+  if (plain.size() > 2) return "give the bases as one list, as in 2-100,120,1000-1030";
+  if (const char* fault = parseBases(plain[1], o.bases)) return fault;
+  if (const char* fault = pelund::rangeFault(o.bases.front(), o.minK, o.maxK, 1, o.period, o.maxFact)) return fault;
+  if (const char* fault = pelund::threadsFault(o.threads)) return fault;
+  return nullptr;
+}
+
+std::vector<CkItem> ckItems(const CkOptions& o) {
+  std::vector<CkItem> items;
+  for (int32_t b : o.bases) {
+    if (o.sierpinski) items.push_back({b, 1});
+    if (o.riesel) items.push_back({b, -1});
+  }
+  return items;
+}
+
+std::string basesText(const std::vector<int32_t>& bases) {
+  std::string text;
+  for (size_t i = 0; i < bases.size();) {
+    size_t j = i;
+    while (j + 1 < bases.size() && bases[j + 1] == bases[j] + 1) ++j;
+    if (!text.empty()) text += ',';
+    text += std::to_string(bases[i]);
+    if (j > i) text += '-' + std::to_string(bases[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
+std::string ckHeading(const CkOptions& o) {
+  char bounds[200];
+  std::snprintf(bounds, sizeof bounds, " period=%" PRId64 " maxfact=%" PRId64 " mink=%" PRId64 " maxk=%" PRId64
+                " algebraic=%d\n", o.period, o.maxFact, o.minK, o.maxK, o.algebraic ? 1 : 0);
+  return std::string("pelund-ck ") + (o.sierpinski ? "S" : "") + (o.riesel ? "R" : "") + " " + basesText(o.bases) +
+         bounds;
+}
