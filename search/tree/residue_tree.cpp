@@ -43,12 +43,14 @@ namespace {
 using u128 = unsigned __int128;
 
 constexpr uint64_t kPollMask = 4095;     // a stop is polled every 4096 nodes or listed k
-constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved
+constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved (or 256 per prime, if more)
+constexpr uint64_t kListPerPrime = 256;
 constexpr uint64_t kSurvivorCost = 256;  // a survivor's confirmation costs about as much as sieving 256 places
+constexpr uint64_t kStepPerPrime = 16;   // and a sieved exponent 16 places per free prime beyond its places
 constexpr size_t kTasksPerThread = 256;  // subtrees handed out per thread, at least
 constexpr size_t kPairTableLimit = 2048; // primes up to which their inverses modulo each other are tabled
 constexpr uint32_t kNone = UINT32_MAX;
-constexpr uint32_t kBranchChoices = 256; // open exponents weighed for the branch
+constexpr uint32_t kBranchChoices = 5040; // open exponents weighed for the branch: all of them
 constexpr uint64_t kProbeListLimit = 1 << 16;  // a probe sieves or lists the k of smaller leaves
 constexpr double kProbeSeconds = 0.002;   // the time the cost estimate may take
 constexpr int kMinProbes = 2;             // per batch
@@ -84,9 +86,16 @@ struct Reducer {
 
 struct Knobs {
   bool bound = true;
-  uint64_t listBelow = kListBelow;
+  uint64_t listBelow = 0;  // 0: the default for the count of primes
   uint32_t choices = kBranchChoices;
 };
+
+// A node costs more with more primes (a residue, a bound term and a child test for
+// each), a sieved k far less: long lists of primes sieve larger classes.
+Knobs withDefaults(Knobs knobs, size_t primes) {
+  if (knobs.listBelow == 0) knobs.listBelow = std::max<uint64_t>(kListBelow, kListPerPrime * primes);
+  return knobs;
+}
 
 // The bit counts of the counting bound and of the sieved classes get a popcnt clone
 // where the object format can pick it at load time (ELF ifunc), as the block sieve's
@@ -189,7 +198,7 @@ void tableClasses(TreeTables& t) {
 
 TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, const Knobs& knobs_)
     : sieve(tables),
-      knobs(knobs_),
+      knobs(withDefaults(knobs_, tables.primes.size())),
       period(uint32_t(tables.period)),
       words((uint32_t(tables.period) + 63) / 64),
       m(uint32_t(tables.primes.size())),
@@ -608,7 +617,10 @@ void TreeWalk<Counts>::sieveClass(size_t level) {
   if (count % 64 != 0) alive_[words - 1] = (uint64_t(1) << (count % 64)) - 1;
   const uint64_t* bits = bitsAt(level);
   uint64_t left = count;
-  for (size_t at = firstOpen(bits, 0); at < tree_.order.size() && left * kSurvivorCost > count;
+  // Sieving goes on while the survivors would cost more to confirm than one more
+  // exponent costs to sieve: its places, and a residue for each free prime.
+  const uint64_t stepCost = count + kStepPerPrime * tree_.m;
+  for (size_t at = firstOpen(bits, 0); at < tree_.order.size() && left * kSurvivorCost > stepCost;
        at = firstOpen(bits, at + 1)) {
     const uint32_t n = tree_.order[at];
     std::fill_n(hits_.begin(), words, 0);
@@ -799,8 +811,7 @@ bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int thre
 
 bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, int threads,
                            std::vector<int64_t>& covered, TreeMeasure& measure) {
-  Knobs knobs{measure.countingBound, measure.listBelow ? measure.listBelow : kListBelow,
-              measure.choices ? measure.choices : kBranchChoices};
+  Knobs knobs{measure.countingBound, measure.listBelow, measure.choices ? measure.choices : kBranchChoices};
   measure.levels.clear();
   return searchRange<LevelCounts>(tables, from, to, threads, covered, knobs, measure.levels, StopToken{});
 }
