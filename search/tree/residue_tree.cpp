@@ -88,6 +88,7 @@ struct Knobs {
   bool bound = true;
   uint64_t listBelow = 0;  // 0: the default for the count of primes
   uint32_t choices = kBranchChoices;
+  bool plainBranch = false;  // the branch weighed by summing every free prime, for the tests
 };
 
 // A node costs more with more primes (a residue, a bound term and a child test for
@@ -556,6 +557,17 @@ uint32_t TreeWalk<Counts>::branchExponent(size_t level) {
   const uint64_t* bits = bitsAt(level);
   size_t at = firstOpen(bits, 0);
   uint32_t best = tree_.order[at];
+  if (tree_.knobs.plainBranch) {
+    uint64_t least = UINT64_MAX;
+    for (uint32_t tried = 0; tried < tree_.knobs.choices && at < tree_.order.size(); ++tried, at = firstOpen(bits, at + 1)) {
+      const uint32_t n = tree_.order[at];
+      uint64_t mass = 0;
+      for (uint32_t j = 0; j < tree_.m; ++j)
+        if (!assigned_[j] && !excluded(n, j)) mass += tree_.weight[j];
+      if (mass < least) least = mass, best = n;
+    }
+    return best;
+  }
   if (exclusions_.empty()) return best;
   sumExcludedMass();
   uint64_t most = 0;
@@ -811,7 +823,8 @@ bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int thre
 
 bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, int threads,
                            std::vector<int64_t>& covered, TreeMeasure& measure) {
-  Knobs knobs{measure.countingBound, measure.listBelow, measure.choices ? measure.choices : kBranchChoices};
+  Knobs knobs{measure.countingBound, measure.listBelow, measure.choices ? measure.choices : kBranchChoices,
+              measure.plainBranch};
   measure.levels.clear();
   return searchRange<LevelCounts>(tables, from, to, threads, covered, knobs, measure.levels, StopToken{});
 }
