@@ -50,10 +50,12 @@ for period in $periods; do
     sumOld=$(awk -v a="$sumOld" -v b="$mo" 'BEGIN { print a + b }')
     sumNew=$(awk -v a="$sumNew" -v b="$mn" 'BEGIN { print a + b }')
     first=$(head -n 1 "$work/new/covering.txt" 2>/dev/null || true)
-    sets=$(wc -l <"$work/new/covering.txt" 2>/dev/null || echo 0)
+    sets=0
+    [ -e "$work/new/covering.txt" ] && sets=$(wc -l <"$work/new/covering.txt")
     printf '%-6s %6s %9s %9s %7.3f %5s  %s\n' "$name" "$period" "$mo" "$mn" \
       "$(awk -v a="$mo" -v b="$mn" 'BEGIN { print b / a }')" "$sets" "$first"
-    if ! cmp -s "$work/old/covering.txt" "$work/new/covering.txt"; then
+    if [ -e "$work/old/covering.txt" ] || [ -e "$work/new/covering.txt" ] &&
+      ! cmp -s "$work/old/covering.txt" "$work/new/covering.txt"; then
       echo "    MISMATCH: the old and new covering.txt differ"
     fi
   done
