@@ -11,6 +11,7 @@
 #include <cmath>
 #include <optional>
 #include <random>
+#include <tuple>
 
 #include "cover_sieve.h"
 #include "fast_table.h"
@@ -202,6 +203,67 @@ TEST(ResidueTreeTest, SubtreesSearchedApartMakeTheWhole) {
   }
   EXPECT_GT(compared, 500u);
   EXPECT_GT(tasks, 500u);
+}
+
+bool sameCounts(const std::vector<TreeLevelCounts>& a, const std::vector<TreeLevelCounts>& b) {
+  auto fields = [](const TreeLevelCounts& v) {
+    return std::tuple(v.nodes, v.bounded, v.childTests, v.listedClasses, v.listedK, v.confirmed);
+  };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](auto& x, auto& y) { return fields(x) == fields(y); });
+}
+
+uint64_t nodesOf(const TreeMeasure& measure) {
+  uint64_t nodes = 0;
+  for (const TreeLevelCounts& level : measure.levels) nodes += level.nodes;
+  return nodes;
+}
+
+// Long periods, whose many candidate primes the tree's tuning is for: bases up to 10^9,
+// periods 720, 2520 and 5040, narrow ranges against the sieve and wide ones (up to 10^12
+// k, as wide as a cheap tree allows) where the tree goes deep. The branch weighed over
+// the exclusions makes the very tree of the branch weighed over every free prime (the
+// same counts at every depth); the earlier tuning (256 exponents weighed, classes
+// sieved below 4096 k) and no counting bound change nothing but the counts.
+TEST(ResidueTreeTest, LongPeriodsFindTheSameUnderEveryTuning) {
+  std::mt19937_64 random(5040);
+  const int32_t periods[] = {720, 2520, 5040};
+  size_t compared = 0, wide = 0, deep = 0;
+  for (int round = 0; round < 24; ++round) {
+    const int32_t period = periods[round % 3];
+    const int32_t base = int32_t(random() % 999999999) + 2, c = random() % 2 ? 1 : -1;
+    const int32_t maxFact = int32_t(random() % 3 == 0 ? random() % 1000 + 50 : random() % 100000 + 1000);
+    const bool narrow = round % 2 == 0;
+    int64_t width = narrow ? int64_t(random() % 200000) + 1 : int64_t(1) << (random() % 12 + 29);
+    int64_t from = random() % 3 == 0 ? kMaxK - width + 1 : int64_t(random() % 1000000) + 1;
+    SCOPED_TRACE(::testing::Message() << "b=" << base << " c=" << c << " P=" << period << " M=" << maxFact);
+    std::optional<SieveTables> t = tablesOf(base, c, period, maxFact, from);
+    if (!t || !t->searchable) continue;
+    while (!narrow && width > 1000 && residueCostEstimate(*t, from, from + width - 1) > 0.01)
+      width /= 8, from = from > kMaxK / 2 ? kMaxK - width + 1 : from;
+    const int64_t to = from + width - 1;
+    SCOPED_TRACE(::testing::Message() << "k=" << from << ".." << to);
+    TreeMeasure tuned, plain, earlier{true, 4096, 256, {}}, unbounded{false, 0, 0, {}};
+    plain.plainBranch = true;
+    std::vector<int64_t> expected;
+    EXPECT_TRUE(residueSearchMeasured(*t, from, to, 1, expected, tuned));
+    if (narrow) {
+      EXPECT_EQ(sieveCovered(*t, from, to), expected);
+    }
+    for (TreeMeasure* other : {&plain, &earlier, &unbounded}) {
+      std::vector<int64_t> covered;  // one thread for the same tree, counts and all
+      EXPECT_TRUE(residueSearchMeasured(*t, from, to, other == &plain ? 1 : int(random() % 2) + 1, covered, *other));
+      EXPECT_EQ(covered, expected);
+    }
+    EXPECT_TRUE(sameCounts(plain.levels, tuned.levels));
+    for (int64_t k : expected) EXPECT_TRUE(coveredByHits(*t, k)) << k;
+    compared += expected.size(), wide += !narrow, deep += tuned.levels.size() > 3;
+    if (!narrow) {
+      EXPECT_GT(nodesOf(tuned), 1u);
+    }
+  }
+  EXPECT_GT(compared, 100u);
+  EXPECT_GT(wide, 6u);
+  EXPECT_GT(deep, 6u);
 }
 
 TEST(ResidueTreeTest, CostEstimatesArePositiveAndGrowWithTheWidth) {

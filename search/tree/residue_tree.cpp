@@ -43,12 +43,14 @@ namespace {
 using u128 = unsigned __int128;
 
 constexpr uint64_t kPollMask = 4095;     // a stop is polled every 4096 nodes or listed k
-constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved
+constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved (or 256 per prime, if more)
+constexpr uint64_t kListPerPrime = 256;
 constexpr uint64_t kSurvivorCost = 256;  // a survivor's confirmation costs about as much as sieving 256 places
+constexpr uint64_t kStepPerPrime = 16;   // and a sieved exponent 16 places per free prime beyond its places
 constexpr size_t kTasksPerThread = 256;  // subtrees handed out per thread, at least
 constexpr size_t kPairTableLimit = 2048; // primes up to which their inverses modulo each other are tabled
 constexpr uint32_t kNone = UINT32_MAX;
-constexpr uint32_t kBranchChoices = 256; // open exponents weighed for the branch
+constexpr uint32_t kBranchChoices = 5040; // open exponents weighed for the branch: all of them
 constexpr uint64_t kProbeListLimit = 1 << 16;  // a probe sieves or lists the k of smaller leaves
 constexpr double kProbeSeconds = 0.002;   // the time the cost estimate may take
 constexpr int kMinProbes = 2;             // per batch
@@ -84,9 +86,17 @@ struct Reducer {
 
 struct Knobs {
   bool bound = true;
-  uint64_t listBelow = kListBelow;
+  uint64_t listBelow = 0;  // 0: the default for the count of primes
   uint32_t choices = kBranchChoices;
+  bool plainBranch = false;  // the branch weighed by summing every free prime, for the tests
 };
+
+// A node costs more with more primes (a residue, a bound term and a child test for
+// each), a sieved k far less: long lists of primes sieve larger classes.
+Knobs withDefaults(Knobs knobs, size_t primes) {
+  if (knobs.listBelow == 0) knobs.listBelow = std::max<uint64_t>(kListBelow, kListPerPrime * primes);
+  return knobs;
+}
 
 // The bit counts of the counting bound and of the sieved classes get a popcnt clone
 // where the object format can pick it at load time (ELF ifunc), as the block sieve's
@@ -139,7 +149,7 @@ struct TreeTables {
   uint32_t pMax = 0;
   size_t levels = 0;  // nodes on the longest path
   std::vector<uint32_t> p, d;
-  std::vector<double> reciprocal;     // 1/p per prime
+  std::vector<uint64_t> weight;       // 2^44/p per prime, rounded: 1/p in sums that are exact
   std::vector<Reducer> mod;           // per prime
   std::vector<uint32_t> residueAt;    // [n * m + j]: (k - from) mod p_j for the k that p_j covers at exponent n
   std::vector<uint16_t> classAt;      // [n * m + j]: n mod d_j
@@ -189,7 +199,7 @@ void tableClasses(TreeTables& t) {
 
 TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, const Knobs& knobs_)
     : sieve(tables),
-      knobs(knobs_),
+      knobs(withDefaults(knobs_, tables.primes.size())),
       period(uint32_t(tables.period)),
       words((uint32_t(tables.period) + 63) / 64),
       m(uint32_t(tables.primes.size())),
@@ -200,7 +210,7 @@ TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, con
   uint32_t slots = 0;
   for (uint32_t j = 0; j < m; ++j) {
     const SievePrime& sp = tables.primes[j];
-    classStart.push_back(slots), slots += sp.d, reciprocal.push_back(1.0 / sp.p);
+    classStart.push_back(slots), slots += sp.d, weight.push_back(((uint64_t(1) << 44) + sp.p / 2) / sp.p);
     for (uint32_t n = 0; n < period; ++n) classAt[size_t(n) * m + j] = uint16_t(n % sp.d);
     p.push_back(sp.p), d.push_back(sp.d), mod.emplace_back(sp.p), pMax = std::max(pMax, sp.p);
     const uint32_t fromMod = uint32_t(uint64_t(from) % sp.p);
@@ -309,6 +319,7 @@ class TreeWalk {
   void takeResidues(size_t level, bool withModulus);
   bool coverable(size_t level);
   uint32_t branchExponent(size_t level);
+  void sumExcludedMass();
   uint32_t mostOf(const uint64_t* bits, uint32_t j) {
     // With exclusions the classes left are counted where masks make that cheap; the
     // others keep the bound of their period, which is no smaller and so still sound.
@@ -357,6 +368,9 @@ class TreeWalk {
   std::vector<uint32_t> excludedOf_;  // per prime, its exclusions
   std::vector<std::pair<uint32_t, uint32_t>> exclusions_;  // (slot, prime) excluded, in order, to be undone
   std::vector<uint16_t> classCount_;
+  std::vector<uint64_t> excludedMass_;  // per exponent, the weights of the free primes excluded there
+  std::vector<uint32_t> slotMark_;      // per slot, the stamp of the last sum that counted it
+  uint32_t stamp_ = 0;
   std::vector<uint64_t> scratch_;
   std::vector<uint32_t> xRes_;  // a listed k's x mod each free prime
   std::vector<uint64_t> alive_, hits_;  // places of a sieved class
@@ -380,6 +394,8 @@ TreeWalk<Counts>::TreeWalk(const TreeTables& tree, std::atomic<bool>& stop, Stop
       excluded_(tree.classStart.empty() ? 0 : tree.classStart.back() + tree.d.back()),
       excludedOf_(tree.m),
       classCount_(tree.periods.empty() ? 0 : *std::max_element(tree.periods.begin(), tree.periods.end())),
+      excludedMass_(tree.period),
+      slotMark_(excluded_.size()),
       scratch_(tree.words),
       xRes_(tree.m),
       alive_(tree.knobs.listBelow / 64 + 1),
@@ -533,21 +549,49 @@ bool TreeWalk<Counts>::coverable(size_t level) {
 
 // The exponent to branch on: of the first few open ones in the order, the one whose
 // children hold the fewest k, as the sum of 1/p over the free primes not excluded
-// there (excluded primes leave their children out).
+// there (excluded primes leave their children out). That sum is the same for every
+// exponent but for the free primes excluded there, so the exponent that loses the
+// most to exclusions is taken (the first of equals; with no exclusions, the first).
 template <class Counts>
 uint32_t TreeWalk<Counts>::branchExponent(size_t level) {
   const uint64_t* bits = bitsAt(level);
   size_t at = firstOpen(bits, 0);
   uint32_t best = tree_.order[at];
-  double least = INFINITY;
+  if (tree_.knobs.plainBranch) {
+    uint64_t least = UINT64_MAX;
+    for (uint32_t tried = 0; tried < tree_.knobs.choices && at < tree_.order.size(); ++tried, at = firstOpen(bits, at + 1)) {
+      const uint32_t n = tree_.order[at];
+      uint64_t mass = 0;
+      for (uint32_t j = 0; j < tree_.m; ++j)
+        if (!assigned_[j] && !excluded(n, j)) mass += tree_.weight[j];
+      if (mass < least) least = mass, best = n;
+    }
+    return best;
+  }
+  if (exclusions_.empty()) return best;
+  sumExcludedMass();
+  uint64_t most = 0;
   for (uint32_t tried = 0; tried < tree_.knobs.choices && at < tree_.order.size(); ++tried, at = firstOpen(bits, at + 1)) {
     const uint32_t n = tree_.order[at];
-    double mass = 0;
-    for (uint32_t j = 0; j < tree_.m; ++j)
-      if (!assigned_[j] && !excluded(n, j)) mass += tree_.reciprocal[j];
-    if (mass < least) least = mass, best = n;
+    if (excludedMass_[n] > most) most = excludedMass_[n], best = n;
   }
   return best;
+}
+
+// excludedMass_[n]: the weights of the free primes excluded at exponent n, each slot
+// counted once however often it was excluded; its cost follows the exclusions, not the
+// primes.
+template <class Counts>
+void TreeWalk<Counts>::sumExcludedMass() {
+  std::fill(excludedMass_.begin(), excludedMass_.end(), 0);
+  if (++stamp_ == 0) std::fill(slotMark_.begin(), slotMark_.end(), 0), stamp_ = 1;
+  for (const auto& [slot, j] : exclusions_) {
+    if (assigned_[j] || slotMark_[slot] == stamp_) continue;
+    slotMark_[slot] = stamp_;
+    const uint32_t dd = tree_.d[j];
+    const uint64_t w = tree_.weight[j];
+    for (uint32_t n = slot - tree_.classStart[j]; n < tree_.period; n += dd) excludedMass_[n] += w;
+  }
 }
 
 // The place in the exponent order of the first open exponent at or after `from`.
@@ -585,7 +629,10 @@ void TreeWalk<Counts>::sieveClass(size_t level) {
   if (count % 64 != 0) alive_[words - 1] = (uint64_t(1) << (count % 64)) - 1;
   const uint64_t* bits = bitsAt(level);
   uint64_t left = count;
-  for (size_t at = firstOpen(bits, 0); at < tree_.order.size() && left * kSurvivorCost > count;
+  // Sieving goes on while the survivors would cost more to confirm than one more
+  // exponent costs to sieve: its places, and a residue for each free prime.
+  const uint64_t stepCost = count + kStepPerPrime * tree_.m;
+  for (size_t at = firstOpen(bits, 0); at < tree_.order.size() && left * kSurvivorCost > stepCost;
        at = firstOpen(bits, at + 1)) {
     const uint32_t n = tree_.order[at];
     std::fill_n(hits_.begin(), words, 0);
@@ -777,8 +824,8 @@ bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int thre
 
 bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, int threads,
                            std::vector<int64_t>& covered, TreeMeasure& measure) {
-  Knobs knobs{measure.countingBound, measure.listBelow ? measure.listBelow : kListBelow,
-              measure.choices ? measure.choices : kBranchChoices};
+  Knobs knobs{measure.countingBound, measure.listBelow, measure.choices ? measure.choices : kBranchChoices,
+              measure.plainBranch};
   measure.levels.clear();
   return searchRange<LevelCounts>(tables, from, to, threads, covered, knobs, measure.levels, StopToken{});
 }

@@ -82,9 +82,10 @@ struct TreeLevelCounts {
 };
 struct TreeMeasure {
   bool countingBound = true;    // end classes whose free primes cannot cover the open exponents
-  uint64_t listBelow = 0;       // sieve a class of at most this many k (0: the default)
-  uint32_t choices = 0;         // open exponents weighed for each branch (0: the default)
+  uint64_t listBelow = 0;       // sieve a class of at most this many k (0: the default, by the count of primes)
+  uint32_t choices = 0;         // open exponents weighed for each branch (0: the default, all)
   std::vector<TreeLevelCounts> levels;  // filled by the search
+  bool plainBranch = false;     // weigh each exponent over every free prime (the same choice, slower)
 };
 bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, int threads,
                            std::vector<int64_t>& covered, TreeMeasure& measure);
