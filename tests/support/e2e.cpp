@@ -118,17 +118,25 @@ RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, cons
   auto deadline = std::chrono::steady_clock::now() + timeout;
   size_t step = 0;
   size_t searched = 0;  // the output before this has been searched for the trigger
+  bool due = false;     // the step's trigger has shown and its delay passed
   std::chrono::steady_clock::time_point lastSignal;
   char buffer[65536];
   for (;;) {
     const size_t from = searched;
     searched = result.out.size() - std::min(result.out.size(), step < steps.size() ? steps[step].trigger.size() : 0);
-    if (step < steps.size() && result.out.find(steps[step].trigger, from) != std::string::npos) {
+    if (step < steps.size() && !due && result.out.find(steps[step].trigger, from) != std::string::npos) {
       searched = 0;
       std::this_thread::sleep_for(steps[step].delay);
+      due = true;
+    }
+    // A signal for a child waits until there is one (the writing helper is forked at
+    // the first lines, which a loaded machine may take long to find), lest the process
+    // itself get it.
+    if (due && (!steps[step].toChild || newestChild(pid) != pid)) {
       kill(steps[step].toChild ? newestChild(pid) : pid, steps[step].signal);
       lastSignal = std::chrono::steady_clock::now();
       ++step;
+      due = false;
     }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
