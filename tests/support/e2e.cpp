@@ -79,6 +79,27 @@ pid_t newestChild(pid_t pid) {
   return child;
 }
 
+// The child of `pid` that mpirun started for `rank`, or 0 while there is none.
+pid_t rankChild(pid_t pid, int rank) {
+  std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  const std::string wanted = "OMPI_COMM_WORLD_RANK=" + std::to_string(rank);
+  for (pid_t child; list >> child;) {
+    std::ifstream environ("/proc/" + std::to_string(child) + "/environ");
+    for (std::string entry; std::getline(environ, entry, '\0');)
+      if (entry == wanted) return child;
+  }
+  return 0;
+}
+
+// Where a step's signal goes: the process, its newest child or a rank; 0 while that
+// does not exist yet.
+pid_t target(pid_t pid, const Interrupt& step) {
+  if (step.rank >= 0) return rankChild(pid, step.rank);
+  if (!step.toChild) return pid;
+  const pid_t child = newestChild(pid);
+  return child != pid ? child : 0;
+}
+
 void finish(pid_t pid, RunResult& result) {
   int status = 0;
   rusage usage{};
@@ -132,8 +153,8 @@ RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, cons
     // A signal for a child waits until there is one (the writing helper is forked at
     // the first lines, which a loaded machine may take long to find), lest the process
     // itself get it.
-    if (due && (!steps[step].toChild || newestChild(pid) != pid)) {
-      kill(steps[step].toChild ? newestChild(pid) : pid, steps[step].signal);
+    if (const pid_t to = due ? target(pid, steps[step]) : 0; to != 0) {
+      kill(to, steps[step].signal);
       lastSignal = std::chrono::steady_clock::now();
       ++step;
       due = false;

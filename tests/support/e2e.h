@@ -42,6 +42,7 @@ struct Interrupt {
   std::string trigger;
   std::chrono::milliseconds delay{0};
   bool toChild = false;  // send it to the started process's newest child instead (a rank under mpirun)
+  int rank = -1;         // >= 0: send it to the child that runs this rank under mpirun instead
 };
 
 // Runs `binary` (pelund by default) in dir with the given arguments; kills it after
