@@ -54,14 +54,18 @@ SearchOutcome runSearch(const pelund::SearchParams& params, const Display& displ
     return {true};
   }
   if (!table->factorPeriodList.empty()) platformAppendToLog(kLogPath, factorListText(table->factorPeriodList));
-  ResultsWriter writer(display.kDisp, kCoveringPath, start, statePath);
+  // A part in progress beyond a maxk made smaller is searched again from its start.
+  SearchState begin = start;
+  if (begin.part.wanted > 0 && begin.part.to > params.maxK) begin.part = pelund::TreeProgress{};
+  ResultsWriter writer(display.kDisp, kCoveringPath, begin, statePath);
   writer.saveState();
   bool complete = true;
   const pelund::Search search(params, *table);
   // Algebraic classes may prove k with fewer than two primes, even with none.
   if (search.searchable() && start.nextK <= params.maxK) {
     statusline::start(start.nextK, params.maxK, start.found);
-    complete = search.walk(start.nextK, params.maxK, writer, stopToken(), &observer, runner);
+    complete = search.walk(start.nextK, params.maxK, writer, stopToken(), &observer, runner,
+                           begin.part.wanted > 0 ? &begin.part : nullptr);
   }
   complete = complete && !writer.stopped();
   writer.saveState();

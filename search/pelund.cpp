@@ -155,10 +155,12 @@ const SearchParams& Search::params() const { return tables_->params; }
 
 bool Search::searchable() const { return tables_->sieve.searchable || tables_->params.algebraic; }
 
-bool Search::walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer,
-                  Runner* runner) const {
+bool Search::walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer, Runner* runner,
+                  const TreeProgress* resume) const {
   LocalRunner local;
-  return memoryChecked([&] { return walkRange(*this, from, to, sink, stop, observer, runner ? *runner : local); });
+  const WalkStart start{runner == nullptr, resume};
+  return memoryChecked(
+      [&] { return walkRange(*this, from, to, sink, stop, observer, runner ? *runner : local, start); });
 }
 
 bool Search::sieve(int64_t from, int64_t to, Sink& sink, const StopToken& stop) const {
