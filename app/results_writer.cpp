@@ -74,7 +74,7 @@ void ResultsWriter::partDone(const PartResult& part) {
 }
 
 void ResultsWriter::treeProgress(const pelund::TreeProgress& progress) {
-  if (statePath_ == nullptr || stopped_ || progress.from != state_.nextK) return;
+  if (statePath_ == nullptr || stopped_ || progress.from != state_.nextK || progress.covered.size() > kMostPartKs) return;
   state_.part = progress;
   if (saveDue()) saveState();
 }

@@ -3,6 +3,7 @@
 // damaged state, which a resumed run refuses rather than guess from.
 #include "search_state.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -75,7 +76,8 @@ bool readPart(const std::string& text, size_t& at, int64_t nextK, pelund::TreePr
   constexpr int64_t e18 = 1000000000000000000;
   int64_t to = 0, wanted = 0, done = 0, count = 0;
   if (!readValue(text, at, "partto", nextK, e18, to) || !readValue(text, at, "subtrees", 1, int64_t(1) << 24, wanted) ||
-      !readValue(text, at, "done", 0, wanted, done) || !readValue(text, at, "covered", 0, to - nextK + 1, count))
+      !readValue(text, at, "done", 0, wanted, done) ||
+      !readValue(text, at, "covered", 0, std::min<int64_t>(to - nextK + 1, int64_t(kMostPartKs)), count))
     return false;
   // Each k takes two bytes at least: a count beyond the text is damage, not a size to reserve.
   if (uint64_t(count) > (text.size() - at) / 2) return false;

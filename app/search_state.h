@@ -12,6 +12,11 @@
 
 #include <pelund/pelund.hpp>
 
+// The most covered k of a part in progress that a state records (a part with more is
+// recorded at its start), and so the longest state there is: 20 bytes a k at most.
+inline constexpr size_t kMostPartKs = size_t(1) << 21;
+inline constexpr size_t kLongestState = 4096 + kMostPartKs * 20;
+
 struct SearchState {
   int32_t base = 0;
   int32_t c = 0;

@@ -106,6 +106,7 @@ TEST(SearchStateTest, APartInProgressThatCannotBeIsRefused) {
       {"partto=900\nsubtrees=64\ndone=2\ncovered=2\n600\n", false},              // fewer than said
       {"partto=900\nsubtrees=64\ndone=2\ncovered=1\n600\n700\n", false},         // more than said
       {"partto=900\nsubtrees=64\ndone=2\ncovered=401\n", false},                  // more than the part holds
+      {"partto=9000000000\nsubtrees=64\ndone=2\ncovered=2097153\n", false},     // more than a state records
       {"partto=900\nsubtrees=64\ncovered=0\n", false},                            // a key missing
       {"subtrees=64\ndone=2\ncovered=0\n", false},                                // no end of the part
   };
