@@ -45,8 +45,9 @@ std::string formatSearchState(const SearchState& s) {
                 s.algebraic ? "algebraic=1\n" : "");
   std::string state = text;
   if (s.part.wanted > 0) {
-    std::snprintf(text, sizeof text, "partto=%" PRId64 "\nsubtrees=%" PRIu64 "\ndone=%" PRIu64 "\ncovered=%zu\n",
-                  s.part.to, s.part.wanted, s.part.done, s.part.covered.size());
+    std::snprintf(text, sizeof text,
+                  "partto=%" PRId64 "\nsubtrees=%" PRIu64 "\nlist=%" PRIu64 "\ndone=%" PRIu64 "\ncovered=%zu\n", s.part.to,
+                  s.part.wanted, s.part.list, s.part.done, s.part.covered.size());
     state += text;
     state.reserve(state.size() + s.part.covered.size() * 20 + 8);
     for (int64_t k : s.part.covered) (state += std::to_string(k)) += '\n';
@@ -74,9 +75,9 @@ bool readPart(const std::string& text, size_t& at, int64_t nextK, pelund::TreePr
   part = pelund::TreeProgress{};
   if (text.compare(at, 7, "partto=") != 0) return true;
   constexpr int64_t e18 = 1000000000000000000;
-  int64_t to = 0, wanted = 0, done = 0, count = 0;
+  int64_t to = 0, wanted = 0, list = 0, done = 0, count = 0;
   if (!readValue(text, at, "partto", nextK, e18, to) || !readValue(text, at, "subtrees", 1, int64_t(1) << 24, wanted) ||
-      !readValue(text, at, "done", 0, wanted, done) ||
+      !readValue(text, at, "list", 0, INT64_MAX, list) || !readValue(text, at, "done", 0, wanted, done) ||
       !readValue(text, at, "covered", 0, std::min<int64_t>(to - nextK + 1, int64_t(kMostPartKs)), count))
     return false;
   // Each k takes two bytes at least: a count beyond the text is damage, not a size to reserve.
@@ -86,7 +87,7 @@ bool readPart(const std::string& text, size_t& at, int64_t nextK, pelund::TreePr
     if (low > to || !readNumber(text, at, low, to, k)) return false;
     part.covered.push_back(k);
   }
-  part.from = nextK, part.to = to, part.wanted = uint64_t(wanted), part.done = uint64_t(done);
+  part.from = nextK, part.to = to, part.wanted = uint64_t(wanted), part.list = uint64_t(list), part.done = uint64_t(done);
   return true;
 }
 

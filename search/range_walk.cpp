@@ -159,7 +159,16 @@ bool treePartInSubtrees(const pelund::Search& search, pelund::TreeProgress progr
   const std::shared_ptr<const TreeRange> range = search.tables().treeRange(from, to);
   const std::vector<TreeTask> tasks = residueTasks(*range, size_t(progress.wanted));
   const size_t count = tasks.size();
-  progress.done = std::min<uint64_t>(progress.done, count);
+  // The list is the same for the same search and part; one made otherwise (by another
+  // version of the tree) starts the part again.
+  uint64_t hash = 0xcbf29ce484222325u;
+  for (const TreeTask& task : tasks) {
+    for (uint32_t j : task.path) hash = (hash ^ j) * 0x100000001b3u;
+    hash = (hash ^ 0xffffffffu) * 0x100000001b3u;
+  }
+  hash &= uint64_t(INT64_MAX);
+  if (progress.list != hash || progress.done > count) progress.done = 0, progress.covered.clear();
+  progress.list = hash;
   std::vector<std::vector<int64_t>> found(count);
   const std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[count]());
   std::atomic<size_t> next{size_t(progress.done)};
@@ -248,7 +257,8 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
   const SearchParams& params = search.params();
   // A part in progress, of this walk's range.
   const pelund::TreeProgress* resume = start.resume;
-  if (resume != nullptr && (resume->wanted == 0 || resume->from != from || resume->to > to || resume->to < from))
+  if (resume != nullptr && (resume->wanted == 0 || resume->from != from || resume->to > to || resume->to < from ||
+                            !tables.searchable))
     resume = nullptr;
   if (resume == nullptr && (params.engine == Engine::sieve || !tables.searchable))
     return runner.sieve(search, from, to, sink, stop);
@@ -264,9 +274,10 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
     double treeSeconds = -1, treeCost = -1;
     if (resume != nullptr || params.engine == Engine::residue || treeIsCheaper(tables, part, sievePerK, treeCost)) {
       const auto begin = std::chrono::steady_clock::now();
-      pelund::TreeProgress progress{part.from, part.to, 0, 0, {}};
+      pelund::TreeProgress progress{part.from, part.to, 0, 0, 0, {}};
       if (resume != nullptr) progress = *resume;
-      else if (start.local) progress.wanted = subtreesFor(std::max(treeCost, lastTreeSeconds * kPartCostGrowth * threads), threads);
+      else if (start.local)
+        progress.wanted = subtreesFor(std::max(treeCost, lastTreeSeconds * kPartCostGrowth * threads), threads);
       resume = nullptr;
       if (progress.wanted > 0 ? !treePartInSubtrees(search, std::move(progress), sink, lines, stop)
                               : !treePart(search, part, sink, lines, stop, runner))
@@ -280,6 +291,7 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
     }
     if (part.to == to) break;
     from = part.to + 1;
+    if (params.engine == Engine::sieve) return runner.sieve(search, from, to, sink, stop);  // after a resumed part
     const int64_t proposed = nextWidth(width, lines);
     width = treeSeconds >= 0 ? timing.bound(proposed) : proposed;
   }

@@ -18,13 +18,13 @@ std::string withCrLf(const std::string& text) {
 bool same(const SearchState& a, const SearchState& b) {
   return a.sameSearch(b) && a.nextK == b.nextK && a.found == b.found && a.length == b.length &&
          a.part.from == b.part.from && a.part.to == b.part.to && a.part.wanted == b.part.wanted &&
-         a.part.done == b.part.done && a.part.covered == b.part.covered;
+         a.part.list == b.part.list && a.part.done == b.part.done && a.part.covered == b.part.covered;
 }
 
 // A state at k=500 with a tree part in progress up to `to`.
 SearchState withPart(int64_t to, uint64_t wanted, uint64_t done, std::vector<int64_t> covered) {
   SearchState state{10, -1, 144, 1000000, 1, 500, 3, 120};
-  state.part = pelund::TreeProgress{500, to, wanted, done, std::move(covered)};
+  state.part = pelund::TreeProgress{500, to, wanted, 0x7edcba9876543210u % (to + 1), done, std::move(covered)};
   return state;
 }
 
@@ -93,22 +93,24 @@ TEST(SearchStateTest, APartInProgressThatCannotBeIsRefused) {
     bool valid;
   };
   const Case cases[] = {
-      {"partto=900\nsubtrees=64\ndone=2\ncovered=2\n500\n900\n", true},
-      {"partto=499\nsubtrees=64\ndone=2\ncovered=0\n", false},                   // ends before nextk
-      {"partto=1000000000000000001\nsubtrees=64\ndone=2\ncovered=0\n", false},  // beyond 1e18
-      {"partto=900\nsubtrees=0\ndone=0\ncovered=0\n", false},                    // no list
-      {"partto=900\nsubtrees=16777217\ndone=0\ncovered=0\n", false},             // a list too long
-      {"partto=900\nsubtrees=64\ndone=65\ncovered=0\n", false},                  // more done than listed
-      {"partto=900\nsubtrees=64\ndone=2\ncovered=2\n600\n600\n", false},         // a k twice
-      {"partto=900\nsubtrees=64\ndone=2\ncovered=2\n700\n600\n", false},         // descending
-      {"partto=900\nsubtrees=64\ndone=2\ncovered=1\n499\n", false},              // below the part
-      {"partto=900\nsubtrees=64\ndone=2\ncovered=1\n901\n", false},              // above it
-      {"partto=900\nsubtrees=64\ndone=2\ncovered=2\n600\n", false},              // fewer than said
-      {"partto=900\nsubtrees=64\ndone=2\ncovered=1\n600\n700\n", false},         // more than said
-      {"partto=900\nsubtrees=64\ndone=2\ncovered=401\n", false},                  // more than the part holds
-      {"partto=9000000000\nsubtrees=64\ndone=2\ncovered=2097153\n", false},     // more than a state records
-      {"partto=900\nsubtrees=64\ncovered=0\n", false},                            // a key missing
-      {"subtrees=64\ndone=2\ncovered=0\n", false},                                // no end of the part
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=2\n500\n900\n", true},
+      {"partto=499\nsubtrees=64\nlist=12345\ndone=2\ncovered=0\n", false},                   // ends before nextk
+      {"partto=1000000000000000001\nsubtrees=64\nlist=12345\ndone=2\ncovered=0\n", false},  // beyond 1e18
+      {"partto=900\nsubtrees=0\nlist=12345\ndone=0\ncovered=0\n", false},                    // no list
+      {"partto=900\nsubtrees=16777217\nlist=12345\ndone=0\ncovered=0\n", false},             // a list too long
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=65\ncovered=0\n", false},                  // more done than listed
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=2\n600\n600\n", false},         // a k twice
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=2\n700\n600\n", false},         // descending
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=1\n499\n", false},              // below the part
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=1\n901\n", false},              // above it
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=2\n600\n", false},              // fewer than said
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=1\n600\n700\n", false},         // more than said
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=401\n", false},                  // more than the part holds
+      {"partto=9000000000\nsubtrees=64\nlist=12345\ndone=2\ncovered=2097153\n", false},     // more than a state records
+      {"partto=900\nsubtrees=64\nlist=12345\ncovered=0\n", false},                // a key missing
+      {"partto=900\nsubtrees=64\ndone=2\ncovered=0\n", false},                   // no hash of the list
+      {"partto=900\nsubtrees=64\nlist=9223372036854775808\ndone=2\ncovered=0\n", false},  // a hash too large
+      {"subtrees=64\nlist=12345\ndone=2\ncovered=0\n", false},                                // no end of the part
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.part);

@@ -2,7 +2,8 @@
 // follows it: a kill at a random moment late in such a part loses under a few seconds
 // of processor time (measured from the state's last change to the kill, so the load of
 // the machine does not count), a stop records where the part stood, and the resumed
-// search ends with a covering.txt byte for byte that of an uninterrupted run.
+// search ends with a covering.txt byte for byte that of an uninterrupted run, also
+// when the state's list of subtrees is not the one the run makes.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -52,7 +53,7 @@ TEST(SubtreeResume, AKillOrAStopLateInALongSparsePartLosesLittleAndResumesToTheS
       const std::string state = dir.read("pelund.state");
       EXPECT_NE(state.find("\nnextk=" + std::to_string(kLastPartFrom) + "\n"), std::string::npos) << state.substr(0, 300);
       std::smatch done;
-      ASSERT_TRUE(std::regex_search(state, done, std::regex("\npartto=6000000000\nsubtrees=\\d+\ndone=(\\d+)\n")))
+      ASSERT_TRUE(std::regex_search(state, done, std::regex("\npartto=6000000000\nsubtrees=\\d+\nlist=\\d+\ndone=(\\d+)\n")))
           << state.substr(0, 300);
       EXPECT_GT(std::stoll(done[1]), 0);
       if (signal == SIGKILL) {
@@ -66,11 +67,22 @@ TEST(SubtreeResume, AKillOrAStopLateInALongSparsePartLosesLittleAndResumesToTheS
                   std::string::npos)
             << e2e::maskStamps(stopped.out);
       }
+      // The same state with the hash of another list of subtrees: the part starts again.
+      e2e::TempDir other;
+      if (signal == SIGINT) {
+        other.write("pelund.ini", dir.read("pelund.ini"));
+        other.write("covering.txt", dir.read("covering.txt"));
+        other.write("pelund.state", std::regex_replace(state, std::regex("\nlist=\\d+\n"), "\nlist=1\n"));
+      }
       const e2e::RunResult resumed = e2e::run(dir, {}, "", std::chrono::seconds(900));
       EXPECT_EQ(resumed.exitStatus, 0) << e2e::maskStamps(resumed.out);
       EXPECT_NE(resumed.out.find("Resuming S2 at k=" + std::to_string(kLastPartFrom) + " with "), std::string::npos)
           << e2e::maskStamps(resumed.out);
       EXPECT_TRUE(dir.read("covering.txt") == expected);
+      if (signal == SIGINT) {
+        EXPECT_EQ(e2e::run(other, {}, "", std::chrono::seconds(900)).exitStatus, 0);
+        EXPECT_TRUE(other.read("covering.txt") == expected);
+      }
       // The resumed run skipped the subtrees done: it did less than the whole part again.
       std::cout << "[ figures  ] stopped run " << stopped.cpu.count() << " ms, resumed run " << resumed.cpu.count()
                 << " ms of processor time\n";

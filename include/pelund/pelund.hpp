@@ -151,6 +151,7 @@ struct TreeProgress {
   int64_t from = 0;
   int64_t to = 0;
   uint64_t wanted = 0;  // 0: no part in progress
+  uint64_t list = 0;    // a hash of the list (below 2^63): another list makes `done` void
   uint64_t done = 0;
   std::vector<int64_t> covered;
 };

@@ -50,7 +50,7 @@ struct Interrupt {
   // After `delay`, also wait until the process has used this much processor time since
   // the trigger showed: a moment of the work done, whatever the load of the machine.
   std::chrono::milliseconds cpuDelay{0};
-  std::string watch;  // a file of the run directory whose changes are timed (see RunResult)
+  std::string watch = {};  // a file of the run directory whose changes are timed (see RunResult)
 };
 
 // Runs `binary` (pelund by default) in dir with the given arguments; kills it after
