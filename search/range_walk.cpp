@@ -75,6 +75,7 @@ constexpr double kSubtreeSeconds = 0.02;
 constexpr size_t kSubtreesPerThread = 256;
 constexpr size_t kMostSubtrees = size_t(1) << 20;
 constexpr double kProgressSeconds = 0.25;
+constexpr size_t kMostBatch = 64;
 // A part costs about this many times the one before (16 times as wide, cost growing
 // about 2.4 times per 10 times the width).
 constexpr double kPartCostGrowth = 4;
@@ -195,9 +196,17 @@ bool treePartInSubtrees(const pelund::Search& search, pelund::TreeProgress progr
   const int threads = workerThreads(search.params().threads);
   runOnThreads(threads, [&](int t) {
     try {
-      for (size_t i = next++; i < count && !failed; i = next++) {
-        if (!residueSearchTasks(*range, tasks, i, 1, 1, found[i], stop)) return;
-        finished[i].store(true, std::memory_order_release);
+      // Consecutive subtrees go in batches, of more while they are quick (each search
+      // of a batch sets up its own walk); a batch's k are kept at its first subtree.
+      size_t batch = 1;
+      for (size_t i = next.fetch_add(batch); i < count && !failed; i = next.fetch_add(batch)) {
+        const size_t end = std::min(count, i + batch);
+        const auto begin = std::chrono::steady_clock::now();
+        if (!residueSearchTasks(*range, tasks, i, end - i, 1, found[i], stop)) return;
+        for (size_t j = end; j-- > i;) finished[j].store(true, std::memory_order_release);
+        const double seconds = secondsSince(begin);
+        if (seconds < kSubtreeSeconds / 4 && batch < kMostBatch) batch *= 2;
+        else if (seconds > kSubtreeSeconds * 2 && batch > 1) batch /= 2;
         if (t == 0 && secondsSince(told) >= kProgressSeconds && advance()) {
           sink.treeProgress(progress);
           told = std::chrono::steady_clock::now();
