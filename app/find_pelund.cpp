@@ -54,7 +54,10 @@ SearchOutcome runSearch(const pelund::SearchParams& params, const Display& displ
     return {true};
   }
   if (!table->factorPeriodList.empty()) platformAppendToLog(kLogPath, factorListText(table->factorPeriodList));
-  ResultsWriter writer(display.kDisp, kCoveringPath, start, statePath);
+  // A part in progress beyond a maxk made smaller is searched again from its start.
+  SearchState begin = start;
+  if (begin.part.wanted > 0 && begin.part.to > params.maxK) begin.part = pelund::TreeProgress{};
+  ResultsWriter writer(display.kDisp, kCoveringPath, begin, statePath);
   writer.saveState();
   bool complete = true;
   const pelund::Search search(params, *table);
@@ -64,7 +67,8 @@ SearchOutcome runSearch(const pelund::SearchParams& params, const Display& displ
   if (search.searchable() && start.nextK <= params.maxK && !enough) {
     statusline::start(start.nextK, params.maxK, start.found);
     const uint64_t lines = display.maxSets > 0 ? display.maxSets - start.found : 0;
-    complete = search.walkLines(start.nextK, params.maxK, lines, writer, stopToken(), &observer, runner);
+    complete = search.walkLines(start.nextK, params.maxK, lines, writer, stopToken(), &observer, runner,
+                                begin.part.wanted > 0 ? &begin.part : nullptr);
   }
   complete = complete && !writer.stopped();
   writer.saveState();

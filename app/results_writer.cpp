@@ -12,6 +12,9 @@
 namespace {
 
 constexpr auto kStateInterval = std::chrono::seconds(1);
+// A state that holds many covered k of a tree part in progress takes a while to write:
+// it is saved no more often than every kSaveShare times what the last save took.
+constexpr double kSaveShare = 20;
 
 }  // namespace
 
@@ -48,6 +51,7 @@ void ResultsWriter::writeLines(const PartResult& part, size_t& line, int64_t bel
 // millions of them. The lines below it are written and the search stands there.
 void ResultsWriter::partDone(const PartResult& part) {
   if (stopped_) return;
+  state_.part = pelund::TreeProgress{};
   size_t line = 0;
   if (kDisp_ > 0) {
     const int64_t first = (part.from + kDisp_ - 1) / kDisp_ * kDisp_;
@@ -66,7 +70,19 @@ void ResultsWriter::partDone(const PartResult& part) {
   writeLines(part, line, INT64_MAX);
   state_.nextK = part.to + 1;
   statusline::update(state_.nextK, state_.found);
-  if (statePath_ != nullptr && std::chrono::steady_clock::now() - lastSave_ >= kStateInterval) saveState();
+  if (saveDue()) saveState();
+}
+
+void ResultsWriter::treeProgress(const pelund::TreeProgress& progress) {
+  if (statePath_ == nullptr || stopped_ || progress.from != state_.nextK || progress.covered.size() > kMostPartKs) return;
+  state_.part = progress;
+  if (saveDue()) saveState();
+}
+
+bool ResultsWriter::saveDue() const {
+  if (statePath_ == nullptr) return false;
+  const auto since = std::chrono::steady_clock::now() - lastSave_;
+  return since >= kStateInterval && std::chrono::duration<double>(since).count() >= kSaveShare * saveSeconds_;
 }
 
 // The lines first reach the file and the device, then the state that names them
@@ -83,6 +99,8 @@ void ResultsWriter::saveState() {
   std::string cause;
   if (file_ != kNoFile && !platformSyncFile(file_, cause))
     error("%s cannot be written: %s", coveringPath_.c_str(), cause.c_str());
+  const auto begin = std::chrono::steady_clock::now();
   if (!writeSearchState(statePath_, state_, cause)) error("%s cannot be written: %s", statePath_, cause.c_str());
   lastSave_ = std::chrono::steady_clock::now();
+  saveSeconds_ = std::chrono::duration<double>(lastSave_ - begin).count();
 }

@@ -35,6 +35,9 @@ class ResultsWriter : public pelund::Sink {
   // a stop seen between two progress lines ends the part there (and ignores the parts
   // after it). A file that cannot be written ends the run with an error.
   void partDone(const PartResult& part) override;
+  // A tree part in progress at the next k: the state names it from now on, and is saved
+  // as it is about once a second.
+  void treeProgress(const pelund::TreeProgress& progress) override;
   // Waits until every line handed over is in the file, and saves the state of a
   // resumable search at the point reached.
   void saveState();
@@ -46,6 +49,7 @@ class ResultsWriter : public pelund::Sink {
  private:
   void writeLines(const PartResult& part, size_t& line, int64_t below);
   void flushLines();  // waits until every line handed over is in the file
+  bool saveDue() const;
 
   const int64_t kDisp_;
   const std::string coveringPath_;
@@ -53,5 +57,6 @@ class ResultsWriter : public pelund::Sink {
   SearchState state_;
   PlatformFile file_ = kNoFile;
   std::chrono::steady_clock::time_point lastSave_;
+  double saveSeconds_ = 0;  // what the last save took
   bool stopped_ = false;  // a stop ended a part early; later parts are not written
 };

@@ -127,7 +127,8 @@ void refuseLinkedLog() {
 SearchState prepareResults(const pelund::SearchParams& params, bool resume, bool& resumed) {
   const SearchState fresh = identityOf(params);
   std::string text, cause;
-  const ReadOutcome read = resume ? platformReadSmallFile(kStatePath, 4096, text, cause) : ReadOutcome::missing;
+  const ReadOutcome read =
+      resume ? platformReadSmallFile(kStatePath, kLongestState, text, cause) : ReadOutcome::missing;
   if (read == ReadOutcome::failed) error("%s cannot be read: %s", kStatePath, cause.c_str());
   resumed = read == ReadOutcome::read;
   if (!resumed) {

@@ -35,8 +35,9 @@ constexpr auto kPoll = std::chrono::milliseconds(1);
 // as the first one ends (or a second later): so rank 0 writes everything first, and
 // only then lets the others end.
 constexpr auto kStopGrace = std::chrono::milliseconds(200);
-// How long a rank searching a job has to answer a stop before it counts as ended.
-constexpr auto kAnswerWait = std::chrono::milliseconds(300);
+// How long a rank on another machine, searching a job, has to answer a stop before it
+// counts as ended. A rank on this machine is looked at instead (see answered()).
+constexpr auto kRemoteAnswerWait = std::chrono::milliseconds(300);
 // A tree part is cut into subtrees of about this many seconds each, handed out one by
 // one: their costs differ widely and cannot be told in advance, so only small jobs
 // let the ranks finish together; a job's own cost (a message each way, the tables of
@@ -226,7 +227,9 @@ void followStop(int signal) {
   gb_quitting = 1;
 }
 
-void sendReport(const Report& report) {
+void sendReport(Report report) {
+  static const ProcessIdentity self = ownIdentity();
+  report.sender = self;
   const std::string bytes = encodeReport(report);
   MPI_Send(bytes.data(), int(bytes.size()), MPI_BYTE, 0, kTagReport, MPI_COMM_WORLD);
 }
@@ -289,7 +292,11 @@ void searchJob(const pelund::Search& search, const Order& order, TaskCache& cach
 constexpr int kOrdersAhead = 2;
 
 Coordinator::Coordinator(int ranks)
-    : ranks_(ranks), ready_(size_t(ranks)), outstanding_(size_t(ranks)), released_(size_t(ranks)) {
+    : ranks_(ranks),
+      ready_(size_t(ranks)),
+      outstanding_(size_t(ranks)),
+      released_(size_t(ranks)),
+      identities_(size_t(ranks)) {
   released_[0] = true;  // rank 0 searches on a thread of its own
 }
 
@@ -317,6 +324,7 @@ void Coordinator::receiveReports(Jobs& jobs) {
     Report report;
     if (!decodeReport(bytes.data(), bytes.size(), report)) error("rank %d sent a damaged report", probe.MPI_SOURCE);
     const size_t rank = size_t(probe.MPI_SOURCE);
+    if (report.sender.machine != 0) identities_[rank] = report.sender;
     if (released_[rank]) continue;
     ready_[rank] = true;  // a rank stopped in its table phase answers no differently
     if (report.kind == ReportKind::ready) continue;
@@ -354,13 +362,26 @@ finished:
   changed_.notify_all();
 }
 
-// Every rank that was searching answers a stop within milliseconds, unless it has ended.
+// mpirun ends a job whose rank has ended exactly as it passes on a stop, and on a
+// loaded machine a live rank may take any time to answer: so a rank on this machine is
+// looked at. One whose process is gone (mpirun has reaped it before it ends the others)
+// has ended; one that lives has not, however long its answer takes. Only a silent rank
+// on another machine is judged by the time it has taken to answer. Ranks that hold no
+// job are looked at as well, so that a rank that ended between two jobs is named too.
 bool Coordinator::answered(std::chrono::steady_clock::time_point stoppedAt, const std::vector<bool>& awaited) {
-  int silent = 0;
-  for (int rank = ranks_ - 1; rank >= 1; --rank)
-    if (awaited[size_t(rank)] && holding(rank)) silent = rank;
-  if (silent != 0 && std::chrono::steady_clock::now() - stoppedAt <= kAnswerWait) return false;
-  acknowledgeStop(silent);
+  int ended = 0;
+  bool waiting = false;
+  for (int rank = ranks_ - 1; rank >= 1; --rank) {
+    const Liveness liveness = livenessOf(identities_[size_t(rank)]);
+    const bool silent = awaited[size_t(rank)] && holding(rank);
+    if (liveness == Liveness::ended) ended = rank;
+    else if (liveness == Liveness::unknown && silent) {
+      if (std::chrono::steady_clock::now() - stoppedAt <= kRemoteAnswerWait) waiting = true;
+      else ended = rank;
+    }
+  }
+  if (ended == 0 && waiting) return false;
+  acknowledgeStop(ended);
   return true;
 }
 

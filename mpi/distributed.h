@@ -69,6 +69,7 @@ class Coordinator : public pelund::Runner {
   std::vector<bool> ready_;
   std::vector<int> outstanding_;
   std::vector<bool> released_;
+  std::vector<ProcessIdentity> identities_;  // the process of each rank, from its reports
   // Shared with rank 0's own search thread.
   std::mutex mutex_;
   std::condition_variable changed_;

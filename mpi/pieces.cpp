@@ -1,9 +1,15 @@
 // The piece plan, the piece collector and the message encoding (see pieces.h).
 #include "pieces.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <queue>
 #include <utility>
 
@@ -107,15 +113,90 @@ Order decodeOrder(const int64_t words[kOrderWords]) {
 
 namespace {
 
-// A report: kind, index, signal, from, to, line count, text length; then the k of
-// each line and the text.
-constexpr size_t kHeadWords = 7;
+// A report: kind, index, signal, from, to, line count, text length, the sender's
+// machine, pid and start time; then the k of each line and the text.
+constexpr size_t kHeadWords = 10;
+
+// FNV-1a: the same text gives the same hash on every process.
+uint64_t hashOf(const std::string& text) {
+  uint64_t hash = 0xcbf29ce484222325u;
+  for (unsigned char c : text) hash = (hash ^ c) * 0x100000001b3u;
+  return hash;
+}
+
+uint64_t machineHash() {
+  std::ifstream boot("/proc/sys/kernel/random/boot_id");
+  std::string id;
+  char names[256];
+  const ssize_t length = readlink("/proc/self/ns/pid", names, sizeof names);
+  if (!std::getline(boot, id) || id.empty() || length <= 0) return 0;
+  return hashOf(id + ' ' + std::string(names, size_t(length))) | 1;  // never 0
+}
+
+// The state letter and start time of /proc/<pid>/stat; false when it cannot be read
+// (`gone` when there is no such process).
+bool readStat(int64_t pid, char& state, uint64_t& started, bool& gone) {
+  gone = false;
+  const int file = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) {
+    gone = errno == ENOENT || errno == ESRCH;
+    return false;
+  }
+  char buffer[1024];
+  const ssize_t got = read(file, buffer, sizeof buffer - 1);
+  const int cause = errno;
+  close(file);
+  if (got <= 0) {
+    gone = got < 0 && cause == ESRCH;  // ended between the two calls
+    return false;
+  }
+  const std::string line(buffer, size_t(got));
+  // The name, in parentheses, may hold blanks and parentheses itself: the fields
+  // resume after the last ')'. Then the state is field 3, the start time field 22.
+  const size_t name = line.rfind(')');
+  if (name == std::string::npos) return false;
+  std::istringstream fields(line.substr(name + 1));
+  std::string skip;
+  fields >> state;
+  for (int field = 4; field < 22; ++field) fields >> skip;
+  return bool(fields >> started);
+}
 
 }  // namespace
 
+ProcessIdentity ownIdentity() { return identityOf(int64_t(getpid())); }
+
+ProcessIdentity identityOf(int64_t pid) {
+  ProcessIdentity identity;
+  char state = 0;
+  bool gone = false;
+  if (!readStat(pid, state, identity.started, gone)) return identity;
+  identity.machine = machineHash();
+  identity.pid = pid;
+  return identity;
+}
+
+Liveness livenessOf(const ProcessIdentity& process) {
+  static const uint64_t here = machineHash();
+  if (process.machine == 0 || process.machine != here || process.pid <= 0) return Liveness::unknown;
+  char state = 0;
+  uint64_t started = 0;
+  bool gone = false;
+  if (!readStat(process.pid, state, started, gone)) return gone ? Liveness::ended : Liveness::unknown;
+  if (state == 'Z' || state == 'X' || started != process.started) return Liveness::ended;
+  return Liveness::alive;
+}
+
 std::string encodeReport(const Report& r) {
-  const int64_t head[kHeadWords] = {static_cast<int64_t>(r.kind), int64_t(r.index), r.signal, r.part.from,
-                                    r.part.to, int64_t(r.part.ks.size()), int64_t(r.part.text.size())};
+  const int64_t head[kHeadWords] = {static_cast<int64_t>(r.kind),    int64_t(r.index),
+                                    r.signal,
+                                    r.part.from,
+                                    r.part.to,
+                                    int64_t(r.part.ks.size()),
+                                    int64_t(r.part.text.size()),
+                                    int64_t(r.sender.machine),
+                                    r.sender.pid,
+                                    int64_t(r.sender.started)};
   std::string bytes(sizeof head + r.part.ks.size() * sizeof(int64_t), '\0');
   std::memcpy(bytes.data(), head, sizeof head);
   if (!r.part.ks.empty()) std::memcpy(bytes.data() + sizeof head, r.part.ks.data(), r.part.ks.size() * sizeof(int64_t));
@@ -135,6 +216,7 @@ bool decodeReport(const char* data, size_t size, Report& r) {
   r.kind = static_cast<ReportKind>(head[0]);
   r.index = uint64_t(head[1]);
   r.signal = head[2];
+  r.sender = ProcessIdentity{uint64_t(head[7]), head[8], uint64_t(head[9])};
   r.part.clear(head[3], head[4]);
   r.part.ks.resize(size_t(lines));
   if (lines > 0) std::memcpy(r.part.ks.data(), data + sizeof head, size_t(lines) * sizeof(int64_t));

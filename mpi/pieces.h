@@ -86,11 +86,29 @@ bool decodeStart(const int64_t words[kStartWords], pelund::SearchParams& params)
 // (on a signal, which it names).
 enum class ReportKind : int64_t { ready = 1, finished = 2, stopped = 3 };
 
+// Which process a rank is, so that rank 0 can tell a rank that has ended from one
+// that is slow to answer by looking, not by waiting, when they share a machine (and a
+// view of its process ids). `machine` is 0 when it could not be read.
+struct ProcessIdentity {
+  uint64_t machine = 0;  // a hash of the boot and the namespace of process ids
+  int64_t pid = 0;
+  uint64_t started = 0;  // the process's start time, in clock ticks since the boot
+  bool operator==(const ProcessIdentity&) const = default;
+};
+// This process's identity, and that of process `pid` of this machine as seen from here.
+ProcessIdentity ownIdentity();
+ProcessIdentity identityOf(int64_t pid);
+// Whether the process is alive, has ended (gone, a zombie, or its id now another
+// process's), or cannot be told (another machine, or nothing to read).
+enum class Liveness { alive, ended, unknown };
+Liveness livenessOf(const ProcessIdentity& process);
+
 struct Report {
   ReportKind kind = ReportKind::ready;
   uint64_t index = 0;   // the job, for `finished`
   int64_t signal = 0;   // the stop signal, for `stopped`
   PartResult part;      // for `finished`
+  ProcessIdentity sender;  // the rank's process
 };
 
 std::string encodeReport(const Report& report);

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
 
@@ -35,8 +36,9 @@ std::string causeOf(int error) { return std::strerror(error); }
 // from a process with threads must.
 
 constexpr size_t kMessageLimit = size_t(1) << 20;
-// How long a wait on the helper may last once the run is being stopped.
-constexpr int kStopPatienceMs = 3000;
+// How long all the waits on the helper together may last once the run is being
+// stopped, counted from the first of them that saw the stop.
+constexpr auto kStopPatience = std::chrono::milliseconds(3000);
 constexpr int kPollSliceMs = 100;
 
 struct Answer {
@@ -57,6 +59,18 @@ struct LineHelper {
 };
 LineHelper lineHelper;
 bool (*stopPending)() = nullptr;
+// When a wait on the helper first saw the stop (zero before): every later wait shares
+// what is left of the patience, so many short waits cannot add up to a long one.
+std::chrono::steady_clock::time_point stopSeen{};
+
+// Whether the patience with the helper is used up: the run is being stopped and the
+// stop was first seen kStopPatience ago.
+bool patienceUsedUp() {
+  if (stopPending == nullptr || !stopPending()) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (stopSeen == std::chrono::steady_clock::time_point{}) stopSeen = now;
+  return now - stopSeen >= kStopPatience;
+}
 
 // Writes all of data[0, size); 0 or errno (ENOSPC for a write that took nothing).
 int writeFully(int file, const char* data, size_t size) {
@@ -95,15 +109,14 @@ int writeWithinPages(int file, const char* data, size_t size, uint64_t& kept) {
   return error;
 }
 
-// Waits until the channel is ready for `events`; false once a stop has been pending
-// for kStopPatienceMs without that.
+// Waits until the channel is ready for `events`; false once the patience of a stop is
+// used up without that.
 bool channelReady(int channel, short events) {
-  int stoppingMs = 0;
   for (;;) {
     pollfd ready{channel, events, 0};
     const int count = poll(&ready, 1, stopPending != nullptr ? kPollSliceMs : -1);
     if (count > 0 || (count < 0 && errno != EINTR)) return true;  // a fault shows in the transfer
-    if (stopPending != nullptr && stopPending() && (stoppingMs += kPollSliceMs) >= kStopPatienceMs) return false;
+    if (patienceUsedUp()) return false;
   }
 }
 
@@ -238,8 +251,17 @@ bool takeAnswers(bool wait) {
   return false;
 }
 
+// Ends the helper after its last answer. It ends when it reads the end of the channel;
+// its own end of the channel closes as it ends, and that is waited for like an answer:
+// a helper stopped or stuck (every write answered or not) is ended once the patience
+// of a stop is used up, so that no path waits on it without bound.
 void stopLineHelper() {
   takeAnswers(true);
+  if (!lineHelper.abandoned) {
+    shutdown(lineHelper.channel, SHUT_WR);
+    char extra = 0;
+    if (transfer(lineHelper.channel, &extra, 1, false) == Transfer::silent) abandonLineHelper();
+  }
   close(lineHelper.channel);
   int status = 0;
   while (!lineHelper.abandoned && waitpid(lineHelper.pid, &status, 0) < 0 && errno == EINTR) {

@@ -110,12 +110,10 @@ class CallersSink : public Sink {
   struct Threw {};
   explicit CallersSink(Sink& sink) : sink_(sink) {}
   void partDone(const Part& part) override {
-    try {
-      sink_.partDone(part);
-    } catch (...) {
-      thrown_ = std::current_exception();
-      throw Threw{};
-    }
+    pass([&] { sink_.partDone(part); });
+  }
+  void treeProgress(const TreeProgress& progress) override {
+    pass([&] { sink_.treeProgress(progress); });
   }
   template <class Work>
   auto run(Work&& work) {
@@ -127,6 +125,15 @@ class CallersSink : public Sink {
   }
 
  private:
+  template <class Call>
+  void pass(Call&& call) {
+    try {
+      call();
+    } catch (...) {
+      thrown_ = std::current_exception();
+      throw Threw{};
+    }
+  }
   Sink& sink_;
   std::exception_ptr thrown_;
 };
@@ -160,6 +167,11 @@ class LimitedSink : public Sink {
     for (size_t i = 0; i < left_; ++i) head.add(part.ks[i], part.line(i));
     reached = true;
     sink_.partDone(head);
+  }
+  // Progress inside a part is passed on while it holds fewer lines than are left, so
+  // that no recorded k lies past the last line wanted.
+  void treeProgress(const TreeProgress& progress) override {
+    if (!reached.load() && progress.covered.size() < left_) sink_.treeProgress(progress);
   }
   std::atomic<bool> reached{false};
 
@@ -283,21 +295,23 @@ const SearchParams& Search::params() const { return tables_->params; }
 
 bool Search::searchable() const { return tables_->sieve.searchable || tables_->params.algebraic; }
 
-bool Search::walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer,
-                  Runner* runner) const {
+bool Search::walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer, Runner* runner,
+                  const TreeProgress* resume) const {
   if (from > to) return true;
   checkRange(from, to);
   LocalRunner local;
+  const WalkStart start{runner == nullptr, resume};
   CallersSink callers(sink);
-  return callers.run([&] { return walkRange(*this, from, to, callers, stop, observer, runner ? *runner : local); });
+  return callers.run(
+      [&] { return walkRange(*this, from, to, callers, stop, observer, runner ? *runner : local, start); });
 }
 
 bool Search::walkLines(int64_t from, int64_t to, uint64_t maxLines, Sink& sink, const StopToken& stop,
-                       Observer* observer, Runner* runner) const {
-  if (maxLines == 0) return walk(from, to, sink, stop, observer, runner);
+                       Observer* observer, Runner* runner, const TreeProgress* resume) const {
+  if (maxLines == 0) return walk(from, to, sink, stop, observer, runner, resume);
   LimitedSink limited(sink, maxLines);
   const StopToken stopOrReached(limited.reached, stop);
-  const bool complete = walk(from, to, limited, stopOrReached, observer, runner);
+  const bool complete = walk(from, to, limited, stopOrReached, observer, runner, resume);
   return complete || limited.reached.load();
 }
 

@@ -23,6 +23,15 @@
 // random probes. Both engines give exactly the covered k, so the choice changes the
 // time, never the output.
 //
+// A tree part that is expected to take long (a sparse range late in the walk may hold
+// hours of work in one part) goes subtree by subtree: the deterministic list of its
+// subtrees (the one pelund-mpi hands out) is searched on the threads in order, each
+// thread taking the next subtree, and about every quarter of a second the sink hears
+// how many subtrees from the first on are done and the covered k they hold. A state
+// saved from that resumes inside the part; a kill loses what the threads had under
+// way, under a second of work. A short part goes whole, as before: its progress would
+// be worth nothing.
+//
 // With algebraic factors (params.algebraic) the engines' parts pass through the
 // walk of algebraic_walk.h, which merges in the lines that algebraic classes prove.
 #include "range_walk.h"
@@ -32,6 +41,7 @@
 #include <chrono>
 #include <cmath>
 #include <string>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -57,6 +67,19 @@ constexpr double kPartSeconds = 0.5;     // the aim for a tree part of a dense r
 constexpr double kDenseLinesPerK = 1e-7;  // ranges with more lines per k than this are dense
 constexpr double kMeasurable = 0.02;      // parts shorter than this say nothing of the growth
 constexpr double kFollowsWidth = 0.85;    // cost exponents above this count as following the width
+
+// Tree parts expected to cost more thread-seconds than kLongPart go subtree by subtree,
+// in subtrees of about kSubtreeSeconds each (at least kSubtreesPerThread per thread,
+// as a whole part has), and tell their progress every kProgressSeconds.
+constexpr double kLongPart = 1.0;
+constexpr double kSubtreeSeconds = 0.02;
+constexpr size_t kSubtreesPerThread = 256;
+constexpr size_t kMostSubtrees = size_t(1) << 20;
+constexpr double kProgressSeconds = 0.25;
+constexpr size_t kMostBatch = 64;
+// A part costs about this many times the one before (16 times as wide, cost growing
+// about 2.4 times per 10 times the width).
+constexpr double kPartCostGrowth = 4;
 
 // How the tree's cost grows with the width of a part, C(W) ~ W^alpha, from the last two
 // tree parts that took measurable time and whose widths differ by a factor of 4 at least.
@@ -132,6 +155,83 @@ bool treePart(const pelund::Search& search, const Part& part, PartSink& sink, si
   return true;
 }
 
+// Searches the part [progress.from, progress.to] subtree by subtree, from
+// progress.done on, telling the sink how far it has come; its lines go to the sink.
+// False when stopped, the sink told where the part stands.
+bool treePartInSubtrees(const pelund::Search& search, pelund::TreeProgress progress, PartSink& sink, size_t& lines,
+                        const StopToken& stop) {
+  const int64_t from = progress.from, to = progress.to;
+  const std::shared_ptr<const TreeRange> range = search.tables().treeRange(from, to);
+  const std::vector<TreeTask> tasks = residueTasks(*range, size_t(progress.wanted));
+  const size_t count = tasks.size();
+  // The list is the same for the same search and part; one made otherwise (by another
+  // version of the tree) starts the part again.
+  uint64_t hash = 0xcbf29ce484222325u;
+  for (const TreeTask& task : tasks) {
+    for (uint32_t j : task.path) hash = (hash ^ j) * 0x100000001b3u;
+    hash = (hash ^ 0xffffffffu) * 0x100000001b3u;
+  }
+  hash &= uint64_t(INT64_MAX);
+  if (progress.list != hash || progress.done > count) progress.done = 0, progress.covered.clear();
+  progress.list = hash;
+  std::vector<std::vector<int64_t>> found(count);
+  const std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[count]());
+  std::atomic<size_t> next{size_t(progress.done)};
+  std::atomic<bool> failed{false};
+  // On the walk's thread: takes in the subtrees done from progress.done on.
+  const auto advance = [&] {
+    std::vector<int64_t> added;
+    size_t end = size_t(progress.done);
+    for (; end < count && finished[end].load(std::memory_order_acquire); ++end) {
+      added.insert(added.end(), found[end].begin(), found[end].end());
+      std::vector<int64_t>().swap(found[end]);
+    }
+    if (end == progress.done) return false;
+    std::sort(added.begin(), added.end());
+    std::vector<int64_t>& covered = progress.covered;
+    const size_t middle = covered.size();
+    covered.insert(covered.end(), added.begin(), added.end());
+    std::inplace_merge(covered.begin(), covered.begin() + std::ptrdiff_t(middle), covered.end());
+    covered.erase(std::unique(covered.begin(), covered.end()), covered.end());
+    progress.done = end;
+    return true;
+  };
+  auto told = std::chrono::steady_clock::now();
+  const int threads = workerThreads(search.params().threads);
+  runOnThreads(threads, [&](int t) {
+    try {
+      // Consecutive subtrees go in batches, of more while they are quick (each search
+      // of a batch sets up its own walk); a batch's k are kept at its first subtree.
+      size_t batch = 1;
+      for (size_t i = next.fetch_add(batch); i < count && !failed; i = next.fetch_add(batch)) {
+        const size_t end = std::min(count, i + batch);
+        const auto begin = std::chrono::steady_clock::now();
+        if (!residueSearchTasks(*range, tasks, i, end - i, 1, found[i], stop)) return;
+        for (size_t j = end; j-- > i;) finished[j].store(true, std::memory_order_release);
+        const double seconds = secondsSince(begin);
+        if (seconds < kSubtreeSeconds / 4 && batch < kMostBatch) batch *= 2;
+        else if (seconds > kSubtreeSeconds * 2 && batch > 1) batch /= 2;
+        if (t == 0 && secondsSince(told) >= kProgressSeconds && advance()) {
+          sink.treeProgress(progress);
+          told = std::chrono::steady_clock::now();
+        }
+      }
+    } catch (...) {
+      failed = true;
+      throw;
+    }
+  });
+  advance();
+  PartResult result;
+  if (progress.done < count || !search.linesOf(from, to, progress.covered, result, stop)) {
+    sink.treeProgress(progress);
+    return false;
+  }
+  lines = result.ks.size();
+  sink.partDone(result);
+  return true;
+}
+
 // Counts the lines the sieve hands over, on their way to the sink.
 class CountingSink : public PartSink {
  public:
@@ -146,33 +246,58 @@ class CountingSink : public PartSink {
   PartSink& sink_;
 };
 
-bool treeIsCheaper(const SieveTables& tables, const Part& part, double& sievePerK) {
+// Whether the tree costs less than the sieve on the part; `treeCost` gets the tree's
+// estimate (thread-seconds).
+bool treeIsCheaper(const SieveTables& tables, const Part& part, double& sievePerK, double& treeCost) {
   if (sievePerK < 0) sievePerK = sieveCostPerK(tables, part.from);
   const double width = double(part.to - part.from) + 1;
-  return residueCostEstimate(tables, part.from, part.to) < sievePerK * width;
+  treeCost = residueCostEstimate(tables, part.from, part.to);
+  return treeCost < sievePerK * width;
+}
+
+// The subtrees to cut a tree part into that is expected to cost `cost` thread-seconds
+// (0: the part goes whole).
+uint64_t subtreesFor(double cost, int threads) {
+  if (cost < kLongPart) return 0;
+  const double wanted = std::max(cost / kSubtreeSeconds, double(kSubtreesPerThread) * threads);
+  return uint64_t(std::min(wanted, double(kMostSubtrees)));
 }
 
 // The walk of the engines alone (the whole walk when algebraic factors are not wanted).
 bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSink& sink, const StopToken& stop,
-                 pelund::Observer* observer, pelund::Runner& runner) {
+                 pelund::Observer* observer, pelund::Runner& runner, const WalkStart& start) {
   const SieveTables& tables = search.tables().sieve;
   const SearchParams& params = search.params();
-  if (params.engine == Engine::sieve || !tables.searchable) {
+  // A part in progress, of this walk's range.
+  const pelund::TreeProgress* resume = start.resume;
+  if (resume != nullptr && (resume->wanted == 0 || resume->from != from || resume->to > to || resume->to < from ||
+                            !tables.searchable))
+    resume = nullptr;
+  if (resume == nullptr && (params.engine == Engine::sieve || !tables.searchable)) {
     if (observer != nullptr) observer->walking(from, to);
     return runner.sieve(search, from, to, sink, stop);
   }
+  const int threads = workerThreads(params.threads);
   double sievePerK = -1;
-  int64_t width = kFirstPart;
+  int64_t width = resume != nullptr ? resume->to - resume->from + 1 : kFirstPart;
+  double lastTreeSeconds = -1;
   TreeTiming timing;
   while (from <= to) {
     const Part part{from, to - from < width ? to : from + width - 1};
     if (observer != nullptr) observer->walking(part.from, part.to);
     size_t lines = 0;
-    double treeSeconds = -1;
-    if (params.engine == Engine::residue || treeIsCheaper(tables, part, sievePerK)) {
+    double treeSeconds = -1, treeCost = -1;
+    if (resume != nullptr || params.engine == Engine::residue || treeIsCheaper(tables, part, sievePerK, treeCost)) {
       const auto begin = std::chrono::steady_clock::now();
-      if (!treePart(search, part, sink, lines, stop, runner)) return false;
-      treeSeconds = secondsSince(begin);
+      pelund::TreeProgress progress{part.from, part.to, 0, 0, 0, {}};
+      if (resume != nullptr) progress = *resume;
+      else if (start.local)
+        progress.wanted = subtreesFor(std::max(treeCost, lastTreeSeconds * kPartCostGrowth * threads), threads);
+      resume = nullptr;
+      if (progress.wanted > 0 ? !treePartInSubtrees(search, std::move(progress), sink, lines, stop)
+                              : !treePart(search, part, sink, lines, stop, runner))
+        return false;
+      treeSeconds = lastTreeSeconds = secondsSince(begin);
       timing.record(part.to - part.from + 1, lines, treeSeconds);
     } else {
       CountingSink counting(sink);
@@ -181,6 +306,7 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
     }
     if (part.to == to) break;
     from = part.to + 1;
+    if (params.engine == Engine::sieve) return runner.sieve(search, from, to, sink, stop);  // after a resumed part
     const int64_t proposed = nextWidth(width, lines);
     width = treeSeconds >= 0 ? timing.bound(proposed) : proposed;
   }
@@ -190,9 +316,9 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
 }  // namespace
 
 bool walkRange(const pelund::Search& search, int64_t from, int64_t to, PartSink& sink, const StopToken& stop,
-               pelund::Observer* observer, pelund::Runner& runner) {
-  if (!search.params().algebraic) return walkEngines(search, from, to, sink, stop, observer, runner);
+               pelund::Observer* observer, pelund::Runner& runner, const WalkStart& start) {
+  if (!search.params().algebraic) return walkEngines(search, from, to, sink, stop, observer, runner, start);
   return walkWithAlgebraicFactors(search.tables().sieve, search.params(), from, to, sink, stop, [&](PartSink& merged) {
-    return walkEngines(search, from, to, merged, stop, observer, runner);
+    return walkEngines(search, from, to, merged, stop, observer, runner, start);
   });
 }

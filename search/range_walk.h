@@ -12,8 +12,15 @@
 // Engine::automatic), each part searched by `runner`, with the lines of algebraic
 // factors merged in when params.algebraic (algebraic_walk.h). False when stopped;
 // every k below the sink's next k has then been handed over.
+// `local`: the runner searches on this process's threads, so a long tree part may go
+// subtree by subtree instead, its progress told to the sink; `resume`: a tree part in
+// progress at `from` to finish first.
+struct WalkStart {
+  bool local = true;
+  const pelund::TreeProgress* resume = nullptr;
+};
 bool walkRange(const pelund::Search& search, int64_t from, int64_t to, PartSink& sink, const StopToken& stop,
-               pelund::Observer* observer, pelund::Runner& runner);
+               pelund::Observer* observer, pelund::Runner& runner, const WalkStart& start = {});
 
 // The lines of the covered k (ascending) of the part [result.from, result.to], built
 // on `threads` threads and joined in order. False when stopped first.

@@ -19,11 +19,14 @@ const std::string kMpiBinary = PELUND_MPI_BINARY;
 // Open MPI on one machine only: shared memory between the ranks, no network.
 // `patient`: mpirun waits its usual second before it kills the ranks of a stopped job
 // (they need it to end cleanly); else it does not wait when ranks end with a fault.
+std::string mpiArguments(int ranks, bool patient) {
+  return "--allow-run-as-root --oversubscribe --mca btl self,vader --mca oob_tcp_if_include lo " +
+         std::string(patient ? "" : "--mca odls_base_sigkill_timeout 0 ") + "-np " + std::to_string(ranks) + " " +
+         kMpiBinary;
+}
+
 e2e::RunResult runMpi(const e2e::TempDir& dir, int ranks, const e2e::Interrupt& interrupt = {}, bool patient = true) {
-  const std::string arguments = "--allow-run-as-root --oversubscribe --mca btl self,vader --mca oob_tcp_if_include lo " +
-                                std::string(patient ? "" : "--mca odls_base_sigkill_timeout 0 ") + "-np " +
-                                std::to_string(ranks) + " " + kMpiBinary;
-  return e2e::run(dir, interrupt, arguments, std::chrono::seconds(60), PELUND_MPIEXEC);
+  return e2e::run(dir, interrupt, mpiArguments(ranks, patient), std::chrono::seconds(60), PELUND_MPIEXEC);
 }
 
 #define SKIP_WITHOUT_MPI() \
@@ -231,6 +234,38 @@ TEST(MpiSearch, SparseSearchStoppedOrWithAKilledRankKeepsPelundsLines) {
       ASSERT_GT(delay.count(), 20) << "the search ends before any stop reaches it";
       delay /= 3;
     }
+  }
+}
+
+// A live rank that is slow to answer a stop (here stopped with SIGSTOP, for as long as
+// the run lasts) is not taken for one that has ended, however long it stays silent:
+// the console and the log name no rank, and the lines are exactly pelund's below the
+// k named. The stop goes to rank 0 alone, so that mpirun does not continue the rank.
+TEST(MpiSearch, ASlowRankIsNotNamedAsEnded) {
+  SKIP_WITHOUT_MPI();
+  const std::string ini = iniWith("base=7\nc=1\nperiod=144\nmaxfact=100000\nthreads=1\nresume=1\n", 1,
+                                  1000000000000000000);
+  std::string expected;
+  ASSERT_EQ(runPelund(ini, expected).exitStatus, 0);
+  for (const auto silence : {std::chrono::milliseconds(500), std::chrono::milliseconds(1500)}) {
+    SCOPED_TRACE("silent for " + std::to_string(silence.count()) + " ms");
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini);
+    e2e::Interrupt pause{SIGSTOP, "Covering sets for", std::chrono::milliseconds(100)}, stop{SIGTERM, "", silence};
+    pause.rank = 1, stop.rank = 0;
+    const e2e::RunResult stopped = e2e::runSteps(dir, {pause, stop}, mpiArguments(2, true), std::chrono::seconds(60),
+                                                 PELUND_MPIEXEC);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(stopped.out, match, std::regex("\nCtrl-C accepted\\. Ending k search at k=(\\d+)\\.\n$")))
+        << stopped.out.substr(stopped.out.size() - std::min<size_t>(stopped.out.size(), 300));
+    EXPECT_EQ(stopped.out.find("has ended"), std::string::npos);
+    EXPECT_EQ(dir.read("pelund.log").find("Rank"), std::string::npos) << dir.read("pelund.log");
+    EXPECT_NE(dir.read("pelund.log").find("Search interrupted by signal 15 at k=" + std::string(match[1])),
+              std::string::npos);
+    const int64_t next = std::stoll(match[1]);
+    size_t end = 0;
+    while (end < expected.size() && std::stoll(expected.substr(end, 20)) < next) end = expected.find('\n', end) + 1;
+    EXPECT_EQ(dir.read("covering.txt"), expected.substr(0, end));
   }
 }
 

@@ -1,8 +1,12 @@
 // The pieces of a distributed search: the plan cuts any range into contiguous pieces
 // that start small and stay few; the collector joins an engine's parts into one
 // piece; the batches of a tree part merge into its lines; the messages between the
-// ranks carry parameters and pieces unchanged and refuse damaged bytes.
+// ranks carry parameters and pieces unchanged and refuse damaged bytes; a rank's
+// process is told alive or ended by looking at it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <random>
@@ -156,12 +160,14 @@ TEST(RankMessages, StartAndReportsTravelUnchangedAndDamageIsRefused) {
     report.kind = ks.empty() ? ReportKind::stopped : ReportKind::finished;
     report.index = 2047, report.signal = 15;
     report.part = linesOf(kTop - 100, kTop, ks);
+    report.sender = ProcessIdentity{0xfedcba9876543210u, 4194303, 123456789012u};
     const std::string bytes = encodeReport(report);
     Report got;
     ASSERT_TRUE(decodeReport(bytes.data(), bytes.size(), got));
     EXPECT_EQ(got.kind, report.kind);
     EXPECT_EQ(got.index, report.index);
     EXPECT_EQ(got.signal, report.signal);
+    EXPECT_EQ(got.sender, report.sender);
     expectSame(got.part, report.part);
     // Every cut-off copy, and a line without its newline, is refused.
     for (size_t size = 0; size < bytes.size(); ++size) EXPECT_FALSE(decodeReport(bytes.data(), size, got)) << size;
@@ -170,6 +176,60 @@ TEST(RankMessages, StartAndReportsTravelUnchangedAndDamageIsRefused) {
       broken.back() = ']';
       EXPECT_FALSE(decodeReport(broken.data(), broken.size(), got));
     }
+  }
+}
+
+// A process is alive while it runs or is stopped, ended once it is a zombie or gone,
+// and ended too when its id names another process (another start time); one of
+// another machine, or unknown, cannot be told. A child with a parenthesis and blanks
+// in its name checks the reading of /proc.
+TEST(ProcessLiveness, AliveEndedOrUnknownByLookingAtTheProcess) {
+  const ProcessIdentity self = ownIdentity();
+  ASSERT_NE(self.machine, 0u);
+  EXPECT_EQ(self.pid, int64_t(getpid()));
+  EXPECT_EQ(livenessOf(self), Liveness::alive);
+  const pid_t child = fork();
+  if (child == 0) {
+    execl("/bin/sleep", "sl) eep (x", "60", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(child, 0);
+  usleep(100000);  // the exec done: the start time stays what it was at fork
+  const ProcessIdentity running = identityOf(child);
+  EXPECT_EQ(running.machine, self.machine);
+  EXPECT_EQ(running.pid, int64_t(child));
+  EXPECT_GE(running.started, self.started);
+  struct Case {
+    const char* state;
+    int signal;  // sent to the child first (0: none)
+    bool reap;
+    ProcessIdentity identity;
+    Liveness expected;
+  };
+  ProcessIdentity otherStart = running, otherMachine = running, unread = running;
+  otherStart.started += 1;
+  otherMachine.machine ^= 2;
+  unread.machine = 0;
+  const std::vector<Case> cases = {
+      {"running", 0, false, running, Liveness::alive},
+      {"its id with another start time", 0, false, otherStart, Liveness::ended},
+      {"on another machine", 0, false, otherMachine, Liveness::unknown},
+      {"not read", 0, false, unread, Liveness::unknown},
+      {"stopped", SIGSTOP, false, running, Liveness::alive},
+      {"a zombie", SIGKILL, false, running, Liveness::ended},
+      {"reaped", 0, true, running, Liveness::ended},
+      {"reaped, on another machine", 0, false, otherMachine, Liveness::unknown},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.state);
+    if (c.signal != 0) {
+      kill(child, c.signal);
+      // Until the signal has taken effect (the child is left unreaped).
+      siginfo_t info{};
+      ASSERT_EQ(waitid(P_PID, id_t(child), &info, (c.signal == SIGSTOP ? WSTOPPED : WEXITED) | WNOWAIT), 0);
+    }
+    if (c.reap) waitpid(child, nullptr, 0);
+    EXPECT_EQ(livenessOf(c.identity), c.expected);
   }
 }
 

@@ -1,5 +1,6 @@
 // pelund.state text: what formatSearchState writes reads back the same, with LF or
-// CR LF line ends, and any damage to it is refused.
+// CR LF line ends, and any damage to it is refused; a state without a tree part in
+// progress is written as it always was, and one written so reads as before.
 #include "search_state.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,16 @@ std::string withCrLf(const std::string& text) {
 }
 
 bool same(const SearchState& a, const SearchState& b) {
-  return a.sameSearch(b) && a.nextK == b.nextK && a.found == b.found && a.length == b.length;
+  return a.sameSearch(b) && a.nextK == b.nextK && a.found == b.found && a.length == b.length &&
+         a.part.from == b.part.from && a.part.to == b.part.to && a.part.wanted == b.part.wanted &&
+         a.part.list == b.part.list && a.part.done == b.part.done && a.part.covered == b.part.covered;
+}
+
+// A state at k=500 with a tree part in progress up to `to`.
+SearchState withPart(int64_t to, uint64_t wanted, uint64_t done, std::vector<int64_t> covered) {
+  SearchState state{10, -1, 144, 1000000, 1, 500, 3, 120};
+  state.part = pelund::TreeProgress{500, to, wanted, 0x7edcba9876543210u % (to + 1), done, std::move(covered)};
+  return state;
 }
 
 TEST(SearchStateTest, FormattedStateReadsBackWithEitherLineEnd) {
@@ -23,6 +33,9 @@ TEST(SearchStateTest, FormattedStateReadsBackWithEitherLineEnd) {
       {10, -1, 144, 1000000, 1, 1, 0, 0},
       {2, 1, 36, 1000000000, 78000, 1000000000000000001, 4294967295u, INT64_MAX},
       {1000000000, -1, 5040, 5, 1000000000000000000, 1000000000000000000, 7, 12345},
+      withPart(500, 1, 0, {}),
+      withPart(1000000000000000000, 16777216, 16777216, {500, 501, 999999999999999999, 1000000000000000000}),
+      withPart(70000, 2048, 17, {500, 64123}),
   };
   for (const SearchState& state : states) {
     const std::string text = formatSearchState(state);
@@ -36,7 +49,9 @@ TEST(SearchStateTest, FormattedStateReadsBackWithEitherLineEnd) {
 }
 
 TEST(SearchStateTest, DamagedStatesAreRefused) {
-  const std::string text = formatSearchState({10, -1, 144, 1000000, 1, 500, 3, 120});
+  for (const std::string& text : {formatSearchState({10, -1, 144, 1000000, 1, 500, 3, 120}),
+                                  formatSearchState(withPart(90000, 512, 3, {500, 777, 89999}))}) {
+  SCOPED_TRACE(text);
   SearchState read;
   ASSERT_TRUE(parseSearchState(text, read));
   // Every proper prefix, of both line-end forms, is incomplete.
@@ -49,6 +64,58 @@ TEST(SearchStateTest, DamagedStatesAreRefused) {
     damaged.insert(at, "\r");
     const bool beforeLf = text[at] == '\n';
     EXPECT_EQ(parseSearchState(damaged, read), beforeLf) << at;
+  }
+  }
+}
+
+// The text a state had before parts in progress were recorded reads the same, with no
+// part, and is written again byte for byte.
+TEST(SearchStateTest, AStateWithoutAPartInProgressKeepsItsFormat) {
+  for (const std::string& old : {std::string("pelund search state\nbase=10\nc=-1\nperiod=144\nmaxfact=1000000\nmink=1\n"
+                                             "nextk=52428800001\nfound=10215331\nlength=287442101\nend\n"),
+                                 std::string("pelund search state\nbase=12\nc=-1\nperiod=144\nmaxfact=1000000\nmink=1\n"
+                                             "nextk=4194305\nfound=7\nlength=180\nalgebraic=1\nend\n")}) {
+    SearchState read;
+    ASSERT_TRUE(parseSearchState(old, read)) << old;
+    EXPECT_EQ(read.part.wanted, 0u);
+    EXPECT_EQ(formatSearchState(read), old);
+  }
+}
+
+// A part in progress is refused unless it lies within 1e18 from nextk on, its subtrees
+// done are no more than its list, and its covered k ascend strictly within the part,
+// as many as it says.
+TEST(SearchStateTest, APartInProgressThatCannotBeIsRefused) {
+  const std::string head = "pelund search state\nbase=10\nc=-1\nperiod=144\nmaxfact=1000000\nmink=1\nnextk=500\n"
+                           "found=3\nlength=120\n";
+  struct Case {
+    const char* part;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=2\n500\n900\n", true},
+      {"partto=499\nsubtrees=64\nlist=12345\ndone=2\ncovered=0\n", false},                   // ends before nextk
+      {"partto=1000000000000000001\nsubtrees=64\nlist=12345\ndone=2\ncovered=0\n", false},  // beyond 1e18
+      {"partto=900\nsubtrees=0\nlist=12345\ndone=0\ncovered=0\n", false},                    // no list
+      {"partto=900\nsubtrees=16777217\nlist=12345\ndone=0\ncovered=0\n", false},             // a list too long
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=65\ncovered=0\n", false},                  // more done than listed
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=2\n600\n600\n", false},         // a k twice
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=2\n700\n600\n", false},         // descending
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=1\n499\n", false},              // below the part
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=1\n901\n", false},              // above it
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=2\n600\n", false},              // fewer than said
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=1\n600\n700\n", false},         // more than said
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=401\n", false},                  // more than the part holds
+      {"partto=9000000000\nsubtrees=64\nlist=12345\ndone=2\ncovered=2097153\n", false},     // more than a state records
+      {"partto=900\nsubtrees=64\nlist=12345\ncovered=0\n", false},                // a key missing
+      {"partto=900\nsubtrees=64\ndone=2\ncovered=0\n", false},                   // no hash of the list
+      {"partto=900\nsubtrees=64\nlist=9223372036854775808\ndone=2\ncovered=0\n", false},  // a hash too large
+      {"subtrees=64\nlist=12345\ndone=2\ncovered=0\n", false},                                // no end of the part
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.part);
+    SearchState read;
+    EXPECT_EQ(parseSearchState(head + c.part + "end\n", read), c.valid);
   }
 }
 

@@ -147,11 +147,28 @@ struct Part {
   size_t bytes() const { return text.capacity() + ks.capacity() * sizeof(int64_t) + ends.capacity() * sizeof(uint32_t); }
 };
 
+// A part of the residue tree searched in part: the first `done` subtrees of the list
+// that Search::treeTasks(from, to, wanted) makes are searched, and `covered` holds the
+// covered k they hold, ascending and each once. Given back to Search::walk, the walk
+// goes on from there (with the same parameters, on any number of threads).
+struct TreeProgress {
+  int64_t from = 0;
+  int64_t to = 0;
+  uint64_t wanted = 0;  // 0: no part in progress
+  uint64_t list = 0;    // a hash of the list (below 2^63): another list makes `done` void
+  uint64_t done = 0;
+  std::vector<int64_t> covered;
+};
+
 // Where finished parts go, one after another in ascending k, with no gap.
 class Sink {
  public:
   virtual ~Sink() = default;
   virtual void partDone(const Part& part) = 0;
+  // How far a long part of the residue tree has come, before its partDone: about
+  // every quarter of a second while it is searched, and once more when a stop ends it.
+  // Called on the walk's thread; the default ignores it.
+  virtual void treeProgress(const TreeProgress& progress) { (void)progress; }
 };
 
 // A line of covering.txt read back: k, the period, the primes and, for a line proved
@@ -196,14 +213,18 @@ class Search {
   // goes in consecutive parts, each searched by the engine of lower estimated cost (or the one configured): by
   // `runner` when given (a distributed search), else on this process's threads. False
   // when stopped: every k below the end of the last part handed over has been searched
-  // and handed over, none after it.
+  // and handed over, none after it. A long part of the residue tree goes subtree by
+  // subtree on this process's threads, its progress told to the sink; `resume` (from
+  // Sink::treeProgress of an earlier walk of the same search, starting at `from` and
+  // ending at `to` or below) makes the walk begin with that part where it stood.
   bool walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer = nullptr,
-            class Runner* runner = nullptr) const;
+            class Runner* runner = nullptr, const TreeProgress* resume = nullptr) const;
   // The same walk ended after its first `maxLines` lines (0: no limit): the last part
   // handed over then ends at the k of the last of them, and no part follows. True when
   // the range was walked to its end or the lines were found, false when stopped first.
   bool walkLines(int64_t from, int64_t to, uint64_t maxLines, Sink& sink, const StopToken& stop,
-                 Observer* observer = nullptr, class Runner* runner = nullptr) const;
+                 Observer* observer = nullptr, class Runner* runner = nullptr,
+                 const TreeProgress* resume = nullptr) const;
 
   // The two engines on this process's threads. sieve() hands its parts (blocks of k)
   // to `sink`; tree() gives the covered k of [from, to] ascending, each once, which

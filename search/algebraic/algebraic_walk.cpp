@@ -117,6 +117,8 @@ class AlgebraicSink : public PartSink {
         stop_(stop) {}
 
   void partDone(const PartResult& part) override;
+  // A tree part in progress holds no line yet: the writer hears of it as it is.
+  void treeProgress(const pelund::TreeProgress& progress) override { sink_.treeProgress(progress); }
   bool stopped() const { return stopped_; }
 
  private:

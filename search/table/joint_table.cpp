@@ -103,7 +103,7 @@ std::optional<std::vector<CandidateTable>> jointCandidateTables(const std::vecto
   for (size_t i = 0; i < bases.size(); ++i) {
     CandidateTable& table = tables[i];
     table.baseMinusOneFactors = factorBaseMinusOne(bases[i]);
-    if (table.factorPeriodList.size() >= 2) table.periodOrderedList = regroupByPeriod(table.factorPeriodList, period);
+    table.periodOrderedList = regroupByPeriod(table.factorPeriodList, period);
   }
   return tables;
 }

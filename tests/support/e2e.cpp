@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,11 +80,56 @@ pid_t newestChild(pid_t pid) {
   return child;
 }
 
+// The processor time that process `pid` has used so far (0 once it cannot be read).
+std::chrono::milliseconds cpuOf(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(file, line);
+  const size_t name = line.rfind(')');
+  if (name == std::string::npos) return std::chrono::milliseconds(0);
+  std::istringstream fields(line.substr(name + 1));
+  std::string skip;
+  for (int field = 3; field < 14; ++field) fields >> skip;
+  long long user = 0, system = 0;
+  fields >> user >> system;
+  return std::chrono::milliseconds((user + system) * 1000 / sysconf(_SC_CLK_TCK));
+}
+
+// The last change of a file (0 while it does not exist).
+int64_t changeOf(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return 0;
+  return int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+// The child of `pid` that mpirun started for `rank`, or 0 while there is none.
+pid_t rankChild(pid_t pid, int rank) {
+  std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  const std::string wanted = "OMPI_COMM_WORLD_RANK=" + std::to_string(rank);
+  for (pid_t child; list >> child;) {
+    std::ifstream environ("/proc/" + std::to_string(child) + "/environ");
+    for (std::string entry; std::getline(environ, entry, '\0');)
+      if (entry == wanted) return child;
+  }
+  return 0;
+}
+
+// Where a step's signal goes: the process, its newest child or a rank; 0 while that
+// does not exist yet.
+pid_t target(pid_t pid, const Interrupt& step) {
+  if (step.rank >= 0) return rankChild(pid, step.rank);
+  if (!step.toChild) return pid;
+  const pid_t child = newestChild(pid);
+  return child != pid ? child : 0;
+}
+
 void finish(pid_t pid, RunResult& result) {
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
   result.peakKb = usage.ru_maxrss;
+  result.cpu = std::chrono::milliseconds((int64_t(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000 +
+                                         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000);
   if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
 }
@@ -126,21 +172,47 @@ RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, cons
   auto deadline = std::chrono::steady_clock::now() + timeout;
   size_t step = 0;
   size_t searched = 0;  // the output before this has been searched for the trigger
+  bool due = false;     // the step's trigger has shown and its delay passed
+  bool triggered = false;  // the step's trigger has shown, its processor time not yet used
+  std::chrono::milliseconds cpuAtTrigger{0}, cpuAtChange{0};
+  int64_t watchedChange = 0;
   std::chrono::steady_clock::time_point lastSignal;
   char buffer[65536];
   for (;;) {
     const size_t from = searched;
     searched = result.out.size() - std::min(result.out.size(), step < steps.size() ? steps[step].trigger.size() : 0);
-    if (step < steps.size() && (fds[0] < 0 || result.out.find(steps[step].trigger, from) != std::string::npos)) {
+    if (step < steps.size() && !steps[step].watch.empty()) {
+      if (const int64_t change = changeOf(dir.file(steps[step].watch)); change != watchedChange)
+        watchedChange = change, cpuAtChange = cpuOf(pid);
+    }
+    if (step < steps.size() && !due && !triggered &&
+        (fds[0] < 0 || result.out.find(steps[step].trigger, from) != std::string::npos)) {
       searched = 0;
+      triggered = true;
+      cpuAtTrigger = cpuOf(pid);
       std::this_thread::sleep_for(steps[step].delay);
       if (steps[step].closeOutput && fds[0] >= 0) {
         close(fds[0]);
         fds[0] = -1;
       }
-      if (steps[step].signal != 0) kill(steps[step].toChild ? newestChild(pid) : pid, steps[step].signal);
+    }
+    if (triggered && cpuOf(pid) - cpuAtTrigger >= steps[step].cpuDelay) {
+      due = true;
+      triggered = false;
+    }
+    // A signal for a child waits until there is one (the writing helper is forked at
+    // the first lines, which a loaded machine may take long to find), lest the process
+    // itself get it.
+    if (const pid_t to = due ? target(pid, steps[step]) : 0; to != 0) {
+      if (!steps[step].watch.empty()) {
+        if (const int64_t change = changeOf(dir.file(steps[step].watch)); change != watchedChange)
+          watchedChange = change, cpuAtChange = cpuOf(pid);
+        result.cpuAfterChange = cpuOf(pid) - cpuAtChange;
+      }
+      if (steps[step].signal != 0) kill(to, steps[step].signal);
       lastSignal = std::chrono::steady_clock::now();
       ++step;
+      due = false;
     }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);

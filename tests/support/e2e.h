@@ -33,6 +33,10 @@ struct RunResult {
   int termSignal = 0;   // the signal that ended the process, or 0
   long peakKb = 0;      // peak resident size of the process, in KiB
   std::chrono::milliseconds afterSignals{-1};  // from the last signal sent to the end of the run
+  // The processor time (user and system, all threads) the process used from the last
+  // change of the step's `watch` file before its signal to the signal; -1 without one.
+  std::chrono::milliseconds cpuAfterChange{-1};
+  std::chrono::milliseconds cpu{0};  // the processor time of the whole run
 };
 
 // How to interrupt a run: send `signal` once the console output contains `trigger`
@@ -43,6 +47,11 @@ struct Interrupt {
   std::chrono::milliseconds delay{0};
   bool toChild = false;  // send it to the started process's newest child instead (a rank under mpirun)
   bool closeOutput = false;  // close the reading end of its output first (the reader of a pipe goes away)
+  int rank = -1;         // >= 0: send it to the child that runs this rank under mpirun instead
+  // After `delay`, also wait until the process has used this much processor time since
+  // the trigger showed: a moment of the work done, whatever the load of the machine.
+  std::chrono::milliseconds cpuDelay{0};
+  std::string watch = {};  // a file of the run directory whose changes are timed (see RunResult)
 };
 
 // Runs `binary` (pelund by default) in dir with the given arguments; kills it after
