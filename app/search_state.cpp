@@ -76,8 +76,12 @@ bool readPart(const std::string& text, size_t& at, int64_t nextK, pelund::TreePr
   if (text.compare(at, 7, "partto=") != 0) return true;
   constexpr int64_t e18 = 1000000000000000000;
   int64_t to = 0, wanted = 0, list = 0, done = 0, count = 0;
+  // The list made for `subtrees` wanted holds at least that many and may hold more (the
+  // last node split gives all its children), so `done` is bounded here only against
+  // damage; the walk starts the part again when it exceeds the list it makes.
+  constexpr int64_t kMostDone = int64_t(1) << 40;
   if (!readValue(text, at, "partto", nextK, e18, to) || !readValue(text, at, "subtrees", 1, int64_t(1) << 24, wanted) ||
-      !readValue(text, at, "list", 0, INT64_MAX, list) || !readValue(text, at, "done", 0, wanted, done) ||
+      !readValue(text, at, "list", 0, INT64_MAX, list) || !readValue(text, at, "done", 0, kMostDone, done) ||
       !readValue(text, at, "covered", 0, std::min<int64_t>(to - nextK + 1, int64_t(kMostPartKs)), count))
     return false;
   // Each k takes two bytes at least: a count beyond the text is damage, not a size to reserve.

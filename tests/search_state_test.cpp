@@ -83,8 +83,8 @@ TEST(SearchStateTest, AStateWithoutAPartInProgressKeepsItsFormat) {
 }
 
 // A part in progress is refused unless it lies within 1e18 from nextk on, its subtrees
-// done are no more than its list, and its covered k ascend strictly within the part,
-// as many as it says.
+// done are no more than any list (the list made for `subtrees` may be longer), and its
+// covered k ascend strictly within the part, as many as it says.
 TEST(SearchStateTest, APartInProgressThatCannotBeIsRefused) {
   const std::string head = "pelund search state\nbase=10\nc=-1\nperiod=144\nmaxfact=1000000\nmink=1\nnextk=500\n"
                            "found=3\nlength=120\n";
@@ -98,7 +98,8 @@ TEST(SearchStateTest, APartInProgressThatCannotBeIsRefused) {
       {"partto=1000000000000000001\nsubtrees=64\nlist=12345\ndone=2\ncovered=0\n", false},  // beyond 1e18
       {"partto=900\nsubtrees=0\nlist=12345\ndone=0\ncovered=0\n", false},                    // no list
       {"partto=900\nsubtrees=16777217\nlist=12345\ndone=0\ncovered=0\n", false},             // a list too long
-      {"partto=900\nsubtrees=64\nlist=12345\ndone=65\ncovered=0\n", false},                  // more done than listed
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=65\ncovered=0\n", true},   // a list longer than asked for
+      {"partto=900\nsubtrees=64\nlist=12345\ndone=1099511627777\ncovered=0\n", false},  // more done than any list
       {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=2\n600\n600\n", false},         // a k twice
       {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=2\n700\n600\n", false},         // descending
       {"partto=900\nsubtrees=64\nlist=12345\ndone=2\ncovered=1\n499\n", false},              // below the part
