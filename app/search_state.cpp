@@ -17,20 +17,29 @@ namespace {
 constexpr const char* kHeading = "pelund search state";
 constexpr const char* kEnd = "end";
 
-// Reads "key=<integer>\n" at `at`; the integer must fit in [low, high].
-bool readValue(const std::string& text, size_t& at, const char* key, int64_t low, int64_t high, int64_t& value) {
-  const size_t keyLength = std::strlen(key);
-  if (text.compare(at, keyLength, key) != 0 || text.compare(at + keyLength, 1, "=") != 0) return false;
-  at += keyLength + 1;
-  bool negative = at < text.size() && text[at] == '-';
-  if (negative) ++at;
+// Reads "<digits>\n" at `at`; the integer must fit in [low, high].
+bool readNumber(const std::string& text, size_t& at, int64_t low, int64_t high, int64_t& value) {
   size_t digits = 0;
   uint64_t magnitude = 0;
   for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 19; ++at, ++digits)
     magnitude = magnitude * 10 + uint64_t(text[at] - '0');
-  if (digits == 0 || at >= text.size() || text[at] != '\n') return false;
+  if (digits == 0 || at >= text.size() || text[at] != '\n' || magnitude > uint64_t(INT64_MAX)) return false;
   ++at;
-  value = negative ? -int64_t(magnitude) : int64_t(magnitude);
+  value = int64_t(magnitude);
+  return value >= low && value <= high;
+}
+
+// Reads "key=<integer>\n" at `at`, with an optional minus sign; the integer must fit in
+// [low, high].
+bool readValue(const std::string& text, size_t& at, const char* key, int64_t low, int64_t high, int64_t& value) {
+  const size_t keyLength = std::strlen(key);
+  if (text.compare(at, keyLength, key) != 0 || text.compare(at + keyLength, 1, "=") != 0) return false;
+  at += keyLength + 1;
+  const bool negative = at < text.size() && text[at] == '-';
+  if (negative) ++at;
+  int64_t magnitude = 0;
+  if (!readNumber(text, at, 0, INT64_MAX, magnitude)) return false;
+  value = negative ? -magnitude : magnitude;
   return value >= low && value <= high;
 }
 
@@ -57,17 +66,6 @@ std::string formatSearchState(const SearchState& s) {
 
 namespace {
 
-// Reads "<integer>\n" at `at`, as readValue without a key.
-bool readNumber(const std::string& text, size_t& at, int64_t low, int64_t high, int64_t& value) {
-  size_t digits = 0;
-  uint64_t magnitude = 0;
-  for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 19; ++at, ++digits)
-    magnitude = magnitude * 10 + uint64_t(text[at] - '0');
-  if (digits == 0 || at >= text.size() || text[at] != '\n') return false;
-  ++at;
-  value = int64_t(magnitude);
-  return value >= low && value <= high;
-}
 
 // The part in progress at `nextK`, when the state has one: its end, its subtrees, those
 // done, and their covered k, strictly ascending within the part.
