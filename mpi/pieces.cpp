@@ -1,13 +1,12 @@
 // The piece plan, the piece collector and the message encoding (see pieces.h).
 #include "pieces.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform.h"
+
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <queue>
@@ -125,52 +124,19 @@ uint64_t hashOf(const std::string& text) {
 }
 
 uint64_t machineHash() {
-  std::ifstream boot("/proc/sys/kernel/random/boot_id");
-  std::string id;
-  char names[256];
-  const ssize_t length = readlink("/proc/self/ns/pid", names, sizeof names);
-  if (!std::getline(boot, id) || id.empty() || length <= 0) return 0;
-  return hashOf(id + ' ' + std::string(names, size_t(length))) | 1;  // never 0
-}
-
-// The state letter and start time of /proc/<pid>/stat; false when it cannot be read
-// (`gone` when there is no such process).
-bool readStat(int64_t pid, char& state, uint64_t& started, bool& gone) {
-  gone = false;
-  const int file = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) {
-    gone = errno == ENOENT || errno == ESRCH;
-    return false;
-  }
-  char buffer[1024];
-  const ssize_t got = read(file, buffer, sizeof buffer - 1);
-  const int cause = errno;
-  close(file);
-  if (got <= 0) {
-    gone = got < 0 && cause == ESRCH;  // ended between the two calls
-    return false;
-  }
-  const std::string line(buffer, size_t(got));
-  // The name, in parentheses, may hold blanks and parentheses itself: the fields
-  // resume after the last ')'. Then the state is field 3, the start time field 22.
-  const size_t name = line.rfind(')');
-  if (name == std::string::npos) return false;
-  std::istringstream fields(line.substr(name + 1));
-  std::string skip;
-  fields >> state;
-  for (int field = 4; field < 22; ++field) fields >> skip;
-  return bool(fields >> started);
+  const std::string name = platformMachineName();
+  return name.empty() ? 0 : hashOf(name) | 1;  // never 0
 }
 
 }  // namespace
 
-ProcessIdentity ownIdentity() { return identityOf(int64_t(getpid())); }
+ProcessIdentity ownIdentity() { return identityOf(platformProcessId()); }
 
 ProcessIdentity identityOf(int64_t pid) {
   ProcessIdentity identity;
   char state = 0;
   bool gone = false;
-  if (!readStat(pid, state, identity.started, gone)) return identity;
+  if (!platformProcessStat(pid, state, identity.started, gone)) return identity;
   identity.machine = machineHash();
   identity.pid = pid;
   return identity;
@@ -182,7 +148,7 @@ Liveness livenessOf(const ProcessIdentity& process) {
   char state = 0;
   uint64_t started = 0;
   bool gone = false;
-  if (!readStat(process.pid, state, started, gone)) return gone ? Liveness::ended : Liveness::unknown;
+  if (!platformProcessStat(process.pid, state, started, gone)) return gone ? Liveness::ended : Liveness::unknown;
   if (state == 'Z' || state == 'X' || started != process.started) return Liveness::ended;
   return Liveness::alive;
 }

@@ -148,3 +148,14 @@ bool platformReplaceFile(const char* temporary, const char* path, std::string& c
 // regular file is refused. Returns false with `busy` set when another process holds
 // it, and with the cause otherwise.
 bool platformLockFile(const char* path, bool& busy, std::string& cause);
+
+// ---- processes ------------------------------------------------------------------
+
+// This process's id.
+int64_t platformProcessId();
+// A name of this machine and its process namespace (boot id and pid namespace), the
+// same for every process that can see the others' process ids; empty where unknown.
+std::string platformMachineName();
+// The state letter and start time (in clock ticks since boot) of process `pid`; false
+// when they cannot be read, with `gone` set when there is no such process.
+bool platformProcessStat(int64_t pid, char& state, uint64_t& started, bool& gone);

@@ -17,6 +17,8 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <fstream>
+#include <sstream>
 
 #include "line_pieces.h"
 
@@ -621,4 +623,46 @@ bool platformLockFile(const char* path, bool& busy, std::string& cause) {
   cause = causeOf(errno);
   close(fd);
   return false;
+}
+
+// ---- processes ------------------------------------------------------------------
+
+int64_t platformProcessId() { return int64_t(getpid()); }
+
+std::string platformMachineName() {
+  std::ifstream boot("/proc/sys/kernel/random/boot_id");
+  std::string id;
+  char names[256];
+  const ssize_t length = readlink("/proc/self/ns/pid", names, sizeof names);
+  if (!std::getline(boot, id) || id.empty() || length <= 0) return "";
+  return id + ' ' + std::string(names, size_t(length));
+}
+
+// The state letter and start time of /proc/<pid>/stat; false when it cannot be read
+// (`gone` when there is no such process).
+bool platformProcessStat(int64_t pid, char& state, uint64_t& started, bool& gone) {
+  gone = false;
+  const int file = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) {
+    gone = errno == ENOENT || errno == ESRCH;
+    return false;
+  }
+  char buffer[1024];
+  const ssize_t got = read(file, buffer, sizeof buffer - 1);
+  const int cause = errno;
+  close(file);
+  if (got <= 0) {
+    gone = got < 0 && cause == ESRCH;  // ended between the two calls
+    return false;
+  }
+  const std::string line(buffer, size_t(got));
+  // The name, in parentheses, may hold blanks and parentheses itself: the fields
+  // resume after the last ')'. Then the state is field 3, the start time field 22.
+  const size_t name = line.rfind(')');
+  if (name == std::string::npos) return false;
+  std::istringstream fields(line.substr(name + 1));
+  std::string skip;
+  fields >> state;
+  for (int field = 4; field < 22; ++field) fields >> skip;
+  return bool(fields >> started);
 }

@@ -363,3 +363,13 @@ bool platformLockFile(const char* path, bool& busy, std::string& cause) {
   CloseHandle(file);
   return false;
 }
+
+// ---- processes ------------------------------------------------------------------
+
+// No other rank's process is looked at here: a rank that does not answer is timed.
+int64_t platformProcessId() { return int64_t(GetCurrentProcessId()); }
+std::string platformMachineName() { return ""; }
+bool platformProcessStat(int64_t, char&, uint64_t&, bool& gone) {
+  gone = false;
+  return false;
+}
