@@ -44,18 +44,6 @@ void checkRange(int64_t from, int64_t to) {
   if (from > to) throw Error("from cannot be greater than to");
 }
 
-// The distinct prime factors of n >= 1, ascending.
-std::vector<uint32_t> primeFactors(uint32_t n) {
-  std::vector<uint32_t> factors;
-  for (uint32_t q = 2; uint64_t(q) * q <= n; ++q) {
-    if (n % q != 0) continue;
-    factors.push_back(q);
-    while (n % q == 0) n /= q;
-  }
-  if (n > 1) factors.push_back(n);
-  return factors;
-}
-
 // The first reason why `table` is not a candidate table of `params` (its primes
 // prime, below maxfact, dividing neither b nor b-1, each with the order of b as its
 // period, dividing P; factorPeriodList ascending in the prime, periodOrderedList in
@@ -69,9 +57,7 @@ std::string tableFault(const SearchParams& params, const CandidateTable& table) 
     const uint32_t b = uint32_t(params.base) % p;
     if (b == 0 || b == 1) return number(p) + " divides b or b-1";
     const uint32_t d = pair.period;
-    bool isOrder = d >= 1 && verify::powMod(b, d, p) == 1;
-    for (uint32_t q : primeFactors(d >= 1 ? d : 1)) isOrder = isOrder && verify::powMod(b, d / q, p) != 1;
-    if (!isOrder || params.period % int32_t(d) != 0)
+    if (d != verify::multiplicativeOrder(b, p) || params.period % int32_t(d) != 0)
       return "the period of " + number(p) + " is not " + number(d) + " or does not divide " + number(params.period);
     return "";
   };
@@ -89,10 +75,7 @@ std::string tableFault(const SearchParams& params, const CandidateTable& table) 
         return "periodOrderedList is not ascending in the period";
     }
   }
-  const std::vector<uint32_t> ofBaseMinusOne = primeFactors(uint32_t(params.base - 1));
-  if (table.baseMinusOneFactors.size() != ofBaseMinusOne.size() ||
-      !std::equal(ofBaseMinusOne.begin(), ofBaseMinusOne.end(), table.baseMinusOneFactors.begin(),
-                  [](uint32_t q, int32_t f) { return int64_t(q) == f; }))
+  if (table.baseMinusOneFactors != factorBaseMinusOne(params.base))
     return "baseMinusOneFactors are not the prime factors of " + number(uint32_t(params.base - 1));
   return "";
 }
