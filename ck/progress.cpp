@@ -18,6 +18,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kWidest = 120;
 
 bool wanted = false;
+bool forbidden = false;
 std::atomic<int> shownWidth{0};
 char blanks[kWidest + 2];
 size_t first = 0, total = 0;
@@ -31,8 +32,10 @@ void duration(char* text, size_t size, double seconds) {
 
 }  // namespace
 
+void forbid() { forbidden = true; }
+
 void start(size_t done, size_t all) {
-  wanted = platformStdoutIsTerminal();
+  wanted = !forbidden && platformStdoutIsTerminal();
   first = done, total = all;
   begun = Clock::now();
   drawn = begun - std::chrono::seconds(1);

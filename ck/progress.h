@@ -9,6 +9,8 @@
 
 namespace ckprogress {
 
+// Never shows the line (under mpirun, whose terminal for rank 0 is not the user's).
+void forbid();
 // Shows the line from now on when standard output is a terminal; `done` lines of
 // `all` are there already.
 void start(size_t done, size_t all);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cinttypes>
+#include <csignal>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +39,11 @@ constexpr auto kStopGrace = std::chrono::milliseconds(200);
 // How long a rank on another machine, searching a job, has to answer a stop before it
 // counts as ended. A rank on this machine is looked at instead (see answered()).
 constexpr auto kRemoteAnswerWait = std::chrono::milliseconds(300);
+// How often rank 0 looks at the processes of the ranks on its machine while they
+// search. mpirun ends a job whose rank has died by continuing the others, sleeping a
+// second, handing them a SIGTERM and, a second later, killing them: rank 0 that sees
+// the death itself has both seconds for its last lines, not only the last one.
+constexpr auto kLookEvery = std::chrono::milliseconds(20);
 // A tree part is cut into subtrees of about this many seconds each, handed out one by
 // one: their costs differ widely and cannot be told in advance, so only small jobs
 // let the ranks finish together; a job's own cost (a message each way, the tables of
@@ -385,6 +391,12 @@ bool Coordinator::answered(std::chrono::steady_clock::time_point stoppedAt, cons
   return true;
 }
 
+bool Coordinator::anyRankEnded() const {
+  for (int rank = 1; rank < ranks_; ++rank)
+    if (livenessOf(identities_[size_t(rank)]) == Liveness::ended) return true;
+  return false;
+}
+
 bool Coordinator::walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sink* sink) {
   gb_walking = true;
   localFinished_ = false;
@@ -395,10 +407,14 @@ bool Coordinator::walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sin
     localFinished_ = true;  // no thread for rank 0's own jobs: the other ranks take them all
   }
   bool stopSent = false, acknowledged = false;
-  std::chrono::steady_clock::time_point stoppedAt;
+  std::chrono::steady_clock::time_point stoppedAt, nextLook = std::chrono::steady_clock::now() + kLookEvery;
   std::vector<bool> awaited;
   for (;;) {
     receiveReports(jobs);
+    if (!quitting() && std::chrono::steady_clock::now() >= nextLook) {
+      nextLook = std::chrono::steady_clock::now() + kLookEvery;
+      if (anyRankEnded()) leadStop(SIGTERM);  // named by answered() below
+    }
     for (PartResult part; sink != nullptr && !quitting();) {
       {
         std::lock_guard lock(mutex_);

@@ -61,6 +61,8 @@ class Coordinator : public pelund::Runner {
   void localWork(const pelund::Search& search, Jobs& jobs);
   bool answered(std::chrono::steady_clock::time_point stoppedAt, const std::vector<bool>& awaited);
   bool holding(int rank) const { return outstanding_[size_t(rank)] > 0; }
+  // Whether the process of a rank on this machine has ended (gone or a zombie).
+  bool anyRankEnded() const;
 
   const int ranks_;
   // Per rank: its table is built (it reported ready); orders sent and not answered yet

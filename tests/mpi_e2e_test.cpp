@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <random>
 #include <regex>
 
@@ -19,10 +20,10 @@ const std::string kMpiBinary = PELUND_MPI_BINARY;
 // Open MPI on one machine only: shared memory between the ranks, no network.
 // `patient`: mpirun waits its usual second before it kills the ranks of a stopped job
 // (they need it to end cleanly); else it does not wait when ranks end with a fault.
-std::string mpiArguments(int ranks, bool patient) {
+std::string mpiArguments(int ranks, bool patient, const std::string& binary = kMpiBinary) {
   return "--allow-run-as-root --oversubscribe --mca btl self,vader --mca oob_tcp_if_include lo " +
          std::string(patient ? "" : "--mca odls_base_sigkill_timeout 0 ") + "-np " + std::to_string(ranks) + " " +
-         kMpiBinary;
+         binary;
 }
 
 e2e::RunResult runMpi(const e2e::TempDir& dir, int ranks, const e2e::Interrupt& interrupt = {}, bool patient = true) {
@@ -289,6 +290,56 @@ TEST(MpiSearch, RankMemoryOfADenseSearchStaysNearPelunds) {
   std::cout << "[ figures  ] peak resident: pelund " << alone.peakKb / 1024 << " MiB, the largest of mpirun and 2 ranks "
             << ranks.peakKb / 1024 << " MiB\n";
   EXPECT_LT(ranks.peakKb, 2 * alone.peakKb);  // mpirun included
+}
+
+// pelund-ck over 1 to 3 ranks writes pelund-ck's ck.txt and console byte for byte; a
+// stop at a random moment leaves whole lines of that file, named by the console, and
+// the command started again (with other ranks or pelund-ck) completes it.
+TEST(MpiSearch, CkTablesOverRanksAreThoseOfOneProcess) {
+  if (std::string(PELUND_CK_MPI_BINARY).empty()) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
+  const std::string arguments = " SR 2-60,97,210-215 --period 144 --maxfact 100000 --maxk 100000000000 --threads 1";
+  const auto runCk = [&](const e2e::TempDir& dir, int ranks, const e2e::Interrupt& interrupt = {}) {
+    return ranks == 0 ? e2e::run(dir, interrupt, arguments, std::chrono::seconds(120), PELUND_CK_BINARY)
+                      : e2e::run(dir, interrupt, mpiArguments(ranks, true, PELUND_CK_MPI_BINARY) + arguments,
+                                 std::chrono::seconds(120), PELUND_MPIEXEC);
+  };
+  e2e::TempDir single;
+  const e2e::RunResult alone = runCk(single, 0);
+  ASSERT_EQ(alone.exitStatus, 0) << alone.out;
+  const std::string reference = single.read("ck.txt");
+  for (int ranks = 1; ranks <= 3; ++ranks) {
+    SCOPED_TRACE(std::to_string(ranks) + " ranks");
+    e2e::TempDir dir;
+    const e2e::RunResult result = runCk(dir, ranks);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(e2e::maskStamps(result.out), e2e::maskStamps(alone.out));
+    EXPECT_TRUE(dir.read("ck.txt") == reference);
+  }
+  std::mt19937_64 random(std::random_device{}());
+  int stops = 0;
+  for (int round = 0; round < 2; ++round) {
+    e2e::TempDir dir;
+    // The stop goes to rank 0 as mpirun would pass it on, but at once: mpirun itself
+    // waits a second first, by which time the table may be done.
+    e2e::Interrupt stop{SIGTERM, "CK table of", std::chrono::milliseconds(random() % 400)};
+    stop.rank = 0;
+    const e2e::RunResult stopped = runCk(dir, 2 + round, stop);
+    const std::string now = dir.read("ck.txt");
+    ASSERT_EQ(reference.compare(0, now.size(), now), 0);
+    ASSERT_TRUE(now.empty() || now.back() == '\n');
+    std::smatch match;
+    if (std::regex_search(stopped.out, match, std::regex("Ctrl-C accepted\\. Ending the CK table at (\\w+)\\.\n$"))) {
+      ++stops;
+      const size_t lines = size_t(std::count(now.begin(), now.end(), '\n'));
+      const size_t at = reference.find('\n' + std::string(match[1]) + "  ");
+      EXPECT_EQ(size_t(std::count(reference.begin(), reference.begin() + long(at + 1), '\n')), lines) << match[1];
+    } else {
+      EXPECT_NE(stopped.out.find("CK table complete"), std::string::npos) << stopped.out;
+    }
+    EXPECT_EQ(runCk(dir, round == 0 ? 3 : 0).exitStatus, 0);
+    EXPECT_TRUE(dir.read("ck.txt") == reference);
+  }
+  EXPECT_GT(stops, 0) << "every table was done before its stop";
 }
 
 }  // namespace

@@ -1,0 +1,281 @@
+// The run of a CK table (see table.h): ck.txt checked against the parameters, the
+// candidate tables of the bases still to do built together, their lines found side by
+// side on the threads (or by a finder over other processes) and written in ascending
+// base as soon as all before them are.
+#include "table.h"
+
+#include <pelund/pelund.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console.h"
+#include "first_line.h"
+#include "joint_table.h"
+#include "platform.h"
+#include "progress.h"
+#include "results_writer.h"
+#include "resume.h"
+#include "run.h"
+#include "worker_threads.h"
+
+namespace {
+
+constexpr const char* kCkPath = "ck.txt";
+
+std::string lineWithoutEnd(const std::string& line) { return line.substr(0, line.find_first_of("\r\n")); }
+
+// Where a table in ck.txt stands: the lines written (after the heading) and the bytes
+// that hold them.
+struct TableStart {
+  bool headed = false;
+  size_t done = 0;
+  int64_t length = 0;
+};
+
+// Checks ck.txt against the parameters and the lines they give: a file of other
+// parameters, or with a line of another name or layout, is refused with nothing
+// touched. A line cut off at its end (a killed run) is cut from the file.
+TableStart readTable(const std::string& heading, const std::vector<CkItem>& items) {
+  std::string text, cause;
+  const ReadOutcome outcome = platformReadSmallFile(kCkPath, size_t(1) << 31, text, cause);
+  if (outcome == ReadOutcome::failed) error("%s cannot be read: %s", kCkPath, cause.c_str());
+  TableStart start;
+  if (outcome == ReadOutcome::missing || text.empty()) return start;
+  size_t at = text.find('\n');
+  if (at == std::string::npos || text.compare(0, at + 1, heading) != 0)
+    error("%s holds a table of other parameters: %s", kCkPath, lineWithoutEnd(text).c_str());
+  start.headed = true;
+  for (at += 1; at < text.size();) {
+    const size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;  // cut off by a kill: searched again
+    const std::string line = text.substr(at, end + 1 - at);
+    const std::string name = start.done < items.size() ? items[start.done].name() + "  " : std::string();
+    bool whole = !name.empty() && line.compare(0, name.size(), name) == 0;
+    if (whole && line.compare(name.size(), std::string::npos, "none\n") != 0) {
+      try {
+        pelund::parseLine(std::string_view(line).substr(name.size()));
+      } catch (const pelund::Error&) {
+        whole = false;
+      }
+    }
+    if (!whole)
+      error("%s does not match its parameters at line %" PRIu64 ": %s", kCkPath, uint64_t(start.done + 2),
+            lineWithoutEnd(line).c_str());
+    ++start.done;
+    at = end + 1;
+  }
+  start.length = int64_t(at);
+  if (size_t(start.length) < text.size()) {
+    bool missing = false;
+    PlatformFile file = platformOpenExisting(kCkPath, missing, cause);
+    if (file == kNoFile || !platformTruncate(file, start.length))
+      error("%s cannot be written: %s", kCkPath, cause.c_str());
+    platformCloseFile(file);
+  }
+  return start;
+}
+
+// The lines of the items from `first` on, found side by side on the threads and
+// written in order as soon as all before them are. False when stopped.
+class TableRun {
+ public:
+  TableRun(const CkWork& work, ResultsWriter& writer)
+      : work_(work), options_(work.options), items_(work.items), first_(work.first), writer_(writer),
+        lines_(items_.size() - first_), written_(first_) {}
+
+  // The lines found by `finder` instead of this process's threads.
+  bool run(CkFinder& finder) {
+    finder.find(work_, [this](size_t i, const std::optional<std::string>& line) { finish(i, line); });
+    return written_ == items_.size();
+  }
+
+  // Every line from the first to be done on: side by side on the threads, each search
+  // on one, as long as it takes at most kShortSearch; the longer ones then one after
+  // the other on all threads, going on where they stood.
+  bool run(int threads) {
+    const size_t count = items_.size() - first_;
+    std::vector<int64_t> from(count, options_.minK);
+    std::vector<char> isLong(count, 0);
+    std::vector<Budget> budgets(size_t(std::max(threads, 1)));
+    std::atomic<bool> ended{false};
+    std::thread watch([&] { watchBudgets(budgets, ended); });
+    std::atomic<size_t> taken{first_};
+    try {
+      runOnThreads(threads, [&](int t) {
+        Budget& budget = budgets[size_t(t)];
+        const pelund::StopToken quit = stopToken();
+        const pelund::StopToken stop(budget.over, quit);
+        for (size_t i = taken++; i < items_.size() && !quitting(); i = taken++) {
+          budget.over = false;
+          budget.deadline = nowNanoseconds() + kShortSearch;
+          std::optional<std::string> line;
+          const bool done = firstLine(paramsOf(items_[i], 1), tableOf(items_[i]), stop, line, from[i - first_]);
+          budget.deadline = INT64_MAX;
+          if (done) finish(i, line);
+          else if (quitting()) return;
+          else isLong[i - first_] = 1;
+        }
+      });
+    } catch (...) {
+      ended = true;
+      watch.join();
+      throw;
+    }
+    ended = true;
+    watch.join();
+    for (size_t i = first_; i < items_.size() && !quitting(); ++i) {
+      if (!isLong[i - first_]) continue;
+      std::optional<std::string> line;
+      if (!firstLine(paramsOf(items_[i], threads), tableOf(items_[i]), stopToken(), line, from[i - first_])) break;
+      finish(i, line);
+    }
+    return written_ == items_.size();
+  }
+  size_t written() const { return written_; }
+
+ private:
+  // A search of one thread that runs over its time ends, and is taken up again later.
+  struct Budget {
+    std::atomic<int64_t> deadline{INT64_MAX};  // steady clock, nanoseconds
+    std::atomic<bool> over{false};
+  };
+  static constexpr int64_t kShortSearch = 200000000;  // 0.2 s
+
+  static int64_t nowNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  static void watchBudgets(std::vector<Budget>& budgets, const std::atomic<bool>& ended) {
+    while (!ended) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      const int64_t now = nowNanoseconds();
+      for (Budget& budget : budgets)
+        if (now > budget.deadline) budget.over = true;
+    }
+  }
+
+  pelund::SearchParams paramsOf(const CkItem& item, int threads) const { return work_.paramsOf(item, threads); }
+  const pelund::CandidateTable& tableOf(const CkItem& item) const { return work_.tableOf(item); }
+
+  // The item's line is known: it is written with those before it that are known.
+  void finish(size_t i, const std::optional<std::string>& found) {
+    std::lock_guard lock(mutex_);
+    lines_[i - first_] = items_[i].name() + "  " + (found ? *found : std::string("none\n"));
+    pelund::Part part;
+    part.clear(int64_t(written_), int64_t(written_));
+    while (written_ < items_.size() && lines_[written_ - first_]) {
+      part.add(int64_t(written_), *lines_[written_ - first_]);
+      lines_[written_ - first_].reset();
+      ++written_;
+    }
+    if (part.ks.empty()) return;
+    ckprogress::erase();
+    part.to = int64_t(written_ - 1);
+    writer_.partDone(part);
+    if (written_ < items_.size()) ckprogress::update(written_, items_[written_].name());
+  }
+
+  const CkWork& work_;
+  const CkOptions& options_;
+  const std::vector<CkItem>& items_;
+  const size_t first_;
+  ResultsWriter& writer_;
+  std::mutex mutex_;
+  std::vector<std::optional<std::string>> lines_;
+  size_t written_;
+};
+
+}  // namespace
+
+const pelund::CandidateTable& CkWork::tableOf(const CkItem& item) const {
+  // tables holds those of options.bases from firstTable on.
+  const auto at = std::lower_bound(options.bases.begin(), options.bases.end(), item.base);
+  return tables[size_t(at - options.bases.begin()) - firstTable];
+}
+
+pelund::SearchParams CkWork::paramsOf(const CkItem& item, int threadCount) const {
+  return pelund::makeParams(item.base, item.c, options.minK, options.maxK, options.period, options.maxFact,
+                            threadCount, pelund::Engine::automatic, options.algebraic);
+}
+
+void ckStopRequested(int signal) {
+  ckprogress::eraseFromSignal();
+  setQuitting(signal);
+}
+
+int runCkTable(const CkOptions& options, CkFinder* finder) {
+  platformGuardStandardStreams();
+  platformIgnoreFileSizeSignal();
+  lockRunDirectory();
+  refuseLinkedLog();
+  platformInstallStopHandlers(ckStopRequested);
+  platformBoundWaitsOnStop(quitting);
+  const std::vector<CkItem> items = ckItems(options);
+  const std::string heading = ckHeading(options);
+  const TableStart start = readTable(heading, items);
+  if (finder != nullptr) finder->starting(start.done);
+
+  const char* forms = options.sierpinski && options.riesel ? "S and R" : options.sierpinski ? "S" : "R";
+  consoleWrite("\n");
+  reportWithDateTime("CK table of %s for bases %s with factor<=%" PRId64 " and period=%" PRId64 ", k=%" PRId64
+                     " to %" PRId64,
+                     forms, basesText(options.bases).c_str(), options.maxFact, options.period, options.minK,
+                     options.maxK);
+  if (start.done > 0)
+    reportWithDateTime("Resuming the CK table at %s with %" PRIu64 " of %" PRIu64 " lines written",
+                       start.done < items.size() ? items[start.done].name().c_str() : "its end", uint64_t(start.done),
+                       uint64_t(items.size()));
+  consoleWrite("\n");
+
+  SearchState state;
+  state.nextK = int64_t(start.done);
+  state.length = start.length;
+  ResultsWriter writer(0, kCkPath, state);
+  if (!start.headed) {
+    pelund::Part part;
+    part.clear(-1, -1);
+    part.add(-1, heading);
+    writer.partDone(part);
+  }
+  bool complete = true;
+  size_t written = start.done;
+  if (start.done < items.size()) {
+    // The tables of the bases still to do, built together.
+    const auto firstBase = std::lower_bound(options.bases.begin(), options.bases.end(), items[start.done].base);
+    const std::vector<int32_t> bases(firstBase, options.bases.end());
+    const std::optional<std::vector<pelund::CandidateTable>> tables =
+        jointCandidateTables(bases, int32_t(options.period), int32_t(options.maxFact), stopToken());
+    if (tables) {
+      ckprogress::start(start.done, items.size());
+      const unsigned hardware = std::thread::hardware_concurrency();
+      const int threads = options.threads > 0 ? int(options.threads) : int(hardware > 0 ? hardware : 1);
+      const CkWork work{options, items, start.done, *tables, size_t(firstBase - options.bases.begin()), threads};
+      TableRun run(work, writer);
+      complete = finder != nullptr ? run.run(*finder) : run.run(threads);
+      written = run.written();
+    } else {
+      complete = false;
+    }
+  }
+  writer.saveState();
+  ckprogress::erase();
+  if (!complete) {
+    consoleWrite("Ending the CK table at %s.\n", items[written].name().c_str());
+    logWithDateTime("CK table interrupted by signal %d at %s", int(gi_stopSignal), items[written].name().c_str());
+    return interruptedStatus();
+  }
+  reportWithDateTime("CK table complete: %" PRIu64 " line%s in %s", uint64_t(items.size()),
+                     items.size() == 1 ? "" : "s", kCkPath);
+  return 0;
+}
