@@ -25,8 +25,8 @@
 #include "platform.h"
 #include "progress.h"
 #include "results_writer.h"
-#include "resume.h"
 #include "run.h"
+#include "sequence.h"
 #include "worker_threads.h"
 
 namespace {
@@ -227,10 +227,7 @@ class TableRun {
 int runTable(const CkOptions& options) {
   platformGuardStandardStreams();
   platformIgnoreFileSizeSignal();
-  lockRunDirectory();
-  refuseLinkedLog();
-  platformInstallStopHandlers(stopRequested);
-  platformBoundWaitsOnStop(quitting);
+  claimRunDirectory(StopHandlers{stopRequested});
   const std::vector<CkItem> items = ckItems(options);
   const std::string heading = ckHeading(options);
   const TableStart start = readTable(heading, items);
