@@ -40,9 +40,6 @@ void outputClosed(int signal) {
 
 }  // namespace
 
-void installInterruptHandlers() {
-  platformInstallStopHandlers(setQuitting);
-  platformInstallBrokenPipeHandler(outputClosed);
-}
+StopHandlers interruptHandlers() { return StopHandlers{setQuitting, outputClosed}; }
 
 int interruptedStatus() { return 128 + (gi_stopSignal != 0 ? int(gi_stopSignal) : SIGINT); }

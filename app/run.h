@@ -20,10 +20,20 @@ pelund::StopToken stopToken();
 
 void setQuitting(int signal);
 
-// Installs setQuitting for SIGINT, SIGTERM and SIGHUP (one-shot: a second signal gets
-// the default action, so a stuck process can still be ended), and makes a standard
-// output whose reader has gone (SIGPIPE) stop the search the same way, silently.
-void installInterruptHandlers();
+// The signal handlers of a front end, installed together when its run takes the
+// directory: `stop` for SIGINT, SIGTERM and SIGHUP (one-shot: a second signal gets the
+// default action, so a stuck process can still be ended); `outputClosed` for a
+// standard output whose reader has gone (SIGPIPE), `continued` for SIGCONT, each left
+// as it was when null.
+struct StopHandlers {
+  void (*stop)(int) = nullptr;
+  void (*outputClosed)(int) = nullptr;
+  void (*continued)(int) = nullptr;
+};
+
+// pelund's: setQuitting, and a standard output whose reader has gone stops the search
+// the same way, silently.
+StopHandlers interruptHandlers();
 
 // The exit status of a search ended by a stop request: 128 + the signal number, as
 // shells report a process ended by that signal.

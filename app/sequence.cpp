@@ -1,5 +1,6 @@
 // The order of a run: standard streams made safe, configuration, the directory lock,
-// stop handlers, the results to start from, the banner, the search.
+// stop handlers, the results to start from, the banner, the search. The start up to
+// the results is shared with pelund-mpi's rank 0, the directory's part with pelund-ck.
 #include "sequence.h"
 
 #include <cinttypes>
@@ -22,23 +23,35 @@ void showRunBanner(const SearchState& start, bool resumed) {
   consoleWrite("\n");
 }
 
-namespace {
+void claimRunDirectory(const StopHandlers& handlers) {
+  lockRunDirectory();
+  refuseLinkedLog();
+  platformInstallStopHandlers(handlers.stop);
+  if (handlers.outputClosed != nullptr) platformInstallBrokenPipeHandler(handlers.outputClosed);
+  if (handlers.continued != nullptr) platformInstallContinueHandler(handlers.continued);
+  platformBoundWaitsOnStop(quitting);
+}
 
-int runSearchOfConfiguration() {
+PreparedRun prepareRun(const StopHandlers& handlers) {
   platformGuardStandardStreams();
   platformIgnoreFileSizeSignal();
   platformIgnoreBrokenPipe();  // until the stop handlers: an error to a closed pipe still exits 1
   getInputs();
-  lockRunDirectory();
-  refuseLinkedLog();
-  installInterruptHandlers();
-  platformBoundWaitsOnStop(quitting);
-  const pelund::SearchParams params = searchParamsFromConfig();
-  const bool resume = gi_resume == 1;
-  bool resumed = false;
-  const SearchState start = prepareResults(params, resume, resumed);
-  showRunBanner(start, resumed);
-  const SearchOutcome outcome = runSearch(params, displayFromConfig(), start, resume ? kStatePath : nullptr);
+  claimRunDirectory(handlers);
+  PreparedRun run;
+  run.params = searchParamsFromConfig();
+  run.resume = gi_resume == 1;
+  run.start = prepareResults(run.params, run.resume, run.resumed);
+  return run;
+}
+
+namespace {
+
+int runSearchOfConfiguration() {
+  const PreparedRun run = prepareRun(interruptHandlers());
+  showRunBanner(run.start, run.resumed);
+  const SearchOutcome outcome =
+      runSearch(run.params, displayFromConfig(), run.start, run.resume ? kStatePath : nullptr);
   return outcome.interrupted ? interruptedStatus() : 0;
 }
 

@@ -25,8 +25,8 @@
 #include "platform.h"
 #include "progress.h"
 #include "results_writer.h"
-#include "resume.h"
 #include "run.h"
+#include "sequence.h"
 #include "worker_threads.h"
 
 namespace {
@@ -217,10 +217,7 @@ void ckStopRequested(int signal) {
 int runCkTable(const CkOptions& options, CkFinder* finder) {
   platformGuardStandardStreams();
   platformIgnoreFileSizeSignal();
-  lockRunDirectory();
-  refuseLinkedLog();
-  platformInstallStopHandlers(ckStopRequested);
-  platformBoundWaitsOnStop(quitting);
+  claimRunDirectory(StopHandlers{ckStopRequested});
   const std::vector<CkItem> items = ckItems(options);
   const std::string heading = ckHeading(options);
   const TableStart start = readTable(heading, items);

@@ -519,32 +519,19 @@ void Coordinator::release(int status) {
 int leadRun(int ranks) {
   std::atexit(leaveOnExit);
   statusline::forbid();
-  platformGuardStandardStreams();
-  platformIgnoreFileSizeSignal();
-  platformIgnoreBrokenPipe();
-  getInputs();
-  lockRunDirectory();
-  refuseLinkedLog();
-  platformInstallStopHandlers(leadStop);
-  platformInstallBrokenPipeHandler(leadOutputClosed);
-  platformInstallContinueHandler(leadContinued);
-  platformBoundWaitsOnStop(quitting);
-  const pelund::SearchParams params = searchParamsFromConfig();
-  const bool resume = gi_resume == 1;
-  bool resumed = false;
-  const SearchState start = prepareResults(params, resume, resumed);
+  const PreparedRun run = prepareRun(StopHandlers{leadStop, leadOutputClosed, leadContinued});
   int64_t words[kStartWords];
-  encodeStart(false, params, words);
+  encodeStart(false, run.params, words);
   MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
   gb_broadcast = true;
-  showRunBanner(start, resumed);
+  showRunBanner(run.start, run.resumed);
 
   Coordinator coordinator(ranks);
   const auto begun = std::chrono::steady_clock::now();
   SearchOutcome outcome;
   try {
     // One rank searches every part itself, as pelund does.
-    outcome = runSearch(params, displayFromConfig(), start, resume ? kStatePath : nullptr,
+    outcome = runSearch(run.params, displayFromConfig(), run.start, run.resume ? kStatePath : nullptr,
                         ranks > 1 ? &coordinator : nullptr);
   } catch (const pelund::Error& fault) {
     error("%s", fault.what());

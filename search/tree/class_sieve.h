@@ -1,0 +1,102 @@
+// The leaves of the residue tree: a class whose every exponent is covered is listed
+// (all its k but the skipped ones); a class of a few thousand k is not split further
+// but sieved over its places, a bitmap per open exponent with one progression per
+// free prime, and the few k left confirmed one by one from their residues. Member
+// templates of TreeWalk (tree_walk.h).
+#pragma once
+
+#include <bit>
+
+#include "bit_counts.h"
+#include "tree_walk.h"
+
+namespace tree {
+
+constexpr uint64_t kSurvivorCost = 256;  // a survivor's confirmation costs about as much as sieving 256 places
+constexpr uint64_t kStepPerPrime = 16;   // and a sieved exponent 16 places per free prime beyond its places
+
+// Lists the k of a class whose every exponent is covered: all but the skipped ones.
+template <class Counts>
+void TreeWalk<Counts>::listClass(size_t level) {
+  const Level& node = levels_[level];
+  counts.listed(level, node.count);
+  for (uint64_t c = 0; c < node.count; ++c) {
+    if (poll()) return;
+    const int64_t k = tree_.from + int64_t(node.s + node.M * c);
+    if (!skipped(k)) covered.push_back(k), counts.confirmed(level);
+  }
+}
+
+// The k of a small class that are covered, by a sieve over their places c (k = from +
+// s + M*c, c below the count): each open exponent in turn keeps the places that some
+// free prime covers there, the progression c = i (mod p) of its child; the few left
+// once the places thin out are confirmed one by one.
+template <class Counts>
+void TreeWalk<Counts>::sieveClass(size_t level) {
+  const uint64_t count = levels_[level].count;
+  counts.listed(level, count);
+  const size_t words = size_t((count + 63) / 64);
+  std::fill_n(alive_.begin(), words, ~uint64_t(0));
+  if (count % 64 != 0) alive_[words - 1] = (uint64_t(1) << (count % 64)) - 1;
+  const uint64_t* bits = bitsAt(level);
+  uint64_t left = count;
+  // Sieving goes on while the survivors would cost more to confirm than one more
+  // exponent costs to sieve: its places, and a residue for each free prime.
+  const uint64_t stepCost = count + kStepPerPrime * tree_.m;
+  for (size_t at = firstOpen(bits, 0); at < tree_.order.size() && left * kSurvivorCost > stepCost;
+       at = firstOpen(bits, at + 1)) {
+    const uint32_t n = tree_.order[at];
+    std::fill_n(hits_.begin(), words, 0);
+    for (uint32_t j = 0; j < tree_.m; ++j) {
+      if (assigned_[j] || excluded(n, j)) continue;
+      for (uint64_t c = childIndex(level, n, j); c < count; c += tree_.p[j]) hits_[c >> 6] |= uint64_t(1) << (c & 63);
+    }
+    left = keepHits(alive_.data(), hits_.data(), words);
+  }
+  for (size_t w = 0; w < words && left != 0; ++w)
+    for (uint64_t live = alive_[w]; live != 0; live &= live - 1) {
+      if (poll()) return;
+      confirmSurvivor(level, w * 64 + uint64_t(std::countr_zero(live)));
+    }
+}
+
+// Confirms the k at place c of the class, from its residues modulo the free primes.
+template <class Counts>
+void TreeWalk<Counts>::confirmSurvivor(size_t level, uint64_t c) {
+  const Level& node = levels_[level];
+  const int64_t k = tree_.from + int64_t(node.s + node.M * c);
+  if (skipped(k)) return;
+  // M mod p of a sieved class, from its parent's (at the root, M = 1).
+  const uint32_t* sMod = sModAt(level);
+  const uint32_t* parentM = level == 0 ? nullptr : mModAt(level - 1);
+  const uint32_t pj = level == 0 ? 1 : tree_.p[path_[level - 1]];
+  for (uint32_t j = 0; j < tree_.m; ++j)
+    if (!assigned_[j])
+      xRes_[j] = tree_.mod[j](sMod[j] + (level == 0 ? 1 : tree_.mod[j](uint64_t(parentM[j]) * pj)) * c);
+  if (confirm(level)) covered.push_back(k), counts.confirmed(level);
+}
+
+template <class Counts>
+bool TreeWalk<Counts>::skipped(int64_t k) const {
+  for (const SievePrime& skip : tree_.sieve.skips)
+    if (uint64_t(k) % skip.p == skip.classResidue[0]) return true;
+  return false;
+}
+
+// Whether the listed k (its residues in xRes_) covers every exponent, given those that
+// the primes on the path cover: each open exponent, hardest first, needs a free prime.
+template <class Counts>
+bool TreeWalk<Counts>::confirm(size_t level) {
+  std::copy_n(bitsAt(level), tree_.words, scratch_.begin());
+  for (size_t at = firstOpen(scratch_.data(), 0); at < tree_.order.size(); at = firstOpen(scratch_.data(), at + 1)) {
+    const uint32_t n = tree_.order[at];
+    const uint32_t* residues = &tree_.residueAt[size_t(n) * tree_.m];
+    uint32_t j = 0;
+    while (j < tree_.m && (assigned_[j] || xRes_[j] != residues[j])) ++j;
+    if (j == tree_.m) return false;
+    markExponentClass(scratch_.data(), n % tree_.d[j] + 1, tree_.d[j], tree_.period);
+  }
+  return true;
+}
+
+}  // namespace tree

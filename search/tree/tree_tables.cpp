@@ -1,0 +1,95 @@
+// Building the tables of the residue tree for one range (tree_tables.h): per prime its
+// residues at every exponent, its exponent classes for the counting bound, and the
+// inverses of the primes modulo each other by Montgomery's batch inversion, one
+// Euclid per prime instead of one per pair.
+#include "tree_tables.h"
+
+#include <algorithm>
+
+#include "modular.h"
+
+namespace tree {
+namespace {
+
+constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved (or 256 per prime, if more)
+constexpr uint64_t kListPerPrime = 256;
+constexpr size_t kPairTableLimit = 2048; // primes up to which their inverses modulo each other are tabled
+
+// A node costs more with more primes (a residue, a bound term and a child test for
+// each), a sieved k far less: long lists of primes sieve larger classes.
+Knobs withDefaults(Knobs knobs, size_t primes) {
+  if (knobs.listBelow == 0) knobs.listBelow = std::max<uint64_t>(kListBelow, kListPerPrime * primes);
+  return knobs;
+}
+
+void tablePairInverses(TreeTables& t) {
+  if (t.m > kPairTableLimit) return;
+  t.pairInverse.assign(size_t(t.m) * t.m, 0);
+  std::vector<uint32_t> others, prefix;
+  for (uint32_t j = 0; j < t.m; ++j) {  // Montgomery's batch inversion modulo p_j
+    const uint32_t pj = t.p[j];
+    others.clear(), prefix.clear();
+    uint32_t product = 1;
+    for (uint32_t i = 0; i < t.m; ++i)
+      if (i != j) others.push_back(i), prefix.push_back(product = mulMod(product, t.p[i] % pj, pj));
+    uint32_t inv = inverseMod(product, pj);  // 1 / (product of all the others)
+    for (size_t at = others.size(); at-- > 0;) {
+      const uint32_t i = others[at];
+      t.pairInverse[size_t(i) * t.m + j] = at == 0 ? inv : mulMod(inv, prefix[at - 1], pj);
+      inv = mulMod(inv, t.p[i] % pj, pj);
+    }
+  }
+}
+
+void tableClasses(TreeTables& t) {
+  for (uint32_t j = 0; j < t.m; ++j) {
+    auto at = std::find(t.periods.begin(), t.periods.end(), t.d[j]);
+    if (at == t.periods.end()) at = t.periods.insert(at, t.d[j]);
+    t.periodIndex.push_back(uint32_t(at - t.periods.begin()));
+  }
+  for (uint32_t dd : t.periods) {
+    t.maskStart.push_back(dd > 64 ? kNone : uint32_t(t.classMasks.size()));
+    if (dd > 64) continue;
+    const size_t start = t.classMasks.size();
+    t.classMasks.resize(start + size_t(dd) * t.words);
+    for (uint32_t e = 0; e < dd; ++e) markExponentClass(&t.classMasks[start + size_t(e) * t.words], e + 1, dd, t.period);
+  }
+}
+
+}  // namespace
+
+TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, const Knobs& knobs_)
+    : sieve(tables),
+      knobs(withDefaults(knobs_, tables.primes.size())),
+      period(uint32_t(tables.period)),
+      words((uint32_t(tables.period) + 63) / 64),
+      m(uint32_t(tables.primes.size())),
+      from(from_),
+      width(uint64_t(to - from_) + 1) {
+  residueAt.resize(size_t(m) * period);
+  classAt.resize(size_t(m) * period);
+  uint32_t slots = 0;
+  for (uint32_t j = 0; j < m; ++j) {
+    const SievePrime& sp = tables.primes[j];
+    classStart.push_back(slots), slots += sp.d, weight.push_back(((uint64_t(1) << 44) + sp.p / 2) / sp.p);
+    for (uint32_t n = 0; n < period; ++n) classAt[size_t(n) * m + j] = uint16_t(n % sp.d);
+    p.push_back(sp.p), d.push_back(sp.d), mod.emplace_back(sp.p), pMax = std::max(pMax, sp.p);
+    const uint32_t fromMod = uint32_t(uint64_t(from) % sp.p);
+    for (uint32_t n = 0; n < period; ++n) {
+      const uint32_t t = sp.classResidue[n % sp.d];
+      residueAt[size_t(n) * m + j] = t >= fromMod ? t - fromMod : t + sp.p - fromMod;
+    }
+  }
+  for (uint32_t n : tables.classOrder) order.push_back(n - 1);
+  // A class is split only while it holds two k or more, so its modulus stays below the
+  // width: a path holds at most the primes whose smallest product stays below it.
+  std::vector<uint32_t> ascending = p;
+  std::sort(ascending.begin(), ascending.end());
+  u128 product = 1;
+  while (levels < m && product < width) product *= ascending[levels++];
+  levels += 2;
+  tablePairInverses(*this);
+  tableClasses(*this);
+}
+
+}  // namespace tree
