@@ -99,19 +99,20 @@ int main(int argc, char** argv) {
   platformGuardStandardStreams();
   Mode mode = Mode::verdicts;
   const char* file = nullptr;
-  bool misused = false, options = false;
+  bool misused = false, options = false, json = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (argument == "--explain" || argument == "--json") {
       misused = misused || options;
       options = true;
       mode = argument == "--json" ? Mode::json : Mode::explain;
+      json = json || mode == Mode::json;
     } else {
       misused = misused || file != nullptr;
       file = argv[i];
     }
   }
-  std::FILE* messages = mode == Mode::json ? stderr : stdout;
+  std::FILE* messages = json ? stderr : stdout;  // also for a usage fault that names --json
   if (misused) {
     // The words of a call without options stay as they were.
     std::fprintf(messages, options ? "usage: pelund-verify [--explain | --json] [covering-file]\n"
