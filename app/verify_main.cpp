@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
     return kUnreadable;
   }
   if (mode == Mode::json && !PELUND_JSON) {
-    std::fprintf(stderr, "pelund-verify: --json is not available: this build has no JSON writer (nlohmann-json's "
-                         "header was not found; --explain gives the same in text)\n");
+    std::fprintf(stderr, "pelund-verify: --json is not available: this pelund-verify was built without "
+                         "nlohmann-json (PELUND_JSON=OFF); --explain gives the same in text\n");
     return kUnreadable;
   }
   if (!readConfiguration(messages)) return kUnreadable;
