@@ -1,20 +1,33 @@
 // pelund-verify: re-proves every line of covering.txt for the base and sign of the
 // pelund.ini in the current directory, independently of the search that wrote it.
 //
-// Usage: pelund-verify [covering-file]   (default "covering.txt")
+// Usage: pelund-verify [--explain | --json] [covering-file]   (default "covering.txt")
 // Exit status: 0 when every line is a valid covering set, 1 when any line is bad,
 // 2 when pelund.ini or the covering file cannot be read. A run that finds nothing
 // leaves no covering.txt, so a missing default file counts as zero lines, all good;
 // a file named on the command line must exist.
+//
+// --explain writes every line with its classes of n (see verify_stream.h), --json the
+// same as one JSON object per line on standard output, every other message (the
+// summary too) then going to standard error; exit statuses are the same. Only these
+// two exact words are options: any other argument names the file, as before. A build
+// without nlohmann-json's header refuses --json with status 2.
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "config.h"
 #include "platform.h"
 #include "verify_stream.h"
+#ifndef PELUND_JSON
+#define PELUND_JSON 0
+#endif
+#if PELUND_JSON
+#include "verify_json.h"
+#endif
 
 namespace {
 
@@ -22,42 +35,61 @@ constexpr int kAllGood = 0;
 constexpr int kSomeBad = 1;
 constexpr int kUnreadable = 2;
 
-void printSummary(const verify::Tally& tally) {
-  std::printf("%" PRIu64 " line%s checked, %" PRIu64 " bad\n", tally.checked, tally.checked == 1 ? "" : "s", tally.bad);
+enum class Mode { verdicts, explain, json };
+
+void printSummary(std::FILE* out, const verify::Tally& tally) {
+  std::fprintf(out, "%" PRIu64 " line%s checked, %" PRIu64 " bad\n", tally.checked, tally.checked == 1 ? "" : "s",
+               tally.bad);
 }
 
 // The configuration as pelund reads it; only base and c matter here.
-bool readConfiguration() {
+bool readConfiguration(std::FILE* messages) {
   std::FILE* ini = std::fopen("pelund.ini", "rb");
   if (ini == nullptr) {
-    std::printf("pelund-verify: pelund.ini not found\n");
+    std::fprintf(messages, "pelund-verify: pelund.ini not found\n");
     return false;
   }
   const char* fault = loadInputs(ini);
   std::fclose(ini);
-  if (fault != nullptr) std::printf("pelund-verify: pelund.ini: %s\n", fault);
+  if (fault != nullptr) std::fprintf(messages, "pelund-verify: pelund.ini: %s\n", fault);
   return fault == nullptr;
 }
 
-int verifyFile(const std::string& path, bool named) {
+verify::Tally check(std::FILE* in, Mode mode) {
+  if (mode == Mode::verdicts) return verify::checkStream(in, gi_base, gi_c, stdout);
+  return verify::explainStream(in, gi_base, gi_c,
+                               [mode](uint64_t number, std::string_view text, const pelund::Explanation& explanation) {
+                                 (void)mode;
+#if PELUND_JSON
+                                 if (mode == Mode::json) {
+                                   const std::string json = verify::explanationJson(number, text, explanation);
+                                   std::fprintf(stdout, "%s\n", json.c_str());
+                                   return;
+                                 }
+#endif
+                                 verify::writeExplanation(stdout, number, text, explanation);
+                               });
+}
+
+int verifyFile(const std::string& path, bool named, Mode mode, std::FILE* messages) {
   std::FILE* in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) {
     if (errno == ENOENT && !named) {
-      std::printf("no %s: nothing to check\n", path.c_str());
-      printSummary({});
+      std::fprintf(messages, "no %s: nothing to check\n", path.c_str());
+      printSummary(messages, {});
       return kAllGood;
     }
-    std::printf("pelund-verify: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+    std::fprintf(messages, "pelund-verify: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
     return kUnreadable;
   }
-  verify::Tally tally = verify::checkStream(in, gi_base, gi_c, stdout);
+  verify::Tally tally = check(in, mode);
   int readError = errno;
   std::fclose(in);
   if (tally.readFailed) {
-    std::printf("pelund-verify: cannot read %s: %s\n", path.c_str(), std::strerror(readError));
+    std::fprintf(messages, "pelund-verify: cannot read %s: %s\n", path.c_str(), std::strerror(readError));
     return kUnreadable;
   }
-  printSummary(tally);
+  printSummary(messages, tally);
   return tally.bad == 0 ? kAllGood : kSomeBad;
 }
 
@@ -65,13 +97,35 @@ int verifyFile(const std::string& path, bool named) {
 
 int main(int argc, char** argv) {
   platformGuardStandardStreams();
-  if (argc > 2) {
-    std::printf("usage: pelund-verify [covering-file]\n");
+  Mode mode = Mode::verdicts;
+  const char* file = nullptr;
+  bool misused = false, options = false, json = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--explain" || argument == "--json") {
+      misused = misused || options;
+      options = true;
+      mode = argument == "--json" ? Mode::json : Mode::explain;
+      json = json || mode == Mode::json;
+    } else {
+      misused = misused || file != nullptr;
+      file = argv[i];
+    }
+  }
+  std::FILE* messages = json ? stderr : stdout;  // also for a usage fault that names --json
+  if (misused) {
+    // The words of a call without options stay as they were.
+    std::fprintf(messages, options ? "usage: pelund-verify [--explain | --json] [covering-file]\n"
+                                   : "usage: pelund-verify [covering-file]\n");
     return kUnreadable;
   }
-  if (!readConfiguration()) return kUnreadable;
-  bool named = argc == 2;
-  int status = verifyFile(named ? argv[1] : "covering.txt", named);
+  if (mode == Mode::json && !PELUND_JSON) {
+    std::fprintf(stderr, "pelund-verify: --json is not available: this pelund-verify was built without "
+                         "nlohmann-json (PELUND_JSON=OFF); --explain gives the same in text\n");
+    return kUnreadable;
+  }
+  if (!readConfiguration(messages)) return kUnreadable;
+  int status = verifyFile(file != nullptr ? file : "covering.txt", file != nullptr, mode, messages);
   std::fflush(stdout);
   return status;
 }

@@ -10,7 +10,7 @@ namespace {
 
 // What a bad line looks like in the report: without its newline, control bytes as
 // \xNN, and cut at 200 characters.
-std::string shown(std::string_view text) {
+std::string shownText(std::string_view text) {
   if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   std::string out;
@@ -49,9 +49,10 @@ bool readLine(std::FILE* in, std::string& text, bool& tooLong) {
   return any;
 }
 
-}  // namespace
-
-Tally checkStream(std::FILE* in, int64_t base, int32_t c, std::FILE* report) {
+// The loop of both checks: each line judged by `judge` (a verdict with fault, parsed
+// and k), then the k order across lines, then handed to `each`.
+template <class Verdict, class Judge, class Each>
+Tally eachLine(std::FILE* in, const Judge& judge, const Each& each) {
   Tally tally;
   std::string text;
   bool tooLong = false;
@@ -60,8 +61,9 @@ Tally checkStream(std::FILE* in, int64_t base, int32_t c, std::FILE* report) {
   uint64_t lastKLine = 0;
   while (readLine(in, text, tooLong)) {
     ++tally.checked;
-    LineVerdict verdict = tooLong ? LineVerdict{"line longer than " + std::to_string(kMaxLineLength) + " characters"}
-                                  : checkLine(text, base, c);
+    Verdict verdict;
+    if (tooLong) verdict.fault = "line longer than " + std::to_string(kMaxLineLength) + " characters";
+    else verdict = judge(text);
     if (verdict.fault.empty() && haveK && verdict.k <= lastK) {
       verdict.fault = "k is not above the k of line " + std::to_string(lastKLine) + " (" + std::to_string(lastK) + ")";
     }
@@ -70,12 +72,63 @@ Tally checkStream(std::FILE* in, int64_t base, int32_t c, std::FILE* report) {
       lastK = verdict.k;
       lastKLine = tally.checked;
     }
-    if (verdict.fault.empty()) continue;
-    ++tally.bad;
-    std::fprintf(report, "line %" PRIu64 ": %s : %s\n", tally.checked, verdict.fault.c_str(), shown(text).c_str());
+    if (!verdict.fault.empty()) ++tally.bad;
+    each(tally.checked, text, verdict);
   }
   tally.readFailed = std::ferror(in) != 0;
   return tally;
+}
+
+}  // namespace
+
+std::string shownLine(std::string_view text) { return shownText(text); }
+
+Tally checkStream(std::FILE* in, int64_t base, int32_t c, std::FILE* report) {
+  return eachLine<LineVerdict>(
+      in, [&](std::string_view text) { return checkLine(text, base, c); },
+      [&](uint64_t number, std::string_view text, const LineVerdict& verdict) {
+        if (verdict.fault.empty()) return;
+        std::fprintf(report, "line %" PRIu64 ": %s : %s\n", number, verdict.fault.c_str(), shownText(text).c_str());
+      });
+}
+
+Tally explainStream(std::FILE* in, int64_t base, int32_t c, const ExplainedLine& each) {
+  return eachLine<pelund::Explanation>(
+      in, [&](std::string_view text) { return pelund::explainLine(text, base, c); }, each);
+}
+
+namespace {
+
+std::string signedOne(int32_t c) { return c > 0 ? "+1" : "-1"; }
+
+std::string classText(uint32_t residue, uint32_t modulus) {
+  return "n=" + std::to_string(residue) + " (mod " + std::to_string(modulus) + ")";
+}
+
+}  // namespace
+
+void writeExplanation(std::FILE* out, uint64_t number, std::string_view text, const pelund::Explanation& explanation) {
+  const pelund::Explanation& e = explanation;
+  const std::string power = std::to_string(e.k) + "*" + std::to_string(e.base) + "^n", term = power + signedOne(e.c);
+  std::fprintf(out, "line %" PRIu64 ": %s : %s\n", number, e.fault.empty() ? term.c_str() : e.fault.c_str(),
+               shownText(text).c_str());
+  if (!e.classesKnown) return;
+  for (const pelund::PrimeClass& prime : e.primes) {
+    if (prime.residues.empty()) std::fprintf(out, "  no n: %" PRIu32 " (divides no term)\n", prime.prime);
+    for (uint32_t residue : prime.residues)
+      std::fprintf(out, "  %s: %" PRIu32 "\n", classText(residue, prime.period).c_str(), prime.prime);
+  }
+  for (const pelund::AlgebraicClass& claim : e.classes) {
+    const std::string shape = claim.form.substr(0, claim.form.size() - 2);  // "y^2" of "y^2-1"
+    std::fprintf(out, "  %s: %s = %s, so %s = %s = %s; at n=%" PRIu32 ", y=%" PRIu64 " and %s = %s\n",
+                 classText(claim.residue, claim.modulus).c_str(), power.c_str(), shape.c_str(), term.c_str(),
+                 claim.form.c_str(), claim.factorisation.c_str(), claim.n, claim.y, claim.factor.c_str(),
+                 claim.factorValue.c_str());
+  }
+  if (e.fault.empty()) {
+    std::fprintf(out, "  the classes cover every n from 1 to %" PRIu32 " and repeat every %" PRIu32
+                 ": every term is composite\n", e.span, e.span);
+  }
 }
 
 }  // namespace verify

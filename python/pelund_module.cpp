@@ -32,6 +32,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -491,6 +492,76 @@ bool verifyPrimes(py::handle base, py::handle c, py::handle k, py::iterable prim
   return covered;
 }
 
+// ---- explain() ----------------------------------------------------------------------------
+
+// A whole number of 32 bits, for a prime or a period of a line.
+uint32_t lineNumber(py::handle value, const char* name) {
+  const int64_t number = wide(value, name);
+  if (number < 0) raise(parameterErrorType, std::string(name) + " cannot be negative");
+  if (number > int64_t(UINT32_MAX)) raise(parameterErrorType, std::string(name) + " is larger than 4294967295");
+  return uint32_t(number);
+}
+
+template <class Value>
+py::object orNone(bool known, const Value& value) {
+  return known ? py::object(py::cast(value)) : py::object(py::none());
+}
+
+// The explanation as pelund-verify --json writes a line's object, but its "line" and
+// "text" (see app/verify_json.h).
+py::dict explanationDict(const pelund::Explanation& e) {
+  py::list primes, classes;
+  for (const pelund::PrimeClass& prime : e.primes) {
+    py::dict item;
+    item["prime"] = prime.prime;
+    item["period"] = prime.period;
+    item["residues"] = py::cast(prime.residues);
+    primes.append(std::move(item));
+  }
+  for (const pelund::AlgebraicClass& claim : e.classes) {
+    py::dict item;
+    item["modulus"] = claim.modulus;
+    item["residue"] = claim.residue;
+    item["form"] = claim.form;
+    item["factorisation"] = claim.factorisation;
+    item["n"] = claim.n;
+    item["y"] = claim.y;
+    item["factor"] = claim.factor;
+    item["factor_value"] = claim.factorValue;
+    classes.append(std::move(item));
+  }
+  py::dict result;
+  result["k"] = orNone(e.parsed, e.k);
+  result["base"] = e.base;
+  result["c"] = e.c;
+  result["period"] = orNone(e.parsed, e.period);
+  result["span"] = orNone(e.classesKnown, e.span);
+  result["primes"] = e.classesKnown ? py::object(primes) : py::object(py::none());
+  result["classes"] = e.classesKnown ? py::object(classes) : py::object(py::none());
+  result["verdict"] = e.fault.empty() ? "ok" : "bad";
+  result["reason"] = e.fault.empty() ? py::object(py::none()) : py::object(py::str(e.fault));
+  return result;
+}
+
+py::dict explainPrimes(py::handle base, py::handle c, py::handle k, py::iterable primes, py::handle period,
+                       py::iterable classes) {
+  int overflow = 0;
+  const int64_t b = wide(base, "base"), sign = wide(c, "c"), multiplier = wide(k, "k", overflow);
+  check(pelund::rangeFault(b, 1, 1, sign, 2, 5));
+  if (overflow > 0) raise(parameterErrorType, "k is larger than 9223372036854775807");
+  std::vector<uint32_t> list;
+  for (py::handle prime : primes) list.push_back(lineNumber(prime, "prime"));
+  std::optional<uint32_t> span;
+  if (!period.is_none()) span = lineNumber(period, "period");
+  std::vector<std::string> texts;
+  for (py::handle text : classes) {
+    if (!PyUnicode_Check(text.ptr()))
+      raise(PyExc_TypeError, std::string("a class must be a str, not ") + Py_TYPE(text.ptr())->tp_name);
+    texts.push_back(text.cast<std::string>());
+  }
+  return explanationDict(pelund::explain(b, int32_t(sign), multiplier, list, span, texts));
+}
+
 // ---- smallest() ---------------------------------------------------------------------------
 
 // The first line of a search, which the walk hands over and then ends.
@@ -531,7 +602,8 @@ PYBIND11_MODULE(pelund, m) {
       "Covering sets of the numbers k*b^n+c (pelund).\n\n"
       "search() yields every k of a range for which a few primes, each with the order of b\n"
       "dividing a period P, divide every term k*b^n+c (n >= 1); candidates() lists those\n"
-      "primes; verify() proves a set independently of the search.";
+      "primes; verify() proves a set independently of the search, and explain() shows its proof\n"
+      "as classes of n.";
   m.attr("__version__") = pelund::kVersion;
   py::options options;
   options.disable_function_signatures();  // the docstrings give them, with maxk required
@@ -602,4 +674,18 @@ PYBIND11_MODULE(pelund, m) {
         "Whether the primes prove every term k*b^n+c (n >= 1) composite: each is prime, every n of\n"
         "one period of their hits has one of them dividing the term, and no term is one of the\n"
         "primes itself. Independent of the search.");
+
+  m.def("explain", &explainPrimes, py::arg("base"), py::arg("c"), py::arg("k"), py::arg("primes"),
+        py::arg("period") = py::none(), py::arg("classes") = py::tuple(),
+        "explain(base, c, k, primes, period=None, classes=()) -> dict\n\n"
+        "The proof of the line 'k  period  [primes]' (then '  + class' for each of classes, texts\n"
+        "such as 'n=0 (mod 2): y^2-1' as search() yields them) as congruences, the object that\n"
+        "pelund-verify --json writes for it (without 'line' and 'text'): k, base, c, period, span,\n"
+        "primes [{'prime', 'period', 'residues'}] (p divides k*b^n+c exactly for n = r (mod\n"
+        "period), period the order of b mod p; no r when p divides no term), classes\n"
+        "[{'modulus', 'residue', 'form', 'factorisation', 'n', 'y', 'factor', 'factor_value'}]\n"
+        "(y and the factor's value at n, the class's smallest n >= 1), verdict 'ok' or 'bad' and\n"
+        "reason (pelund-verify's, None when ok). The primes are taken ascending, each once;\n"
+        "period defaults to the lcm of the orders of b modulo them. span, primes and classes are\n"
+        "None when a prime or a claim fails (k and period too for a class text that does not read).");
 }

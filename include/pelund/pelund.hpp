@@ -283,4 +283,59 @@ struct LineVerdict {
 };
 LineVerdict verifyLine(std::string_view text, int64_t base, int32_t c);
 
+// ---- explanation ------------------------------------------------------------------------
+
+// A line's proof as congruences, as a paper presents a covering set. A listed prime p
+// divides k*b^n + c exactly for the n of one class modulo its period, the order of b
+// modulo p: `residues` holds that class's r (0 <= r < period), or nothing when p divides
+// no term (p | k, or -c/k is no power of b modulo p). Classes may overlap.
+struct PrimeClass {
+  uint32_t prime = 0;
+  uint32_t period = 0;
+  std::vector<uint32_t> residues;
+};
+
+// An algebraic class: for every n = residue (mod modulus), k*b^n = y^m (4y^4 for the
+// form 4y^4+1), so the term is `form` = `factorisation`; at n, the class's smallest
+// n >= 1, y and the value of `factor` (in decimal: it may pass 2^64), a proper factor.
+struct AlgebraicClass {
+  uint32_t modulus = 0;
+  uint32_t residue = 0;
+  std::string form;           // "y^2-1", "y^3+1", "4y^4+1"
+  std::string factorisation;  // "(y-1)(y+1)", ...
+  uint32_t n = 0;
+  uint64_t y = 0;
+  std::string factor;         // "y-1", "y+1" or "2y^2-2y+1"
+  std::string factorValue;
+};
+
+// A line with its verdict (`fault` as verifyLine gives it, empty when the line is a
+// proof) and, once it parsed, its k and period. The classes are worked out when the
+// line's primes and claims hold (`classesKnown`), also when coverage then fails: every
+// n from 1 to `span` (the lcm of the period and the moduli) lies in some class exactly
+// when the line covers, and the classes repeat with the span.
+struct Explanation {
+  int64_t base = 0;
+  int32_t c = 0;
+  bool parsed = false;
+  int64_t k = 0;
+  uint32_t period = 0;
+  bool classesKnown = false;
+  uint32_t span = 0;
+  std::vector<PrimeClass> primes;
+  std::vector<AlgebraicClass> classes;
+  std::string fault;
+};
+
+// One line of covering.txt (with its line end) for base b and sign c.
+Explanation explainLine(std::string_view text, int64_t base, int32_t c);
+
+// The line "k  P  [primes]" (then "  + class" for each of `classes`, texts such as
+// "n=0 (mod 2): y^2-1") that pelund-verify would check: the primes ascending, each
+// once; P the lcm of the orders of b modulo those of them that are primes not dividing
+// b (1 when none; 4294967295 when larger), unless `period` is given. k below 1 is
+// refused as the checker refuses it, with no classes.
+Explanation explain(int64_t base, int32_t c, int64_t k, std::vector<uint32_t> primes,
+                    std::optional<uint32_t> period = std::nullopt, const std::vector<std::string>& classes = {});
+
 }  // namespace pelund

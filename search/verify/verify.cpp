@@ -153,22 +153,13 @@ std::string checkPrimes(const CoveringLine& line, uint64_t base) {
 // steps: one walk of d steps finds the hit, then marked every d exponents. A line
 // costs the sum of its primes' orders and span/d marks each, at most about span per
 // prime, and its classes span/modulus marks each.
-uint32_t firstUncovered(const CoveringLine& line, uint64_t base, int32_t c, uint32_t span) {
+uint32_t firstUncovered(const CoveringLine& line, const std::vector<PrimeHits>& hits, uint32_t span) {
   std::vector<bool> covered(span + 1);
   for (const ClaimedClass& claim : line.classes)
     for (uint32_t n = claim.residue == 0 ? claim.modulus : claim.residue; n <= span; n += claim.modulus)
       covered[n] = true;
-  for (uint64_t p : line.primes) {
-    const uint64_t start = static_cast<uint64_t>(line.k) % p, step = base % p, target = c > 0 ? p - 1 : 1;
-    if (start == 0) continue;  // p | k: every residue is 0, never -c
-    uint64_t residue = start;
-    uint32_t order = 0, hit = 0;
-    do {
-      residue = residue * step % p;
-      if (residue == target) hit = order + 1;
-    } while (++order < span && residue != start);
-    for (uint32_t n = hit; n != 0 && n <= span; n += order) covered[n] = true;
-  }
+  for (const PrimeHits& prime : hits)
+    for (uint32_t n = prime.first; n != 0 && n <= span; n += prime.order) covered[n] = true;
   for (uint32_t n = 1; n <= span; ++n)
     if (!covered[n]) return n;
   return 0;
@@ -178,6 +169,23 @@ constexpr int64_t kLargestBase = 1000000000;
 constexpr uint32_t kLargestPeriod = 5040;
 
 }  // namespace
+
+PrimeHits primeHits(int64_t k, uint64_t base, int32_t c, uint64_t p, uint32_t limit) {
+  const uint64_t start = static_cast<uint64_t>(k) % p, step = base % p, target = c > 0 ? p - 1 : 1;
+  PrimeHits hits;
+  if (start == 0) {  // p | k: every residue is 0, never -c; the order of b is still walked
+    uint64_t power = 1;
+    do power = power * step % p;
+    while (++hits.order < limit && power != 1);
+    return hits;
+  }
+  uint64_t residue = start;
+  do {
+    residue = residue * step % p;
+    if (residue == target) hits.first = hits.order + 1;
+  } while (++hits.order < limit && residue != start);
+  return hits;
+}
 
 uint32_t firstPrimeTerm(int64_t k, uint64_t base, int32_t c, const std::vector<uint32_t>& primes) {
   if (primes.empty()) return 0;
@@ -223,9 +231,10 @@ std::string parseLine(std::string_view text, CoveringLine& line) {
   return "";
 }
 
-LineVerdict checkLine(std::string_view text, int64_t base, int32_t c) {
+LineVerdict checkLine(std::string_view text, int64_t base, int32_t c, CoveringLine* read, LineProof* proof) {
   LineVerdict verdict;
-  CoveringLine line;
+  CoveringLine parsed;
+  CoveringLine& line = read != nullptr ? *read : parsed;
   verdict.fault = parseLine(text, line);
   if (!verdict.fault.empty()) return verdict;
   verdict.parsed = true;
@@ -246,7 +255,11 @@ LineVerdict checkLine(std::string_view text, int64_t base, int32_t c) {
     uint32_t span = line.period;
     verdict.fault = checkClaims(line.k, line.period, line.classes, b, c, span);
     if (verdict.fault.empty()) verdict.fault = checkPrimes(line, b);
-    uint32_t n = verdict.fault.empty() ? firstUncovered(line, b, c, span) : 0;
+    if (!verdict.fault.empty()) return verdict;
+    std::vector<PrimeHits> hits;
+    for (uint32_t p : line.primes) hits.push_back(primeHits(line.k, b, c, p, span));
+    if (proof != nullptr) *proof = LineProof{true, span, hits, claimYs(line.k, b, line.classes)};
+    uint32_t n = firstUncovered(line, hits, span);
     if (n != 0) {
       verdict.fault = "n=" + std::to_string(n) + " is not covered: no listed prime divides " + std::to_string(line.k) +
                       "*" + std::to_string(base) + "^" + std::to_string(n) + signedTerm(c);

@@ -58,8 +58,33 @@ struct LineVerdict {
   int64_t k = 0;
 };
 
+// Where a listed prime p (prime, not dividing b) divides the terms: b has the order
+// `order` modulo p, and p divides k*b^n + c exactly for n = first (mod order), first in
+// 1 .. order, or for no n when first is 0 (p | k, or -c/k no power of b modulo p).
+struct PrimeHits {
+  uint32_t order = 0;
+  uint32_t first = 0;
+};
+
+// One walk of k*b^n mod p over n = 1 .. the order of b, or `limit` steps when that comes
+// first (the order is then `limit`: only for an order that does not divide it).
+PrimeHits primeHits(int64_t k, uint64_t base, int32_t c, uint64_t p, uint32_t limit);
+
+// What a line proves, class by class: given by checkLine once the line's primes and
+// claims hold (each prime's order dividing the period, each claim its true class), also
+// when its coverage or a prime term then fails. `hits` follow the listed primes, `ys`
+// the claims: y at the claim's smallest n >= 1.
+struct LineProof {
+  bool known = false;
+  uint32_t span = 0;
+  std::vector<PrimeHits> hits;
+  std::vector<uint64_t> ys;
+};
+
 // Parses `text` and proves (or refutes) its covering set for base b (2 to 10^9, as a
-// search takes it) and sign c (+-1).
-LineVerdict checkLine(std::string_view text, int64_t base, int32_t c);
+// search takes it) and sign c (+-1); with `line` and `proof` also gives the line as
+// read and its classes.
+LineVerdict checkLine(std::string_view text, int64_t base, int32_t c, CoveringLine* line = nullptr,
+                      LineProof* proof = nullptr);
 
 }  // namespace verify

@@ -122,9 +122,7 @@ std::string shapeName(const ClaimedClass& claim) {
 }
 
 std::string claimText(const ClaimedClass& claim) {
-  std::string text = "n=" + std::to_string(claim.residue) + " (mod " + std::to_string(claim.modulus) + "): ";
-  if (claim.form == ClaimForm::aurifeuillian) return text + "4y^4+1";
-  return text + "y^" + std::to_string(claim.m) + (claim.form == ClaimForm::minusOne ? "-1" : "+1");
+  return "n=" + std::to_string(claim.residue) + " (mod " + std::to_string(claim.modulus) + "): " + formText(claim);
 }
 
 // The n of 1 .. m (one period of the shape) for which k*b^n has it, described as the
@@ -161,6 +159,13 @@ std::string checkForm(const ClaimedClass& claim, int32_t c) {
   return "";
 }
 
+// y at the class's smallest n >= 1, for a class that has the shape there.
+uint64_t yAtFirst(const Split& s, const ClaimedClass& claim) {
+  uint64_t y = 0;
+  hasShape(s, claim, restRoot(s, claim), claim.residue == 0 ? claim.modulus : claim.residue, y);
+  return y;
+}
+
 // The class as claimed against the true one, then the factor at the class's smallest n.
 std::string checkClaim(const Split& s, int64_t k, uint64_t base, const ClaimedClass& claim) {
   const std::string truth = trueClass(s, claim);
@@ -168,9 +173,8 @@ std::string checkClaim(const Split& s, int64_t k, uint64_t base, const ClaimedCl
   if (truth != said)
     return claimText(claim) + ": " + std::to_string(k) + "*" + std::to_string(base) + "^n = " + shapeName(claim) +
            " exactly for " + truth;
+  const uint64_t y = yAtFirst(s, claim);
   const uint64_t first = claim.residue == 0 ? claim.modulus : claim.residue;
-  uint64_t y = 0;
-  hasShape(s, claim, restRoot(s, claim), first, y);
   const bool proper = claim.form == ClaimForm::plusOne || y >= (claim.form == ClaimForm::minusOne ? 3u : 2u);
   if (proper) return "";
   const char* factor = claim.form == ClaimForm::minusOne ? "y-1" : "2y^2-2y+1";
@@ -206,6 +210,18 @@ std::string parseForm(std::string_view body, size_t& pos, ClaimedClass& claim) {
 }
 
 }  // namespace
+
+std::string formText(const ClaimedClass& claim) {
+  if (claim.form == ClaimForm::aurifeuillian) return "4y^4+1";
+  return "y^" + std::to_string(claim.m) + (claim.form == ClaimForm::minusOne ? "-1" : "+1");
+}
+
+std::vector<uint64_t> claimYs(int64_t k, uint64_t base, const std::vector<ClaimedClass>& claims) {
+  const Split s = split(uint64_t(k), base);
+  std::vector<uint64_t> ys;
+  for (const ClaimedClass& claim : claims) ys.push_back(yAtFirst(s, claim));
+  return ys;
+}
 
 std::string parseClaims(std::string_view body, size_t& pos, std::vector<ClaimedClass>& claims) {
   while (pos < body.size()) {

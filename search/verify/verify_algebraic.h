@@ -36,4 +36,12 @@ std::string parseClaims(std::string_view body, size_t& pos, std::vector<ClaimedC
 std::string checkClaims(int64_t k, uint32_t period, const std::vector<ClaimedClass>& claims, uint64_t base,
                         int32_t c, uint32_t& span);
 
+// y at the smallest n >= 1 of each claim's class (n = the residue, or the modulus for
+// residue 0), for claims that checkClaims passed: there y is below 2^62, as n is at
+// most the exponent of y.
+std::vector<uint64_t> claimYs(int64_t k, uint64_t base, const std::vector<ClaimedClass>& claims);
+
+// The form as a line writes it: "y^2-1", "y^3+1" or "4y^4+1".
+std::string formText(const ClaimedClass& claim);
+
 }  // namespace verify
