@@ -10,9 +10,8 @@ if(NOT CPACK_PACKAGE_CONTACT)
   set(CPACK_PACKAGE_CONTACT "pelund maintainers <pelund-maintainers@example.org>")
 endif()
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "covering sets of the numbers k*b^n+c")
-# The long description, in lines as dpkg shows them.
+# The long description, in lines as dpkg shows them below the summary.
 string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
-       "covering sets of the numbers k*b^n+c"
        "pelund searches a range of multipliers k for covering sets of k*b^n+c"
        "(c = 1: Sierpinski, c = -1: Riesel): a few primes, each with the order of b"
        "dividing a period P, that divide every term between them."
