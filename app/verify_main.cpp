@@ -2,6 +2,7 @@
 // pelund.ini in the current directory, independently of the search that wrote it.
 //
 // Usage: pelund-verify [--explain | --json] [covering-file]   (default "covering.txt")
+//        pelund-verify [--help | --version]
 // Exit status: 0 when every line is a valid covering set, 1 when any line is bad,
 // 2 when pelund.ini or the covering file cannot be read. A run that finds nothing
 // leaves no covering.txt, so a missing default file counts as zero lines, all good;
@@ -12,6 +13,8 @@
 // summary too) then going to standard error; exit statuses are the same. Only these
 // two exact words are options: any other argument names the file, as before. A build
 // without nlohmann-json's header refuses --json with status 2.
+#include <pelund/pelund.hpp>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -36,6 +39,38 @@ constexpr int kSomeBad = 1;
 constexpr int kUnreadable = 2;
 
 enum class Mode { verdicts, explain, json };
+
+const char* const kHelp =
+    "pelund-verify: checks every line of covering.txt again, independently of pelund.\n"
+    "\n"
+    "Usage: pelund-verify [--explain | --json] [covering-file]\n"
+    "       pelund-verify [--help | --version]\n"
+    "\n"
+    "It reads base and c from pelund.ini in the working directory and the lines from\n"
+    "covering-file (covering.txt when none is named). For each line it proves with\n"
+    "exact arithmetic that the listed primes divide every term k*b^n+c (n >= 1) and\n"
+    "that no term is one of them; a line with algebraic classes has each class proved\n"
+    "as well. Each bad line is shown with its number and the reason, then the count:\n"
+    "N lines checked, M bad. A missing covering.txt (a search that found nothing)\n"
+    "counts as no lines; a file named on the command line must exist.\n"
+    "\n"
+    "Options: --explain writes each line with the classes of n that its primes and\n"
+    "algebraic claims divide and the span after which they repeat; --json the same as\n"
+    "one JSON object per line on standard output, every other message on standard\n"
+    "error.\n"
+    "\n"
+    "Exit status: 0 every line is good; 1 some line is bad; 2 pelund.ini or the\n"
+    "covering file cannot be read.\n";
+
+// Writes the text of --help or --version; a write that fails (a full disk, a closed
+// pipe) is an error like any other, with status 2 and the cause on standard error.
+int writeText(const std::string& text) {
+  platformIgnoreBrokenPipe();
+  const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+  if (written) return kAllGood;
+  std::fprintf(stderr, "pelund-verify: standard output cannot be written: %s\n", std::strerror(errno));
+  return kUnreadable;
+}
 
 void printSummary(std::FILE* out, const verify::Tally& tally) {
   std::fprintf(out, "%" PRIu64 " line%s checked, %" PRIu64 " bad\n", tally.checked, tally.checked == 1 ? "" : "s",
@@ -97,6 +132,9 @@ int verifyFile(const std::string& path, bool named, Mode mode, std::FILE* messag
 
 int main(int argc, char** argv) {
   platformGuardStandardStreams();
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return writeText(kHelp);
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
+    return writeText(std::string("pelund-verify ") + pelund::kVersion + "\n");
   Mode mode = Mode::verdicts;
   const char* file = nullptr;
   bool misused = false, options = false, json = false;
@@ -116,7 +154,7 @@ int main(int argc, char** argv) {
   if (misused) {
     // The words of a call without options stay as they were.
     std::fprintf(messages, options ? "usage: pelund-verify [--explain | --json] [covering-file]\n"
-                                   : "usage: pelund-verify [covering-file]\n");
+                                   : "usage: pelund-verify [covering-file | --help | --version]\n");
     return kUnreadable;
   }
   if (mode == Mode::json && !PELUND_JSON) {

@@ -4,6 +4,8 @@
 #include "verify_stream.h"
 
 #include <gtest/gtest.h>
+#include <pelund/pelund.hpp>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -418,7 +420,8 @@ TEST(VerifyCommandTest, FilesMissingOrUnreadable) {
       {kSierpinskiIni, "", "no covering.txt: nothing to check\n0 lines checked, 0 bad\n", 0},
       {kSierpinskiIni, "other.txt", "pelund-verify: cannot open other.txt: No such file or directory\n", 2},
       {kSierpinskiIni, "sub", "pelund-verify: cannot read sub: Is a directory\n", 2},
-      {kSierpinskiIni, "a b", "usage: pelund-verify [covering-file]\n", 2},
+      {kSierpinskiIni, "a b", "usage: pelund-verify [covering-file | --help | --version]\n", 2},
+      {kSierpinskiIni, "--help x", "usage: pelund-verify [covering-file | --help | --version]\n", 2},
       {nullptr, "", "pelund-verify: pelund.ini not found\n", 2},
       {"base=2\nmink=1\nmaxk=5\nc=0\n", "", "pelund-verify: pelund.ini: c must be -1 or 1\n", 2},
   };
@@ -431,6 +434,34 @@ TEST(VerifyCommandTest, FilesMissingOrUnreadable) {
     EXPECT_EQ(result.out, one.out);
     EXPECT_EQ(result.exitStatus, one.exitStatus);
   }
+}
+
+// --help and --version answer without pelund.ini and touch nothing; a covering file
+// whose name starts with two dashes is still read when named as a path. Text that
+// cannot be written ends with status 2 and the cause on standard error.
+TEST(VerifyCommandTest, HelpAndVersion) {
+  e2e::TempDir dir;
+  const e2e::RunResult help = e2e::run(dir, {}, "--help", std::chrono::seconds(60), verifyBinary());
+  EXPECT_EQ(help.exitStatus, 0);
+  for (const char* said : {"Usage: pelund-verify [covering-file]", "pelund.ini", "covering.txt", "lines checked",
+                           "Exit status: 0"})
+    EXPECT_NE(help.out.find(said), std::string::npos) << said;
+  const e2e::RunResult version = e2e::run(dir, {}, "--version", std::chrono::seconds(60), verifyBinary());
+  EXPECT_EQ(version.out, std::string("pelund-verify ") + pelund::kVersion + "\n");
+  EXPECT_EQ(version.exitStatus, 0);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+
+  dir.write("pelund.ini", kSierpinskiIni);
+  dir.write("--help", "78557  36  [3, 5, 7, 13, 19, 37, 73]\n");
+  const e2e::RunResult named = e2e::run(dir, {}, "./--help", std::chrono::seconds(60), verifyBinary());
+  EXPECT_EQ(named.out, "1 line checked, 0 bad\n");
+  EXPECT_EQ(named.exitStatus, 0);
+
+  const std::string command = "cd '" + dir.path() + "' && '" + verifyBinary() + "' --help > /dev/full 2> errors.txt";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(dir.read("errors.txt"), "pelund-verify: standard output cannot be written: No space left on device\n");
 }
 
 }  // namespace

@@ -1,0 +1,21 @@
+# Writes the manual page of a program: its --help, through pelund-manpage, into
+# PAGE (NAME.1), and a gzipped copy beside it (NAME.1.gz), the form man pages are
+# installed in. Run as
+#   cmake -DPROGRAM=... -DCONVERTER=... -DVERSION=... -DSEE_ALSO=a,b -DPAGE=... -P page.cmake
+foreach(input PROGRAM CONVERTER VERSION PAGE)
+  if(NOT DEFINED ${input})
+    message(FATAL_ERROR "page.cmake needs -D${input}=...")
+  endif()
+endforeach()
+string(REPLACE "," ";" see_also "${SEE_ALSO}")
+execute_process(COMMAND ${PROGRAM} --help
+                COMMAND ${CONVERTER} ${VERSION} ${see_also}
+                OUTPUT_FILE ${PAGE}.new RESULTS_VARIABLE results)
+if(NOT results STREQUAL "0;0")
+  file(REMOVE ${PAGE}.new)
+  message(FATAL_ERROR "the manual page of ${PROGRAM} was not made (exit statuses: ${results})")
+endif()
+file(RENAME ${PAGE}.new ${PAGE})
+file(REMOVE ${PAGE}.gz)
+# The archive holds the page alone; a fixed time makes the same bytes on every build.
+file(ARCHIVE_CREATE OUTPUT ${PAGE}.gz PATHS ${PAGE} FORMAT raw COMPRESSION GZip MTIME 0)
