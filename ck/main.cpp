@@ -15,7 +15,7 @@
 #include "console.h"
 #include "options.h"
 #include "platform.h"
-#include "table.h"
+#include "table_run.h"
 
 namespace {
 

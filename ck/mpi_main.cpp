@@ -37,7 +37,7 @@
 #include "platform.h"
 #include "progress.h"
 #include "run.h"
-#include "table.h"
+#include "table_run.h"
 
 namespace {
 

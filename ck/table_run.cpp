@@ -2,7 +2,7 @@
 // candidate tables of the bases still to do built together, their lines found side by
 // side on the threads (or by a finder over other processes) and written in ascending
 // base as soon as all before them are.
-#include "table.h"
+#include "table_run.h"
 
 #include <pelund/pelund.hpp>
 
