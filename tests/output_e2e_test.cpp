@@ -115,19 +115,25 @@ TEST(ClosedOutputTest, PelundMpiStopsAsPelundDoes) {
 
 TEST(ClosedOutputTest, HelpOrVersionThatCannotBeWrittenEndsWithStatusOne) {
   const struct {
-    std::string argument, output;
+    std::string binary, argument, output;
     int status;
     std::string errors;
   } cases[] = {
-      {"--help", "/dev/full", 1, "pelund: standard output cannot be written: No space left on device\n"},
-      {"--version", "/dev/full", 1, "pelund: standard output cannot be written: No space left on device\n"},
-      {"--help", "/dev/null", 0, ""},
-      {"--version", "/dev/null", 0, ""},
+      {PELUND_BINARY, "--help", "/dev/full", 1, "pelund: standard output cannot be written: No space left on device\n"},
+      {PELUND_BINARY, "--version", "/dev/full", 1,
+       "pelund: standard output cannot be written: No space left on device\n"},
+      {PELUND_BINARY, "--help", "/dev/null", 0, ""},
+      {PELUND_BINARY, "--version", "/dev/null", 0, ""},
+      {PELUND_CK_BINARY, "--help", "/dev/full", 1,
+       "pelund-ck: standard output cannot be written: No space left on device\n"},
+      {PELUND_CK_BINARY, "S 2 --version", "/dev/full", 1,
+       "pelund-ck: standard output cannot be written: No space left on device\n"},
+      {PELUND_CK_BINARY, "--help", "/dev/null", 0, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.argument + " > " + c.output);
+    SCOPED_TRACE(c.binary + " " + c.argument + " > " + c.output);
     e2e::TempDir dir;
-    const std::string command = "cd '" + dir.path() + "' && '" + PELUND_BINARY + "' " + c.argument + " > " + c.output +
+    const std::string command = "cd '" + dir.path() + "' && '" + c.binary + "' " + c.argument + " > " + c.output +
                                 " 2> errors.txt";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
