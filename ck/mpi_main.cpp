@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -36,6 +35,7 @@
 #include "options.h"
 #include "platform.h"
 #include "progress.h"
+#include "rank_work.h"
 #include "run.h"
 #include "table_run.h"
 
@@ -219,28 +219,13 @@ void takeStopOrder() {
 void searchItem(const CkWork& work, int64_t item) {
   const CkItem& it = work.items[size_t(item)];
   std::optional<std::string> line;
-  bool complete = false, over = false;
-  std::mutex mutex;
-  std::condition_variable ended;
-  auto search = [&] {
-    int64_t from = work.options.minK;
-    complete = firstLine(work.paramsOf(it, work.threads), work.tableOf(it), stopToken(), line, from);
-    std::lock_guard lock(mutex);
-    over = true;
-    ended.notify_one();
-  };
-  std::thread job;
-  try {
-    job = std::thread(search);
-  } catch (const std::system_error&) {
-    search();  // no thread to listen beside it: a stop order is taken after the base
-  }
-  for (std::unique_lock lock(mutex); !ended.wait_for(lock, kPoll, [&] { return over; });) {
-    lock.unlock();
-    takeStopOrder();
-    lock.lock();
-  }
-  if (job.joinable()) job.join();
+  // Without a thread to listen beside it, a stop order is taken after the base.
+  const bool complete = workWhileListening(
+      [&] {
+        int64_t from = work.options.minK;
+        return firstLine(work.paramsOf(it, work.threads), work.tableOf(it), stopToken(), line, from);
+      },
+      takeStopOrder, kPoll);
   if (!complete) return sendReport(item, kStopped);
   sendReport(item, line ? kLine : kNone, line ? *line : std::string());
 }
@@ -337,14 +322,7 @@ int main(int argc, char** argv) {
     // MPI_Finalize waits for mpirun, which does not answer while it ends a stopped job:
     // everything has been written, so a rank whose finalization hangs ends without it.
     std::fflush(stdout);
-    try {
-      std::thread([status] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        std::_Exit(status);
-      }).detach();
-    } catch (const std::system_error&) {
-      std::_Exit(status);
-    }
+    endStoppedRankSoon(status);
   }
   MPI_Finalize();
   return status;

@@ -23,6 +23,7 @@
 #include "console.h"
 #include "find_pelund.h"
 #include "platform.h"
+#include "rank_work.h"
 #include "resume.h"
 #include "run.h"
 #include "sequence.h"
@@ -263,28 +264,9 @@ void takeStopOrder() {
 // after each would idle the rank for a good share of its time.
 void searchJob(const pelund::Search& search, const Order& order, TaskCache& cache) {
   Report report;
-  bool complete = false;
-  std::mutex mutex;
-  std::condition_variable ended;
-  bool over = false;
-  auto work = [&] {
-    complete = execute(search, order, cache, report);
-    std::lock_guard lock(mutex);
-    over = true;
-    ended.notify_one();
-  };
-  std::thread job;
-  try {
-    job = std::thread(work);
-  } catch (const std::system_error&) {
-    work();  // no thread to listen beside it: a stop order is taken after the job
-  }
-  for (std::unique_lock lock(mutex); !ended.wait_for(lock, kPoll, [&] { return over; });) {
-    lock.unlock();
-    takeStopOrder();
-    lock.lock();
-  }
-  if (job.joinable()) job.join();
+  // Without a thread to listen beside it, a stop order is taken after the job.
+  const bool complete =
+      workWhileListening([&] { return execute(search, order, cache, report); }, takeStopOrder, kPoll);
   if (!complete) return sendStopped();
   sendReport(report);
 }

@@ -2,14 +2,12 @@
 // mpirun or srun in the directory that holds pelund.ini (on rank 0's machine).
 #include <mpi.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "console.h"
+#include "rank_work.h"
 
 #include "distributed.h"
 
@@ -36,14 +34,7 @@ int main(int argc, char** argv) {
     // rank 0's output whenever it ends, and a rank whose finalization hangs ends
     // without it.
     closeConsoleStreams();
-    try {
-      std::thread([status] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        std::_Exit(status);
-      }).detach();
-    } catch (const std::system_error&) {
-      std::_Exit(status);  // no thread to bound the wait: end at once, all is written
-    }
+    endStoppedRankSoon(status);
   }
   MPI_Finalize();
   return status;
