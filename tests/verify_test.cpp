@@ -443,8 +443,8 @@ TEST(VerifyCommandTest, HelpAndVersion) {
   e2e::TempDir dir;
   const e2e::RunResult help = e2e::run(dir, {}, "--help", std::chrono::seconds(60), verifyBinary());
   EXPECT_EQ(help.exitStatus, 0);
-  for (const char* said : {"Usage: pelund-verify [covering-file]", "pelund.ini", "covering.txt", "lines checked",
-                           "Exit status: 0"})
+  for (const char* said : {"Usage: pelund-verify [--explain | --json] [covering-file]", "--json the same", "pelund.ini",
+                           "covering.txt", "lines checked", "Exit status: 0"})
     EXPECT_NE(help.out.find(said), std::string::npos) << said;
   const e2e::RunResult version = e2e::run(dir, {}, "--version", std::chrono::seconds(60), verifyBinary());
   EXPECT_EQ(version.out, std::string("pelund-verify ") + pelund::kVersion + "\n");
