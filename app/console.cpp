@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform.h"
@@ -134,4 +136,11 @@ void consoleWrite(const char* format, ...) {
   std::vprintf(format, args);
   va_end(args);
   std::fflush(stdout);
+}
+
+int writeHelpText(const char* program, const std::string& text, int failure) {
+  platformIgnoreBrokenPipe();
+  if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return 0;
+  std::fprintf(stderr, "%s: standard output cannot be written: %s\n", program, std::strerror(errno));
+  return failure;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // printf-style argument checking on compilers that have it (g++, clang, MinGW).
 #if defined(__GNUC__) || defined(__clang__)
@@ -41,3 +42,8 @@ void holdProgress(int milliseconds);
 // Number of backspaces after each kind of progress line.
 inline constexpr int kLoadingBackspaces = 35;
 inline constexpr int kSearchingBackspaces = 65;
+
+// Writes the text of --help or --version to standard output. A write that fails (a
+// full disk, a closed pipe) is an error like any other: "<program>: standard output
+// cannot be written: <cause>" on standard error, and `failure` as the exit status.
+int writeHelpText(const char* program, const std::string& text, int failure);

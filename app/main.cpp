@@ -2,13 +2,12 @@
 // directory; the only arguments are --help and --version.
 #include <pelund/pelund.hpp>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "platform.h"
+#include "console.h"
 #include "sequence.h"
 
 namespace {
@@ -34,20 +33,12 @@ const char* const kHelp =
     "another search in the directory); 128 + signal when stopped (130: Ctrl-C; 141: the\n"
     "reader of standard output has gone, as for pelund | head).\n";
 
-// Writes the text of --help or --version; a write that fails (a full disk, a closed
-// pipe) is an error like any other, with status 1 and the cause on standard error.
-int writeText(const std::string& text) {
-  platformIgnoreBrokenPipe();
-  const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
-  if (written) return 0;
-  std::fprintf(stderr, "pelund: standard output cannot be written: %s\n", std::strerror(errno));
-  return 1;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) return writeText(kHelp);
-  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) return writeText(std::string("pelund ") + pelund::kVersion + "\n");
+  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) return writeHelpText("pelund", kHelp, 1);
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0)
+    return writeHelpText("pelund", std::string("pelund ") + pelund::kVersion + "\n", 1);
   std::exit(runPelund());
 }

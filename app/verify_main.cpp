@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "config.h"
+#include "console.h"
 #include "platform.h"
 #include "verify_stream.h"
 #ifndef PELUND_JSON
@@ -62,15 +63,6 @@ const char* const kHelp =
     "Exit status: 0 every line is good; 1 some line is bad; 2 pelund.ini or the\n"
     "covering file cannot be read.\n";
 
-// Writes the text of --help or --version; a write that fails (a full disk, a closed
-// pipe) is an error like any other, with status 2 and the cause on standard error.
-int writeText(const std::string& text) {
-  platformIgnoreBrokenPipe();
-  const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
-  if (written) return kAllGood;
-  std::fprintf(stderr, "pelund-verify: standard output cannot be written: %s\n", std::strerror(errno));
-  return kUnreadable;
-}
 
 void printSummary(std::FILE* out, const verify::Tally& tally) {
   std::fprintf(out, "%" PRIu64 " line%s checked, %" PRIu64 " bad\n", tally.checked, tally.checked == 1 ? "" : "s",
@@ -132,9 +124,9 @@ int verifyFile(const std::string& path, bool named, Mode mode, std::FILE* messag
 
 int main(int argc, char** argv) {
   platformGuardStandardStreams();
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return writeText(kHelp);
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return writeHelpText("pelund-verify", kHelp, kUnreadable);
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
-    return writeText(std::string("pelund-verify ") + pelund::kVersion + "\n");
+    return writeHelpText("pelund-verify", std::string("pelund-verify ") + pelund::kVersion + "\n", kUnreadable);
   Mode mode = Mode::verdicts;
   const char* file = nullptr;
   bool misused = false, options = false, json = false;

@@ -5,7 +5,6 @@
 // are done. Started again in the same directory, it goes on after the last line.
 #include <pelund/pelund.hpp>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -14,7 +13,6 @@
 
 #include "console.h"
 #include "options.h"
-#include "platform.h"
 #include "table_run.h"
 
 namespace {
@@ -38,22 +36,15 @@ const char* const kHelp =
     "Exit status: 0 the table is complete; 1 an error (arguments, files, memory,\n"
     "another search in the directory); 128 + signal when stopped (130: Ctrl-C).\n";
 
-// Writes the text of --help or --version; a write that fails (a full disk, a closed
-// pipe) ends with status 1 and the cause on standard error.
-int writeText(const std::string& text) {
-  platformIgnoreBrokenPipe();
-  if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return 0;
-  std::fprintf(stderr, "pelund-ck: standard output cannot be written: %s\n", std::strerror(errno));
-  return 1;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   CkOptions options;
   const char* fault = parseCkOptions(std::vector<std::string>(argv + 1, argv + argc), options);
-  if (options.help) return writeText(kHelp);
-  if (options.version) return writeText(std::string("pelund-ck ") + pelund::kVersion + "\n");
+  if (options.help) return writeHelpText("pelund-ck", kHelp, 1);
+  if (options.version)
+    return writeHelpText("pelund-ck", std::string("pelund-ck ") + pelund::kVersion + "\n", 1);
   if (fault != nullptr) error("%s", fault);
   try {
     return runCkTable(options, nullptr);
