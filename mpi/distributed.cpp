@@ -313,7 +313,7 @@ void Coordinator::receiveReports(Jobs& jobs) {
     if (!decodeReport(bytes.data(), bytes.size(), report)) error("rank %d sent a damaged report", probe.MPI_SOURCE);
     const size_t rank = size_t(probe.MPI_SOURCE);
     if (report.sender.machine != 0) identities_[rank] = report.sender;
-    if (released_[rank]) continue;
+    if (released_[rank] || report.kind == ReportKind::hello) continue;
     ready_[rank] = true;  // a rank stopped in its table phase answers no differently
     if (report.kind == ReportKind::ready) continue;
     if (outstanding_[rank] > 0) --outstanding_[rank];
@@ -534,6 +534,9 @@ int followRun() {
   MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
   pelund::SearchParams params;
   if (!decodeStart(words, params)) return 1;
+  Report hello;
+  hello.kind = ReportKind::hello;
+  sendReport(hello);
   pelund::Observer silent;
   const std::optional<pelund::CandidateTable> table = pelund::candidates(params, silent, stopToken());
   std::optional<pelund::Search> search;

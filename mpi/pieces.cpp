@@ -175,7 +175,7 @@ bool decodeReport(const char* data, size_t size, Report& r) {
   if (size < sizeof head) return false;
   std::memcpy(head, data, sizeof head);
   const int64_t lines = head[5], length = head[6];
-  if (head[0] < 1 || head[0] > 3 || lines < 0 || length < 0 || length > int64_t(UINT32_MAX) ||
+  if (head[0] < 1 || head[0] > 4 || lines < 0 || length < 0 || length > int64_t(UINT32_MAX) ||
       uint64_t(lines) > (size - sizeof head) / sizeof(int64_t) ||
       sizeof head + uint64_t(lines) * sizeof(int64_t) + uint64_t(length) != size)
     return false;

@@ -84,7 +84,9 @@ bool decodeStart(const int64_t words[kStartWords], pelund::SearchParams& params)
 // What a worker tells rank 0: it is ready for work, hands back the lines of a finished
 // job (a piece of the sieve, or a batch of subtrees of the residue tree), or stopped
 // (on a signal, which it names).
-enum class ReportKind : int64_t { ready = 1, finished = 2, stopped = 3 };
+// `hello` names a rank's process as soon as it starts, before its table is built, so
+// that rank 0 can look at a rank that dies early.
+enum class ReportKind : int64_t { ready = 1, finished = 2, stopped = 3, hello = 4 };
 
 // Which process a rank is, so that rank 0 can tell a rank that has ended from one
 // that is slow to answer by looking, not by waiting, when they share a machine (and a
