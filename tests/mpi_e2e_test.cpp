@@ -244,8 +244,20 @@ TEST(MpiSearch, SparseSearchStoppedOrWithAKilledRankKeepsPelundsLines) {
         }
         break;
       }
+      const std::string lines = dir.read("covering.txt");
+      if (kill && stopped.out.find("578888 covering sets found for S7") == std::string::npos) {
+        // mpirun kills rank 0 two seconds after a rank died; a machine loaded enough may
+        // not give it the time to name the rank. Whole lines are kept all the same, and
+        // the search resumes to the same file.
+        EXPECT_EQ(stopped.out.find("Ctrl-C accepted"), std::string::npos);
+        EXPECT_EQ(expected.compare(0, lines.size(), lines), 0);
+        EXPECT_TRUE(lines.empty() || lines.back() == '\n');
+        EXPECT_EQ(e2e::run(dir).exitStatus, 0);
+        EXPECT_TRUE(dir.read("covering.txt") == expected);
+        break;
+      }
       ASSERT_NE(stopped.out.find("578888 covering sets found for S7"), std::string::npos) << stopped.out;
-      EXPECT_TRUE(dir.read("covering.txt") == expected);
+      EXPECT_TRUE(lines == expected);
       ASSERT_GT(delay.count(), 20) << "the search ends before any stop reaches it";
       delay /= 3;
     }
