@@ -10,6 +10,7 @@
 
 #include "console.h"
 #include "platform.h"
+#include "wide_state.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ namespace {
 constexpr int64_t kCountedLength = int64_t(64) << 20;
 // The longest line the end of covering.txt is searched back for.
 constexpr size_t kLongestLine = 8192;
+// The most digits a k has (below 2^256).
+constexpr size_t kLongestK = 78;
 
 void removeOrFail(const char* path) {
   std::string cause;
@@ -56,8 +59,9 @@ int64_t countLines(PlatformFile file, int64_t length) {
   return lines;
 }
 
-// The k of the last line of the first `length` (> 0) bytes, which must end with a line end.
-int64_t lastKeptK(PlatformFile file, int64_t length) {
+// The k of the last line of the first `length` (> 0) bytes, which must end with a line
+// end: its digits, leading zeros dropped, up to the 78 of a k below 2^256.
+std::string lastKeptK(PlatformFile file, int64_t length) {
   const int64_t from = std::max<int64_t>(0, length - int64_t(kLongestLine));
   std::string tail(size_t(length - from), '\0');
   if (platformReadAt(file, from, tail.data(), tail.size()) != int64_t(tail.size()))
@@ -66,46 +70,50 @@ int64_t lastKeptK(PlatformFile file, int64_t length) {
   const size_t previous = tail.find_last_of('\n', tail.size() - 2);
   if (previous == std::string::npos && from > 0) mismatch("no line start within %lld bytes of byte %lld", kLongestLine, length);
   const size_t start = previous == std::string::npos ? 0 : previous + 1;
-  int64_t k = 0;
   size_t at = start;
-  for (; at < tail.size() && tail[at] >= '0' && tail[at] <= '9' && at - start < 19; ++at) k = k * 10 + (tail[at] - '0');
+  for (; at < tail.size() && tail[at] >= '0' && tail[at] <= '9' && at - start < kLongestK; ++at) {
+  }
   if (at == start || tail.compare(at, 2, "  ") != 0) mismatch("its last line does not begin with k (byte %lld)", from + int64_t(start));
+  std::string k = tail.substr(start, at - start);
+  k.erase(0, std::min(k.find_first_not_of('0'), k.size() - 1));
   return k;
 }
 
-// Checks covering.txt against the state before anything is touched, then keeps its
-// first `state.length` bytes: what a killed run wrote after its last state goes.
-void cutResults(const SearchState& state) {
+}  // namespace
+
+void cutResults(const ResultsMark& mark) {
   std::string cause;
   bool missing = false;
   PlatformFile file = platformOpenExisting(kCoveringPath, missing, cause);
   if (file == kNoFile) {
-    if (missing && state.length == 0) return;  // nothing was written yet; a new file will do
+    if (missing && mark.length == 0) return;  // nothing was written yet; a new file will do
     error("%s cannot be opened for resuming: %s", kCoveringPath, cause.c_str());
   }
   const int64_t size = platformFileLength(file);
-  if (size < state.length) {
+  if (size < mark.length) {
     platformCloseFile(file);
     error("%s is shorter than %s says (%lld bytes, not %lld)", kCoveringPath, kStatePath,
-          static_cast<long long>(size), static_cast<long long>(state.length));
+          static_cast<long long>(size), static_cast<long long>(mark.length));
   }
-  if ((state.length == 0) != (state.found == 0))
-    mismatch("%lld bytes for %lld lines", state.length, static_cast<long long>(state.found));
-  if (state.length > 0) {
-    const int64_t k = lastKeptK(file, state.length);
-    if (k >= state.nextK) mismatch("its last line, k=%lld, is not below k=%lld", k, state.nextK);
-    if (k < state.minK) mismatch("its last line, k=%lld, is below mink=%lld", k, state.minK);
-    if (state.length <= kCountedLength) {
-      const int64_t lines = countLines(file, state.length);
-      if (uint64_t(lines) != state.found) mismatch("it holds %lld lines, not %lld", lines, static_cast<long long>(state.found));
+  if ((mark.length == 0) != (mark.found == 0))
+    mismatch("%lld bytes for %lld lines", mark.length, static_cast<long long>(mark.found));
+  if (mark.length > 0) {
+    const std::string k = lastKeptK(file, mark.length);
+    if (decimalAtMost(mark.nextK, k))
+      error("%s does not match %s: its last line, k=%s, is not below k=%s", kCoveringPath, kStatePath, k.c_str(),
+            mark.nextK.c_str());
+    if (!decimalAtMost(mark.minK, k))
+      error("%s does not match %s: its last line, k=%s, is below mink=%s", kCoveringPath, kStatePath, k.c_str(),
+            mark.minK.c_str());
+    if (mark.length <= kCountedLength) {
+      const int64_t lines = countLines(file, mark.length);
+      if (uint64_t(lines) != mark.found) mismatch("it holds %lld lines, not %lld", lines, static_cast<long long>(mark.found));
     }
   }
-  if (size > state.length && (!platformTruncate(file, state.length) || !platformSyncFile(file, cause)))
+  if (size > mark.length && (!platformTruncate(file, mark.length) || !platformSyncFile(file, cause)))
     error("%s cannot be cut back to its last recorded line: %s", kCoveringPath, cause.c_str());
   platformCloseFile(file);
 }
-
-}  // namespace
 
 void lockRunDirectory() {
   bool busy = false;
@@ -145,6 +153,6 @@ SearchState prepareResults(const pelund::SearchParams& params, bool resume, bool
   if (state.nextK > params.maxK + 1)
     error("%s records a search done up to k=%lld, beyond maxk=%lld", kStatePath,
           static_cast<long long>(state.nextK - 1), static_cast<long long>(params.maxK));
-  cutResults(state);
+  cutResults({state.length, state.found, std::to_string(state.minK), std::to_string(state.nextK)});
   return state;
 }

@@ -125,12 +125,15 @@ bool parseSearchState(const std::string& original, SearchState& state) {
 }
 
 bool writeSearchState(const char* path, const SearchState& state, std::string& cause) {
+  return writeStateText(path, formatSearchState(state), cause);
+}
+
+bool writeStateText(const char* path, const std::string& text, std::string& cause) {
   const std::string temporary = std::string(path) + ".tmp";
   std::string ignored;
   platformRemoveFile(temporary.c_str(), ignored);
   PlatformFile file = platformOpenAppend(temporary.c_str(), true, cause);
   if (file == kNoFile) return false;
-  const std::string text = formatSearchState(state);
   bool written = platformWriteAll(file, text.data(), text.size(), cause) && platformSyncFile(file, cause);
   platformCloseFile(file);
   return written && platformReplaceFile(temporary.c_str(), path, cause);

@@ -47,3 +47,5 @@ bool parseSearchState(const std::string& text, SearchState& state);
 // Writes the state to a temporary file beside `path`, flushes it to the device and
 // puts it in place atomically. False with the cause when any step fails.
 bool writeSearchState(const char* path, const SearchState& state, std::string& cause);
+// The same for a state's text.
+bool writeStateText(const char* path, const std::string& text, std::string& cause);

@@ -1,0 +1,34 @@
+// The state of a resumable wide search (wide=1 beyond the 64-bit caps), pelund.state
+// as for any search: the same heading, keys and end mark, with k of any width up to
+// 2^256 in decimal, maxfact up to 2^64-1, and the line "wide=1" before the end mark,
+// so that an ordinary run never takes it for one of its own. Its parts are whole:
+// there is no tree part in progress to record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct WideState {
+  int32_t base = 0;
+  int32_t c = 0;
+  uint32_t period = 0;
+  uint64_t maxFact = 0;
+  std::string minK;   // decimal, no leading zeros
+  std::string nextK;  // every k below it searched and its line written (up to 2^256)
+  uint64_t found = 0;
+  int64_t length = 0;
+
+  bool sameSearch(const WideState& other) const {
+    return base == other.base && c == other.c && period == other.period && maxFact == other.maxFact &&
+           minK == other.minK;
+  }
+};
+
+std::string formatWideState(const WideState& state);
+// False when the text is not a whole, well-formed wide state.
+bool parseWideState(const std::string& text, WideState& state);
+bool writeWideState(const char* path, const WideState& state, std::string& cause);
+
+// Decimal texts without leading zeros: a <= b, and a + 1.
+bool decimalAtMost(const std::string& a, const std::string& b);
+std::string decimalPlusOne(std::string a);
