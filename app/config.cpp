@@ -30,6 +30,8 @@ int32_t gi_resume = kNotGiven;
 int32_t gi_algebraic = kNotGiven;
 int32_t gi_progress = kNotGiven;
 int64_t gi_maxSets = kNotGiven;
+int32_t gi_wide = kNotGiven;
+WideSettings g_wide;
 
 namespace {
 
@@ -56,7 +58,46 @@ struct Wide {
   int64_t resume = kNotGiven;
   int64_t algebraic = kNotGiven;
   int64_t progress = kNotGiven;
+  int64_t wide = kNotGiven;
+  int64_t factorEffort = kNotGiven;
+  // The values of mink, maxk and maxfact as written, read again at full width with wide=1.
+  std::string minKText, maxKText, maxFactText;
 };
+
+// A decimal read as strtoll reads it (blanks, a sign, digits up to the first other
+// character), at any width: no leading zeros in `digits`, `negative` only when nonzero.
+struct Decimal {
+  bool negative = false;
+  std::string digits = "0";
+};
+
+Decimal decimalOf(const std::string& text) {
+  size_t at = 0;
+  while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) ++at;
+  Decimal value;
+  if (at < text.size() && (text[at] == '-' || text[at] == '+')) value.negative = text[at++] == '-';
+  while (at < text.size() && text[at] == '0') ++at;
+  size_t end = at;
+  while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+  if (end > at) value.digits = text.substr(at, end - at);
+  else value.negative = false;
+  return value;
+}
+
+// Whether a <= b, of two magnitudes without leading zeros.
+bool atMost(const std::string& a, const std::string& b) {
+  return a.size() != b.size() ? a.size() < b.size() : a <= b;
+}
+bool signedAtMost(const Decimal& a, const Decimal& b) {
+  if (a.negative != b.negative) return a.negative;
+  return a.negative ? atMost(b.digits, a.digits) : atMost(a.digits, b.digits);
+}
+
+constexpr const char* kE18Text = "1000000000000000000";
+constexpr const char* kE9Text = "1000000000";
+constexpr const char* kMaxKText = "115792089237316195423570985008687907853269984665640564039457584007913129639935";
+constexpr const char* kMaxFactText = "18446744073709551615";
+constexpr int64_t kWidestPeriod = 65520;
 
 constexpr int64_t kBadEngine = -1;
 
@@ -89,11 +130,11 @@ bool keyIs(const char* piece, const char* key) { return std::strncmp(piece, key,
 
 void matchPiece(const char* piece, Wide& wide) {
   if (keyIs(piece, "base=")) gi_base = decimal32(piece + 5);
-  else if (keyIs(piece, "mink=")) gi_minK = decimal64(piece + 5);
-  else if (keyIs(piece, "maxk=")) gi_maxK = decimal64(piece + 5);
+  else if (keyIs(piece, "mink=")) gi_minK = decimal64(piece + 5), wide.minKText = piece + 5;
+  else if (keyIs(piece, "maxk=")) gi_maxK = decimal64(piece + 5), wide.maxKText = piece + 5;
   else if (keyIs(piece, "c=")) gi_c = decimal32(piece + 2);
   else if (keyIs(piece, "period=")) wide.period = decimal64(piece + 7);
-  else if (keyIs(piece, "maxfact=")) wide.maxFact = decimal64(piece + 8);
+  else if (keyIs(piece, "maxfact=")) wide.maxFact = decimal64(piece + 8), wide.maxFactText = piece + 8;
   else if (keyIs(piece, "facdisp=")) wide.facDisp = decimal64(piece + 8);
   else if (keyIs(piece, "kdisp=")) gi_kDisp = decimal64(piece + 6);
   else if (keyIs(piece, "threads=")) wide.threads = decimal64(piece + 8);
@@ -102,6 +143,8 @@ void matchPiece(const char* piece, Wide& wide) {
   else if (keyIs(piece, "algebraic=")) wide.algebraic = decimal64(piece + 10);
   else if (keyIs(piece, "progress=")) wide.progress = decimal64(piece + 9);
   else if (keyIs(piece, "maxsets=")) gi_maxSets = decimal64(piece + 8);
+  else if (keyIs(piece, "wide=")) wide.wide = decimal64(piece + 5);
+  else if (keyIs(piece, "factoreffort=")) wide.factorEffort = decimal64(piece + 13);
 }
 
 const char* checkPresence() {
@@ -123,13 +166,47 @@ void fillDefaults(Wide& wide) {
   if (wide.algebraic == kNotGiven) wide.algebraic = 0;
   if (wide.progress == kNotGiven) wide.progress = 1;
   if (gi_maxSets == kNotGiven) gi_maxSets = 0;
+  if (wide.wide == kNotGiven) wide.wide = 0;
+  if (wide.factorEffort == kNotGiven) wide.factorEffort = kDefaultFactorEffort;
 }
 
 // The search's own settings are checked by the library, in the same order and words.
+// With wide=1, the range at full width: the same checks in the same order, against
+// the wide caps. Fills g_wide when the search passes one of the 64-bit caps.
+const char* wideRangeFault(const Wide& wide) {
+  const Decimal minK = decimalOf(wide.minKText), maxK = decimalOf(wide.maxKText);
+  Decimal maxFact = decimalOf(wide.maxFactText);
+  if (wide.maxFactText.empty() || (!maxFact.negative && maxFact.digits == "0")) maxFact.digits = "1000000";
+  if (gi_base < 2) return "base cannot be less than 2";
+  if (gi_base > 1000000000) return "base cannot be greater than 1e9";
+  if (!signedAtMost(minK, maxK)) return "mink cannot be greater than maxk";
+  if (minK.negative || minK.digits == "0") return "mink cannot be less than 1";
+  if (!atMost(maxK.digits, kMaxKText)) return "maxk cannot be greater than 2^256-1";
+  if (gi_c != -1 && gi_c != 1) return "c must be -1 or 1";
+  if (wide.period < 2) return "period cannot be less than 2";
+  if (wide.period > kWidestPeriod) return "period cannot be greater than 65520";
+  if (maxFact.negative || atMost(maxFact.digits, "4")) return "maxfact cannot be less than 5";
+  if (!atMost(maxFact.digits, kMaxFactText)) return "maxfact cannot be greater than 2^64-1";
+  g_wide.beyond = !atMost(maxK.digits, kE18Text) || !atMost(maxFact.digits, kE9Text) || wide.period > 5040;
+  g_wide.minK = minK.digits;
+  g_wide.maxK = maxK.digits;
+  g_wide.maxFact = std::stoull(maxFact.digits);
+  g_wide.period = uint32_t(wide.period);
+  return nullptr;
+}
+
 const char* checkRanges(const Wide& wide) {
   constexpr int64_t e9 = 1000000000;
   constexpr int64_t kE18 = 1000000000000000000;
-  if (const char* fault = pelund::rangeFault(gi_base, gi_minK, gi_maxK, gi_c, wide.period, wide.maxFact)) return fault;
+  g_wide = WideSettings{};
+  if (wide.wide == 1) {
+    if (const char* fault = wideRangeFault(wide)) return fault;
+  }
+  if (g_wide.beyond) {
+    if (wide.algebraic == 1) return "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040";
+  } else if (const char* fault = pelund::rangeFault(gi_base, gi_minK, gi_maxK, gi_c, wide.period, wide.maxFact)) {
+    return fault;
+  }
   if (wide.facDisp < 0) return "facdisp cannot be negative";
   if (wide.facDisp > e9) return "facdisp cannot be greater than 1e9";
   if (gi_kDisp < 0) return "kdisp cannot be negative";
@@ -141,6 +218,10 @@ const char* checkRanges(const Wide& wide) {
   if (wide.progress != 0 && wide.progress != 1) return "progress must be 0 or 1";
   if (gi_maxSets < 0) return "maxsets cannot be negative";
   if (gi_maxSets > kE18) return "maxsets cannot be greater than 1e18";
+  if (wide.wide != 0 && wide.wide != 1) return "wide must be 0 or 1";
+  if (wide.factorEffort < 0) return "factoreffort cannot be negative";
+  if (wide.factorEffort > 86400) return "factoreffort cannot be greater than 86400";
+  g_wide.factorEffort = int32_t(wide.factorEffort);
   return nullptr;
 }
 
@@ -148,7 +229,7 @@ const char* checkRanges(const Wide& wide) {
 
 const char* loadInputs(std::FILE* file) {
   gi_base = gi_c = gi_period = gi_maxFact = gi_facDisp = gi_threads = gi_engine = gi_resume = gi_algebraic =
-      gi_progress = kNotGiven;
+      gi_progress = gi_wide = kNotGiven;
   gi_minK = gi_maxK = gi_kDisp = gi_maxSets = kNotGiven;
   Wide wide;
   char piece[100];
@@ -171,6 +252,8 @@ const char* loadInputs(std::FILE* file) {
   gi_resume = static_cast<int32_t>(wide.resume);
   gi_algebraic = static_cast<int32_t>(wide.algebraic);
   gi_progress = static_cast<int32_t>(wide.progress);
+  gi_wide = static_cast<int32_t>(wide.wide);
+  if (g_wide.beyond) gi_minK = gi_maxK = gi_maxFact = kNotGiven;
   return nullptr;
 }
 

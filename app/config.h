@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include <pelund/pelund.hpp>
 
@@ -22,6 +23,21 @@ extern int32_t gi_resume;   // 1: continue the search recorded in pelund.state
 extern int32_t gi_algebraic;  // 1: also prove k by algebraic factors
 extern int32_t gi_progress;   // 1: a live status line on a terminal when kdisp is 0
 extern int64_t gi_maxSets;    // the run ends after this many lines (0: no limit)
+extern int32_t gi_wide;       // 1: k, maxfact and period may pass 1e18, 1e9 and 5040
+
+// A search with wide=1 that passes one of those caps: k up to 2^256-1, candidate primes
+// up to 2^64-1 (above 1e9 they come from factoring Phi_d(b)), periods up to 65520. The
+// 64-bit globals of the range then hold nothing; base, c and the other keys hold as
+// always. A search with wide=1 within the caps is an ordinary search.
+struct WideSettings {
+  bool beyond = false;
+  std::string minK, maxK;      // decimal, no leading zeros
+  uint64_t maxFact = 0;
+  uint32_t period = 0;
+  int32_t factorEffort = 0;    // seconds of factoring for each divisor of the period
+};
+extern WideSettings g_wide;
+inline constexpr int32_t kDefaultFactorEffort = 5;
 
 using pelund::kMaxThreads;
 

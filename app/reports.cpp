@@ -20,6 +20,12 @@ void showSearchProgress(int64_t k, uint64_t found) {
   showProgress(text, kSearchingBackspaces);
 }
 
+void showSearchProgress(const std::string& k, uint64_t found) {
+  char text[192];
+  std::snprintf(text, sizeof text, "Searching at k = %s. %" PRIu64 " covering set%s found. ", k.c_str(), found, plural(found));
+  showProgress(text, kSearchingBackspaces);
+}
+
 void reportFound(uint64_t found, const pelund::SearchParams& params) {
   reportWithDateTime("%" PRIu64 " covering set%s found for %c%d", found, plural(found), formLetter(params.c), params.base);
 }

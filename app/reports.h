@@ -11,6 +11,8 @@
 
 // The progress line "Searching at k = ..." for k with `found` lines written before it.
 void showSearchProgress(int64_t k, uint64_t found);
+// The same for a k of any width, in decimal.
+void showSearchProgress(const std::string& k, uint64_t found);
 
 // The closing report "N covering set(s) found for S|R b".
 void reportFound(uint64_t found, const pelund::SearchParams& params);

@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "resume.h"
 #include "run.h"
+#include "wide_run.h"
 
 void showRunBanner(const SearchState& start, bool resumed) {
   consoleWrite("\n");
@@ -39,8 +40,10 @@ PreparedRun prepareRun(const StopHandlers& handlers) {
   getInputs();
   claimRunDirectory(handlers);
   PreparedRun run;
-  run.params = searchParamsFromConfig();
   run.resume = gi_resume == 1;
+  run.wide = g_wide.beyond;
+  if (run.wide) return run;
+  run.params = searchParamsFromConfig();
   run.start = prepareResults(run.params, run.resume, run.resumed);
   return run;
 }
@@ -49,6 +52,7 @@ namespace {
 
 int runSearchOfConfiguration() {
   const PreparedRun run = prepareRun(interruptHandlers());
+  if (run.wide) return runWideSearch(run.resume);
   showRunBanner(run.start, run.resumed);
   const SearchOutcome outcome =
       runSearch(run.params, displayFromConfig(), run.start, run.resume ? kStatePath : nullptr);

@@ -13,6 +13,7 @@ struct PreparedRun {
   bool resume = false;   // resume=1: pelund.state is kept as the search goes
   bool resumed = false;  // the start is a recorded state
   SearchState start;
+  bool wide = false;     // a search beyond the 64-bit caps: its results are prepared by its own run
 };
 
 // Takes the run directory for this process: its lock, a log that is no symbolic

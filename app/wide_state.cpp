@@ -49,6 +49,15 @@ std::string decimalPlusOne(std::string a) {
   return a;
 }
 
+std::string decimalMinusOne(std::string a) {
+  size_t i = a.size();
+  while (i > 0 && a[i - 1] == '0') a[--i] = '9';
+  if (i == 0) return "0";
+  --a[i - 1];
+  if (a.size() > 1 && a[0] == '0') a.erase(0, 1);
+  return a;
+}
+
 std::string formatWideState(const WideState& s) {
   char text[256];
   std::snprintf(text, sizeof text, "base=%d\nc=%d\nperiod=%u\nmaxfact=%" PRIu64 "\n", s.base, s.c, s.period, s.maxFact);

@@ -29,6 +29,7 @@ std::string formatWideState(const WideState& state);
 bool parseWideState(const std::string& text, WideState& state);
 bool writeWideState(const char* path, const WideState& state, std::string& cause);
 
-// Decimal texts without leading zeros: a <= b, and a + 1.
+// Decimal texts without leading zeros: a <= b, a + 1 and a - 1 (a >= 1).
 bool decimalAtMost(const std::string& a, const std::string& b);
 std::string decimalPlusOne(std::string a);
+std::string decimalMinusOne(std::string a);

@@ -502,6 +502,7 @@ int leadRun(int ranks) {
   std::atexit(leaveOnExit);
   statusline::forbid();
   const PreparedRun run = prepareRun(StopHandlers{leadStop, leadOutputClosed, leadContinued});
+  if (run.wide) error("pelund-mpi searches up to k=1e18 with factor<=1e9 and period<=5040: wide=1 beyond them is pelund's");
   int64_t words[kStartWords];
   encodeStart(false, run.params, words);
   MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);

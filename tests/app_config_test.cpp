@@ -115,6 +115,77 @@ TEST(ConfigTest, LongLinesAreReadIn99CharacterPieces) {
   ASSERT_EQ(load(withRequired(std::string(10000, '9') + "\n")), nullptr);
 }
 
+// With wide=1 the range is read at full width and checked in the same order against
+// the wide caps; within the 64-bit caps it stays an ordinary search, its faults the
+// ordinary ones.
+TEST(ConfigTest, WideRangesAreCheckedInOrderAtFullWidth) {
+  const std::string k256 = "115792089237316195423570985008687907853269984665640564039457584007913129639935";
+  const std::string wide = "wide=1\nbase=10\nc=1\n";
+  const FaultCase cases[] = {
+      {wide + "mink=1\nmaxk=" + k256 + "\nbase=1\n", "base cannot be less than 2"},
+      {wide + "mink=10000000000000000000000\nmaxk=9999999999999999999999\n", "mink cannot be greater than maxk"},
+      {wide + "mink=-10000000000000000000000\nmaxk=-20000000000000000000000\n", "mink cannot be greater than maxk"},
+      {wide + "mink=-5\nmaxk=10000000000000000000000\n", "mink cannot be less than 1"},
+      {wide + "mink=0000\nmaxk=1\n", "mink cannot be less than 1"},
+      {wide + "mink=1\nmaxk=" + k256.substr(0, 77) + "6\n", "maxk cannot be greater than 2^256-1"},
+      {wide + "mink=1\nmaxk=1" + k256 + "\n", "maxk cannot be greater than 2^256-1"},
+      {wide + "mink=1\nmaxk=2\nc=3\n", "c must be -1 or 1"},
+      {wide + "mink=1\nmaxk=2\nperiod=65521\n", "period cannot be greater than 65520"},
+      {wide + "mink=1\nmaxk=2\nmaxfact=-1\n", "maxfact cannot be less than 5"},
+      {wide + "mink=1\nmaxk=2\nmaxfact=18446744073709551616\n", "maxfact cannot be greater than 2^64-1"},
+      // Within the caps, the ordinary checks and words.
+      {wide + "mink=1\nmaxk=2\nfacdisp=-1\n", "facdisp cannot be negative"},
+      {wide + "mink=1\nmaxk=1000000000000000000\nperiod=5040\nthreads=2000\n", "threads cannot be greater than 1024"},
+      {wide + "mink=1\nmaxk=1000000000000000001\nalgebraic=1\n",
+       "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040"},
+      {withRequired("wide=2\n"), "wide must be 0 or 1"},
+      {withRequired("wide=1\nfactoreffort=-1\n"), "factoreffort cannot be negative"},
+      {withRequired("factoreffort=86401\n"), "factoreffort cannot be greater than 86400"},
+      // Without wide=1 nothing changes.
+      {withRequired("maxk=1000000000000000001\n"), "maxk cannot be greater than 1e18"},
+      {withRequired("period=5041\n"), "period cannot be greater than 5040"},
+  };
+  for (const auto& [file, message] : cases) {
+    SCOPED_TRACE(file);
+    const char* fault = load(file);
+    ASSERT_NE(fault, nullptr);
+    EXPECT_STREQ(fault, message);
+  }
+
+  struct Beyond {
+    std::string extra;
+    bool beyond;
+  };
+  const Beyond ranges[] = {
+      {"mink=1\nmaxk=1000000000000000000\nperiod=5040\nmaxfact=1000000000\n", false},
+      {"mink=1\nmaxk=1000000000000000001\n", true},
+      {"mink=1\nmaxk=5\nmaxfact=1000000001\n", true},
+      {"mink=1\nmaxk=5\nperiod=5041\n", true},
+  };
+  for (const auto& [extra, beyond] : ranges) {
+    SCOPED_TRACE(extra);
+    ASSERT_EQ(load(wide + extra), nullptr);
+    EXPECT_EQ(g_wide.beyond, beyond);
+    EXPECT_EQ(gi_wide, 1);
+    if (!beyond) {
+      EXPECT_EQ(gi_maxK, std::stoll(extra.substr(extra.find("maxk=") + 5)));
+    }
+  }
+
+  ASSERT_EQ(load(wide + "mink= +000123\nmaxk=" + k256 + "xyz\nmaxfact=18446744073709551615\nperiod=65520\n"
+                 "factoreffort=0\n"),
+            nullptr);
+  EXPECT_TRUE(g_wide.beyond);
+  EXPECT_EQ(g_wide.minK, "123");
+  EXPECT_EQ(g_wide.maxK, k256);
+  EXPECT_EQ(g_wide.maxFact, UINT64_MAX);
+  EXPECT_EQ(g_wide.period, 65520u);
+  EXPECT_EQ(g_wide.factorEffort, 0);
+  ASSERT_EQ(load(withRequired("")), nullptr);
+  EXPECT_FALSE(g_wide.beyond);
+  EXPECT_EQ(gi_wide, 0);
+}
+
 TEST(ConfigTest, LoadingResetsEarlierSettings) {
   ASSERT_EQ(load(withRequired("kdisp=7\n")), nullptr);
   EXPECT_STREQ(load("mink=1\nmaxk=2\nc=1\n"), "base must be specified in pelund.ini");
