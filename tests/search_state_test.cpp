@@ -2,6 +2,7 @@
 // CR LF line ends, and any damage to it is refused; a state without a tree part in
 // progress is written as it always was, and one written so reads as before.
 #include "search_state.h"
+#include "wide_state.h"
 
 #include <gtest/gtest.h>
 
@@ -121,3 +122,67 @@ TEST(SearchStateTest, APartInProgressThatCannotBeIsRefused) {
 }
 
 }  // namespace
+
+// The state of a wide search: k of any width up to 2^256 read back exactly; every
+// one-character damage of its text refused; an ordinary state is no wide one, nor the
+// reverse.
+TEST(WideStateTest, ReadsBackAndRefusesDamage) {
+  const std::string k256 = "115792089237316195423570985008687907853269984665640564039457584007913129639936";
+  const WideState states[] = {
+      {32400, 1, 11, 18446744073709551615u, "1", "1", 0, 0},
+      {999999937, -1, 65520, 5, "1000000000000000001", k256, 4294967296u, INT64_MAX},
+      {2, 1, 720, 1000000000, "123456789012345678901234567890", "123456789012345678901234567891", 3, 77},
+  };
+  for (const WideState& state : states) {
+    const std::string text = formatWideState(state);
+    SCOPED_TRACE(text);
+    for (const std::string& copy : {text, withCrLf(text)}) {
+      WideState read;
+      ASSERT_TRUE(parseWideState(copy, read));
+      EXPECT_TRUE(read.sameSearch(state));
+      EXPECT_EQ(read.nextK, state.nextK);
+      EXPECT_EQ(read.found, state.found);
+      EXPECT_EQ(read.length, state.length);
+      EXPECT_EQ(read.c, state.c);
+    }
+    SearchState ordinary;
+    EXPECT_FALSE(parseSearchState(text, ordinary));
+    // Every digit changed to a letter, every line end dropped, every cut: refused.
+    for (size_t at = 0; at < text.size(); ++at) {
+      WideState read;
+      std::string damaged = text;
+      if (text[at] >= '0' && text[at] <= '9') {
+        damaged[at] = 'x';
+        EXPECT_FALSE(parseWideState(damaged, read)) << at;
+      }
+      if (text[at] == '\n') {
+        EXPECT_FALSE(parseWideState(text.substr(0, at) + text.substr(at + 1), read)) << at;
+      }
+      EXPECT_FALSE(parseWideState(text.substr(0, at), read)) << at;
+    }
+  }
+  WideState read;
+  EXPECT_FALSE(parseWideState(formatSearchState({10, -1, 144, 1000000, 1, 1, 0, 0}), read));
+  // nextk past 2^256, below mink, a leading zero, c=0.
+  const WideState& first = states[0];
+  for (auto [from, to] : {std::pair<std::string, std::string>{"nextk=1\n", "nextk=" + k256.substr(0, 77) + "7\n"},
+                          {"mink=1\nnextk=1\n", "mink=2\nnextk=1\n"},
+                          {"nextk=1\n", "nextk=01\n"},
+                          {"c=1\n", "c=0\n"}}) {
+    std::string text = formatWideState(first);
+    text.replace(text.find(from), from.size(), to);
+    EXPECT_FALSE(parseWideState(text, read)) << to;
+  }
+}
+
+TEST(WideStateTest, DecimalStepsAgreeWithIntegers) {
+  for (uint64_t value : {1ull, 9ull, 10ull, 99ull, 100ull, 1099ull, 999999999999999999ull, 18446744073709551614ull}) {
+    const std::string text = std::to_string(value);
+    EXPECT_EQ(decimalPlusOne(text), std::to_string(value + 1));
+    EXPECT_EQ(decimalMinusOne(text), std::to_string(value - 1));
+    for (uint64_t other : {value - 1, value, value + 1, value * 10})
+      EXPECT_EQ(decimalAtMost(text, std::to_string(other)), value <= other) << value << " " << other;
+  }
+  EXPECT_EQ(decimalPlusOne("18446744073709551615"), "18446744073709551616");
+  EXPECT_EQ(decimalMinusOne("18446744073709551616"), "18446744073709551615");
+}
