@@ -31,8 +31,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # pelund_VERSION_ARCH.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION math)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The shared libraries the programs load, as dpkg-shlibdeps finds them (Debian:
-# dpkg-dev); without it, the C and C++ runtimes by name, and Open MPI's where
-# pelund-mpi is packed.
+# dpkg-dev); without it, the C and C++ runtimes by name, Open MPI's where
+# pelund-mpi is packed, and FLINT's where the library factors with it.
 find_program(PELUND_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(PELUND_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -40,6 +40,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
   if(PELUND_MPI)
     string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libopenmpi3")
+  endif()
+  if(PELUND_HAVE_FLINT)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libflint17")
   endif()
 endif()
 set(CPACK_GENERATOR DEB)

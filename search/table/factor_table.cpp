@@ -5,6 +5,7 @@
 // 64-bit arithmetic (b and p are at most 10^9, so every product is below 10^18).
 #include "factor_table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -57,13 +58,18 @@ uint32_t periodOf(uint32_t p, int32_t base, int32_t period) {
 }
 
 std::vector<FactorPeriod> regroupByPeriod(const std::vector<FactorPeriod>& factorPeriodList, int32_t period) {
+  // A stable sort by period (one pass per period would cost P passes over the list).
   std::vector<FactorPeriod> ordered;
-  for (int32_t n = 2; n <= period; ++n) {
-    for (const FactorPeriod& pair : factorPeriodList) {
-      if (pair.period == static_cast<uint32_t>(n)) ordered.push_back(pair);
-    }
-  }
+  for (const FactorPeriod& pair : factorPeriodList)
+    if (pair.period >= 2 && pair.period <= static_cast<uint32_t>(period)) ordered.push_back(pair);
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [](const FactorPeriod& a, const FactorPeriod& b) { return a.period < b.period; });
   return ordered;
+}
+
+void checkTablePeriod(int32_t period) {
+  if (period > kTablePeriodLimit)
+    throw pelund::Error("period cannot be greater than " + std::to_string(kTablePeriodLimit));
 }
 
 uint32_t loadingMultiple(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t step) {
@@ -73,6 +79,7 @@ uint32_t loadingMultiple(uint32_t p, uint32_t q, uint32_t maxFact, uint32_t step
 
 std::optional<CandidateTable> buildFactorTable(const SearchParams& params, pelund::Observer& observer,
                                                const StopToken& stop, uint32_t* stoppedAt) {
+  checkTablePeriod(params.period);
   const uint32_t maxFact = static_cast<uint32_t>(params.maxFact);
   const uint32_t base = static_cast<uint32_t>(params.base);
   // The generator's record is large; it lives on the heap, not the stack.

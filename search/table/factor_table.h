@@ -31,6 +31,9 @@ uint32_t periodOf(uint32_t p, int32_t base, int32_t period);
 // The pairs ordered by period 2 .. P, each period's pairs in their given order.
 std::vector<FactorPeriod> regroupByPeriod(const std::vector<FactorPeriod>& factorPeriodList, int32_t period);
 
+// Throws Error for a period above kTablePeriodLimit.
+void checkTablePeriod(int32_t period);
+
 // The multiple of `step` to report when the examined prime goes from p to the next
 // prime q: the largest multiple not above q, when the step reaches one that is not
 // above M; 0 when there is none (or the step is 0).

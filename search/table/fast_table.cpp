@@ -26,7 +26,7 @@ struct PeriodFactors {
   uint64_t oddMagic = 0;              // ceil(2^64 / odd), for m mod odd by multiplication
   std::vector<uint16_t> oddGcd;       // [m mod odd]: gcd(odd, m)
   std::vector<uint32_t> divisors;     // the divisors of P, ascending
-  std::vector<uint8_t> divisorIndex;  // [g]: the position of the divisor g in `divisors`
+  std::vector<uint8_t> divisorIndex;  // [g]: the position of the divisor g in `divisors` (at most 120 of P <= 65520)
 };
 
 uint32_t inverseMod2to32(uint32_t d) {
@@ -199,6 +199,7 @@ uint32_t periodDividing(uint32_t p, uint32_t base, uint32_t period) {
 
 std::optional<CandidateTable> buildFactorTableFast(const SearchParams& params, pelund::Observer& observer,
                                                    const StopToken& stop, uint32_t* stoppedAt) {
+  checkTablePeriod(params.period);
   const uint32_t maxFact = static_cast<uint32_t>(params.maxFact);
   const uint32_t base = static_cast<uint32_t>(params.base);
   const uint32_t step = observer.loadingStep();

@@ -63,6 +63,7 @@ class BaseIndex {
 
 std::optional<std::vector<CandidateTable>> jointCandidateTables(const std::vector<int32_t>& bases, int32_t period,
                                                                 int32_t maxFact, const StopToken& stop) {
+  checkTablePeriod(period);
   std::vector<CandidateTable> tables(bases.size());
   if (bases.empty()) return tables;
   const BaseIndex index(bases);

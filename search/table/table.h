@@ -16,3 +16,8 @@ using pelund::SearchParams;
 using pelund::StopToken;
 using PartResult = pelund::Part;
 using PartSink = pelund::Sink;
+
+// The largest period the table phase takes (every table builder here): the residue
+// tree's longest period. The configuration keeps its own, smaller cap unless a wide
+// search asks for more.
+inline constexpr int32_t kTablePeriodLimit = 65520;
