@@ -1,0 +1,250 @@
+// The wide search's tables, lines and walk (see wide_search.h). The walk goes in
+// consecutive parts growing geometrically from 2^22 k, each 16 times the one before
+// while it holds few lines (range_walk.cpp does the same for the 64-bit range), so an
+// interrupt loses at most the part in progress and the lines of a part stay bounded.
+#include "wide_search.h"
+
+#include <algorithm>
+#include <atomic>
+#include <numeric>
+
+#include "decimal.h"
+#include "parallel_walk.h"
+#include "wide_tables.h"
+#include "worker_threads.h"
+
+namespace pelund::wide {
+namespace {
+
+constexpr uint32_t kMostPeriod = 65520;
+constexpr int kFirstPartBits = 22;
+constexpr uint64_t kGrowth = 16;
+constexpr size_t kMostLines = size_t(1) << 18;  // lines a part aims to stay below
+constexpr size_t kPairTableLimit = 1024;        // primes up to which their pairs are tabled
+
+WidePrimeTable makePrime(uint64_t p, uint32_t d, int64_t base, int32_t c) {
+  WidePrimeTable prime;
+  prime.p = p, prime.d = d, prime.small = p < (uint64_t(1) << 32);
+  const uint64_t inverse = inverseMod64(uint64_t(base) % p, p);
+  uint64_t power = 1;
+  for (uint32_t e = 1; e <= d; ++e) {
+    power = prime.mul(power, inverse);
+    prime.residue.push_back(c == 1 ? p - power : power);
+  }
+  std::vector<uint32_t> order(d);
+  std::iota(order.begin(), order.end(), 0u);
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return prime.residue[a] < prime.residue[b]; });
+  for (uint32_t index : order) prime.sortedResidue.push_back(prime.residue[index]), prime.sortedClass.push_back(index + 1);
+  return prime;
+}
+
+std::vector<uint64_t> primeFactors(uint64_t n) {
+  std::vector<uint64_t> factors;
+  for (uint64_t f = 2; f * f <= n; ++f) {
+    if (n % f != 0) continue;
+    factors.push_back(f);
+    while (n % f == 0) n /= f;
+  }
+  if (n > 1) factors.push_back(n);
+  return factors;
+}
+
+void tablePairs(WideTables& t) {
+  if (t.m > kPairTableLimit) return;
+  t.pairInverse.assign(size_t(t.m) * t.m, 0);
+  t.pairMod.assign(size_t(t.m) * t.m, 0);
+  for (uint32_t i = 0; i < t.m; ++i)
+    for (uint32_t j = 0; j < t.m; ++j)
+      if (i != j) {
+        const uint64_t pj = t.primes[j].p, r = t.primes[i].p % pj;
+        t.pairMod[size_t(i) * t.m + j] = r;
+        t.pairInverse[size_t(i) * t.m + j] = inverseMod64(r, pj);
+      }
+}
+
+// The cover line of k from its first hits, in the trial order: the primes that stand
+// first at some exponent, ascending, with the lcm of their periods, or the largest
+// period alone when the primes of its divisors cover on their own. Period 0: none.
+struct WideLine {
+  uint32_t period = 0;
+  std::vector<uint64_t> primes;
+};
+
+bool unite(std::vector<uint64_t>& into, const std::vector<uint64_t>& add) {
+  bool grew = false;
+  for (size_t w = 0; w < into.size(); ++w) grew |= (add[w] & ~into[w]) != 0, into[w] |= add[w];
+  return grew;
+}
+
+WideLine coverLine(const WideTables& t, const U256& k) {
+  if (k.isZero() || t.skipped(k)) return {};
+  struct Member {
+    uint64_t p;
+    uint32_t d;
+    std::vector<uint64_t> bits;
+  };
+  std::vector<uint64_t> covered(t.words, 0), mine(t.words);
+  std::vector<Member> set;
+  for (uint32_t j = 0; j < t.m; ++j) {
+    const WidePrimeTable& prime = t.primes[j];
+    const uint32_t e = prime.classOf(k.mod(prime.p));
+    if (e != 0) {
+      std::fill(mine.begin(), mine.end(), 0);
+      markClass(mine.data(), e, prime.d, t.period);
+      if (unite(covered, mine)) set.push_back({prime.p, prime.d, mine});
+    }
+    if (j >= 1 && coversAll(covered.data(), t.period)) break;
+  }
+  if (!coversAll(covered.data(), t.period)) return {};
+  std::sort(set.begin(), set.end(), [](const Member& a, const Member& b) { return a.p < b.p; });
+  uint32_t lcm = 1, largest = 0;
+  for (const Member& member : set) largest = std::max(largest, member.d), lcm = std::lcm(lcm, member.d);
+  WideLine line{lcm, {}};
+  if (lcm > largest) {
+    std::vector<uint64_t> kept(t.words, 0);
+    for (const Member& member : set)
+      if (largest % member.d == 0) unite(kept, member.bits);
+    if (coversAll(kept.data(), t.period)) {
+      line.period = largest;
+      for (const Member& member : set)
+        if (largest % member.d == 0) line.primes.push_back(member.p);
+      return line;
+    }
+  }
+  for (const Member& member : set) line.primes.push_back(member.p);
+  return line;
+}
+
+// The part [from, to] holding the lines of `covered` (ascending), built on the threads.
+bool buildPart(const WideTables& t, const std::vector<U256>& covered, int threads, WidePart& part,
+               const StopToken& stop) {
+  std::vector<std::string> lines(covered.size());
+  std::atomic<size_t> next{0};
+  constexpr size_t kSlice = 256;
+  runOnThreads(covered.size() > kSlice ? threads : 1, [&](int) {
+    for (size_t s = next.fetch_add(kSlice); s < covered.size(); s = next.fetch_add(kSlice)) {
+      if (stop.stopRequested()) return;
+      for (size_t i = s; i < std::min(covered.size(), s + kSlice); ++i) {
+        const WideLine line = coverLine(t, covered[i]);
+        if (line.period == 0)
+          throw pelund::Error("k=" + covered[i].toString() + " is not covered by the candidate primes");
+        std::string& text = lines[i];
+        text = covered[i].toString() + "  ";
+        appendDecimal(text, line.period);
+        text += "  [";
+        for (size_t p = 0; p < line.primes.size(); ++p) {
+          if (p > 0) text += ", ";
+          appendDecimal(text, line.primes[p]);
+        }
+        text += "]\n";
+      }
+    }
+  });
+  if (stop.stopRequested()) return false;
+  for (size_t i = 0; i < covered.size(); ++i) part.add(covered[i], lines[i]);
+  return true;
+}
+
+U256 nextWidth(const U256& width, size_t lines) {
+  if (lines * kGrowth <= kMostLines) {
+    bool over = false;
+    const U256 wider = width.mulSmall(kGrowth, &over);
+    return over ? U256::max() : wider;
+  }
+  const U256 narrower = width.divmod(lines).mulSmall(kMostLines);
+  return std::max(narrower, U256(uint64_t(1) << 18));
+}
+
+}  // namespace
+
+WideSearch::WideSearch(const WideParams& params, std::vector<WidePrime> candidates)
+    : tables_(std::make_unique<WideTables>()) {
+  WideTables& t = *tables_;
+  if (params.base < 2) throw pelund::Error("base cannot be less than 2");
+  if (params.c != 1 && params.c != -1) throw pelund::Error("c must be 1 or -1");
+  if (params.period < 2 || params.period > kMostPeriod) throw pelund::Error("period must be 2 to 65520");
+  if (params.minK.isZero() || params.minK > params.maxK) throw pelund::Error("mink must be 1 to maxk");
+  t.params = params;
+  t.period = params.period;
+  t.words = (params.period + 63) / 64;
+  const uint64_t base = uint64_t(params.base);
+  // The trial order of the lines: ascending period, then ascending prime.
+  std::stable_sort(candidates.begin(), candidates.end(), [](const WidePrime& a, const WidePrime& b) {
+    return a.period != b.period ? a.period < b.period : a.prime < b.prime;
+  });
+  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+  for (const WidePrime& candidate : candidates) {
+    const uint64_t p = candidate.prime;
+    if (p < 3 || base % p == 0 || (base - 1) % p == 0) continue;
+    if (candidate.period == 0 || params.period % candidate.period != 0 || powmod64(base % p, candidate.period, p) != 1)
+      throw pelund::Error("candidate " + std::to_string(p) + " has no period dividing P");
+    t.primes.push_back(makePrime(p, candidate.period, params.base, params.c));
+  }
+  t.m = uint32_t(t.primes.size());
+  t.skips.push_back({base, 0});
+  for (uint64_t f : primeFactors(base - 1)) t.skips.push_back({f, params.c == 1 ? f - 1 : 1 % f});
+  for (uint32_t j = 0; j < t.m; ++j) {
+    const uint32_t d = t.primes[j].d;
+    t.classStart.push_back(t.slots), t.slots += d;
+    auto at = std::find(t.periods.begin(), t.periods.end(), d);
+    if (at == t.periods.end()) at = t.periods.insert(at, d);  // at the end
+    t.periodIndex.push_back(uint32_t(at - t.periods.begin()));
+    t.weight.push_back(uint64_t((u128(1) << 44) / t.primes[j].p));
+  }
+  tablePairs(t);
+}
+
+WideSearch::~WideSearch() = default;
+WideSearch::WideSearch(WideSearch&&) noexcept = default;
+WideSearch& WideSearch::operator=(WideSearch&&) noexcept = default;
+
+const WideParams& WideSearch::params() const { return tables_->params; }
+bool WideSearch::searchable() const { return tables_->m >= 2; }
+
+std::string WideSearch::lineOf(const U256& k) const {
+  const WideLine line = coverLine(*tables_, k);
+  if (line.period == 0) return {};
+  std::string text = k.toString() + "  ";
+  appendDecimal(text, line.period);
+  text += "  [";
+  for (size_t p = 0; p < line.primes.size(); ++p) {
+    if (p > 0) text += ", ";
+    appendDecimal(text, line.primes[p]);
+  }
+  return text + "]\n";
+}
+
+bool WideSearch::tree(const U256& from, const U256& to, std::vector<U256>& covered, const StopToken& stop) const {
+  return wideTreeSearch(*tables_, from, to, workerThreads(tables_->params.threads), covered, stop);
+}
+
+bool WideSearch::walk(const U256& from, const U256& to, WideSink& sink, const StopToken& stop,
+                      const std::function<void(const U256&, const U256&)>& walking) const {
+  return walkLines(from, to, 0, sink, stop, walking);
+}
+
+bool WideSearch::walkLines(const U256& from, const U256& to, uint64_t maxLines, WideSink& sink, const StopToken& stop,
+                           const std::function<void(const U256&, const U256&)>& walking) const {
+  if (from > to) return true;
+  const int threads = workerThreads(tables_->params.threads);
+  U256 start = from, width = U256(1).shiftLeft(kFirstPartBits);
+  uint64_t lines = 0;
+  for (;;) {
+    if (stop.stopRequested()) return false;
+    const U256 end = to - start < width ? to : start + width - 1;
+    if (walking) walking(start, end);
+    std::vector<U256> covered;
+    if (!tree(start, end, covered, stop)) return false;
+    WidePart part{start, end, {}, {}, {}};
+    const bool enough = maxLines != 0 && covered.size() >= maxLines - lines;
+    if (enough) covered.resize(size_t(maxLines - lines)), part.to = covered.back();
+    if (!buildPart(*tables_, covered, threads, part, stop)) return false;
+    sink.partDone(part);
+    lines += covered.size();
+    if (enough || end == to) return true;
+    start = end + 1;
+    width = nextWidth(width, covered.size());
+  }
+}
+
+}  // namespace pelund::wide
