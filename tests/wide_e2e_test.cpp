@@ -1,0 +1,180 @@
+// wide=1 through the real binary. Within the 64-bit caps it is an ordinary search,
+// byte for byte. Beyond them, the covered k of a range shifted by a multiple of the
+// product Q of the candidate primes (and of b and b-1, which decide the k left out)
+// are those of the unshifted range, shifted: whether k is covered, and by which
+// primes, depends on k modulo Q alone. So an ordinary search is the oracle of a wide
+// one at any height. Stopped or killed wide searches resume to the same file, and
+// pelund-verify proves their lines.
+#include <gtest/gtest.h>
+#include <gmpxx.h>
+#include <signal.h>
+
+#include <random>
+#include <sstream>
+
+#include "e2e.h"
+#include "search_helpers.h"
+
+namespace {
+
+struct Outcome {
+  std::string out, log, covering, state;
+  int status;
+};
+
+Outcome runIni(e2e::TempDir& dir, const std::string& ini, const e2e::Interrupt& interrupt = {}) {
+  dir.write("pelund.ini", ini);
+  const e2e::RunResult r = e2e::run(dir, interrupt);
+  return {e2e::maskStamps(r.out), e2e::maskStamps(dir.read("pelund.log")), dir.read("covering.txt"),
+          dir.read("pelund.state"), r.termSignal == SIGKILL ? -SIGKILL : r.exitStatus};
+}
+
+std::string iniOf(int b, int c, const std::string& minK, const std::string& maxK, int period, int maxFact,
+                  const std::string& extra = "") {
+  return "base=" + std::to_string(b) + "\nc=" + std::to_string(c) + "\nmink=" + minK + "\nmaxk=" + maxK +
+         "\nperiod=" + std::to_string(period) + "\nmaxfact=" + std::to_string(maxFact) + "\n" + extra;
+}
+
+// covering.txt with every k raised by `shift`.
+std::string shifted(const std::string& covering, const mpz_class& shift) {
+  std::istringstream in(covering);
+  std::string line, out;
+  while (std::getline(in, line)) {
+    const size_t end = line.find("  ");
+    const mpz_class k(line.substr(0, end));
+    out += k.get_str() == line.substr(0, end) ? mpz_class(k + shift).get_str() + line.substr(end) + "\n" : "?\n";
+  }
+  return out;
+}
+
+// The closing report's count, as console bytes.
+std::string closingOf(const std::string& out) {
+  const size_t at = out.rfind("\033[32mStatus (STAMP):  ");
+  return at == std::string::npos ? "" : out.substr(at);
+}
+
+TEST(WideEndToEnd, WithinTheCapsTheBytesOfAnOrdinarySearch) {
+  std::mt19937_64 random(20261208);
+  const int periods[] = {12, 24, 36, 144, 720};
+  for (int round = 0; round < 10; ++round) {
+    const int b = 2 + int(random() % 60), c = random() % 2 ? 1 : -1, period = periods[random() % 5];
+    const int64_t maxK = 1000 + int64_t(random() % 200000);
+    std::string extra = "threads=" + std::to_string(1 + random() % 2) + "\n";
+    if (round % 3 == 0) extra += "kdisp=1000\n";
+    if (round % 4 == 1) extra += "maxsets=3\n";
+    if (round % 5 == 2) extra += "resume=1\n";
+    const std::string ini = iniOf(b, c, "1", std::to_string(maxK), period, 2000 + int(random() % 50000), extra);
+    SCOPED_TRACE(ini);
+    e2e::TempDir ordinary, wide;
+    const Outcome a = runIni(ordinary, ini), z = runIni(wide, ini + "wide=1\nfactoreffort=3\n");
+    EXPECT_EQ(a.status, 0);
+    EXPECT_EQ(z.status, a.status);
+    EXPECT_EQ(z.out, a.out);
+    EXPECT_EQ(z.log, a.log);
+    EXPECT_EQ(z.covering, a.covering);
+    EXPECT_EQ(z.state, a.state);
+  }
+}
+
+// A small search whose candidates' product Q is small: its covered k above 2^64 (and
+// near 2^256) are those of the range below, shifted by a multiple of Q*b*(b-1).
+struct Shifted {
+  int b, c, period, maxFact;
+  int64_t from, to;
+};
+
+mpz_class modulusOf(const Shifted& s) {
+  mpz_class q = s.b * (s.b - 1);
+  for (const FactorPeriod& fp : helpers::bruteTable(s.b, s.period, uint32_t(s.maxFact)).factorPeriodList) q *= fp.factor;
+  return q;
+}
+
+TEST(WideEndToEnd, CoveredKAboveTheCapsAreThoseOfTheRangeBelowShifted) {
+  const Shifted cases[] = {{2, 1, 24, 300, 1, 3000000},     {2, -1, 36, 200, 1000, 2000000},
+                           {11, 1, 12, 200, 1, 200000},      {10, -1, 12, 200, 1, 1000000},
+                           {6, 1, 24, 400, 5000, 2500000}};
+  const mpz_class top = mpz_class(1) << 256;
+  for (const Shifted& s : cases) {
+    const mpz_class q = modulusOf(s);
+    for (const mpz_class& height : {mpz_class("100000000000000000000000"), mpz_class((top - s.to - 1) / q)}) {
+      const mpz_class shift = height * q;
+      const std::string from = mpz_class(shift + s.from).get_str(), to = mpz_class(shift + s.to).get_str();
+      SCOPED_TRACE(from + " " + to);
+      ASSERT_LT(shift + s.to, top);
+      e2e::TempDir below, above;
+      const Outcome a = runIni(below, iniOf(s.b, s.c, std::to_string(s.from), std::to_string(s.to), s.period, s.maxFact));
+      const Outcome z = runIni(above, iniOf(s.b, s.c, from, to, s.period, s.maxFact, "wide=1\n"));
+      EXPECT_EQ(a.status, 0);
+      EXPECT_EQ(z.status, 0) << z.out;
+      EXPECT_FALSE(a.covering.empty());
+      EXPECT_EQ(z.covering, shifted(a.covering, shift));
+      EXPECT_EQ(closingOf(z.out), closingOf(a.out));
+      const std::string form = std::string(s.c == 1 ? "S" : "R") + std::to_string(s.b);
+      EXPECT_EQ(z.out.substr(0, z.out.find("\033[32mStatus (STAMP):  ", 10)),
+                "\n" + e2e::statusLine("Covering sets for " + form + " k=" + from + " to " + to + " with factor<=" +
+                                       std::to_string(s.maxFact) + " and period=" + std::to_string(s.period)) +
+                    "\n");
+      EXPECT_EQ(z.log.substr(z.log.find("factor and period list:")), a.log.substr(a.log.find("factor and period list:")));
+      EXPECT_EQ(e2e::verifyResults(above).exitStatus, 0);
+    }
+  }
+}
+
+// Progress lines at the multiples of kdisp, maxsets, and a stop or a kill anywhere:
+// the resumed search ends with the file of one uninterrupted run.
+TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
+  const Shifted s{2, 1, 24, 300, 1, 20000000};
+  const mpz_class shift = mpz_class("1000000000000000000000000000000") * modulusOf(s);
+  const std::string ini = iniOf(s.b, s.c, mpz_class(shift + s.from).get_str(), mpz_class(shift + s.to).get_str(), s.period,
+                                s.maxFact, "wide=1\nkdisp=1000000\n");
+  e2e::TempDir whole;
+  const Outcome reference = runIni(whole, ini);
+  ASSERT_EQ(reference.status, 0);
+  const std::string progress = "Searching at k = " + mpz_class(shift + 1000000).get_str() + ". ";
+  EXPECT_NE(reference.out.find(progress), std::string::npos);
+
+  std::mt19937_64 random(std::random_device{}());
+  for (int round = 0; round < 6; ++round) {
+    const int signal = round % 2 ? SIGINT : SIGKILL;
+    SCOPED_TRACE("round " + std::to_string(round));
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini + "resume=1\n");
+    const e2e::RunResult cut = e2e::run(dir, {signal, "Covering sets for", std::chrono::milliseconds(random() % 400)});
+    EXPECT_TRUE(cut.exitStatus == 0 || cut.exitStatus == 128 + signal || cut.termSignal == SIGKILL) << cut.out;
+    const e2e::RunResult last = e2e::run(dir);
+    EXPECT_EQ(last.exitStatus, 0);
+    EXPECT_EQ(closingOf(e2e::maskStamps(last.out)), closingOf(reference.out));
+    EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
+  }
+
+  // maxsets=N writes the first N lines; resumed with a larger N it goes on from there.
+  e2e::TempDir dir;
+  const size_t lines = size_t(std::count(reference.covering.begin(), reference.covering.end(), '\n'));
+  ASSERT_GT(lines, 4u);
+  dir.write("pelund.ini", ini + "resume=1\nmaxsets=3\n");
+  ASSERT_EQ(e2e::run(dir).exitStatus, 0);
+  size_t third = 0;
+  for (int i = 0; i < 3; ++i) third = reference.covering.find('\n', third) + 1;
+  EXPECT_EQ(dir.read("covering.txt"), reference.covering.substr(0, third));
+  dir.write("pelund.ini", ini + "resume=1\n");
+  ASSERT_EQ(e2e::run(dir).exitStatus, 0);
+  EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
+}
+
+// A state left by a search of the other width is another search's.
+TEST(WideEndToEnd, StatesOfTheOtherWidthAreRefused) {
+  e2e::TempDir dir;
+  const std::string ordinary = iniOf(10, -1, "1", "100000", 144, 1000, "resume=1\n");
+  const std::string wide = iniOf(10, -1, "1", "100000000000000000000", 144, 1000, "resume=1\nwide=1\n");
+  ASSERT_EQ(runIni(dir, ordinary).status, 0);
+  Outcome refused = runIni(dir, wide);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, e2e::errorLine("pelund.state is damaged or incomplete"));
+  e2e::TempDir other;
+  ASSERT_EQ(runIni(other, iniOf(10, -1, "1", "100000000000000000000", 144, 1000, "resume=1\nwide=1\nmaxsets=2\n")).status, 0);
+  refused = runIni(other, ordinary);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, e2e::errorLine("pelund.state is damaged or incomplete"));
+}
+
+}  // namespace
