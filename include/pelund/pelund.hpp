@@ -345,7 +345,8 @@ Explanation explainLine(std::string_view text, int64_t base, int32_t c);
 // refused as the checker refuses it, with no classes.
 Explanation explain(int64_t base, int32_t c, int64_t k, std::vector<uint32_t> primes,
                     std::optional<uint32_t> period = std::nullopt, const std::vector<std::string>& classes = {});
-// The same for k in decimal (as a line writes it, up to 2^256-1) and primes below 2^64.
+// The same for k in decimal (as a line writes it, up to 2^256-1; "0" or "-digits" for
+// a k below 1) and primes below 2^64.
 Explanation explain(int64_t base, int32_t c, std::string_view k, std::vector<uint64_t> primes,
                     std::optional<uint32_t> period = std::nullopt, const std::vector<std::string>& classes = {});
 
