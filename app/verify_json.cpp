@@ -41,7 +41,9 @@ std::string explanationJson(uint64_t number, std::string_view text, const pelund
   Json line;
   line["line"] = number;
   line["text"] = shownLine(text);
-  line["k"] = e.parsed ? Json(e.k) : Json(nullptr);
+  // k as a number while it is below 2^63 (as every reader takes it), else as a string.
+  const bool narrow = e.parsed && e.kText == std::to_string(e.k);
+  line["k"] = !e.parsed ? Json(nullptr) : narrow ? Json(e.k) : Json(e.kText);
   line["base"] = e.base;
   line["c"] = e.c;
   line["period"] = e.parsed ? Json(e.period) : Json(nullptr);

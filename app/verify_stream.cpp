@@ -50,26 +50,27 @@ bool readLine(std::FILE* in, std::string& text, bool& tooLong) {
 }
 
 // The loop of both checks: each line judged by `judge` (a verdict with fault, parsed
-// and k), then the k order across lines, then handed to `each`.
+// and kText), then the k order across lines, then handed to `each`. The k compare as
+// decimal texts, which hold every k a line may have.
 template <class Verdict, class Judge, class Each>
 Tally eachLine(std::FILE* in, const Judge& judge, const Each& each) {
   Tally tally;
   std::string text;
   bool tooLong = false;
   bool haveK = false;
-  int64_t lastK = 0;
+  std::string lastK;
   uint64_t lastKLine = 0;
   while (readLine(in, text, tooLong)) {
     ++tally.checked;
     Verdict verdict;
     if (tooLong) verdict.fault = "line longer than " + std::to_string(kMaxLineLength) + " characters";
     else verdict = judge(text);
-    if (verdict.fault.empty() && haveK && verdict.k <= lastK) {
-      verdict.fault = "k is not above the k of line " + std::to_string(lastKLine) + " (" + std::to_string(lastK) + ")";
+    if (verdict.fault.empty() && haveK && !decimalAbove(verdict.kText, lastK)) {
+      verdict.fault = "k is not above the k of line " + std::to_string(lastKLine) + " (" + lastK + ")";
     }
     if (verdict.parsed) {
       haveK = true;
-      lastK = verdict.k;
+      lastK = verdict.kText;
       lastKLine = tally.checked;
     }
     if (!verdict.fault.empty()) ++tally.bad;
@@ -109,14 +110,14 @@ std::string classText(uint32_t residue, uint32_t modulus) {
 
 void writeExplanation(std::FILE* out, uint64_t number, std::string_view text, const pelund::Explanation& explanation) {
   const pelund::Explanation& e = explanation;
-  const std::string power = std::to_string(e.k) + "*" + std::to_string(e.base) + "^n", term = power + signedOne(e.c);
+  const std::string power = e.kText + "*" + std::to_string(e.base) + "^n", term = power + signedOne(e.c);
   std::fprintf(out, "line %" PRIu64 ": %s : %s\n", number, e.fault.empty() ? term.c_str() : e.fault.c_str(),
                shownText(text).c_str());
   if (!e.classesKnown) return;
   for (const pelund::PrimeClass& prime : e.primes) {
-    if (prime.residues.empty()) std::fprintf(out, "  no n: %" PRIu32 " (divides no term)\n", prime.prime);
+    if (prime.residues.empty()) std::fprintf(out, "  no n: %" PRIu64 " (divides no term)\n", prime.prime);
     for (uint32_t residue : prime.residues)
-      std::fprintf(out, "  %s: %" PRIu32 "\n", classText(residue, prime.period).c_str(), prime.prime);
+      std::fprintf(out, "  %s: %" PRIu64 "\n", classText(residue, prime.period).c_str(), prime.prime);
   }
   for (const pelund::AlgebraicClass& claim : e.classes) {
     const std::string shape = claim.form.substr(0, claim.form.size() - 2);  // "y^2" of "y^2-1"

@@ -473,20 +473,45 @@ py::list candidateList(py::handle base, py::handle period, py::handle maxFact) {
   return list;
 }
 
-bool verifyPrimes(py::handle base, py::handle c, py::handle k, py::iterable primes) {
+// k of any size as a Python integer, in decimal ("-digits" below 0): the checker takes
+// k up to 2^256-1, and refuses a larger one as it refuses such a line.
+std::string decimalK(py::handle value) {
+  if (!PyIndex_Check(value.ptr()))
+    raise(PyExc_TypeError, std::string("k must be an integer, not ") + Py_TYPE(value.ptr())->tp_name);
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) throw py::error_already_set();
+  if (index.attr("bit_length")().cast<size_t>() > 256 && py::int_(index) > py::int_(0))
+    raise(parameterErrorType, "k is larger than 2^256-1");
+  return py::str(index).cast<std::string>();
+}
+
+// A listed prime: up to 2^64-1 as a line may hold it, 0 for any number below 2 (no prime).
+uint64_t listedPrime(py::handle value) {
   int overflow = 0;
-  const int64_t b = wide(base, "base"), sign = wide(c, "c"), multiplier = wide(k, "k", overflow);
-  // k enters the proof as k mod p: a saturated k would be another k.
-  if (overflow > 0) raise(parameterErrorType, "k is larger than 9223372036854775807");
-  std::vector<uint32_t> list;
+  const int64_t p = wide(value, "prime", overflow);
+  if (overflow == 0) return p < 2 ? 0 : uint64_t(p);
+  if (overflow < 0) return 0;
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  const unsigned long long large = index ? PyLong_AsUnsignedLongLong(index.ptr()) : 0;
+  if (!index || PyErr_Occurred()) {
+    PyErr_Clear();
+    raise(parameterErrorType, "prime is larger than 18446744073709551615");
+  }
+  return large;
+}
+
+bool verifyPrimes(py::handle base, py::handle c, py::handle k, py::iterable primes) {
+  const int64_t b = wide(base, "base"), sign = wide(c, "c");
+  // k enters the proof as k mod p: it is taken whole, in decimal.
+  const std::string multiplier = decimalK(k);
+  std::vector<uint64_t> list;
   bool allPrime = true;
   for (py::handle prime : primes) {
-    const int64_t p = wide(prime, "prime");
-    if (p > int64_t(UINT32_MAX)) raise(parameterErrorType, "prime is larger than 4294967295");
-    if (p < 2) allPrime = false;
-    else list.push_back(uint32_t(p));
+    const uint64_t p = listedPrime(prime);
+    if (p == 0) allPrime = false;
+    else list.push_back(p);
   }
-  if (!allPrime || sign < INT32_MIN || sign > INT32_MAX) return false;
+  if (!allPrime || sign < INT32_MIN || sign > INT32_MAX || multiplier == "0" || multiplier[0] == '-') return false;
   bool covered = false;
   runInterruptibly([&](const pelund::StopToken& stop) { covered = pelund::verify(b, int32_t(sign), multiplier, list, stop); });
   return covered;
@@ -500,6 +525,15 @@ uint32_t lineNumber(py::handle value, const char* name) {
   if (number < 0) raise(parameterErrorType, std::string(name) + " cannot be negative");
   if (number > int64_t(UINT32_MAX)) raise(parameterErrorType, std::string(name) + " is larger than 4294967295");
   return uint32_t(number);
+}
+
+// A whole number of 64 bits, for a prime of a line.
+uint64_t widePrimeNumber(py::handle value) {
+  int overflow = 0;
+  const int64_t number = wide(value, "prime", overflow);
+  if (number < 0) raise(parameterErrorType, "prime cannot be negative");
+  if (overflow == 0) return uint64_t(number);
+  return listedPrime(value);
 }
 
 template <class Value>
@@ -531,7 +565,7 @@ py::dict explanationDict(const pelund::Explanation& e) {
     classes.append(std::move(item));
   }
   py::dict result;
-  result["k"] = orNone(e.parsed, e.k);
+  result["k"] = e.parsed ? py::object(py::int_(py::str(e.kText))) : py::object(py::none());
   result["base"] = e.base;
   result["c"] = e.c;
   result["period"] = orNone(e.parsed, e.period);
@@ -545,12 +579,11 @@ py::dict explanationDict(const pelund::Explanation& e) {
 
 py::dict explainPrimes(py::handle base, py::handle c, py::handle k, py::iterable primes, py::handle period,
                        py::iterable classes) {
-  int overflow = 0;
-  const int64_t b = wide(base, "base"), sign = wide(c, "c"), multiplier = wide(k, "k", overflow);
+  const int64_t b = wide(base, "base"), sign = wide(c, "c");
   check(pelund::rangeFault(b, 1, 1, sign, 2, 5));
-  if (overflow > 0) raise(parameterErrorType, "k is larger than 9223372036854775807");
-  std::vector<uint32_t> list;
-  for (py::handle prime : primes) list.push_back(lineNumber(prime, "prime"));
+  const std::string multiplier = decimalK(k);
+  std::vector<uint64_t> list;
+  for (py::handle prime : primes) list.push_back(widePrimeNumber(prime));
   std::optional<uint32_t> span;
   if (!period.is_none()) span = lineNumber(period, "period");
   std::vector<std::string> texts;
@@ -673,7 +706,8 @@ PYBIND11_MODULE(pelund, m) {
         "verify(base, c, k, primes) -> bool\n\n"
         "Whether the primes prove every term k*b^n+c (n >= 1) composite: each is prime, every n of\n"
         "one period of their hits has one of them dividing the term, and no term is one of the\n"
-        "primes itself. Independent of the search.");
+        "primes itself. Independent of the search. k may be any integer (a proof for k up to\n"
+        "2^256-1), the primes up to 2^64-1.");
 
   m.def("explain", &explainPrimes, py::arg("base"), py::arg("c"), py::arg("k"), py::arg("primes"),
         py::arg("period") = py::none(), py::arg("classes") = py::tuple(),

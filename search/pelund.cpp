@@ -18,6 +18,7 @@
 #include "parallel_walk.h"
 #include "range_walk.h"
 #include "residue_tree.h"
+#include "mulmod64.h"
 #include "search_tables.h"
 #include "verify.h"
 
@@ -250,7 +251,12 @@ Line parseLine(std::string_view text) {
   std::string withEnd(text);
   if (withEnd.empty() || withEnd.back() != '\n') withEnd += '\n';
   if (const std::string fault = verify::parseLine(withEnd, parsed); !fault.empty()) throw Error(fault);
-  Line line{parsed.k, parsed.period, parsed.primes, {}};
+  if (!parsed.wideK.fitsI64()) throw Error("k is larger than 9223372036854775807");
+  Line line{parsed.k, parsed.period, {}, {}};
+  for (uint64_t p : parsed.primes) {
+    if (p > UINT32_MAX) throw Error("prime is larger than 4294967295");
+    line.primes.push_back(uint32_t(p));
+  }
   // The classes follow the primes, each after "  + ".
   const std::string_view body = std::string_view(withEnd).substr(0, withEnd.size() - 1);
   for (size_t at = body.find("  + "); at != std::string_view::npos;) {
@@ -348,27 +354,32 @@ bool Search::searchTreeTasks(int64_t from, int64_t to, const std::vector<TreeTas
 // Each prime's hits repeat with its order d (b^d = 1 mod p), so the set's pattern repeats
 // with the lcm L of the orders: checking n = 1 .. L decides every n >= 1. A hit proves
 // the term composite unless the term is the prime itself, which only the few terms
-// below 2^32 can be. A prime listed twice divides the same terms, so each counts once,
-// and the work, L times the number of primes, is bounded.
-bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& listed, const StopToken& stop) {
+// below 2^64 can be. A prime listed twice divides the same terms, so each counts once,
+// and the work, L times the number of primes, is bounded. Primes below 2^32 keep
+// their products in 64 bits, larger ones take 128.
+namespace {
+
+bool verifyWide(int64_t base, int32_t c, const verify::WideK& k, const std::vector<uint64_t>& listed,
+                const StopToken& stop) {
   constexpr uint64_t kLongestPattern = 1000000;
   constexpr uint64_t kMostProducts = uint64_t(1) << 27;
-  std::vector<uint32_t> primes(listed);
+  std::vector<uint64_t> primes(listed);
   std::sort(primes.begin(), primes.end());
   primes.erase(std::unique(primes.begin(), primes.end()), primes.end());
-  if (base < 2 || base > kE9 || (c != 1 && c != -1) || k < 1) return false;
+  if (base < 2 || base > kE9 || (c != 1 && c != -1)) return false;
   struct Hits {
     uint64_t p, x, power;  // power: k*b^n mod p for the current n
   };
   std::vector<Hits> hits;
   uint64_t pattern = 1;
-  for (uint32_t p : primes) {
-    if (!verify::isPrime(p)) return false;
+  for (uint64_t p : primes) {
+    if (!verify::isPrimeWide(p)) return false;
     const uint64_t x = uint64_t(base) % p;
     if (x == 0) continue;  // p | b: p never divides k*b^n + c, since p does not divide c
-    pattern = std::lcm(pattern, uint64_t(verify::multiplicativeOrder(uint32_t(x), p)));
-    if (pattern > kLongestPattern) throw Error("the primes' pattern of hits is longer than 10^6 exponents");
-    hits.push_back({p, x, uint64_t(k) % p});
+    const uint64_t order = verify::multiplicativeOrder64(x, p);
+    if (order > kLongestPattern || (pattern = std::lcm(pattern, order)) > kLongestPattern)
+      throw Error("the primes' pattern of hits is longer than 10^6 exponents");
+    hits.push_back({p, x, k.mod(p)});
   }
   if (pattern * hits.size() > kMostProducts)
     throw Error("the primes' pattern of hits times their number is above 2^27");
@@ -376,21 +387,38 @@ bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& lis
     if (n % 1024 == 0 && stop.stopRequested()) return false;
     bool covered = false;
     for (Hits& h : hits) {
-      h.power = h.power * h.x % h.p;
-      covered = covered || (h.power + (c == 1 ? 1 : h.p - 1)) % h.p == 0;
+      h.power = h.p <= UINT32_MAX ? h.power * h.x % h.p : mulmod64(h.power, h.x, h.p);
+      covered = covered || h.power == (c == 1 ? h.p - 1 : 1);
     }
     if (!covered) return false;
   }
   // A term that is a listed prime itself is prime, however it is covered.
-  std::vector<uint32_t> ascending = primes;
-  std::sort(ascending.begin(), ascending.end());
-  return !hits.empty() && verify::firstPrimeTerm(k, uint64_t(base), c, ascending) == 0;
+  return !hits.empty() && verify::firstPrimeTerm(k, uint64_t(base), c, primes) == 0;
+}
+
+}  // namespace
+
+bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& listed, const StopToken& stop) {
+  if (k < 1) return false;
+  verify::WideK wide;
+  wide.limb[0] = uint64_t(k);
+  return verifyWide(base, c, wide, std::vector<uint64_t>(listed.begin(), listed.end()), stop);
+}
+
+bool verify(int64_t base, int32_t c, std::string_view k, const std::vector<uint64_t>& primes, const StopToken& stop) {
+  verify::WideK wide;
+  std::string text;
+  size_t pos = 0;
+  if (const std::string fault = verify::readK(k, pos, wide, text); !fault.empty()) throw Error(fault);
+  if (pos != k.size()) throw Error("unexpected text after k");
+  if (text == "0") return false;
+  return verifyWide(base, c, wide, primes, stop);
 }
 
 LineVerdict verifyLine(std::string_view text, int64_t base, int32_t c) {
-  if (const char* fault = rangeFault(base, 1, 1, c, 2, 5)) return LineVerdict{fault, false, 0};
+  if (const char* fault = rangeFault(base, 1, 1, c, 2, 5)) return LineVerdict{fault, false, 0, ""};
   const verify::LineVerdict verdict = verify::checkLine(text, base, c);
-  return LineVerdict{verdict.fault, verdict.parsed, verdict.k};
+  return LineVerdict{verdict.fault, verdict.parsed, verdict.k, verdict.kText};
 }
 
 }  // namespace pelund

@@ -66,7 +66,9 @@ TEST(VerifyAlgebraic, BadClaimsAreRefusedWithTheirReason) {
       // Bounds, checked before any arithmetic.
       {4, -1, "9  2  []  + n=2 (mod 2): y^2-1\n", "n=2 (mod 2): y^2-1: the residue must be below the modulus"},
       {4, -1, "9  1  []  + n=0 (mod 5041): y^2-1\n", "n=0 (mod 5041): y^2-1: the modulus must be at most 5040"},
-      {4, -1, "9  5040  []  + n=0 (mod 11): y^11-1\n", "the span of the period and the moduli must be at most 5040"},
+      // A span up to 65520 is read (9*4^n has the exponent 2 at 3, never a multiple of 11).
+      {4, -1, "9  5040  []  + n=0 (mod 11): y^11-1\n", "n=0 (mod 11): y^11-1: 9*4^n = y^11 exactly for no n"},
+      {4, -1, "9  65520  []  + n=0 (mod 11): y^11-1\n", "the span of the period and the moduli must be at most 65520"},
       // The primes still prove the rest.
       {12, -1, "25  2  []  + n=0 (mod 2): y^2-1\n", "n=1 is not covered: no listed prime divides 25*12^1-1"},
       {12, -1, "25  1  [13]  + n=0 (mod 2): y^2-1\n", "the order of 12 modulo 13 is 2, which does not divide the period 1"},

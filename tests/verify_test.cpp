@@ -101,15 +101,21 @@ TEST(VerifyTest, BadLinesAreRefusedWithTheirReason) {
       {2, 1, "-78557  36  [3, 5, 7, 13, 19, 37, 73]\n", "expected k"},
       {2, 1, "078557  36  [3, 5, 7, 13, 19, 37, 73]\n", "k has a leading zero"},
       {2, 1, "78557  036  [3, 5, 7, 13, 19, 37, 73]\n", "period has a leading zero"},
-      {2, 1, "9223372036854775808  36  [3]\n", "k is larger than 9223372036854775807"},
+      // k = 2^63 = 2 (mod 3) is read (a wide k): 3 divides k*2^n+1 for the even n only.
+      {2, 1, "9223372036854775808  36  [3]\n", "n=1 is not covered: no listed prime divides 9223372036854775808*2^1+1"},
+      {2, 1, "115792089237316195423570985008687907853269984665640564039457584007913129639936  36  [3]\n",
+       "k is larger than 2^256-1"},
+      {2, 1, std::string(300, '7') + "  36  [3]\n", "k is larger than 2^256-1"},
       {2, 1, "78557  4294967296  [3]\n", "period is larger than 4294967295"},
-      {2, 1, "78557  36  [3, 4294967311]\n", "prime is larger than 4294967295"},
+      {2, 1, "78557  36  [3, 18446744073709551616]\n", "prime is larger than 18446744073709551615"},
       // Values outside what a covering line can claim.
       {2, 1, "0  36  [3, 5, 7, 13, 19, 37, 73]\n", "k must be at least 1"},
       {2, 1, "78557  0  [3]\n", "the period must be at least 1"},
-      // Refused before any work: a period of 2^32 - 4 would cost hours of arithmetic.
-      {10, -1, "10176  5041  [7, 11, 13, 37]\n", "the period must be at most 5040 (the largest a search writes)"},
-      {10, -1, "10176  4294967292  [7, 11, 13, 37]\n", "the period must be at most 5040 (the largest a search writes)"},
+      // Refused before any work: a period of 2^32 - 4 would cost hours of arithmetic. A
+      // period up to 65520 (a wide search's) is read: 10 has the order 6 modulo 7.
+      {10, -1, "10176  5041  [7, 11, 13, 37]\n", "the order of 10 modulo 7 is 6, which does not divide the period 5041"},
+      {10, -1, "10176  65521  [7, 11, 13, 37]\n", "the period must be at most 65520 (the largest a search writes)"},
+      {10, -1, "10176  4294967292  [7, 11, 13, 37]\n", "the period must be at most 65520 (the largest a search writes)"},
       // Composites, including a Carmichael number and a strong pseudoprime to base 2.
       {2, 1, "78557  36  [1, 3, 5, 7, 13, 19, 37, 73]\n", "1 is not prime"},
       {2, 1, "78557  36  [3, 5, 7, 13, 19, 37, 73, 91]\n", "91 is not prime"},

@@ -172,7 +172,8 @@ class Sink {
 };
 
 // A line of covering.txt read back: k, the period, the primes and, for a line proved
-// with algebraic factors, the text of its classes ("n=0 (mod 2): y^2-1", ...).
+// with algebraic factors, the text of its classes ("n=0 (mod 2): y^2-1", ...). A wide
+// line (k of 2^63 or more, a prime of 2^32 or more) does not fit: its reading throws.
 struct Line {
   int64_t k = 0;
   uint32_t period = 0;
@@ -272,14 +273,20 @@ class Runner {
 // of distinct primes exceeds 2^27 (about a second); false also when stopped.
 bool verify(int64_t base, int32_t c, int64_t k, const std::vector<uint32_t>& primes,
             const StopToken& stop = StopToken{});
+// The same for k in decimal (digits only, no leading zero, 0 < k < 2^256; an Error with
+// the checker's words for any other text but "0", which is false) and primes below 2^64.
+bool verify(int64_t base, int32_t c, std::string_view k, const std::vector<uint64_t>& primes,
+            const StopToken& stop = StopToken{});
 
 // The verdict on one line of covering.txt (with its line end) for base b and sign c:
 // `fault` is empty when the line proves every term of its k composite, else the reason
 // (also for a base outside 2 to 10^9 or a c other than +-1, in the console's words).
+// A line may be wide: k up to 2^256-1, primes up to 2^64-1, a period up to 65520.
 struct LineVerdict {
   std::string fault;
   bool parsed = false;  // k could be read
-  int64_t k = 0;
+  int64_t k = 0;        // k when below 2^63, else 0
+  std::string kText;    // k in decimal, once parsed
 };
 LineVerdict verifyLine(std::string_view text, int64_t base, int32_t c);
 
@@ -290,7 +297,7 @@ LineVerdict verifyLine(std::string_view text, int64_t base, int32_t c);
 // modulo p: `residues` holds that class's r (0 <= r < period), or nothing when p divides
 // no term (p | k, or -c/k is no power of b modulo p). Classes may overlap.
 struct PrimeClass {
-  uint32_t prime = 0;
+  uint64_t prime = 0;
   uint32_t period = 0;
   std::vector<uint32_t> residues;
 };
@@ -318,13 +325,14 @@ struct Explanation {
   int64_t base = 0;
   int32_t c = 0;
   bool parsed = false;
-  int64_t k = 0;
+  int64_t k = 0;  // below 2^63 (else 0; `kText` holds every k)
   uint32_t period = 0;
   bool classesKnown = false;
   uint32_t span = 0;
   std::vector<PrimeClass> primes;
   std::vector<AlgebraicClass> classes;
   std::string fault;
+  std::string kText;  // k in decimal, once parsed
 };
 
 // One line of covering.txt (with its line end) for base b and sign c.
@@ -336,6 +344,10 @@ Explanation explainLine(std::string_view text, int64_t base, int32_t c);
 // b (1 when none; 4294967295 when larger), unless `period` is given. k below 1 is
 // refused as the checker refuses it, with no classes.
 Explanation explain(int64_t base, int32_t c, int64_t k, std::vector<uint32_t> primes,
+                    std::optional<uint32_t> period = std::nullopt, const std::vector<std::string>& classes = {});
+// The same for k in decimal (as a line writes it, up to 2^256-1; "0" or "-digits" for
+// a k below 1) and primes below 2^64.
+Explanation explain(int64_t base, int32_t c, std::string_view k, std::vector<uint64_t> primes,
                     std::optional<uint32_t> period = std::nullopt, const std::vector<std::string>& classes = {});
 
 }  // namespace pelund

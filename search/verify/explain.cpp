@@ -82,6 +82,7 @@ Explanation explainLine(std::string_view text, int64_t base, int32_t c) {
   explanation.parsed = verdict.parsed;
   if (!verdict.parsed) return explanation;
   explanation.k = line.k;
+  explanation.kText = line.kText;
   explanation.period = line.period;
   if (proof.known) addClasses(explanation, line, proof);
   return explanation;
@@ -89,20 +90,30 @@ Explanation explainLine(std::string_view text, int64_t base, int32_t c) {
 
 Explanation explain(int64_t base, int32_t c, int64_t k, std::vector<uint32_t> primes, std::optional<uint32_t> period,
                     const std::vector<std::string>& classes) {
+  return explain(base, c, std::to_string(k), std::vector<uint64_t>(primes.begin(), primes.end()), period, classes);
+}
+
+// k is a line's k, or "0" or "-digits" for a k below 1, which no line can hold: that
+// is refused after the faults of base and c, as a line is, with no classes.
+Explanation explain(int64_t base, int32_t c, std::string_view k, std::vector<uint64_t> primes,
+                    std::optional<uint32_t> period, const std::vector<std::string>& classes) {
   std::sort(primes.begin(), primes.end());
   primes.erase(std::unique(primes.begin(), primes.end()), primes.end());
   uint64_t lcm = 1;
-  for (uint32_t p : primes) {
-    if (base < 2 || !verify::isPrime(p) || uint64_t(base) % p == 0) continue;
-    lcm = std::min<uint64_t>(std::lcm(lcm, verify::multiplicativeOrder(uint32_t(uint64_t(base) % p), p)), UINT32_MAX);
+  for (uint64_t p : primes) {
+    if (base < 2 || !verify::isPrimeWide(p) || uint64_t(base) % p == 0) continue;
+    const uint64_t order = verify::multiplicativeOrder64(uint64_t(base) % p, p);
+    lcm = order >= UINT32_MAX ? UINT32_MAX : std::min<uint64_t>(std::lcm(lcm, order), UINT32_MAX);
   }
   const uint32_t written = period.value_or(uint32_t(lcm));
-  if (k < 1) {  // no line can hold it; refused after the faults of base and c, as a line is
+  if (k == "0" || (!k.empty() && k[0] == '-')) {
     const char* fault = rangeFault(base, 1, 1, c, 2, 5);
-    if (fault != nullptr) return Explanation{base, c, false, 0, 0, false, 0, {}, {}, fault};
-    return Explanation{base, c, true, k, written, false, 0, {}, {}, "k must be at least 1"};
+    if (fault != nullptr) return Explanation{base, c, false, 0, 0, false, 0, {}, {}, fault, ""};
+    __int128 value = 0;  // saturated at -2^63
+    for (char digit : k.substr(k[0] == '-' ? 1 : 0)) value = std::max<__int128>(value * 10 - (digit - '0'), INT64_MIN);
+    return Explanation{base, c, true, int64_t(value), written, false, 0, {}, {}, "k must be at least 1", std::string(k)};
   }
-  std::string text = std::to_string(k) + "  " + std::to_string(written) + "  [";
+  std::string text = std::string(k) + "  " + std::to_string(written) + "  [";
   for (size_t i = 0; i < primes.size(); ++i) text += (i > 0 ? ", " : "") + std::to_string(primes[i]);
   text += "]";
   for (const std::string& claim : classes) text += "  + " + claim;

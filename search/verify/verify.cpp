@@ -1,17 +1,23 @@
 // The independent checker of covering.txt (see verify.h for the mathematics).
 //
-// Everything is exact and small: the listed primes are below 2^32, so every residue
-// is below 2^32 and every product of two residues fits in 64 bits; k (up to 2^63-1)
-// enters only as k mod p. A line costs at most about P modular multiplications per
-// prime for period P (one walk of the prime's order of b), and a refused order a few
-// microseconds: the work of a line is bounded by its size.
+// Everything is exact: a listed prime below 2^32 keeps every residue below 2^32 and
+// every product of two residues in 64 bits; one up to 2^64 takes 128-bit products. k
+// (up to 2^256-1) enters only as k mod p. A line costs at most about P modular
+// multiplications per prime for period P (one walk of the prime's order of b), and a
+// refused order a few microseconds below 2^32, at most about a millisecond above:
+// the work of a line is bounded by its size.
 #include "verify.h"
 
 #include <algorithm>
 #include <numeric>
 
+#include "mulmod64.h"
 
 namespace verify {
+
+using pelund::isPrime64;
+using pelund::mulmod64;
+using pelund::powmod64;
 
 uint32_t powMod(uint32_t b, uint64_t e, uint32_t m) {
   uint64_t result = 1 % m;
@@ -61,7 +67,90 @@ uint32_t properFactor(uint32_t n) {
   }
 }
 
+// Products modulo an odd n below 2^64 in Montgomery's form: a*b/2^64 mod n, which
+// is a*b times a unit modulo every factor of n, all the rho below needs.
+struct Montgomery {
+  uint64_t n, inverse;  // n * inverse = 1 mod 2^64
+  explicit Montgomery(uint64_t odd) : n(odd), inverse(odd) {
+    for (int i = 0; i < 5; ++i) inverse *= 2 - odd * inverse;  // Newton: 5, 10, ... 160 bits
+  }
+  uint64_t times(uint64_t a, uint64_t b) const {
+    const unsigned __int128 t = static_cast<unsigned __int128>(a) * b;
+    const uint64_t m = static_cast<uint64_t>(t) * inverse;
+    const uint64_t high = static_cast<uint64_t>(t >> 64);
+    const uint64_t mn = static_cast<uint64_t>((static_cast<unsigned __int128>(m) * n) >> 64);
+    return high >= mn ? high - mn : high + (n - mn);
+  }
+};
+
+// A proper factor of the odd composite n (no prime factor below 2^10), by Pollard's
+// rho with Brent's cycle finding: x -> x^2 + c, the differences multiplied up in
+// batches of 128 before a gcd; another c when a batch closes on n itself.
+uint64_t properFactor64(uint64_t n) {
+  const Montgomery mont(n);
+  for (uint64_t c = 1;; ++c) {
+    auto next = [&](uint64_t v) {
+      const uint64_t square = mont.times(v, v);
+      return square >= n - c ? square - (n - c) : square + c;
+    };
+    uint64_t x = 0, y = 2, saved = 2, product = 1, d = 1;
+    for (uint64_t length = 1; d == 1; length *= 2) {
+      x = y;
+      for (uint64_t i = 0; i < length; ++i) y = next(y);
+      for (uint64_t done = 0; done < length && d == 1; done += 128) {
+        saved = y;
+        for (uint64_t i = 0; i < 128 && done + i < length; ++i) {
+          y = next(y);
+          product = mont.times(product, x > y ? x - y : y - x);
+        }
+        d = std::gcd(product, n);
+      }
+    }
+    if (d == n) {  // the batch passed the factor: step through it again one by one
+      do {
+        saved = next(saved);
+        d = std::gcd(x > saved ? x - saved : saved - x, n);
+      } while (d == 1);
+    }
+    if (d != n) return d;
+  }
+}
+
+// The distinct primes of n >= 1, unordered.
+void primeFactors64(uint64_t n, std::vector<uint64_t>& primes) {
+  for (uint64_t q = 2; q < 1024 && q * q <= n; q += q == 2 ? 1 : 2) {
+    if (n % q != 0) continue;
+    primes.push_back(q);
+    while (n % q == 0) n /= q;
+  }
+  std::vector<uint64_t> open;
+  if (n > 1) open.push_back(n);
+  while (!open.empty()) {
+    const uint64_t m = open.back();
+    open.pop_back();
+    if (isPrime64(m)) {
+      if (std::find(primes.begin(), primes.end(), m) == primes.end()) primes.push_back(m);
+      continue;
+    }
+    const uint64_t d = properFactor64(m);
+    open.push_back(d);
+    open.push_back(m / d);
+  }
+}
+
 }  // namespace
+
+bool isPrimeWide(uint64_t n) { return n <= UINT32_MAX ? isPrime(static_cast<uint32_t>(n)) : isPrime64(n); }
+
+uint64_t multiplicativeOrder64(uint64_t b, uint64_t p) {
+  if (p <= UINT32_MAX) return multiplicativeOrder(static_cast<uint32_t>(b % p), static_cast<uint32_t>(p));
+  std::vector<uint64_t> primes;
+  primeFactors64(p - 1, primes);
+  uint64_t order = p - 1;
+  for (uint64_t q : primes)
+    while (order % q == 0 && powmod64(b, order / q, p) == 1) order /= q;
+  return order;
+}
 
 // Trial division of p-1 stops at its cube root once what is left is 2^20 or more:
 // that rest has at most two prime factors, found by a primality test or one split. A
@@ -110,13 +199,13 @@ bool takeLiteral(std::string_view text, size_t& pos, std::string_view literal) {
   return true;
 }
 
-std::string parsePrimes(std::string_view body, size_t& pos, std::vector<uint32_t>& primes) {
+std::string parsePrimes(std::string_view body, size_t& pos, std::vector<uint64_t>& primes) {
   if (pos < body.size() && body[pos] == ']') return "no primes listed";
   for (;;) {
     uint64_t prime = 0;
-    std::string fault = readNumber(body, pos, UINT32_MAX, "prime", prime);
+    std::string fault = readNumber(body, pos, UINT64_MAX, "prime", prime);
     if (!fault.empty()) return fault;
-    primes.push_back(static_cast<uint32_t>(prime));
+    primes.push_back(prime);
     if (takeLiteral(body, pos, "]")) return "";
     if (pos == body.size()) return "the list of primes is not closed with ']'";
     if (!takeLiteral(body, pos, ", ")) return "expected \", \" or \"]\" after a prime";
@@ -129,17 +218,18 @@ std::string signedTerm(int32_t c) { return (c < 0 ? "-" : "+") + std::to_string(
 // dividing the period; "" when they pass.
 std::string checkPrimes(const CoveringLine& line, uint64_t base) {
   for (size_t i = 0; i < line.primes.size(); ++i) {
-    uint32_t p = line.primes[i];
-    if (!isPrime(p)) return std::to_string(p) + " is not prime";
+    const uint64_t p = line.primes[i];
+    if (!isPrimeWide(p)) return std::to_string(p) + " is not prime";
     if (i > 0 && p <= line.primes[i - 1]) {
       return "primes are not strictly ascending: " + std::to_string(line.primes[i - 1]) + " is followed by " +
              std::to_string(p);
     }
-    uint32_t b = static_cast<uint32_t>(base % p);
+    const uint64_t b = base % p;
     if (b == 0) return std::to_string(p) + " divides the base " + std::to_string(base);
-    if (powMod(b, line.period, p) != 1) {
+    const bool small = p <= UINT32_MAX;
+    if ((small ? powMod(uint32_t(b), line.period, uint32_t(p)) : powmod64(b, line.period, p)) != 1) {
       return "the order of " + std::to_string(base) + " modulo " + std::to_string(p) + " is " +
-             std::to_string(multiplicativeOrder(b, p)) + ", which does not divide the period " +
+             std::to_string(multiplicativeOrder64(b, p)) + ", which does not divide the period " +
              std::to_string(line.period);
     }
   }
@@ -166,41 +256,76 @@ uint32_t firstUncovered(const CoveringLine& line, const std::vector<PrimeHits>& 
 }
 
 constexpr int64_t kLargestBase = 1000000000;
-constexpr uint32_t kLargestPeriod = 5040;
 
-}  // namespace
+// 2^256 - 1, the largest k.
+constexpr std::string_view kLargestK =
+    "115792089237316195423570985008687907853269984665640564039457584007913129639935";
 
-PrimeHits primeHits(int64_t k, uint64_t base, int32_t c, uint64_t p, uint32_t limit) {
-  const uint64_t start = static_cast<uint64_t>(k) % p, step = base % p, target = c > 0 ? p - 1 : 1;
+// The walk of primeHits with products `times`.
+template <class Times>
+PrimeHits walkHits(uint64_t start, uint64_t step, uint64_t target, uint32_t limit, const Times& times) {
   PrimeHits hits;
   if (start == 0) {  // p | k: every residue is 0, never -c; the order of b is still walked
     uint64_t power = 1;
-    do power = power * step % p;
+    do power = times(power, step);
     while (++hits.order < limit && power != 1);
     return hits;
   }
   uint64_t residue = start;
   do {
-    residue = residue * step % p;
+    residue = times(residue, step);
     if (residue == target) hits.first = hits.order + 1;
   } while (++hits.order < limit && residue != start);
   return hits;
 }
 
-uint32_t firstPrimeTerm(int64_t k, uint64_t base, int32_t c, const std::vector<uint32_t>& primes) {
-  if (primes.empty()) return 0;
+}  // namespace
+
+bool decimalAbove(std::string_view a, std::string_view b) {
+  return a.size() != b.size() ? a.size() > b.size() : a > b;
+}
+
+std::string readK(std::string_view text, size_t& pos, WideK& k, std::string& kText) {
+  const size_t start = pos;
+  while (pos < text.size() && pos - start <= kLargestK.size() && text[pos] >= '0' && text[pos] <= '9') ++pos;
+  const std::string_view digits = text.substr(start, pos - start);
+  if (digits.empty()) return "expected k";
+  if (digits[0] == '0' && digits.size() > 1) return "k has a leading zero";
+  if (decimalAbove(digits, kLargestK)) return "k is larger than 2^256-1";
+  k = WideK{};
+  for (char digit : digits) {
+    unsigned __int128 carry = static_cast<unsigned>(digit - '0');
+    for (uint64_t& limb : k.limb) {
+      carry += static_cast<unsigned __int128>(limb) * 10;
+      limb = static_cast<uint64_t>(carry);
+      carry >>= 64;
+    }
+  }
+  kText.assign(digits);
+  return "";
+}
+
+PrimeHits primeHits(uint64_t kModP, uint64_t base, int32_t c, uint64_t p, uint32_t limit) {
+  const uint64_t step = base % p, target = c > 0 ? p - 1 : 1;
+  if (p <= UINT32_MAX) return walkHits(kModP, step, target, limit, [p](uint64_t a, uint64_t b) { return a * b % p; });
+  return walkHits(kModP, step, target, limit, [p](uint64_t a, uint64_t b) { return mulmod64(a, b, p); });
+}
+
+uint32_t firstPrimeTerm(const WideK& k, uint64_t base, int32_t c, const std::vector<uint64_t>& primes) {
+  if (primes.empty() || !k.fitsU64()) return 0;
   // Every term up to the largest prime is at most that prime + 1 before c is added.
-  const uint64_t bound = uint64_t{primes.back()} + 1;
-  uint64_t power = static_cast<uint64_t>(k);  // k*b^(n-1)
+  const unsigned __int128 bound = static_cast<unsigned __int128>(primes.back()) + 1;
+  unsigned __int128 power = k.limb[0];  // k*b^(n-1)
   for (uint32_t n = 1;; ++n) {
     if (power > bound / base) return 0;
     power *= base;
-    if (std::binary_search(primes.begin(), primes.end(), c > 0 ? power + 1 : power - 1)) return n;
+    const unsigned __int128 term = c > 0 ? power + 1 : power - 1;
+    if (term <= UINT64_MAX && std::binary_search(primes.begin(), primes.end(), static_cast<uint64_t>(term))) return n;
   }
 }
 
-std::string primeTermFault(int64_t k, uint64_t base, int32_t c, uint32_t n) {
-  uint64_t term = static_cast<uint64_t>(k);
+std::string primeTermFault(uint64_t k, uint64_t base, int32_t c, uint32_t n) {
+  uint64_t term = k;
   for (uint32_t i = 0; i < n; ++i) term *= base;  // only for the n firstPrimeTerm gives
   term = c > 0 ? term + 1 : term - 1;
   return "n=" + std::to_string(n) + " is not proved composite: " + std::to_string(k) + "*" + std::to_string(base) +
@@ -215,9 +340,9 @@ std::string parseLine(std::string_view text, CoveringLine& line) {
   if (!body.empty() && body.back() == '\r') body.remove_suffix(1);
   size_t pos = 0;
   uint64_t value = 0;
-  std::string fault = readNumber(body, pos, INT64_MAX, "k", value);
+  std::string fault = readK(body, pos, line.wideK, line.kText);
   if (!fault.empty()) return fault;
-  line.k = static_cast<int64_t>(value);
+  line.k = line.wideK.fitsI64() ? static_cast<int64_t>(line.wideK.limb[0]) : 0;
   if (!takeLiteral(body, pos, "  ")) return "expected two spaces after k";
   fault = readNumber(body, pos, UINT32_MAX, "period", value);
   if (!fault.empty()) return fault;
@@ -239,17 +364,20 @@ LineVerdict checkLine(std::string_view text, int64_t base, int32_t c, CoveringLi
   if (!verdict.fault.empty()) return verdict;
   verdict.parsed = true;
   verdict.k = line.k;
+  verdict.kText = line.kText;
   if (base < 2 || base > kLargestBase) {
     verdict.fault = "the base must be 2 to " + std::to_string(kLargestBase);
   } else if (c != 1 && c != -1) {
     verdict.fault = "c must be -1 or 1";
-  } else if (line.k < 1) {
+  } else if (line.kText == "0") {
     verdict.fault = "k must be at least 1";
   } else if (line.period < 1) {
     verdict.fault = "the period must be at least 1";
   } else if (line.period > kLargestPeriod) {
     // Checked before any arithmetic: a line costs P modular products per prime.
     verdict.fault = "the period must be at most " + std::to_string(kLargestPeriod) + " (the largest a search writes)";
+  } else if (!line.classes.empty() && !line.wideK.fitsI64()) {
+    verdict.fault = "k is larger than 9223372036854775807, the largest k of a line with algebraic classes";
   } else {
     uint64_t b = static_cast<uint64_t>(base);
     uint32_t span = line.period;
@@ -257,15 +385,15 @@ LineVerdict checkLine(std::string_view text, int64_t base, int32_t c, CoveringLi
     if (verdict.fault.empty()) verdict.fault = checkPrimes(line, b);
     if (!verdict.fault.empty()) return verdict;
     std::vector<PrimeHits> hits;
-    for (uint32_t p : line.primes) hits.push_back(primeHits(line.k, b, c, p, span));
+    for (uint64_t p : line.primes) hits.push_back(primeHits(line.wideK.mod(p), b, c, p, span));
     if (proof != nullptr) *proof = LineProof{true, span, hits, claimYs(line.k, b, line.classes)};
     uint32_t n = firstUncovered(line, hits, span);
     if (n != 0) {
-      verdict.fault = "n=" + std::to_string(n) + " is not covered: no listed prime divides " + std::to_string(line.k) +
-                      "*" + std::to_string(base) + "^" + std::to_string(n) + signedTerm(c);
+      verdict.fault = "n=" + std::to_string(n) + " is not covered: no listed prime divides " + line.kText + "*" +
+                      std::to_string(base) + "^" + std::to_string(n) + signedTerm(c);
     }
-    n = verdict.fault.empty() ? firstPrimeTerm(line.k, b, c, line.primes) : 0;
-    if (n != 0) verdict.fault = primeTermFault(line.k, b, c, n);
+    n = verdict.fault.empty() ? firstPrimeTerm(line.wideK, b, c, line.primes) : 0;
+    if (n != 0) verdict.fault = primeTermFault(line.wideK.limb[0], b, c, n);
   }
   return verdict;
 }

@@ -15,7 +15,7 @@ namespace verify {
 
 namespace {
 
-constexpr uint32_t kLargest = 5040;  // the largest period, modulus, exponent and span accepted
+constexpr uint32_t kLargest = 5040;  // the largest modulus and exponent accepted (a span: kLargestPeriod)
 constexpr size_t kMostClaims = 16;
 constexpr uint64_t kHuge = UINT64_MAX;  // stands for every larger value
 
@@ -217,6 +217,7 @@ std::string formText(const ClaimedClass& claim) {
 }
 
 std::vector<uint64_t> claimYs(int64_t k, uint64_t base, const std::vector<ClaimedClass>& claims) {
+  if (claims.empty()) return {};
   const Split s = split(uint64_t(k), base);
   std::vector<uint64_t> ys;
   for (const ClaimedClass& claim : claims) ys.push_back(yAtFirst(s, claim));
@@ -246,8 +247,9 @@ std::string checkClaims(int64_t k, uint32_t period, const std::vector<ClaimedCla
   for (const ClaimedClass& claim : claims) {
     if (std::string fault = checkForm(claim, c); !fault.empty()) return fault;
     span = std::lcm(span, claim.modulus);
-    if (span > kLargest) return "the span of the period and the moduli must be at most 5040";
+    if (span > kLargestPeriod) return "the span of the period and the moduli must be at most 65520";
   }
+  if (claims.empty()) return "";  // k may then be wide, and is not looked at
   const Split s = split(uint64_t(k), base);
   for (const ClaimedClass& claim : claims)
     if (std::string fault = checkClaim(s, k, base, claim); !fault.empty()) return fault;

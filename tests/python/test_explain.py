@@ -132,9 +132,14 @@ def test_explain_parameters():
     with pytest.raises(pelund.ParameterError):
         pelund.explain(2, 0, 78557, [3, 5])
     with pytest.raises(pelund.ParameterError):
-        pelund.explain(2, 1, 78557, [3, 2**32])
+        pelund.explain(2, 1, 78557, [3, 2**64])
     with pytest.raises(pelund.ParameterError):
-        pelund.explain(2, 1, 2**63, [3])
+        pelund.explain(2, 1, 2**256, [3])
+    # A wide line is explained: k as the integer it is, a prime up to 2^64 checked.
+    assert pelund.explain(2, 1, 78557, [3, 2**32])["reason"] == "4294967296 is not prime"
+    wide = pelund.explain(2, 1, 78557 + 3 * 5 * 7 * 13 * 19 * 37 * 73 * 2**190, [3, 5, 7, 13, 19, 37, 73])
+    assert wide["k"] == 78557 + 3 * 5 * 7 * 13 * 19 * 37 * 73 * 2**190 and wide["verdict"] == "ok"
+    assert wide["primes"] == pelund.explain(2, 1, 78557, [3, 5, 7, 13, 19, 37, 73])["primes"]
     with pytest.raises(TypeError):
         pelund.explain(2, 1, 78557, [3], classes=[2])
     # The set as given: shuffled and repeated primes, the period their orders' lcm.

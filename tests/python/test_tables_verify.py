@@ -135,9 +135,9 @@ def test_verify_good_and_altered_lines(settings, tmp_path):
 
 
 @pytest.mark.parametrize("call,expected", [
-    (lambda: pelund.verify(10, -1, 2**63, [7, 11, 13, 37]), "k is larger than 9223372036854775807"),
-    (lambda: pelund.verify(10, -1, 10**30, [7]), "k is larger than 9223372036854775807"),
-    (lambda: pelund.verify(10, -1, 10176, [7, 11, 2**32 + 15]), "prime is larger than 4294967295"),
+    (lambda: pelund.verify(10, -1, 2**256, [7, 11, 13, 37]), "k is larger than 2^256-1"),
+    (lambda: pelund.verify(10, -1, 10**300, [7]), "k is larger than 2^256-1"),
+    (lambda: pelund.verify(10, -1, 10176, [7, 11, 2**64 + 15]), "prime is larger than 18446744073709551615"),
 ])
 def test_verify_refuses_numbers_it_cannot_hold(call, expected):
     with pytest.raises(ValueError) as raised:
@@ -173,3 +173,35 @@ def test_verify_refuses_patterns_longer_than_it_follows(base, primes):
         pelund.verify(base, 1, 1, primes)
     assert str(raised.value) == "the primes' pattern of hits is longer than 10^6 exponents"
     assert not isinstance(raised.value, ValueError)
+
+
+def test_verify_takes_k_of_any_size_up_to_2_256():
+    """k beyond 2^63 (once refused) is proved as a small one: shifted by multiples of
+    the primes' product, up to just below 2^256, the verdict follows the oracle."""
+    rng = random.Random(256)
+    base, c, primes = 10, -1, [7, 11, 13, 37]
+    product = math.prod(primes)
+    verdicts = {True: 0, False: 0}
+    wide = [rng.choice([rng.randrange(2**63, 2**256), 10176 + rng.randrange(2**63, 2**240) * product]) for _ in range(40)]
+    for k in [2**63, 10**30] + wide:
+        expected = covers(base, c, k, primes)
+        assert pelund.verify(base, c, k, primes) is expected, k
+        verdicts[expected] += 1
+        top = k + (2**256 - 1 - k) // product * product  # the same k mod every prime
+        assert pelund.verify(base, c, top, primes) is expected, top
+    assert verdicts[True] >= 1 and verdicts[False] >= 10, verdicts
+
+
+def test_verify_takes_primes_up_to_2_64():
+    """10^17-1 = 9 * 2071723 * 5363222357: a prime above 2^32 of order 17 joins a
+    cover of period 6, for k wide or not, covering or not as the oracle says."""
+    rng = random.Random(64)
+    primes = [7, 11, 13, 37, 2071723, 5363222357]
+    verdicts = {True: 0, False: 0}
+    for _ in range(30):
+        k = rng.choice([10176 + rng.randrange(2**200) * 7 * 11 * 13 * 37, rng.randrange(1, 2**100)])
+        for chosen in (primes, primes[1:]):
+            expected = covers(10, -1, k, chosen)
+            assert pelund.verify(10, -1, k, chosen) is expected, (k, chosen)
+            verdicts[expected] += 1
+    assert verdicts[True] >= 5 and verdicts[False] >= 5, verdicts
