@@ -29,10 +29,14 @@ Outcome runIni(e2e::TempDir& dir, const std::string& ini, const e2e::Interrupt& 
           dir.read("pelund.state"), r.termSignal == SIGKILL ? -SIGKILL : r.exitStatus};
 }
 
+std::string iniOf(int b, int c, const std::string& minK, const std::string& maxK, int period,
+                  const std::string& maxFact, const std::string& extra = "") {
+  return "base=" + std::to_string(b) + "\nc=" + std::to_string(c) + "\nmink=" + minK + "\nmaxk=" + maxK +
+         "\nperiod=" + std::to_string(period) + "\nmaxfact=" + maxFact + "\n" + extra;
+}
 std::string iniOf(int b, int c, const std::string& minK, const std::string& maxK, int period, int maxFact,
                   const std::string& extra = "") {
-  return "base=" + std::to_string(b) + "\nc=" + std::to_string(c) + "\nmink=" + minK + "\nmaxk=" + maxK +
-         "\nperiod=" + std::to_string(period) + "\nmaxfact=" + std::to_string(maxFact) + "\n" + extra;
+  return iniOf(b, c, minK, maxK, period, std::to_string(maxFact), extra);
 }
 
 // covering.txt with every k raised by `shift`.
@@ -173,6 +177,35 @@ TEST(WideEndToEnd, StatesOfTheOtherWidthAreRefused) {
   refused = runIni(other, ordinary);
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.out, e2e::errorLine("pelund.state is damaged or incomplete"));
+}
+
+}  // namespace
+
+namespace {
+
+// A base near 1e9: its primes of period 4 and 6 divide b^2+1 and b^2-b+1, near 1e18,
+// and come from factoring; the log lists them with the factorisations, the closing
+// report says the factorisations are complete (no exactness note), every line verifies.
+// Without the factoring library such a search is refused.
+TEST(WideEndToEnd, CandidatesAboveTheTableComeFromFactoring) {
+  for (int c : {1, -1}) {
+    e2e::TempDir dir;
+    const Outcome run =
+        runIni(dir, iniOf(999999937, c, "1", "1000000000", 12, "18446744073709551615", "maxsets=4\nwide=1\n"));
+    if (!PELUND_FACTORING_BUILT) {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_NE(run.out.find(e2e::errorLine("primes above 1e9 need pelund built with FLINT")), std::string::npos);
+      continue;
+    }
+    EXPECT_EQ(run.status, 0) << run.out;
+    for (const char* text : {"99999987400000397  4\n", "52631572263158107  6\n",
+                             "Phi_4(999999937) = 2 * 5 * 99999987400000397, complete\n",
+                             "Phi_6(999999937) = 19 * 52631572263158107, complete\n"})
+      EXPECT_NE(run.log.find(text), std::string::npos) << text;
+    EXPECT_EQ(run.out.find("The search is exact for"), std::string::npos);
+    EXPECT_EQ(std::count(run.covering.begin(), run.covering.end(), '\n'), 4);
+    EXPECT_EQ(e2e::verifyResults(dir).exitStatus, 0);
+  }
 }
 
 }  // namespace
