@@ -1,11 +1,19 @@
 // The wide search's tables, lines and walk (see wide_search.h). The walk goes in
-// consecutive parts growing geometrically from 2^22 k, each 16 times the one before
-// while it holds few lines (range_walk.cpp does the same for the 64-bit range), so an
-// interrupt loses at most the part in progress and the lines of a part stay bounded.
+// consecutive parts growing geometrically from 2^22 k (range_walk.cpp does the same for
+// the 64-bit range), so an interrupt loses at most the part in progress and the lines
+// of a part stay bounded. A part grows 16 times the one before, or more where the
+// tree's cost grows slowly with the width, C(W) ~ W^alpha measured on the last two
+// parts: then about 4^(1/alpha) times (up to 2^16), so that each part costs about four
+// times the one before and all parts together a small factor more than the last; a
+// range of 2^256 k would otherwise go in some sixty parts of nearly the same cost once
+// the tree is whole. A part that held lines grows no more than keeps the next below
+// 2^18 lines at the same density.
 #include "wide_search.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <numeric>
 
 #include "decimal.h"
@@ -19,12 +27,14 @@ namespace {
 constexpr uint32_t kMostPeriod = 65520;
 constexpr int kFirstPartBits = 22;
 constexpr uint64_t kGrowth = 16;
+constexpr int kMostGrowthBits = 16;
+constexpr double kMeasurable = 0.02;  // parts shorter than this (seconds) say nothing of the growth
 constexpr size_t kMostLines = size_t(1) << 18;  // lines a part aims to stay below
 constexpr size_t kPairTableLimit = 1024;        // primes up to which their pairs are tabled
 
 WidePrimeTable makePrime(uint64_t p, uint32_t d, int64_t base, int32_t c) {
   WidePrimeTable prime;
-  prime.p = p, prime.d = d, prime.small = p < (uint64_t(1) << 32);
+  prime.p = p, prime.d = d, prime.small = p < (uint64_t(1) << 32), prime.mu = UINT64_MAX / p;
   const uint64_t inverse = inverseMod64(uint64_t(base) % p, p);
   uint64_t power = 1;
   for (uint32_t e = 1; e <= d; ++e) {
@@ -145,12 +155,34 @@ bool buildPart(const WideTables& t, const std::vector<U256>& covered, int thread
   return true;
 }
 
-U256 nextWidth(const U256& width, size_t lines) {
-  if (lines * kGrowth <= kMostLines) {
-    bool over = false;
-    const U256 wider = width.mulSmall(kGrowth, &over);
-    return over ? U256::max() : wider;
+// How the tree's cost grows with the width of a part, from the last two parts that
+// took measurable time and whose widths differ by 4 bits at least.
+class Growth {
+ public:
+  void record(const U256& width, double seconds) {
+    if (seconds < kMeasurable) return;
+    const double bits = std::log2(width.toDouble());
+    if (measuredSeconds_ > 0 && bits - measuredBits_ >= 4)
+      alpha_ = std::log2(seconds / measuredSeconds_) / (bits - measuredBits_);
+    if (measuredSeconds_ == 0 || bits - measuredBits_ >= 4) measuredBits_ = bits, measuredSeconds_ = seconds;
   }
+  // The factor to grow by, as bits: four times the cost, 16 times the width at least.
+  int bits() const {
+    if (alpha_ < 0) return 4;
+    return alpha_ <= 2.0 / kMostGrowthBits ? kMostGrowthBits : std::clamp(int(2 / alpha_), 4, kMostGrowthBits);
+  }
+
+ private:
+  double measuredBits_ = 0, measuredSeconds_ = 0, alpha_ = -1;
+};
+
+U256 nextWidth(const U256& width, size_t lines, int growthBits) {
+  const uint64_t growth = uint64_t(1) << growthBits;
+  if (lines == 0 || lines <= kMostLines / growth) {
+    const U256 wider = width.shiftLeft(growthBits);
+    return wider.shiftRight(growthBits) == width ? wider : U256::max();
+  }
+  if (lines * kGrowth <= kMostLines) return width.mulSmall(kMostLines / lines);
   const U256 narrower = width.divmod(lines).mulSmall(kMostLines);
   return std::max(narrower, U256(uint64_t(1) << 18));
 }
@@ -229,12 +261,15 @@ bool WideSearch::walkLines(const U256& from, const U256& to, uint64_t maxLines, 
   const int threads = workerThreads(tables_->params.threads);
   U256 start = from, width = U256(1).shiftLeft(kFirstPartBits);
   uint64_t lines = 0;
+  Growth growth;
   for (;;) {
+    const auto begin = std::chrono::steady_clock::now();
     if (stop.stopRequested()) return false;
     const U256 end = to - start < width ? to : start + width - 1;
     if (walking) walking(start, end);
     std::vector<U256> covered;
     if (!tree(start, end, covered, stop)) return false;
+    growth.record(end - start + 1, std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
     WidePart part{start, end, {}, {}, {}};
     const bool enough = maxLines != 0 && covered.size() >= maxLines - lines;
     if (enough) covered.resize(size_t(maxLines - lines)), part.to = covered.back();
@@ -243,7 +278,7 @@ bool WideSearch::walkLines(const U256& from, const U256& to, uint64_t maxLines, 
     lines += covered.size();
     if (enough || end == to) return true;
     start = end + 1;
-    width = nextWidth(width, covered.size());
+    width = nextWidth(width, covered.size(), growth.bits());
   }
 }
 

@@ -32,11 +32,20 @@ struct WidePrimeTable {
   uint64_t p = 0;
   uint32_t d = 0;
   bool small = false;                    // p < 2^32
+  uint64_t mu = 0;                       // floor((2^64 - 1) / p), for Barrett's remainders of small primes
   std::vector<uint64_t> residue;         // [e-1]: t_e, the k mod p whose first hit is e
   std::vector<uint64_t> sortedResidue;   // residue sorted, for the lookup of e
   std::vector<uint32_t> sortedClass;     // e of each sortedResidue entry
 
-  uint64_t mul(uint64_t a, uint64_t b) const { return small ? a * b % p : uint64_t(u128(a) * b % p); }
+  // x mod p for any 64-bit x: for a prime below 2^32 by Barrett's method (the product
+  // with mu gives the quotient or up to two less), without a division.
+  uint64_t reduce(uint64_t x) const {
+    if (!small) return x < p ? x : x % p;
+    uint64_t r = x - uint64_t((u128(x) * mu) >> 64) * p;
+    if (r >= p) r -= p;
+    return r >= p ? r - p : r;
+  }
+  uint64_t mul(uint64_t a, uint64_t b) const { return small ? reduce(a * b) : uint64_t(u128(a) * b % p); }
   uint64_t add(uint64_t a, uint64_t b) const {
     const uint64_t s = a + b;
     return s < a || s >= p ? s - p : s;

@@ -24,6 +24,7 @@ constexpr uint64_t kMany = UINT64_MAX;     // a count above kListBelow
 constexpr uint64_t kPollMask = 4095;       // a stop is polled every 4096 nodes
 constexpr size_t kTasksPerThread = 64;     // subtrees per thread for a search on threads
 constexpr uint32_t kNone = UINT32_MAX;
+constexpr uint64_t kTargetTable = uint64_t(1) << 20;  // residues per exponent and prime tabled up to this many
 
 // The tables of one range: the width and each prime's residues relative to `from`.
 struct RangeTables {
@@ -38,12 +39,21 @@ struct RangeTables {
     bool over = false;
     while (levels < ascending.size() && !over && product < width) product = product.mulSmall(ascending[levels++], &over);
     levels += 2;
+    if (uint64_t(t.m) * t.period <= kTargetTable) {
+      targets.resize(size_t(t.m) * t.period);
+      for (uint32_t n = 0; n < t.period; ++n)
+        for (uint32_t j = 0; j < t.m; ++j) targets[size_t(n) * t.m + j] = computeTarget(j, n);
+    }
   }
   // (k - from) mod p_j for the k that p_j covers at exponent n (0-based).
   uint64_t target(uint32_t j, uint32_t n) const {
+    return targets.empty() ? computeTarget(j, n) : targets[size_t(n) * tables.m + j];
+  }
+  uint64_t computeTarget(uint32_t j, uint32_t n) const {
     const WidePrimeTable& prime = tables.primes[j];
     return prime.sub(prime.residue[n % prime.d], fromMod[j]);
   }
+  std::vector<uint64_t> targets;  // [n * m + j], where the table is small
   const WideTables& tables;
   const U256 from, width;
   std::vector<uint64_t> fromMod;
@@ -112,6 +122,9 @@ class WideWalk {
     U256 s, M = 1;
     uint64_t count = 0;
     uint64_t step = 0;  // s = parent's s + parent's M * step
+    // A child by a prime up to this holds more than kListBelow k (set where the node
+    // is split): M * p * (kListBelow + 1) stays below the width, in doubles with room.
+    double manyUpTo = 0;
   };
   uint64_t* bitsAt(size_t level) { return &bits_[level * words_]; }
   uint64_t* sModAt(size_t level) { return &sMod_[level * m_]; }
@@ -157,6 +170,7 @@ class WideWalk {
     if (tasks_ != nullptr && level == taskDepth_)
       return tasks_->push_back({path_.begin(), path_.begin() + std::ptrdiff_t(level)});
     const uint32_t n = branchExponent(level);
+    levels_[level].manyUpTo = r_.width.toDouble() / (node.M.toDouble() * double(kListBelow + 1)) * (1 - 1e-9);
     const size_t keep = exclusions_.size();
     if (level < fixedDepth_) {
       const uint32_t j = path_[level];
@@ -188,7 +202,8 @@ class WideWalk {
     next.s = U256::add(node.s, node.M.mulSmall(i, &mulOver), &addOver);
     next.M = node.M.mulSmall(t_.primes[j].p, &mOver);
     next.step = i;
-    next.count = countOf(next.s, mulOver || addOver, next.M, mOver, r_.width);
+    next.count = double(t_.primes[j].p) <= node.manyUpTo ? kMany
+                                                         : countOf(next.s, mulOver || addOver, next.M, mOver, r_.width);
     if (next.count == 0) return false;
     uint64_t* bits = bitsAt(level + 1);
     std::copy_n(bitsAt(level), words_, bits);
@@ -208,7 +223,7 @@ class WideWalk {
     for (uint32_t q = 0; q < m_; ++q) {
       if (assigned_[q]) continue;
       const WidePrimeTable& prime = t_.primes[q];
-      const uint64_t iq = i < prime.p ? i : i % prime.p;
+      const uint64_t iq = prime.reduce(i);
       nextS[q] = prime.add(sMod[q], prime.mul(mMod[q], iq));
       nextInv[q] = prime.mul(mInv[q], t_.inverse(j, q));
       nextM[q] = prime.mul(mMod[q], t_.modOf(j, q));
@@ -222,12 +237,15 @@ class WideWalk {
     uint32_t open = 0;
     for (uint32_t w = 0; w < words_; ++w) open += uint32_t(std::popcount(~bits[w]));
     open -= words_ * 64 - t_.period;
+    open_ = open;
+    // Every free prime covers one open exponent at least.
+    if (m_ - level >= open) return true;
     std::fill(periodMost_.begin(), periodMost_.end(), kNone);
     uint32_t total = 0;
     for (uint32_t j = 0; j < m_; ++j) {
       if (assigned_[j]) continue;
       uint32_t& most = periodMost_[t_.periodIndex[j]];
-      if (most == kNone) most = mostOpenInOneClass(bits, t_.primes[j].d);
+      if (most == kNone) most = t_.primes[j].d == t_.period ? 1 : mostOpenInOneClass(bits, t_.primes[j].d);
       if ((total += most) >= open) return true;
     }
     return false;
@@ -251,7 +269,7 @@ class WideWalk {
     uint32_t first = kNone;
     for (uint32_t w = 0; w < words_ && first == kNone; ++w)
       if (~bits[w] != 0) first = w * 64 + uint32_t(std::countr_zero(~bits[w]));
-    if (exclusions_.empty()) return first;
+    if (exclusions_.empty() || open_ == 1) return first;
     std::fill(excludedMass_.begin(), excludedMass_.end(), 0);
     for (const auto& [slot, j] : exclusions_) {
       if (assigned_[j]) continue;
@@ -289,7 +307,7 @@ class WideWalk {
       for (uint32_t q = 0; q < m_; ++q) {
         if (assigned_[q]) continue;
         const WidePrimeTable& prime = t_.primes[q];
-        xRes_[q] = c == 0 ? sMod[q] : prime.add(sMod[q], prime.mul(mMod[q], c % prime.p));
+        xRes_[q] = c == 0 ? sMod[q] : prime.add(sMod[q], prime.mul(mMod[q], prime.reduce(c)));
       }
       if (!confirm(level)) continue;
       const U256 k = r_.from + node.s + node.M.mulSmall(c);
@@ -326,6 +344,7 @@ class WideWalk {
   std::vector<uint8_t> assigned_;
   std::vector<uint32_t> path_;
   size_t fixedDepth_ = 0, taskDepth_ = SIZE_MAX;
+  uint32_t open_ = 0;  // open exponents at the node, as coverable() counted them
   std::vector<std::vector<uint32_t>>* tasks_ = nullptr;
   std::vector<uint16_t> excluded_;
   std::vector<std::pair<uint32_t, uint32_t>> exclusions_;
