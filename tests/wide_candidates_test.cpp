@@ -115,6 +115,9 @@ TEST(WideCandidates, AvailabilityFollowsTheBuild) {
       EXPECT_TRUE(f.complete);
     }
   }
+  const std::string text = describeCyclotomicFactors(10, *all);
+  EXPECT_EQ(text.find("Phi_12(10)"), text.rfind('\n', text.size() - 2) + 1) << text;
+  EXPECT_EQ(text.find("built without") != std::string::npos, !cyclotomicFactoringAvailable()) << text;
 }
 
 // Small values: the primes of period d dividing Phi_d(b), by trial division.

@@ -295,6 +295,10 @@ std::optional<std::vector<CyclotomicFactors>> factorCyclotomics(int64_t base, ui
 std::string describeCyclotomicFactors(int64_t base, const std::vector<CyclotomicFactors>& factors) {
   std::string text;
   for (const CyclotomicFactors& f : factors) {
+    if (!cyclotomicFactoringAvailable()) {
+      text += "Phi_" + std::to_string(f.d) + "(" + std::to_string(base) + "): not factored (built without FLINT)\n";
+      continue;
+    }
     std::vector<std::string> terms;
     if (f.periodPrime != 0) terms.push_back(std::to_string(f.periodPrime));
     for (size_t i = 0; i < f.primes.size(); ++i)

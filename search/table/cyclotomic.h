@@ -11,7 +11,10 @@
 // honestly whether a prime of period d can have been missed.
 //
 // The factoring uses FLINT where the build found it (PELUND_HAVE_FLINT); without it
-// cyclotomicFactoringAvailable() is false and factorCyclotomics finds nothing.
+// cyclotomicFactoringAvailable() is false and factorCyclotomics finds nothing. FLINT
+// keeps no global state that the calls share: they may run on several threads at once.
+// The elliptic curves are the same on every run (a fixed seed), but where the time
+// for d runs out depends on the machine, and so may what is found.
 #pragma once
 
 #include <cstdint>
