@@ -285,7 +285,9 @@ std::optional<std::vector<CyclotomicFactors>> factorCyclotomics(int64_t base, ui
   (void)effortSeconds;
   for (uint32_t d : divisorsOf(period)) {
     if (stop.stopRequested()) return std::nullopt;
-    if (d >= 2) all.push_back(CyclotomicFactors{.d = d});
+    if (d < 2) continue;
+    all.emplace_back();
+    all.back().d = d;
   }
   (void)base;
 #endif
