@@ -91,12 +91,34 @@ using Clock = std::chrono::steady_clock;
 // quadratic sieve takes well under a second there.
 constexpr size_t kCompleteDigits = 40;
 
+// Seconds of one squaring modulo n.
+double squaringSeconds(const fmpz_t n) {
+  Fmpz x, y;
+  fmpz_sub_ui(x.v, n, 3);
+  const Clock::time_point begun = Clock::now();
+  for (int i = 0; i < 8; ++i) fmpz_mul(y.v, x.v, x.v), fmpz_mod(x.v, y.v, n);
+  return std::chrono::duration<double>(Clock::now() - begun).count() / 8;
+}
+
+// Digits up to which every cost here is small enough not to be weighed.
+constexpr size_t kCheapDigits = 2000;
+
 // Settles n when that is cheap: 1, below `trialSquare` (all its factors are at least
 // the trial bound, so it is prime), a probable prime (BPSW, with no known exception),
-// or small enough to factor. True when n is settled.
-bool settle(const fmpz_t n, const fmpz_t trialSquare, Found& found) {
+// or small enough to factor. True when n is settled. The probable-prime test of a
+// value of many thousand digits (a few exponentiations, seconds) is made only when it
+// should end before `deadline`.
+bool settle(const fmpz_t n, const fmpz_t trialSquare, Found& found, Clock::time_point deadline) {
   if (fmpz_is_one(n)) return true;
-  if (fmpz_cmp(n, trialSquare) < 0 || fmpz_is_probabprime(n)) {
+  if (fmpz_cmp(n, trialSquare) < 0) {
+    found.add(n, 1);
+    return true;
+  }
+  if (fmpz_sizeinbase(n, 10) > kCheapDigits) {
+    const double remaining = std::chrono::duration<double>(deadline - Clock::now()).count();
+    if (squaringSeconds(n) * 4 * double(fmpz_bits(n)) > remaining) return false;
+  }
+  if (fmpz_is_probabprime(n)) {
     found.add(n, 1);
     return true;
   }
@@ -110,6 +132,24 @@ bool settle(const fmpz_t n, const fmpz_t trialSquare, Found& found) {
   }
   return false;
 }
+
+// A composite waiting for elliptic curves, with what its curves cost.
+struct Pending {
+  Fmpz n;
+  double lastSeconds = 0;  // the last curve's time, of stage-one bound lastB1 (0: none yet)
+  uint64_t lastB1 = 0;
+  double squaring = -1;    // seconds of one squaring modulo n (-1: not timed yet)
+
+  explicit Pending(const Fmpz& value) : n(value) {}
+  // The expected seconds of one curve of bound b1. Values up to 2000 digits are cheap
+  // enough never to be refused.
+  double expectedSeconds(uint64_t b1) {
+    if (lastB1 != 0) return lastSeconds * double(b1) / double(lastB1);
+    if (fmpz_sizeinbase(n.v, 10) <= kCheapDigits) return 0;
+    if (squaring < 0) squaring = squaringSeconds(n.v);
+    return squaring * 200 * double(b1);
+  }
+};
 
 // One d: nullopt when stopped.
 std::optional<CyclotomicFactors> factorOne(uint64_t base, uint32_t d, double effortSeconds,
@@ -164,9 +204,13 @@ std::optional<CyclotomicFactors> factorOne(uint64_t base, uint32_t d, double eff
 
   // The composites left, split by elliptic curves: stage-one bounds for factors of
   // about 15, 20 and 25 digits, the curves of each bound as many as finding such a
-  // factor takes with high probability.
-  std::vector<Fmpz> left;
-  if (!settle(n.v, trialSquare.v, found)) left.push_back(n);
+  // factor takes with high probability. A curve is begun only when it should end
+  // before the time for d is spent: its cost is the last curve's on that composite,
+  // scaled by the bound, and before the first one an estimate from the time of a
+  // modular squaring (a curve of bound B1 on thousands of digits costs up to about
+  // 200 * B1 of them; a single curve on the largest values can take minutes).
+  std::vector<Pending> left;
+  if (!settle(n.v, trialSquare.v, found, deadline)) left.push_back(Pending(n));
   constexpr struct {
     uint64_t b1;
     int curves;
@@ -175,17 +219,24 @@ std::optional<CyclotomicFactors> factorOne(uint64_t base, uint32_t d, double eff
   for (const auto& step : kSchedule) {
     for (int curve = 0; curve < step.curves && !left.empty() && Clock::now() < deadline; ++curve) {
       if (stop.stopRequested()) return std::nullopt;
-      std::vector<Fmpz> next;
-      for (Fmpz& composite : left) {
-        if (Clock::now() >= deadline ||
-            fmpz_factor_ecm(factor.v, 1, step.b1, step.b1 * 50, state, composite.v) == 0 ||
-            fmpz_is_one(factor.v) || fmpz_equal(factor.v, composite.v)) {
+      std::vector<Pending> next;
+      for (Pending& composite : left) {
+        const double remaining = std::chrono::duration<double>(deadline - Clock::now()).count();
+        if (composite.expectedSeconds(step.b1) > remaining) {
           next.push_back(composite);
           continue;
         }
-        fmpz_divexact(rest.v, composite.v, factor.v);
+        const Clock::time_point begun = Clock::now();
+        const int split = fmpz_factor_ecm(factor.v, 1, step.b1, step.b1 * 50, state, composite.n.v);
+        composite.lastSeconds = std::chrono::duration<double>(Clock::now() - begun).count();
+        composite.lastB1 = step.b1;
+        if (split == 0 || fmpz_is_one(factor.v) || fmpz_equal(factor.v, composite.n.v)) {
+          next.push_back(composite);
+          continue;
+        }
+        fmpz_divexact(rest.v, composite.n.v, factor.v);
         for (const Fmpz* part : {&factor, &rest})
-          if (!settle(part->v, trialSquare.v, found)) next.push_back(*part);
+          if (!settle(part->v, trialSquare.v, found, deadline)) next.push_back(Pending(*part));
       }
       left = std::move(next);
     }
@@ -195,7 +246,7 @@ std::optional<CyclotomicFactors> factorOne(uint64_t base, uint32_t d, double eff
   if (!out.complete) {
     Fmpz product;
     fmpz_one(product.v);
-    for (const Fmpz& composite : left) fmpz_mul(product.v, product.v, composite.v);
+    for (const Pending& composite : left) fmpz_mul(product.v, product.v, composite.n.v);
     out.cofactorDigits = static_cast<uint32_t>(decimal(product.v).size());
   }
   return out;
@@ -234,7 +285,9 @@ std::optional<std::vector<CyclotomicFactors>> factorCyclotomics(int64_t base, ui
   (void)effortSeconds;
   for (uint32_t d : divisorsOf(period)) {
     if (stop.stopRequested()) return std::nullopt;
-    if (d >= 2) all.push_back(CyclotomicFactors{.d = d});
+    if (d < 2) continue;
+    all.emplace_back();
+    all.back().d = d;
   }
   (void)base;
 #endif
@@ -244,6 +297,10 @@ std::optional<std::vector<CyclotomicFactors>> factorCyclotomics(int64_t base, ui
 std::string describeCyclotomicFactors(int64_t base, const std::vector<CyclotomicFactors>& factors) {
   std::string text;
   for (const CyclotomicFactors& f : factors) {
+    if (!cyclotomicFactoringAvailable()) {
+      text += "Phi_" + std::to_string(f.d) + "(" + std::to_string(base) + "): not factored (built without FLINT)\n";
+      continue;
+    }
     std::vector<std::string> terms;
     if (f.periodPrime != 0) terms.push_back(std::to_string(f.periodPrime));
     for (size_t i = 0; i < f.primes.size(); ++i)

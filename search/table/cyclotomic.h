@@ -11,7 +11,10 @@
 // honestly whether a prime of period d can have been missed.
 //
 // The factoring uses FLINT where the build found it (PELUND_HAVE_FLINT); without it
-// cyclotomicFactoringAvailable() is false and factorCyclotomics finds nothing.
+// cyclotomicFactoringAvailable() is false and factorCyclotomics finds nothing. FLINT
+// keeps no global state that the calls share: they may run on several threads at once.
+// The elliptic curves are the same on every run (a fixed seed), but where the time
+// for d runs out depends on the machine, and so may what is found.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +41,8 @@ struct CyclotomicFactors {
 bool cyclotomicFactoringAvailable();
 
 // For every divisor d >= 2 of `period` (ascending): the prime factors of Phi_d(b) found
-// within about `effortSeconds` per d (one elliptic curve may run over), nullopt when
+// within about `effortSeconds` per d (a step on a value above 2000 digits is begun only
+// when it is expected to end in time; below that one may run over), nullopt when
 // `stop` asks. Period-1 primes divide b - 1 and are never candidates, so d = 1 is left
 // out. Without a factoring library every entry is empty and incomplete.
 std::optional<std::vector<CyclotomicFactors>> factorCyclotomics(int64_t base, uint32_t period, double effortSeconds,
