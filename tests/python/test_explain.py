@@ -147,3 +147,24 @@ def test_explain_parameters():
         pelund.explain(2, 1, 78557, [3, 5, 7, 13, 19, 37, 73], 36)
     zero = pelund.explain(2, 1, 0, [3, 5])
     assert (zero["verdict"], zero["reason"], zero["primes"]) == ("bad", "k must be at least 1", None)
+
+
+def test_json_of_wide_lines(tmp_path):
+    """Lines of k past 2^63 (up to 2^256-1) and a prime past 2^32: k is a decimal
+    string in the JSON, which pelund.explain gives as the int; the classes agree
+    with exact arithmetic; the lines ascend in k as the check requires."""
+    rng = random.Random(2**64)
+    primes = [7, 11, 13, 37, 2071723, 5363222357]  # 10^17-1 = 9 * 2071723 * 5363222357
+    product = 7 * 11 * 13 * 37
+    ks = sorted({10176 + rng.randrange(2**60, 2**240) * product for _ in range(8)} | {2**63, 2**256 - 1})
+    texts = ["%d  102  [%s]" % (k, ", ".join(map(str, primes))) for k in ks]
+    (tmp_path / "pelund.ini").write_text("base=10\nc=-1\nmink=1\nmaxk=10\n")
+    (tmp_path / "covering.txt").write_text("".join(text + "\n" for text in texts))
+    status, out, err = run_verify(tmp_path, "--json")
+    objects = [json.loads(text) for text in out.splitlines()]
+    assert [line["k"] for line in objects] == [str(k) for k in ks]
+    assert status == (0 if all(line["verdict"] == "ok" for line in objects) else 1), err
+    assert sum(line["verdict"] == "ok" for line in objects) >= 8
+    for line, k in zip(objects, ks):
+        assert without_position(dict(line, k=k)) == pelund.explain(10, -1, k, primes, 102)
+        check_classes(dict(line, k=k))
