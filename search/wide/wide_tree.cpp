@@ -116,8 +116,15 @@ class WideWalk {
   }
 
   std::vector<U256> covered;
+  std::atomic<size_t>* total = nullptr;  // the k found by all threads, bounded by `most`
+  size_t most = SIZE_MAX;
+  bool tooMany = false;
 
  private:
+  void found(const U256& k) {
+    covered.push_back(k);
+    if (total != nullptr && total->fetch_add(1, std::memory_order_relaxed) + 1 > most) tooMany = true, stop_ = true;
+  }
   struct Level {
     U256 s, M = 1;
     uint64_t count = 0;
@@ -295,7 +302,7 @@ class WideWalk {
     for (uint64_t c = 0; c < count; ++c) {
       if ((c & kPollMask) == kPollMask && poll()) return;
       const U256 k = r_.from + node.s + node.M.mulSmall(c);
-      if (!t_.skipped(k)) covered.push_back(k);
+      if (!t_.skipped(k)) found(k);
     }
   }
 
@@ -311,7 +318,7 @@ class WideWalk {
       }
       if (!confirm(level)) continue;
       const U256 k = r_.from + node.s + node.M.mulSmall(c);
-      if (!t_.skipped(k)) covered.push_back(k);
+      if (!t_.skipped(k)) found(k);
     }
   }
 
@@ -385,20 +392,22 @@ std::vector<std::vector<uint32_t>> splitTree(const RangeTables& range, size_t wa
 
 }  // namespace
 
-bool wideTreeSearch(const WideTables& tables, const U256& from, const U256& to, int threads,
-                    std::vector<U256>& covered, const StopToken& ask) {
-  if (tables.m < 2) return !ask.stopRequested();
+TreeResult wideTreeSearch(const WideTables& tables, const U256& from, const U256& to, int threads,
+                          std::vector<U256>& covered, const StopToken& ask, size_t most) {
+  if (tables.m < 2) return ask.stopRequested() ? TreeResult::stopped : TreeResult::done;
   const RangeTables range(tables, from, to);
   threads = threadsWorthStarting(std::max(threads, 1));
   const std::vector<std::vector<uint32_t>> tasks =
       threads > 1 ? splitTree(range, kTasksPerThread * size_t(threads)) : std::vector<std::vector<uint32_t>>{{}};
-  std::atomic<bool> stop{false};
-  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false}, tooMany{false};
+  std::atomic<size_t> next{0}, total{0};
   std::vector<std::vector<U256>> found(static_cast<size_t>(threads));
   runOnThreads(threads, [&](int t) {
     try {
       WideWalk walk(range, stop, ask);
+      walk.total = &total, walk.most = most;
       for (size_t i = next++; i < tasks.size() && !stop; i = next++) walk.run(tasks[i]);
+      if (walk.tooMany) tooMany = true;
       found[size_t(t)] = std::move(walk.covered);
     } catch (...) {
       stop = true;
@@ -409,7 +418,8 @@ bool wideTreeSearch(const WideTables& tables, const U256& from, const U256& to, 
   for (const std::vector<U256>& part : found) covered.insert(covered.end(), part.begin(), part.end());
   std::sort(covered.begin() + std::ptrdiff_t(start), covered.end());
   covered.erase(std::unique(covered.begin() + std::ptrdiff_t(start), covered.end()), covered.end());
-  return !stop && !ask.stopRequested();
+  if (tooMany) return TreeResult::tooMany;
+  return !stop && !ask.stopRequested() ? TreeResult::done : TreeResult::stopped;
 }
 
 }  // namespace pelund::wide
