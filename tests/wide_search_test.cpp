@@ -11,7 +11,10 @@
 #include <random>
 #include <tuple>
 
+#if __has_include(<gmpxx.h>)
 #include <gmpxx.h>
+#define PELUND_WIDE_GMP 1
+#endif
 
 #include "wide_helpers.h"
 
@@ -118,6 +121,7 @@ TEST(WideSearch, RangesAbove10To18AgainstTheStraightforwardSearch) {
 
 }  // namespace
 
+#ifdef PELUND_WIDE_GMP
 namespace {
 
 mpz_class big(const U256& v) { return mpz_class(v.toString()); }
@@ -198,6 +202,54 @@ TEST(WideSearch, CoversByTheQPrimesOfPhiQAgainstCrtOverAllAssignments) {
     }
   }
   EXPECT_GE(covers, 8);
+}
+
+}  // namespace
+#endif
+
+namespace {
+
+// Candidates up to 2^64: the prime factors of Phi_d(b) of order d for the divisors d
+// of P, found by Pollard's rho, as the cyclotomic values give them; the covered k
+// above 10^18 against the straightforward search.
+TEST(WideSearch, PrimesUpTo2To64AgainstTheStraightforwardSearch) {
+  std::mt19937_64 random(15);
+  size_t lines = 0, large = 0;
+  for (int round = 0; round < 40; ++round) {
+    const uint64_t base = 2 + random() % (round % 2 == 0 ? 60000 : 3000);
+    const int32_t c = random() % 2 == 0 ? 1 : -1;
+    const uint32_t period = random() % 2 == 0 ? 12 : 6;
+    const uint64_t b2 = base * base;
+    // Phi_d(b) for the divisors d > 1 of P (below 2^64 for b < 2^16).
+    const std::vector<std::pair<uint32_t, uint64_t>> cyclotomic = {
+        {2, base + 1}, {3, b2 + base + 1}, {4, b2 + 1}, {6, b2 - base + 1}, {12, b2 * b2 - b2 + 1}};
+    std::vector<WidePrime> primes;
+    for (const auto& [d, value] : cyclotomic) {
+      if (period % d != 0) continue;
+      for (uint64_t p : wide_helpers::distinctFactors(value))
+        if ((base - 1) % p != 0 && base % p != 0 && pelund::orderMod64(base, p, d) == d) primes.push_back({p, d});
+    }
+    std::sort(primes.begin(), primes.end(), [](const WidePrime& a, const WidePrime& b) { return a.prime < b.prime; });
+    const U256 modulus = repeatModulus(int64_t(base), primes);
+    if (modulus.bits() > 240 || primes.size() < 2) continue;
+    U256 shift = modulus;
+    while (shift < U256(1000000000000000000u)) shift = shift.mulSmall(2 + random() % 1000);
+    const uint64_t low = 1 + random() % 1000000, width = 1 + random() % 100000;
+    SCOPED_TRACE("b=" + std::to_string(base) + " c=" + std::to_string(c) + " P=" + std::to_string(period) +
+                 " shift=" + shift.toString() + " k=" + std::to_string(low) + "+" + std::to_string(width));
+    std::string expected;
+    for (uint64_t k = low; k < low + width; ++k)
+      expected += wide_helpers::oracleLine(k, int64_t(base), c, period, primes);
+    const WideSearch wide(wide_helpers::wideParams(int64_t(base), c, period), primes);
+    Joined got;
+    ASSERT_TRUE(wide.walk(shift + low, shift + low + width - 1, got, pelund::StopToken{}));
+    EXPECT_EQ(got.text, shifted(expected, shift));
+    EXPECT_FALSE(got.gap);
+    lines += got.ks.size();
+    for (const WidePrime& prime : primes) large += prime.prime >> 32 != 0;
+  }
+  EXPECT_GT(lines, 50u);
+  EXPECT_GT(large, 4u);
 }
 
 std::atomic<uint64_t> pollsLeft{0};

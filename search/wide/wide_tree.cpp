@@ -143,7 +143,10 @@ class WideWalk {
   }
   uint32_t slotOf(uint32_t n, uint32_t j) const { return t_.classStart[j] + n % t_.primes[j].d; }
   bool excluded(uint32_t n, uint32_t j) const { return excluded_[slotOf(n, j)] != 0; }
+  // An exclusion at n bites on the other exponents of n's class modulo d_j alone, since
+  // n itself is covered below every later sibling: a prime of period P has none.
   void exclude(uint32_t n, uint32_t j) {
+    if (t_.primes[j].d == t_.period) return;
     const uint32_t slot = slotOf(n, j);
     ++excluded_[slot], exclusions_.push_back({slot, j});
   }
