@@ -247,6 +247,14 @@ TEST(WideSearch, PrimesUpTo2To64AgainstTheStraightforwardSearch) {
     EXPECT_FALSE(got.gap);
     lines += got.ks.size();
     for (const WidePrime& prime : primes) large += prime.prime >> 32 != 0;
+    // A multiple of P, up to 65520, changes nothing: the exponents repeat with P.
+    if (round % 4 == 0) {
+      const uint32_t multiple = round % 8 == 0 ? 65520 : 10080;
+      const WideSearch longer(wide_helpers::wideParams(int64_t(base), c, multiple), primes);
+      Joined same;
+      ASSERT_TRUE(longer.walk(shift + low, shift + low + width - 1, same, pelund::StopToken{}));
+      EXPECT_EQ(same.text, got.text) << "P=" << multiple;
+    }
   }
   EXPECT_GT(lines, 50u);
   EXPECT_GT(large, 4u);
