@@ -309,3 +309,29 @@ TEST(WideSearch, AStopMidWalkHandsOverWholePartsOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// A candidate given with a period other than the order of b modulo it, or one that
+// does not divide P, is refused; primes dividing b or b - 1 are left out.
+TEST(WideSearch, RefusesCandidatesWhosePeriodIsNotTheirOrder) {
+  std::mt19937_64 random(16);
+  for (int round = 0; round < 200; ++round) {
+    const uint64_t base = 2 + random() % 1000;
+    uint64_t p = 3 + random() % 100000;
+    while (!pelund::isPrime64(p) || base % p == 0 || (base - 1) % p == 0) ++p;
+    const uint32_t order = uint32_t(pelund::orderMod64(base, p, p - 1));
+    const uint32_t claimed = order * uint32_t(2 + random() % 3);
+    EXPECT_THROW(WideSearch(wide_helpers::wideParams(int64_t(base), 1, claimed * 2), {{p, claimed}}), pelund::Error);
+    if (order >= 2 && order <= 65520) {
+      EXPECT_NO_THROW(WideSearch(wide_helpers::wideParams(int64_t(base), 1, order), {{p, order}}));
+      const uint32_t other = order == 2 ? 3 : order - 1;
+      EXPECT_THROW(WideSearch(wide_helpers::wideParams(int64_t(base), 1, other), {{p, order}}), pelund::Error);
+    }
+  }
+  // b = 7: 2 and 3 divide b - 1, 7 divides b; none can cover a term that counts.
+  const WideSearch left(wide_helpers::wideParams(7, 1, 12), {{2, 1}, {3, 1}, {7, 1}});
+  EXPECT_FALSE(left.searchable());
+}
+
+}  // namespace

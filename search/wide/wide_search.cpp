@@ -210,8 +210,10 @@ WideSearch::WideSearch(const WideParams& params, std::vector<WidePrime> candidat
   for (const WidePrime& candidate : candidates) {
     const uint64_t p = candidate.prime;
     if (p < 3 || base % p == 0 || (base - 1) % p == 0) continue;
-    if (candidate.period == 0 || params.period % candidate.period != 0 || powmod64(base % p, candidate.period, p) != 1)
-      throw pelund::Error("candidate " + std::to_string(p) + " has no period dividing P");
+    if (candidate.period == 0 || params.period % candidate.period != 0 ||
+        orderMod64(base, p, candidate.period) != candidate.period)
+      throw pelund::Error("candidate " + std::to_string(p) + " is not of period " + std::to_string(candidate.period) +
+                          " dividing P");
     t.primes.push_back(makePrime(p, candidate.period, params.base, params.c));
   }
   t.m = uint32_t(t.primes.size());
