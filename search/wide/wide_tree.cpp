@@ -19,7 +19,7 @@
 namespace pelund::wide {
 namespace {
 
-constexpr uint64_t kListBelow = 4;         // a class of at most this many k is tested k by k
+constexpr uint64_t kListBelow = 2;         // a class of at most this many k is tested k by k
 constexpr uint64_t kMany = UINT64_MAX;     // a count above kListBelow
 constexpr uint64_t kPollMask = 4095;       // a stop is polled every 4096 nodes
 constexpr size_t kTasksPerThread = 64;     // subtrees per thread for a search on threads
