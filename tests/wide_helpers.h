@@ -24,7 +24,9 @@ struct Joined : pelund::wide::WideSink {
   std::vector<U256> ks;
   U256 from, to;
   bool any = false, gap = false, ascending = true;
+  size_t parts = 0;
   void partDone(const pelund::wide::WidePart& part) override {
+    ++parts;
     if (any) gap = gap || part.from != to + 1;
     else from = part.from;
     any = true;
@@ -103,6 +105,39 @@ inline std::string oracleLine(const U256& k, int64_t base, int32_t c, uint32_t P
   std::string line = k.toString() + "  " + std::to_string(period) + "  [";
   for (size_t i = 0; i < listed.size(); ++i) line += (i > 0 ? ", " : "") + std::to_string(listed[i]);
   return line + "]\n";
+}
+
+}  // namespace wide_helpers
+
+namespace wide_helpers {
+
+// The distinct prime factors of n < 2^64, ascending: trial division by small primes,
+// then Pollard's rho (Brent's cycle) on what is left.
+inline uint64_t rhoFactor(uint64_t n) {
+  for (uint64_t seed = 1;; ++seed) {
+    uint64_t x = seed + 1, y = x, d = 1;
+    auto f = [&](uint64_t v) { return (pelund::mulmod64(v, v, n) + seed) % n; };
+    while (d == 1) {
+      x = f(x), y = f(f(y));
+      d = std::gcd(x > y ? x - y : y - x, n);
+    }
+    if (d != n) return d;
+  }
+}
+inline void factorInto(uint64_t n, std::vector<uint64_t>& out) {
+  if (n == 1) return;
+  if (pelund::isPrime64(n)) return out.push_back(n);
+  const uint64_t d = rhoFactor(n);
+  factorInto(d, out), factorInto(n / d, out);
+}
+inline std::vector<uint64_t> distinctFactors(uint64_t n) {
+  std::vector<uint64_t> out;
+  for (uint64_t f = 2; f < 1000 && f * f <= n; ++f)
+    while (n % f == 0) out.push_back(f), n /= f;
+  factorInto(n, out);
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
 }
 
 }  // namespace wide_helpers

@@ -7,7 +7,8 @@
 // times the one before and all parts together a small factor more than the last; a
 // range of 2^256 k would otherwise go in some sixty parts of nearly the same cost once
 // the tree is whole. A part that held lines grows no more than keeps the next below
-// 2^18 lines at the same density.
+// 2^18 lines at the same density, and one whose tree finds more than 2^22 k (a jump
+// into a dense range) is given up and taken again at a sixteenth of its width.
 #include "wide_search.h"
 
 #include <algorithm>
@@ -30,6 +31,7 @@ constexpr uint64_t kGrowth = 16;
 constexpr int kMostGrowthBits = 16;
 constexpr double kMeasurable = 0.02;  // parts shorter than this (seconds) say nothing of the growth
 constexpr size_t kMostLines = size_t(1) << 18;  // lines a part aims to stay below
+constexpr size_t kMostFound = size_t(1) << 22;  // a part that finds more is searched again, narrower
 constexpr size_t kPairTableLimit = 1024;        // primes up to which their pairs are tabled
 
 WidePrimeTable makePrime(uint64_t p, uint32_t d, int64_t base, int32_t c) {
@@ -208,8 +210,10 @@ WideSearch::WideSearch(const WideParams& params, std::vector<WidePrime> candidat
   for (const WidePrime& candidate : candidates) {
     const uint64_t p = candidate.prime;
     if (p < 3 || base % p == 0 || (base - 1) % p == 0) continue;
-    if (candidate.period == 0 || params.period % candidate.period != 0 || powmod64(base % p, candidate.period, p) != 1)
-      throw pelund::Error("candidate " + std::to_string(p) + " has no period dividing P");
+    if (candidate.period == 0 || params.period % candidate.period != 0 ||
+        orderMod64(base, p, candidate.period) != candidate.period)
+      throw pelund::Error("candidate " + std::to_string(p) + " is not of period " + std::to_string(candidate.period) +
+                          " dividing P");
     t.primes.push_back(makePrime(p, candidate.period, params.base, params.c));
   }
   t.m = uint32_t(t.primes.size());
@@ -247,7 +251,7 @@ std::string WideSearch::lineOf(const U256& k) const {
 }
 
 bool WideSearch::tree(const U256& from, const U256& to, std::vector<U256>& covered, const StopToken& stop) const {
-  return wideTreeSearch(*tables_, from, to, workerThreads(tables_->params.threads), covered, stop);
+  return wideTreeSearch(*tables_, from, to, workerThreads(tables_->params.threads), covered, stop) == TreeResult::done;
 }
 
 bool WideSearch::walk(const U256& from, const U256& to, WideSink& sink, const StopToken& stop,
@@ -268,7 +272,14 @@ bool WideSearch::walkLines(const U256& from, const U256& to, uint64_t maxLines, 
     const U256 end = to - start < width ? to : start + width - 1;
     if (walking) walking(start, end);
     std::vector<U256> covered;
-    if (!tree(start, end, covered, stop)) return false;
+    // Few lines wanted: a part holding far more is taken again narrower sooner.
+    const size_t most = maxLines != 0 && maxLines < kMostLines / 16 ? kMostLines : kMostFound;
+    const TreeResult result = wideTreeSearch(*tables_, start, end, threads, covered, stop, most);
+    if (result == TreeResult::stopped) return false;
+    if (result == TreeResult::tooMany) {  // the part again, narrower
+      width = std::max((end - start + 1).shiftRight(4), U256(1));
+      continue;
+    }
     growth.record(end - start + 1, std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
     WidePart part{start, end, {}, {}, {}};
     const bool enough = maxLines != 0 && covered.size() >= maxLines - lines;

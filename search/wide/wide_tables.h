@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -99,8 +100,10 @@ inline bool coversAll(const uint64_t* bits, uint32_t period) {
 }
 
 // The covered k of [from, to] (from <= to) on `threads` threads, appended to `covered`
-// ascending and each once; false when stopped (wide_tree.cpp).
-bool wideTreeSearch(const WideTables& tables, const U256& from, const U256& to, int threads,
-                    std::vector<U256>& covered, const StopToken& stop);
+// ascending and each once (wide_tree.cpp); `tooMany` when more than `most` were found
+// (some may be found twice), `covered` then incomplete, as when stopped.
+enum class TreeResult { done, stopped, tooMany };
+TreeResult wideTreeSearch(const WideTables& tables, const U256& from, const U256& to, int threads,
+                          std::vector<U256>& covered, const StopToken& stop, size_t most = SIZE_MAX);
 
 }  // namespace pelund::wide

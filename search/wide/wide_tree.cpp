@@ -19,7 +19,7 @@
 namespace pelund::wide {
 namespace {
 
-constexpr uint64_t kListBelow = 4;         // a class of at most this many k is tested k by k
+constexpr uint64_t kListBelow = 2;         // a class of at most this many k is tested k by k
 constexpr uint64_t kMany = UINT64_MAX;     // a count above kListBelow
 constexpr uint64_t kPollMask = 4095;       // a stop is polled every 4096 nodes
 constexpr size_t kTasksPerThread = 64;     // subtrees per thread for a search on threads
@@ -116,8 +116,15 @@ class WideWalk {
   }
 
   std::vector<U256> covered;
+  std::atomic<size_t>* total = nullptr;  // the k found by all threads, bounded by `most`
+  size_t most = SIZE_MAX;
+  bool tooMany = false;
 
  private:
+  void found(const U256& k) {
+    covered.push_back(k);
+    if (total != nullptr && total->fetch_add(1, std::memory_order_relaxed) + 1 > most) tooMany = true, stop_ = true;
+  }
   struct Level {
     U256 s, M = 1;
     uint64_t count = 0;
@@ -136,7 +143,10 @@ class WideWalk {
   }
   uint32_t slotOf(uint32_t n, uint32_t j) const { return t_.classStart[j] + n % t_.primes[j].d; }
   bool excluded(uint32_t n, uint32_t j) const { return excluded_[slotOf(n, j)] != 0; }
+  // An exclusion at n bites on the other exponents of n's class modulo d_j alone, since
+  // n itself is covered below every later sibling: a prime of period P has none.
   void exclude(uint32_t n, uint32_t j) {
+    if (t_.primes[j].d == t_.period) return;
     const uint32_t slot = slotOf(n, j);
     ++excluded_[slot], exclusions_.push_back({slot, j});
   }
@@ -295,7 +305,7 @@ class WideWalk {
     for (uint64_t c = 0; c < count; ++c) {
       if ((c & kPollMask) == kPollMask && poll()) return;
       const U256 k = r_.from + node.s + node.M.mulSmall(c);
-      if (!t_.skipped(k)) covered.push_back(k);
+      if (!t_.skipped(k)) found(k);
     }
   }
 
@@ -311,7 +321,7 @@ class WideWalk {
       }
       if (!confirm(level)) continue;
       const U256 k = r_.from + node.s + node.M.mulSmall(c);
-      if (!t_.skipped(k)) covered.push_back(k);
+      if (!t_.skipped(k)) found(k);
     }
   }
 
@@ -385,20 +395,22 @@ std::vector<std::vector<uint32_t>> splitTree(const RangeTables& range, size_t wa
 
 }  // namespace
 
-bool wideTreeSearch(const WideTables& tables, const U256& from, const U256& to, int threads,
-                    std::vector<U256>& covered, const StopToken& ask) {
-  if (tables.m < 2) return !ask.stopRequested();
+TreeResult wideTreeSearch(const WideTables& tables, const U256& from, const U256& to, int threads,
+                          std::vector<U256>& covered, const StopToken& ask, size_t most) {
+  if (tables.m < 2) return ask.stopRequested() ? TreeResult::stopped : TreeResult::done;
   const RangeTables range(tables, from, to);
   threads = threadsWorthStarting(std::max(threads, 1));
   const std::vector<std::vector<uint32_t>> tasks =
       threads > 1 ? splitTree(range, kTasksPerThread * size_t(threads)) : std::vector<std::vector<uint32_t>>{{}};
-  std::atomic<bool> stop{false};
-  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false}, tooMany{false};
+  std::atomic<size_t> next{0}, total{0};
   std::vector<std::vector<U256>> found(static_cast<size_t>(threads));
   runOnThreads(threads, [&](int t) {
     try {
       WideWalk walk(range, stop, ask);
+      walk.total = &total, walk.most = most;
       for (size_t i = next++; i < tasks.size() && !stop; i = next++) walk.run(tasks[i]);
+      if (walk.tooMany) tooMany = true;
       found[size_t(t)] = std::move(walk.covered);
     } catch (...) {
       stop = true;
@@ -409,7 +421,8 @@ bool wideTreeSearch(const WideTables& tables, const U256& from, const U256& to, 
   for (const std::vector<U256>& part : found) covered.insert(covered.end(), part.begin(), part.end());
   std::sort(covered.begin() + std::ptrdiff_t(start), covered.end());
   covered.erase(std::unique(covered.begin() + std::ptrdiff_t(start), covered.end()), covered.end());
-  return !stop && !ask.stopRequested();
+  if (tooMany) return TreeResult::tooMany;
+  return !stop && !ask.stopRequested() ? TreeResult::done : TreeResult::stopped;
 }
 
 }  // namespace pelund::wide
