@@ -245,8 +245,8 @@ TEST(VerifyWide, GeneratedLinesAgreeWithBruteForceOverExactTerms) {
 }
 
 // The orders of b modulo random primes of 2^32 .. 2^64 (p-1 of every shape the random
-// draw gives, among them two large primes) and modulo safe primes, against the
-// definition; the refusal of such a prime names it.
+// draw gives), safe primes, primes with p-1 = 2qr for q and r near 2^31 and with
+// p-1 = 4q^2 or 2q^3, against the definition; the refusal of such a prime names it.
 TEST(VerifyWide, OrdersOfLargePrimesAgreeWithTheirDefinition) {
   std::mt19937_64 random(2026);
   std::vector<uint64_t> primes;
@@ -260,6 +260,12 @@ TEST(VerifyWide, OrdersOfLargePrimesAgreeWithTheirDefinition) {
     const uint64_t q = randomPrime(random, uint64_t(1) << 30, uint64_t(1) << 31);
     const uint64_t r = randomPrime(random, uint64_t(1) << 30, uint64_t(1) << 31);
     if (isPrimeGmp(2 * q * r + 1)) primes.push_back(2 * q * r + 1), ++found;
+  }
+  for (int found = 0; found < 20;) {
+    // p-1 = 4*q^2 and 2*q^3: a square or cube of a prime in p-1 (2q^2+1 is a multiple of 3).
+    const uint64_t q = found % 2 ? randomPrime(random, 1000, 1u << 20) : randomPrime(random, uint64_t(1) << 30, uint64_t(1) << 31);
+    const uint64_t p = found % 2 ? 2 * q * q * q + 1 : 4 * q * q + 1;
+    if (isPrimeGmp(p)) primes.push_back(p), ++found;
   }
   for (uint64_t p : primes) {
     for (uint64_t base : {2ull, 3ull, 10ull, 1000000000ull}) {
