@@ -3,7 +3,8 @@
 // their k solved for by CRT and shifted by multiples of the primes' product up to
 // 2^256, some altered, agree with a brute force over exact terms (GMP); refused orders
 // of 64-bit primes agree with their definition; composites that pass Miller-Rabin to
-// several bases are refused; hostile lines are refused with their reason.
+// several bases are refused; hostile lines are refused with their reason; terms that
+// are listed 64-bit primes are found.
 #include <gmpxx.h>
 #include <gtest/gtest.h>
 
@@ -356,6 +357,47 @@ TEST(VerifyWide, ExplanationsOfWideLinesFollowTheTerms) {
     EXPECT_EQ(again.fault, e.fault);
   }
   EXPECT_GT(explained, 100);
+}
+
+}  // namespace
+
+namespace {
+
+// Terms that are 64-bit primes: k*b^n + c = p for random b, n and k, p listed with
+// others; the first such n, with the term, as brute force over exact terms finds it.
+TEST(VerifyWide, TermsThatAreListedWidePrimesAreFound) {
+  std::mt19937_64 random(61);
+  int found = 0;
+  while (found < 200) {
+    const uint64_t base = random() % 3 == 0 ? 2 : random() % 1000 + 2;
+    const int32_t c = random() % 2 ? 1 : -1;
+    const uint32_t n = uint32_t(random() % 4 + 1);
+    const mpz_class top = power(2, 64) / power(base, n);
+    if (top < 4) continue;
+    gmp_randclass state(gmp_randinit_default);
+    state.seed(random());
+    const mpz_class k = state.get_z_range(top - 2) + 1, term = k * power(base, n) + c;
+    if (term > UINT64_MAX || !isPrimeGmp(term.get_ui())) continue;
+    std::vector<uint64_t> primes = {term.get_ui(), randomPrime(random, 3, uint64_t(1) << 40)};
+    std::sort(primes.begin(), primes.end());
+    uint32_t expected = 0;
+    for (uint32_t m = 1; m <= 70 && expected == 0; ++m) {
+      const mpz_class t = k * power(base, m) + c;
+      if (t == primes[0] || t == primes[1]) expected = m;
+    }
+    verify::WideK wide;
+    wide.limb[0] = k.get_ui();
+    ASSERT_EQ(verify::firstPrimeTerm(wide, base, c, primes), expected) << k.get_str() << "*" << base << "^n" << c;
+    const mpz_class t = k * power(base, expected) + c;
+    EXPECT_EQ(verify::primeTermFault(k.get_ui(), base, c, expected),
+              "n=" + std::to_string(expected) + " is not proved composite: " + k.get_str() + "*" +
+                  std::to_string(base) + "^" + std::to_string(expected) + (c > 0 ? "+1" : "-1") +
+                  " is the listed prime " + t.get_str() + " itself");
+    // k beyond 2^64 with the same residues has no such term.
+    wide.limb[1] = 1;
+    EXPECT_EQ(verify::firstPrimeTerm(wide, base, c, primes), 0u);
+    ++found;
+  }
 }
 
 }  // namespace
