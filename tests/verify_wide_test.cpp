@@ -4,11 +4,13 @@
 // 2^256, some altered, agree with a brute force over exact terms (GMP); refused orders
 // of 64-bit primes agree with their definition; composites that pass Miller-Rabin to
 // several bases are refused; hostile lines are refused with their reason; terms that
-// are listed 64-bit primes are found.
+// are listed 64-bit primes are found; k ascends across wide lines.
 #include <gmpxx.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <numeric>
 #include <random>
 #include <string>
@@ -16,6 +18,7 @@
 
 #include "pelund/pelund.hpp"
 #include "verify.h"
+#include "verify_stream.h"
 
 namespace {
 
@@ -398,6 +401,45 @@ TEST(VerifyWide, TermsThatAreListedWidePrimesAreFound) {
     EXPECT_EQ(verify::firstPrimeTerm(wide, base, c, primes), 0u);
     ++found;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The order of k across lines compares wide k exactly: each line of a shuffled file of
+// covering k (small and wide) is bad exactly when its k is not above the last one read.
+TEST(VerifyWide, KMustAscendAcrossWideLines) {
+  std::mt19937_64 random(7);
+  const mpz_class product = 7 * 11 * 13 * 37;
+  std::vector<mpz_class> ks;
+  gmp_randclass state(gmp_randinit_default);
+  state.seed(random());
+  for (int i = 0; i < 40; ++i)
+    ks.push_back(10176 + product * (i % 4 == 0 ? mpz_class(state.get_z_bits(20)) : mpz_class(state.get_z_bits(230))));
+  for (int i = 0; i < 10; ++i) ks.push_back(ks[random() % ks.size()]);  // repeated k
+  std::shuffle(ks.begin(), ks.end(), random);
+  std::string text;
+  for (const mpz_class& k : ks) text += k.get_str() + "  6  [7, 11, 13, 37]\n";
+  std::FILE* in = fmemopen(text.data(), text.size(), "r");
+  char* reported = nullptr;
+  size_t size = 0;
+  std::FILE* report = open_memstream(&reported, &size);
+  const verify::Tally tally = verify::checkStream(in, 10, -1, report);
+  std::fclose(in);
+  std::fclose(report);
+  std::string expected;
+  uint64_t bad = 0;
+  for (size_t i = 1; i < ks.size(); ++i) {
+    if (ks[i] > ks[i - 1]) continue;
+    ++bad;
+    expected += "line " + std::to_string(i + 1) + ": k is not above the k of line " + std::to_string(i) + " (" +
+                ks[i - 1].get_str() + ") : " + ks[i].get_str() + "  6  [7, 11, 13, 37]\n";
+  }
+  EXPECT_EQ(std::string(reported, size), expected);
+  EXPECT_EQ(tally.bad, bad);
+  EXPECT_GT(bad, 10u);
+  std::free(reported);
 }
 
 }  // namespace
