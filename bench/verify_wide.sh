@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# pelund-verify of this tree against an older build (OLD_VERIFY, default the landed
-# /work/old/build/app/pelund-verify) on files that both read: lines of a search within
+# pelund-verify of this tree against an older build (OLD_VERIFY, default
+# /work/old/build/app/pelund-verify; a tree of the older commit built with
+# `cmake --build build --target pelund-verify` serves) on files that both read: lines of a search within
 # the old bounds, where the wide checker must cost what the old one did. Medians of
 # five alternating runs each, and their ratio (new / old). Then the wide lines the old
 # checker refuses at once, timed on this build alone.
@@ -11,6 +12,7 @@ new=$PWD/build/app/pelund-verify
 old=${OLD_VERIFY:-/work/old/build/app/pelund-verify}
 runs=${1:-5}
 [ -x "$new" ] || cmake --build build --target pelund-verify >/dev/null
+[ -x "$old" ] || { echo "no older pelund-verify at $old (set OLD_VERIFY)" >&2; exit 2; }
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"

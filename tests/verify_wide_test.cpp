@@ -3,11 +3,14 @@
 // their k solved for by CRT and shifted by multiples of the primes' product up to
 // 2^256, some altered, agree with a brute force over exact terms (GMP); refused orders
 // of 64-bit primes agree with their definition; composites that pass Miller-Rabin to
-// several bases are refused; hostile lines are refused with their reason.
+// several bases are refused; hostile lines are refused with their reason; terms that
+// are listed 64-bit primes are found; k ascends across wide lines.
 #include <gmpxx.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <numeric>
 #include <random>
 #include <string>
@@ -15,6 +18,7 @@
 
 #include "pelund/pelund.hpp"
 #include "verify.h"
+#include "verify_stream.h"
 
 namespace {
 
@@ -245,8 +249,8 @@ TEST(VerifyWide, GeneratedLinesAgreeWithBruteForceOverExactTerms) {
 }
 
 // The orders of b modulo random primes of 2^32 .. 2^64 (p-1 of every shape the random
-// draw gives, among them two large primes) and modulo safe primes, against the
-// definition; the refusal of such a prime names it.
+// draw gives), safe primes, primes with p-1 = 2qr for q and r near 2^31 and with
+// p-1 = 4q^2 or 2q^3, against the definition; the refusal of such a prime names it.
 TEST(VerifyWide, OrdersOfLargePrimesAgreeWithTheirDefinition) {
   std::mt19937_64 random(2026);
   std::vector<uint64_t> primes;
@@ -260,6 +264,12 @@ TEST(VerifyWide, OrdersOfLargePrimesAgreeWithTheirDefinition) {
     const uint64_t q = randomPrime(random, uint64_t(1) << 30, uint64_t(1) << 31);
     const uint64_t r = randomPrime(random, uint64_t(1) << 30, uint64_t(1) << 31);
     if (isPrimeGmp(2 * q * r + 1)) primes.push_back(2 * q * r + 1), ++found;
+  }
+  for (int found = 0; found < 20;) {
+    // p-1 = 4*q^2 and 2*q^3: a square or cube of a prime in p-1 (2q^2+1 is a multiple of 3).
+    const uint64_t q = found % 2 ? randomPrime(random, 1000, 1u << 20) : randomPrime(random, uint64_t(1) << 30, uint64_t(1) << 31);
+    const uint64_t p = found % 2 ? 2 * q * q * q + 1 : 4 * q * q + 1;
+    if (isPrimeGmp(p)) primes.push_back(p), ++found;
   }
   for (uint64_t p : primes) {
     for (uint64_t base : {2ull, 3ull, 10ull, 1000000000ull}) {
@@ -350,6 +360,86 @@ TEST(VerifyWide, ExplanationsOfWideLinesFollowTheTerms) {
     EXPECT_EQ(again.fault, e.fault);
   }
   EXPECT_GT(explained, 100);
+}
+
+}  // namespace
+
+namespace {
+
+// Terms that are 64-bit primes: k*b^n + c = p for random b, n and k, p listed with
+// others; the first such n, with the term, as brute force over exact terms finds it.
+TEST(VerifyWide, TermsThatAreListedWidePrimesAreFound) {
+  std::mt19937_64 random(61);
+  int found = 0;
+  while (found < 200) {
+    const uint64_t base = random() % 3 == 0 ? 2 : random() % 1000 + 2;
+    const int32_t c = random() % 2 ? 1 : -1;
+    const uint32_t n = uint32_t(random() % 4 + 1);
+    const mpz_class top = power(2, 64) / power(base, n);
+    if (top < 4) continue;
+    gmp_randclass state(gmp_randinit_default);
+    state.seed(random());
+    const mpz_class k = state.get_z_range(top - 2) + 1, term = k * power(base, n) + c;
+    if (term > UINT64_MAX || !isPrimeGmp(term.get_ui())) continue;
+    std::vector<uint64_t> primes = {term.get_ui(), randomPrime(random, 3, uint64_t(1) << 40)};
+    std::sort(primes.begin(), primes.end());
+    uint32_t expected = 0;
+    for (uint32_t m = 1; m <= 70 && expected == 0; ++m) {
+      const mpz_class t = k * power(base, m) + c;
+      if (t == primes[0] || t == primes[1]) expected = m;
+    }
+    verify::WideK wide;
+    wide.limb[0] = k.get_ui();
+    ASSERT_EQ(verify::firstPrimeTerm(wide, base, c, primes), expected) << k.get_str() << "*" << base << "^n" << c;
+    const mpz_class t = k * power(base, expected) + c;
+    EXPECT_EQ(verify::primeTermFault(k.get_ui(), base, c, expected),
+              "n=" + std::to_string(expected) + " is not proved composite: " + k.get_str() + "*" +
+                  std::to_string(base) + "^" + std::to_string(expected) + (c > 0 ? "+1" : "-1") +
+                  " is the listed prime " + t.get_str() + " itself");
+    // k beyond 2^64 with the same residues has no such term.
+    wide.limb[1] = 1;
+    EXPECT_EQ(verify::firstPrimeTerm(wide, base, c, primes), 0u);
+    ++found;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The order of k across lines compares wide k exactly: each line of a shuffled file of
+// covering k (small and wide) is bad exactly when its k is not above the last one read.
+TEST(VerifyWide, KMustAscendAcrossWideLines) {
+  std::mt19937_64 random(7);
+  const mpz_class product = 7 * 11 * 13 * 37;
+  std::vector<mpz_class> ks;
+  gmp_randclass state(gmp_randinit_default);
+  state.seed(random());
+  for (int i = 0; i < 40; ++i)
+    ks.push_back(10176 + product * (i % 4 == 0 ? mpz_class(state.get_z_bits(20)) : mpz_class(state.get_z_bits(230))));
+  for (int i = 0; i < 10; ++i) ks.push_back(ks[random() % ks.size()]);  // repeated k
+  std::shuffle(ks.begin(), ks.end(), random);
+  std::string text;
+  for (const mpz_class& k : ks) text += k.get_str() + "  6  [7, 11, 13, 37]\n";
+  std::FILE* in = fmemopen(text.data(), text.size(), "r");
+  char* reported = nullptr;
+  size_t size = 0;
+  std::FILE* report = open_memstream(&reported, &size);
+  const verify::Tally tally = verify::checkStream(in, 10, -1, report);
+  std::fclose(in);
+  std::fclose(report);
+  std::string expected;
+  uint64_t bad = 0;
+  for (size_t i = 1; i < ks.size(); ++i) {
+    if (ks[i] > ks[i - 1]) continue;
+    ++bad;
+    expected += "line " + std::to_string(i + 1) + ": k is not above the k of line " + std::to_string(i) + " (" +
+                ks[i - 1].get_str() + ") : " + ks[i].get_str() + "  6  [7, 11, 13, 37]\n";
+  }
+  EXPECT_EQ(std::string(reported, size), expected);
+  EXPECT_EQ(tally.bad, bad);
+  EXPECT_GT(bad, 10u);
+  std::free(reported);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "verify.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 #include "mulmod64.h"
@@ -132,7 +133,12 @@ void primeFactors64(uint64_t n, std::vector<uint64_t>& primes) {
       if (std::find(primes.begin(), primes.end(), m) == primes.end()) primes.push_back(m);
       continue;
     }
-    const uint64_t d = properFactor64(m);
+    // The square of a prime is split by its root: the rho could close on it alone.
+    using Wide = unsigned __int128;
+    uint64_t root = static_cast<uint64_t>(std::sqrt(static_cast<double>(m)));
+    while (Wide(root) * root > m) --root;
+    while (Wide(root + 1) * (root + 1) <= m) ++root;
+    const uint64_t d = Wide(root) * root == m ? root : properFactor64(m);
     open.push_back(d);
     open.push_back(m / d);
   }

@@ -58,7 +58,7 @@ struct WideK {
 
 // Reads k at `pos` as "%I64d" and its wide kin write it: digits only, no sign, no
 // leading zero, below 2^256; "" and the value and its text, or the reason (at most
-// 78 digits are looked at, so a long number costs no more).
+// 79 digits are looked at, so a long number costs no more).
 std::string readK(std::string_view text, size_t& pos, WideK& k, std::string& kText);
 
 // Whether the decimal texts (digits, no leading zero) hold a > b.
