@@ -35,7 +35,8 @@
 // A runner that spreads tree parts over processes may overlap them: it takes the next
 // part while the last subtrees of the one before still run and its lines are merged
 // and written, so that no process idles between parts. Its width then follows the
-// lines of the part before the one in flight, scaled to the width.
+// lines of the part before the one in flight, scaled to the width; the first part of
+// the walk goes alone, so that its lines tell the width of the next.
 //
 // With algebraic factors (params.algebraic) the engines' parts pass through the
 // walk of algebraic_walk.h, which merges in the lines that algebraic classes prove.
@@ -288,6 +289,7 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
   // lines are (the part before it, for consecutive tree parts).
   const bool ahead = !start.local && runner.overlaps();
   double density = 0;
+  bool known = false;  // a part's density of lines is known (the first goes whole)
   int64_t aheadWidth = 0;  // the tree part in flight (0: none)
   const auto settle = [&] {
     const bool settled = aheadWidth == 0 || runner.settle(sink, stop);
@@ -310,7 +312,7 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
       else if (start.local)
         progress.wanted = subtreesFor(std::max(treeCost, lastTreeSeconds * kPartCostGrowth * threads), threads);
       resume = nullptr;
-      if (ahead && progress.wanted == 0) {
+      if (ahead && known && progress.wanted == 0) {
         size_t before = 0;
         if (!runner.treeAhead(search, part.from, part.to, sink, stop, before)) return false;
         if (aheadWidth > 0) density = double(before) / double(aheadWidth);
@@ -324,6 +326,7 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
         treeSeconds = lastTreeSeconds = secondsSince(begin);
         timing.record(part.to - part.from + 1, lines, treeSeconds);
         density = double(lines) / double(part.to - part.from + 1);
+        known = true;
       }
     } else {
       if (!settle()) return false;
@@ -331,6 +334,7 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
       if (!runner.sieve(search, part.from, part.to, counting, stop)) return false;
       lines = counting.lines;
       density = double(lines) / double(part.to - part.from + 1);
+      known = true;
     }
     if (part.to == to) break;
     from = part.to + 1;
