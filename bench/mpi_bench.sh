@@ -6,7 +6,8 @@
 # traffic of each distributed run. Then the sparse searches whose parts go out as
 # subtrees of the residue tree (S7, period 144, maxfact 1e5, to 1e17 and 1e18):
 # pelund on 1 thread against pelund-mpi on 1 and 2 ranks of 1 thread, medians of three
-# alternating runs, with mpirun's own start (a run with nothing to search) beside them.
+# alternating runs, with mpirun's own start (/bin/true, and pelund-mpi with nothing to
+# search, which adds MPI's own start) beside them.
 # The runs must write the same covering.txt. Usage: bash bench/mpi_bench.sh [sparse]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -64,10 +65,12 @@ seconds() {
 
 echo "== sparse searches: the residue tree's parts as subtrees"
 printf 'base=10\nc=-1\nmink=1\nmaxk=10\nthreads=1\nmaxfact=1000\n' >pelund.ini
-launch=()
-for _ in 1 2 3; do launch+=("$(seconds "${mpi[@]}" -np 2 "$root/build/mpi/pelund-mpi")")
+launch=() bare=()
+for _ in 1 2 3; do
+  bare+=("$(seconds "${mpi[@]}" -np 2 /bin/true)")
+  launch+=("$(seconds "${mpi[@]}" -np 2 "$root/build/mpi/pelund-mpi")")
 done
-echo "mpirun's own start (2 ranks, nothing to search): $(median "${launch[@]}") s"
+echo "mpirun's own start (2 ranks of /bin/true): $(median "${bare[@]}") s; with MPI's start (pelund-mpi, nothing to search): $(median "${launch[@]}") s"
 for maxk in 100000000000000000 1000000000000000000; do
   printf 'base=7\nc=1\nperiod=144\nmaxfact=100000\nmink=1\nmaxk=%s\nthreads=1\n' "$maxk" >pelund.ini
   p=() m1=() m2=()

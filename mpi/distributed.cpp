@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -131,15 +132,25 @@ bool execute(const pelund::Search& search, const Order& order, TaskCache& cache,
   }
   // The lines of a batch's covered k are made where they are found: a sparse search's
   // lines cost about as much as finding them.
-  const std::vector<pelund::TreeTask>& tasks = cache.of(search, order.from, order.to, order.wanted);
+  const TaskCache::List tasks = cache.of(search, order.from, order.to, order.wanted);
   std::vector<int64_t> covered;
   report.kind = ReportKind::finished;
-  return search.searchTreeTasks(order.from, order.to, tasks, size_t(order.first), size_t(order.count), covered,
+  return search.searchTreeTasks(order.from, order.to, *tasks, size_t(order.first), size_t(order.count), covered,
                                 stopToken()) &&
          search.linesOf(order.from, order.to, covered, report.part, stopToken());
 }
 
 }  // namespace
+
+TaskCache::List TaskCache::of(const pelund::Search& search, int64_t from, int64_t to, int64_t wanted) {
+  std::lock_guard lock(mutex_);
+  for (const Entry& entry : entries_)
+    if (entry.tasks && entry.from == from && entry.to == to && entry.wanted == wanted) return entry.tasks;
+  Entry& entry = entries_[next_++ % 2];
+  entry = Entry{from, to, wanted, std::make_shared<const std::vector<pelund::TreeTask>>(
+                                      search.treeTasks(from, to, size_t(wanted)))};
+  return entry.tasks;
+}
 
 // ---- the jobs of one part -----------------------------------------------------------
 
@@ -203,6 +214,10 @@ class TreeJobs : public Jobs {
  public:
   TreeJobs(size_t tasks, int64_t from, int64_t to, int64_t wanted)
       : tasks_(tasks), from_(from), to_(to), wanted_(wanted) {}
+  int64_t from() const { return from_; }
+  // The covered k its subtrees held (a k of two subtrees counted twice).
+  size_t covered() const { return covered_; }
+  bool written = false;  // its lines have gone to the sink
   bool next(Order& order) override {
     if (next_ >= tasks_) return false;
     order = Order{OrderKind::tree, int64_t(next_), from_, to_, int64_t(next_), 1, wanted_};
@@ -212,18 +227,65 @@ class TreeJobs : public Jobs {
   bool exhausted() const override { return next_ >= tasks_; }
   bool complete() const override { return exhausted() && taken_ == next_; }
   void take(Report& report) override {
+    covered_ += report.part.ks.size();
     batches_.push_back(std::move(report.part));
     ++taken_;
   }
-  // The lines of the part in ascending k, each once.
-  void lines(PartResult& part) { part = mergeBatches(from_, to_, batches_); }
+  // The lines of the part in ascending k, each once; the batches are given up.
+  void lines(PartResult& part) {
+    part = mergeBatches(from_, to_, batches_);
+    std::vector<PartResult>().swap(batches_);
+  }
 
  private:
   const size_t tasks_;
   const int64_t from_, to_, wanted_;
-  size_t next_ = 0, taken_ = 0;
+  size_t next_ = 0, taken_ = 0, covered_ = 0;
   std::vector<PartResult> batches_;
 };
+
+}  // namespace
+
+// The tree parts in flight, in ascending k: the jobs of the first part with any left go
+// out first, so that the next part's subtrees fill the ranks while the last ones of the
+// part before still run. Closed, it takes no more parts.
+class TreeQueue : public Jobs {
+ public:
+  bool next(Order& order) override {
+    for (const auto& part : parts_)
+      if (part->next(order)) return true;
+    return false;
+  }
+  bool exhausted() const override {
+    return closed && std::all_of(parts_.begin(), parts_.end(), [](const auto& part) { return part->exhausted(); });
+  }
+  bool complete() const override {
+    return std::all_of(parts_.begin(), parts_.end(), [](const auto& part) { return part->written; });
+  }
+  void take(Report& report) override {
+    for (const auto& part : parts_)
+      if (part->from() == report.part.from) return part->take(report);
+  }
+  // The first part whose lines have not gone to the sink (null: none).
+  TreeJobs* unwritten() const {
+    for (const auto& part : parts_)
+      if (!part->written) return part.get();
+    return nullptr;
+  }
+  // Adds the next part; the written parts before the last are dropped.
+  TreeJobs& add(std::unique_ptr<TreeJobs> part) {
+    while (parts_.size() > 1 && parts_.front()->written) parts_.pop_front();
+    parts_.push_back(std::move(part));
+    return *parts_.back();
+  }
+  TreeJobs* last() const { return parts_.empty() ? nullptr : parts_.back().get(); }
+  bool closed = false;
+
+ private:
+  std::deque<std::unique_ptr<TreeJobs>> parts_;
+};
+
+namespace {
 
 // ---- the other ranks ------------------------------------------------------------
 
@@ -288,6 +350,15 @@ Coordinator::Coordinator(int ranks)
   released_[0] = true;  // rank 0 searches on a thread of its own
 }
 
+// A walk that ended by an exception leaves its threads to end before the process.
+Coordinator::~Coordinator() {
+  halted_ = true;
+  if (local_.joinable()) local_.join();
+  if (writer_.joinable()) writer_.join();
+}
+
+bool Coordinator::stopping() const { return quitting() || halted_; }
+
 void Coordinator::order(int rank, const Order& o) {
   int64_t words[kOrderWords];
   encodeOrder(o, words);
@@ -327,13 +398,13 @@ void Coordinator::receiveReports(Jobs& jobs) {
 }
 
 void Coordinator::localWork(const pelund::Search& search, Jobs& jobs) {
-  TaskCache& cache = tasks_;  // the list tree() made for this part
+  TaskCache& cache = tasks_;  // the lists made for the parts in hand
   for (;;) {
     Order job;
     {
       std::unique_lock lock(mutex_);
-      while (!jobs.next(job)) {
-        if (jobs.exhausted() || quitting()) goto finished;
+      while (stopping() || !jobs.next(job)) {
+        if (jobs.exhausted() || stopping()) goto finished;
         changed_.wait_for(lock, kPoll);
       }
       ++jobs_;
@@ -379,15 +450,9 @@ bool Coordinator::anyRankEnded() const {
   return false;
 }
 
-bool Coordinator::walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sink* sink) {
+bool Coordinator::serve(Jobs& jobs, pelund::Sink* sink, const pelund::StopToken& stop,
+                        const std::function<bool()>& done) {
   gb_walking = true;
-  localFinished_ = false;
-  std::thread local;
-  try {
-    local = std::thread([&] { localWork(search, jobs); });
-  } catch (const std::system_error&) {
-    localFinished_ = true;  // no thread for rank 0's own jobs: the other ranks take them all
-  }
   bool stopSent = false, acknowledged = false;
   std::chrono::steady_clock::time_point stoppedAt, nextLook = std::chrono::steady_clock::now() + kLookEvery;
   std::vector<bool> awaited;
@@ -397,6 +462,7 @@ bool Coordinator::walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sin
       nextLook = std::chrono::steady_clock::now() + kLookEvery;
       if (anyRankEnded()) leadStop(SIGTERM);  // named by answered() below
     }
+    if (!quitting() && stop.stopRequested()) halted_ = true;  // the walk's own end (its lines are all out)
     for (PartResult part; sink != nullptr && !quitting();) {
       {
         std::lock_guard lock(mutex_);
@@ -419,7 +485,7 @@ bool Coordinator::walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sin
       stopSent = true;
     }
     if (stopSent && !acknowledged) acknowledged = answered(stoppedAt, awaited);
-    for (int rank = 1; rank < ranks_ && !quitting(); ++rank) {
+    for (int rank = 1; rank < ranks_ && !stopping(); ++rank) {
       while (ready_[size_t(rank)] && !released_[size_t(rank)] && outstanding_[size_t(rank)] < kOrdersAhead) {
         Order job;
         {
@@ -431,34 +497,147 @@ bool Coordinator::walkJobs(const pelund::Search& search, Jobs& jobs, pelund::Sin
       }
     }
     std::unique_lock lock(mutex_);
-    if ((jobs.complete() || (quitting() && acknowledged)) && localFinished_) break;
+    if (writeFault_ || ((quitting() ? acknowledged : halted_.load()) && localFinished_ && writerFinished_)) break;
+    if (!stopping() && done()) {
+      lock.unlock();
+      gb_walking = queue_ != nullptr;  // the overlapped parts run on
+      return true;
+    }
     changed_.wait_for(lock, kPoll);
   }
-  if (local.joinable()) local.join();
   gb_walking = false;
   if (quitting()) acknowledgeStop(0);  // a stop seen only as the walk ended
-  return !quitting() && jobs.complete();
+  return false;
 }
 
-// The stop token given is the run's own flag, which walkJobs polls as quitting().
+// The stop token given is the run's own flag, which serve() polls as quitting(), or
+// the walk's own end.
 bool Coordinator::sieve(const pelund::Search& search, int64_t from, int64_t to, pelund::Sink& sink,
-                        const pelund::StopToken&) {
+                        const pelund::StopToken& stop) {
   SieveJobs jobs(from, to, ranks_, lastWidth_, lastLines_);
-  const bool complete = walkJobs(search, jobs, &sink);
+  localFinished_ = false;
+  std::thread local;
+  try {
+    local = std::thread([&] { localWork(search, jobs); });
+  } catch (const std::system_error&) {
+    localFinished_ = true;  // no thread for rank 0's own jobs: the other ranks take them all
+  }
+  const bool complete = serve(jobs, &sink, stop, [&] { return jobs.complete() && localFinished_; });
+  if (local.joinable()) local.join();
   lastWidth_ = jobs.lastWidth_, lastLines_ = jobs.lastLines_;
   return complete;
 }
 
 bool Coordinator::tree(const pelund::Search& search, int64_t from, int64_t to, PartResult& lines,
-                       const pelund::StopToken&) {
+                       const pelund::StopToken& stop) {
+  PieceCollector collector;
+  size_t before = 0;
+  if (!treeAhead(search, from, to, collector, stop, before) || !settle(collector, stop)) return false;
+  lines = collector.take();
+  return true;
+}
+
+bool Coordinator::treeAhead(const pelund::Search& search, int64_t from, int64_t to, pelund::Sink& sink,
+                            const pelund::StopToken& stop, size_t& before) {
   const int threads = std::max(1, search.params().threads > 0 ? search.params().threads
                                                               : int(std::thread::hardware_concurrency()));
   const double pieces = search.treeCost(from, to) / kJobSeconds;
   const int64_t wanted = std::clamp<int64_t>(int64_t(pieces), 2 * ranks_, kMostTasksPerThread * ranks_ * threads);
-  TreeJobs jobs(tasks_.of(search, from, to, wanted).size(), from, to, wanted);
-  if (!walkJobs(search, jobs, nullptr)) return false;
-  jobs.lines(lines);
+  auto part = std::make_unique<TreeJobs>(tasks_.of(search, from, to, wanted)->size(), from, to, wanted);
+  if (queue_ == nullptr) {
+    // The first of consecutive tree parts: rank 0's threads for them start.
+    queue_ = std::make_unique<TreeQueue>();
+    treeSink_ = &sink;
+    localFinished_ = writerFinished_ = false;
+    try {
+      writer_ = std::thread([this] { writeTreeParts(); });
+    } catch (const std::system_error&) {
+      writerFinished_ = true;
+      queue_.reset();
+      error("no thread can be started for the lines of the residue tree");
+    }
+    try {
+      local_ = std::thread([this, &search] { localWork(search, *queue_); });
+    } catch (const std::system_error&) {
+      localFinished_ = true;  // the other ranks take every job
+    }
+  }
+  TreeJobs* previous = nullptr;
+  TreeJobs* added = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    previous = queue_->last();
+    added = &queue_->add(std::move(part));
+  }
+  // Once this part's jobs are all out, the walk may choose the next while the ranks
+  // work: it needs the covered k of the one before.
+  const bool going = serve(*queue_, nullptr, stop, [&] {
+    return added->exhausted() && (previous == nullptr || previous->complete());
+  });
+  if (!going) {
+    closeTreeParts();
+    return false;
+  }
+  before = previous == nullptr ? 0 : previous->covered();
   return true;
+}
+
+bool Coordinator::settle(pelund::Sink&, const pelund::StopToken& stop) {
+  if (queue_ == nullptr) return true;
+  {
+    std::lock_guard lock(mutex_);
+    queue_->closed = true;
+  }
+  const bool settled = serve(*queue_, nullptr, stop, [&] { return queue_->complete() && localFinished_; });
+  closeTreeParts();
+  return settled;
+}
+
+// Merges each finished tree part's lines and hands them to the sink, in ascending k:
+// the parts complete when their stop came are handed over too, the sink keeping what a
+// stop leaves of them.
+void Coordinator::writeTreeParts() {
+  try {
+    for (;;) {
+      TreeJobs* part = nullptr;
+      {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+          part = queue_->unwritten();
+          if (part != nullptr && part->complete()) break;
+          if ((part == nullptr && queue_->closed) || stopping()) goto finished;
+          changed_.wait_for(lock, kPoll);
+        }
+      }
+      PartResult lines;
+      part->lines(lines);
+      if (!halted_) treeSink_->partDone(lines);
+      std::lock_guard lock(mutex_);
+      part->written = true;
+      changed_.notify_all();
+    }
+  } catch (...) {
+    std::lock_guard lock(mutex_);
+    writeFault_ = std::current_exception();
+  }
+finished:
+  std::lock_guard lock(mutex_);
+  writerFinished_ = true;
+  changed_.notify_all();
+}
+
+void Coordinator::closeTreeParts() {
+  {
+    std::lock_guard lock(mutex_);
+    queue_->closed = true;
+    if (writeFault_) halted_ = true;
+  }
+  if (local_.joinable()) local_.join();
+  if (writer_.joinable()) writer_.join();
+  queue_.reset();
+  treeSink_ = nullptr;
+  gb_walking = false;
+  if (writeFault_) std::rethrow_exception(std::exchange(writeFault_, nullptr));
 }
 
 void Coordinator::showTraffic(double seconds) const {

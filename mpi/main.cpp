@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "console.h"
@@ -11,7 +12,24 @@
 
 #include "distributed.h"
 
+namespace {
+
+// Open MPI's start tries every network transport it may use, a fifth of a second and
+// more on a machine without any. A job whose ranks all share one machine (mpirun says
+// so in the environment) talks through shared memory alone: it starts with Open MPI's
+// own point-to-point layer (ob1), unless the user chose one.
+void preferSharedMemory() {
+  const char* ranks = std::getenv("OMPI_COMM_WORLD_SIZE");
+  const char* local = std::getenv("OMPI_COMM_WORLD_LOCAL_SIZE");
+#ifndef _WIN32
+  if (ranks != nullptr && local != nullptr && std::strcmp(ranks, local) == 0) setenv("OMPI_MCA_pml", "ob1", 0);
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  preferSharedMemory();
   int provided = 0;
   MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
   int rank = 0, ranks = 1;

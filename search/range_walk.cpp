@@ -32,6 +32,12 @@
 // way, under a second of work. A short part goes whole, as before: its progress would
 // be worth nothing.
 //
+// A runner that spreads tree parts over processes may overlap them: it takes the next
+// part while the last subtrees of the one before still run and its lines are merged
+// and written, so that no process idles between parts. Its width then follows the
+// lines of the part before the one in flight, scaled to the width; the first part of
+// the walk goes alone, so that its lines tell the width of the next.
+//
 // With algebraic factors (params.algebraic) the engines' parts pass through the
 // walk of algebraic_walk.h, which merges in the lines that algebraic classes prove.
 #include "range_walk.h"
@@ -278,6 +284,18 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
     return runner.sieve(search, from, to, sink, stop);
   }
   const int threads = workerThreads(params.threads);
+  // A runner that overlaps tree parts has the next one before the lines of the one in
+  // flight are known: its width follows the density of lines of the last part whose
+  // lines are (the part before it, for consecutive tree parts).
+  const bool ahead = !start.local && runner.overlaps();
+  double density = 0;
+  bool known = false;  // a part's density of lines is known (the first goes whole)
+  int64_t aheadWidth = 0;  // the tree part in flight (0: none)
+  const auto settle = [&] {
+    const bool settled = aheadWidth == 0 || runner.settle(sink, stop);
+    aheadWidth = 0;
+    return settled;
+  };
   double sievePerK = -1;
   int64_t width = resume != nullptr ? resume->to - resume->from + 1 : kFirstPart;
   double lastTreeSeconds = -1;
@@ -294,23 +312,38 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
       else if (start.local)
         progress.wanted = subtreesFor(std::max(treeCost, lastTreeSeconds * kPartCostGrowth * threads), threads);
       resume = nullptr;
-      if (progress.wanted > 0 ? !treePartInSubtrees(search, std::move(progress), sink, lines, stop)
-                              : !treePart(search, part, sink, lines, stop, runner))
-        return false;
-      treeSeconds = lastTreeSeconds = secondsSince(begin);
-      timing.record(part.to - part.from + 1, lines, treeSeconds);
+      if (ahead && known && progress.wanted == 0) {
+        size_t before = 0;
+        if (!runner.treeAhead(search, part.from, part.to, sink, stop, before)) return false;
+        if (aheadWidth > 0) density = double(before) / double(aheadWidth);
+        aheadWidth = part.to - part.from + 1;
+        lines = size_t(density * double(aheadWidth));
+      } else {
+        if (!settle()) return false;
+        if (progress.wanted > 0 ? !treePartInSubtrees(search, std::move(progress), sink, lines, stop)
+                                : !treePart(search, part, sink, lines, stop, runner))
+          return false;
+        treeSeconds = lastTreeSeconds = secondsSince(begin);
+        timing.record(part.to - part.from + 1, lines, treeSeconds);
+        density = double(lines) / double(part.to - part.from + 1);
+        known = true;
+      }
     } else {
+      if (!settle()) return false;
       CountingSink counting(sink);
       if (!runner.sieve(search, part.from, part.to, counting, stop)) return false;
       lines = counting.lines;
+      density = double(lines) / double(part.to - part.from + 1);
+      known = true;
     }
     if (part.to == to) break;
     from = part.to + 1;
-    if (params.engine == Engine::sieve) return runner.sieve(search, from, to, sink, stop);  // after a resumed part
+    if (params.engine == Engine::sieve)  // after a resumed part
+      return settle() && runner.sieve(search, from, to, sink, stop);
     const int64_t proposed = nextWidth(width, lines);
     width = treeSeconds >= 0 ? timing.bound(proposed) : proposed;
   }
-  return true;
+  return settle();
 }
 
 }  // namespace

@@ -264,6 +264,71 @@ TEST(MpiSearch, SparseSearchStoppedOrWithAKilledRankKeepsPelundsLines) {
   }
 }
 
+// Tree parts overlap: while a part's lines are written (its progress lines shown), the
+// subtrees of the next one are out on the ranks. A stop, or a rank killed, as a part's
+// progress line shows leaves whole lines, exactly pelund's below the k named (by the
+// console, or by the log where mpirun dropped rank 0's last output), the messages of a
+// run without overlap (as in pelund, progress lines of lines written may follow the
+// acknowledgement), and a state that pelund-mpi on other ranks resumes to pelund's
+// file. The parts of this search hold about 2^18 lines each, a tenth of a second to
+// merge and write.
+TEST(MpiSearch, AStopOrAKilledRankAtAPartBoundaryKeepsPelundsLines) {
+  SKIP_WITHOUT_MPI();
+  const std::string ini =
+      iniWith("base=10\nc=-1\nperiod=144\nmaxfact=1000\nengine=residue\nthreads=1\nresume=1\nkdisp=100000000\n", 1,
+              3000000000);
+  std::string expected;
+  ASSERT_EQ(runPelund(ini, expected).exitStatus, 0);
+  const uint64_t seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  for (int run = 0; run < 4; ++run) {
+    const bool kill = run % 2 == 1;
+    const int ranks = 2 + run / 2;
+    const int64_t shown = int64_t(5 + random() % 20) * 100000000;
+    SCOPED_TRACE(std::string(kill ? "a rank killed" : "SIGTERM") + " at k = " + std::to_string(shown) + ", " +
+                 std::to_string(ranks) + " ranks");
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini);
+    // The stop goes to rank 0 itself: mpirun would hand it on a second later, after the end.
+    e2e::Interrupt interrupt{kill ? SIGKILL : SIGTERM, "Searching at k = " + std::to_string(shown) + ".",
+                             std::chrono::milliseconds(0), kill};
+    if (!kill) interrupt.rank = 0;
+    const e2e::RunResult stopped = runMpi(dir, ranks, interrupt);
+    EXPECT_NE(stopped.exitStatus, 0);
+    ASSERT_EQ(stopped.out.find("584517 covering sets found"), std::string::npos) << "the search ended first";
+    const std::string said = kill ? "Rank \\d+ has ended" : "Ctrl-C accepted";
+    const std::string logged = kill ? "the end of rank \\d+" : "signal 15";
+    std::smatch onConsole, inLog;
+    const std::string log = dir.read("pelund.log");
+    const bool named =
+        std::regex_search(stopped.out, onConsole, std::regex("\n" + said + "\\. [^\n]*Ending k search at k=(\\d+)\\.\n$"));
+    const bool noted =
+        std::regex_search(log, inLog, std::regex("Search interrupted by " + logged + " at k=(\\d+)\n"));
+    EXPECT_TRUE(named || kill) << stopped.out.substr(stopped.out.size() - std::min<size_t>(stopped.out.size(), 300));
+    if (named) {
+      EXPECT_TRUE(noted && inLog[1] == onConsole[1]) << log;
+    }
+    EXPECT_EQ(stopped.out.find(kill ? "Ctrl-C accepted" : "has ended"), std::string::npos);
+    const std::string lines = dir.read("covering.txt");
+    EXPECT_TRUE(lines.empty() || lines.back() == '\n');
+    EXPECT_EQ(expected.compare(0, lines.size(), lines), 0);
+    if (named || noted) {
+      // Every line below the k named, none at or above it; the progress line shown
+      // was of lines written.
+      const int64_t next = std::stoll(named ? onConsole[1] : inLog[1]);
+      EXPECT_GE(next, shown);
+      size_t end = 0;
+      while (end < expected.size() && std::stoll(expected.substr(end, 20)) < next) end = expected.find('\n', end) + 1;
+      EXPECT_EQ(lines, expected.substr(0, end));
+    }
+    const e2e::RunResult resumed = runMpi(dir, 5 - ranks);
+    EXPECT_EQ(resumed.exitStatus, 0);
+    EXPECT_NE(resumed.out.find("Resuming R10 at k="), std::string::npos);
+    EXPECT_TRUE(dir.read("covering.txt") == expected);
+  }
+}
+
 // A live rank that is slow to answer a stop (here stopped with SIGSTOP, for as long as
 // the run lasts) is not taken for one that has ended, however long it stays silent:
 // the console and the log name no rank, and the lines are exactly pelund's below the

@@ -257,11 +257,30 @@ class Search {
 // chooses the engine of each part and hands it to the runner. sieve() hands the
 // part's lines to `sink` in ascending k, in parts of its own; tree() makes them one
 // part of [from, to] (what Search::tree and Search::linesOf give). False when stopped.
+//
+// A runner may also overlap consecutive tree parts (overlaps() true): the walk then hands
+// it each tree part with treeAhead(), which returns once that part is under way and the
+// part before it has been searched, `before` getting the covered k that part held (a k
+// of two subtrees counted twice); the lines of both may reach the sink later, in order,
+// from another thread. settle() returns once every part handed over has reached the
+// sink; the walk settles before it searches a part otherwise or ends. While parts are in
+// flight the walk calls the sink only through the runner. False when stopped: the parts
+// handed to the sink are then all it gets.
 class Runner {
  public:
   virtual ~Runner() = default;
   virtual bool sieve(const Search& search, int64_t from, int64_t to, Sink& sink, const StopToken& stop) = 0;
   virtual bool tree(const Search& search, int64_t from, int64_t to, Part& lines, const StopToken& stop) = 0;
+  virtual bool overlaps() const { return false; }
+  virtual bool treeAhead(const Search& search, int64_t from, int64_t to, Sink& sink, const StopToken& stop,
+                         size_t& before) {
+    (void)search, (void)from, (void)to, (void)sink, (void)stop, (void)before;
+    return false;
+  }
+  virtual bool settle(Sink& sink, const StopToken& stop) {
+    (void)sink, (void)stop;
+    return true;
+  }
 };
 
 // ---- verification -----------------------------------------------------------------------
