@@ -13,7 +13,7 @@
 
 namespace tree {
 
-constexpr uint64_t kSurvivorCost = 640;  // a survivor's confirmation costs about as much as sieving 256 places
+constexpr uint64_t kSurvivorCost = 640;  // a survivor's confirmation costs about as much as sieving 640 places
 constexpr uint64_t kStepPerPrime = 16;   // and a sieved exponent 16 places per free prime beyond its places
 
 // Lists the k of a class whose every exponent is covered: all but the skipped ones.
@@ -55,6 +55,9 @@ void TreeWalk<Counts>::sieveClass(size_t level) {
   // First the open lifts of the exponents that primes of the path cover alone among
   // their lifts (see orderChildren): the primes tried before them at the node, those
   // that cover all lifts or none, are excluded there, so few free primes hit them.
+  // Every covered k of the class not found in an earlier sibling's subtree has a free
+  // prime, not excluded, at every open exponent, whichever exponents are sieved and
+  // in whatever order, so the choice changes only how many survive to be confirmed.
   sieved_.clear();
   if (tree_.knobs.liftSieve)
     for (size_t l = 0; l < level && left * kSurvivorCost > stepCost; ++l)

@@ -11,7 +11,7 @@
 namespace tree {
 namespace {
 
-constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved (or 256 per prime, if more)
+constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved (or 1024 per prime, if more)
 constexpr uint64_t kListPerPrime = 1024;
 constexpr size_t kPairTableLimit = 2048; // primes up to which their inverses modulo each other are tabled
 
@@ -64,6 +64,10 @@ void tableClasses(TreeTables& t) {
 // the branch exponent n below every child of the former, and there the other q - 1
 // lifts of n need as many more primes of the former kind, each covering one: a thin
 // subtree. Primes high for fewer (and smaller) q thus come first, in their order.
+// Any order finds the same k: the children of a node hold every covered k of its class
+// whatever the order (each such k is covered at the branch exponent by some free prime,
+// and lies in the child of the first of them in that order, where no earlier one is
+// excluded), so the order changes the nodes alone.
 void orderChildren(TreeTables& t) {
   std::vector<uint64_t> height(t.m, 1);
   t.highFor.assign(t.m, 0);

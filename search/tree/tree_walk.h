@@ -27,6 +27,11 @@
 //   the tree most where they gather;
 // - the counting bound: a class ends when its free primes, each covering the open
 //   exponents of one class modulo its period at most, cannot cover every open one;
+// - lifts: for q prime with q^a exactly dividing the period P, a prime whose period
+//   holds q^a covers at most one of the q exponents n + i*P/q; tried after the primes
+//   that cover all of them or none, its subtree needs another such prime for each
+//   other lift of its exponent, and a sieved class is sieved there first, where few
+//   free primes are left (tree_tables.cpp, class_sieve.h);
 // - classes of a few thousand k are not split but sieved over their places, a
 //   bitmap per exponent with one progression per free prime, which costs far less
 //   than the small subtrees it replaces.
