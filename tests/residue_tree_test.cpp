@@ -1,10 +1,11 @@
 // The residue-class tree against the block sieve on tables of exactly two primes and on
-// generated tables of large bases and periods up to 720, also with the tree's choices
-// changed (the generated comparisons of all kinds run through the binary as well,
-// engines_e2e_test); the subtrees of a range searched one by one against the whole;
-// wide ranges near 10^18, where only the tree can go, checked k by k and against the
-// same range cut in two; the cost estimates. (Interrupts of the tree run through the
-// binary: interrupt_load_test and resume_e2e_test.)
+// generated tables of large bases and periods up to 5040, also with the tree's choices
+// changed, the lift order and the lift sieve among them (the generated comparisons of
+// all kinds run through the binary as well, engines_e2e_test); the subtrees of a range
+// searched one by one against the whole; wide ranges near 10^18, where only the tree
+// can go, checked k by k and against the same range cut in two; the cost estimates.
+// (Interrupts of the tree run through the binary: interrupt_load_test and
+// resume_e2e_test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
