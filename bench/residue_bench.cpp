@@ -4,9 +4,10 @@
 // parts against one call over it. With "levels", what the tree does at each depth of
 // one case (nodes, classes ended by the counting bound, children computed, classes and
 // k listed, k confirmed), optionally with its choices changed.
-// Usage: residue_bench [quick | CASE | levels CASE [THREADS [BOUND SIEVEBELOW CHOICES]]]
-//        residue_bench levels BASE,C,PERIOD,MAXFACT,FROM,TO [THREADS [BOUND SIEVEBELOW CHOICES]]
+// Usage: residue_bench [quick | CASE | levels CASE [THREADS [BOUND SIEVEBELOW CHOICES [LIFTS]]]]
+//        residue_bench levels BASE,C,PERIOD,MAXFACT,FROM,TO [THREADS [BOUND SIEVEBELOW CHOICES [LIFTS]]]
 //   (quick: skip the cases that take tens of seconds; BOUND is 0 or 1)
+//   (LIFTS: 3 both lift choices, 1 the child order alone, 2 the lift sieve alone, 0 neither)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -120,20 +121,22 @@ void levelsOf(const Case& c, int threads, TreeMeasure& measure) {
   std::printf("%s: %.3f s on %d threads, %zu covered, first %lld (bound %d, sieve below %llu, choices %u)\n", c.name, s,
               threads, covered.size(), covered.empty() ? -1LL : (long long)covered.front(), measure.countingBound,
               (unsigned long long)measure.listBelow, measure.choices);
-  std::printf("%5s %12s %12s %14s %12s %12s %10s\n", "level", "nodes", "bounded", "child tests", "listed", "listed k",
-              "confirmed");
+  std::printf("%5s %12s %12s %14s %12s %12s %10s %10s\n", "level", "nodes", "bounded", "child tests", "listed",
+              "listed k", "confirmed", "survivors");
   TreeLevelCounts sum;
   for (size_t l = 0; l < measure.levels.size(); ++l) {
     const TreeLevelCounts& v = measure.levels[l];
-    std::printf("%5zu %12llu %12llu %14llu %12llu %12llu %10llu\n", l, (unsigned long long)v.nodes,
+    std::printf("%5zu %12llu %12llu %14llu %12llu %12llu %10llu %10llu\n", l, (unsigned long long)v.nodes,
                 (unsigned long long)v.bounded, (unsigned long long)v.childTests, (unsigned long long)v.listedClasses,
-                (unsigned long long)v.listedK, (unsigned long long)v.confirmed);
+                (unsigned long long)v.listedK, (unsigned long long)v.confirmed, (unsigned long long)v.survivors);
     sum.nodes += v.nodes, sum.bounded += v.bounded, sum.childTests += v.childTests;
     sum.listedClasses += v.listedClasses, sum.listedK += v.listedK, sum.confirmed += v.confirmed;
+    sum.survivors += v.survivors;
   }
-  std::printf("%5s %12llu %12llu %14llu %12llu %12llu %10llu\n", "all", (unsigned long long)sum.nodes,
+  std::printf("%5s %12llu %12llu %14llu %12llu %12llu %10llu %10llu\n", "all", (unsigned long long)sum.nodes,
               (unsigned long long)sum.bounded, (unsigned long long)sum.childTests,
-              (unsigned long long)sum.listedClasses, (unsigned long long)sum.listedK, (unsigned long long)sum.confirmed);
+              (unsigned long long)sum.listedClasses, (unsigned long long)sum.listedK, (unsigned long long)sum.confirmed,
+              (unsigned long long)sum.survivors);
 }
 
 }  // namespace
@@ -167,6 +170,7 @@ int main(int argc, char** argv) {
     const int threads = argc > 3 ? std::atoi(argv[3]) : 1;
     if (argc > 5) measure.countingBound = std::atoi(argv[4]) != 0, measure.listBelow = uint64_t(std::atoll(argv[5]));
     if (argc > 6) measure.choices = uint32_t(std::atoi(argv[6]));
+    if (argc > 7) measure.liftOrder = (std::atoi(argv[7]) & 1) != 0, measure.liftSieve = (std::atoi(argv[7]) & 2) != 0;
     levelsOf(isCustom ? custom : cases[only], threads, measure);
     return 0;
   }

@@ -1,10 +1,11 @@
 // The residue-class tree against the block sieve on tables of exactly two primes and on
-// generated tables of large bases and periods up to 720, also with the tree's choices
-// changed (the generated comparisons of all kinds run through the binary as well,
-// engines_e2e_test); the subtrees of a range searched one by one against the whole;
-// wide ranges near 10^18, where only the tree can go, checked k by k and against the
-// same range cut in two; the cost estimates. (Interrupts of the tree run through the
-// binary: interrupt_load_test and resume_e2e_test.)
+// generated tables of large bases and periods up to 5040, also with the tree's choices
+// changed, the lift order and the lift sieve among them (the generated comparisons of
+// all kinds run through the binary as well, engines_e2e_test); the subtrees of a range
+// searched one by one against the whole; wide ranges near 10^18, where only the tree
+// can go, checked k by k and against the same range cut in two; the cost estimates.
+// (Interrupts of the tree run through the binary: interrupt_load_test and
+// resume_e2e_test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -207,7 +208,7 @@ TEST(ResidueTreeTest, SubtreesSearchedApartMakeTheWhole) {
 
 bool sameCounts(const std::vector<TreeLevelCounts>& a, const std::vector<TreeLevelCounts>& b) {
   auto fields = [](const TreeLevelCounts& v) {
-    return std::tuple(v.nodes, v.bounded, v.childTests, v.listedClasses, v.listedK, v.confirmed);
+    return std::tuple(v.nodes, v.bounded, v.childTests, v.listedClasses, v.listedK, v.confirmed, v.survivors);
   };
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](auto& x, auto& y) { return fields(x) == fields(y); });
 }
@@ -266,6 +267,63 @@ TEST(ResidueTreeTest, LongPeriodsFindTheSameUnderEveryTuning) {
   EXPECT_GT(compared, 100u);
   EXPECT_GT(wide, 6u);
   EXPECT_GT(deep, 6u);
+}
+
+uint64_t survivorsOf(const TreeMeasure& measure) {
+  uint64_t survivors = 0;
+  for (const TreeLevelCounts& level : measure.levels) survivors += level.survivors;
+  return survivors;
+}
+
+// The lift choices at periods 720, 2520 and 5040, bases up to 10^9: the children of
+// primes that cover every lift of an exponent or none tried first, and sieved classes
+// sieved first at their path's lifts, find the same k as the tree without either (and
+// as the sieve, on narrow ranges); without the child order the nodes differ, without
+// the lift sieve only the survivors of the sieved classes, somewhere among the tables.
+TEST(ResidueTreeTest, LiftChoicesChangeOnlyTheCounts) {
+  std::mt19937_64 random(2520);
+  const int32_t periods[] = {720, 2520, 5040};
+  size_t compared = 0, nodesDiffer = 0, survivorsDiffer = 0;
+  for (int round = 0; round < 18; ++round) {
+    const int32_t period = periods[round % 3];
+    const int32_t base = int32_t(random() % 999999999) + 2, c = random() % 2 ? 1 : -1;
+    const int32_t maxFact = int32_t(random() % 100000 + 1000);
+    const bool narrow = round % 2 == 0;
+    int64_t width = narrow ? int64_t(random() % 200000) + 1 : int64_t(1) << (random() % 10 + 29);
+    const int64_t from = int64_t(random() % 1000000) + 1;
+    SCOPED_TRACE(::testing::Message() << "b=" << base << " c=" << c << " P=" << period << " M=" << maxFact);
+    std::optional<SieveTables> t = tablesOf(base, c, period, maxFact, from);
+    if (!t || !t->searchable) continue;
+    while (!narrow && width >= (int64_t(1) << 23) && residueCostEstimate(*t, from, from + width - 1) > 0.01) width /= 8;
+    const int64_t to = from + width - 1;
+    SCOPED_TRACE(::testing::Message() << "k=" << from << ".." << to);
+    TreeMeasure lifts, noOrder, noSieve, neither;
+    noOrder.liftOrder = false, noSieve.liftSieve = false, neither.liftOrder = neither.liftSieve = false;
+    std::vector<int64_t> expected;
+    EXPECT_TRUE(residueSearchMeasured(*t, from, to, 1, expected, lifts));
+    if (narrow) {
+      EXPECT_EQ(sieveCovered(*t, from, to), expected);
+    }
+    for (TreeMeasure* other : {&noOrder, &noSieve, &neither}) {
+      std::vector<int64_t> covered;
+      EXPECT_TRUE(residueSearchMeasured(*t, from, to, 1, covered, *other));
+      EXPECT_EQ(covered, expected);
+    }
+    survivorsDiffer += survivorsOf(lifts) != survivorsOf(noSieve);
+    nodesDiffer += nodesOf(lifts) != nodesOf(noOrder);
+    // The lift sieve alone leaves the tree as it is, level by level: the same nodes,
+    // listed classes and k. (A k that two primes cover at one exponent is also found in
+    // the subtree of the first of them, and a class sieved at other exponents may drop
+    // it or not, so the k confirmed per class may differ, not those found in all.)
+    for (std::vector<TreeLevelCounts>* levels : {&lifts.levels, &noSieve.levels, &noOrder.levels, &neither.levels})
+      for (TreeLevelCounts& level : *levels) level.survivors = level.confirmed = 0;
+    EXPECT_TRUE(sameCounts(lifts.levels, noSieve.levels));
+    EXPECT_TRUE(sameCounts(noOrder.levels, neither.levels));
+    compared += expected.size();
+  }
+  EXPECT_GT(compared, 50u);
+  EXPECT_GT(nodesDiffer, 2u);
+  EXPECT_GT(survivorsDiffer, 2u);
 }
 
 TEST(ResidueTreeTest, CostEstimatesArePositiveAndGrowWithTheWidth) {

@@ -15,7 +15,7 @@
 namespace {
 
 // Base 2 with period 5040: a sparse range whose tree parts grow long. The third part,
-// k = 1145044993 .. 6e9, costs about ten seconds of processor time; with kdisp at half
+// k = 1145044993 .. 6e9, costs about six seconds of processor time; with kdisp at half
 // its first k, "Searching at k = 1145044992." shows as it begins.
 const std::string kSparse = "base=2\nmink=1\nmaxk=6000000000\nc=1\nperiod=5040\nengine=residue\n";
 const std::string kLastPartBegins = "Searching at k = 1145044992.";
@@ -34,9 +34,9 @@ TEST(SubtreeResume, AKillOrAStopLateInALongSparsePartLosesLittleAndResumesToTheS
   std::mt19937_64 random(seed);
   for (int signal : {SIGKILL, SIGINT}) {
     SCOPED_TRACE(signal == SIGKILL ? "SIGKILL" : "SIGINT");
-    // Into the part by 4 to 7 s of processor time; once more, sooner, when the run
+    // Into the part by 2 to 4 s of processor time; once more, sooner, when the run
     // ended first.
-    auto into = std::chrono::milliseconds(4000 + random() % 3000);
+    auto into = std::chrono::milliseconds(2000 + random() % 2000);
     for (;;) {
       e2e::TempDir dir;
       dir.write("pelund.ini", kSparse + "threads=1\nresume=1\nkdisp=572522496\n");

@@ -5,6 +5,7 @@
 // templates of TreeWalk (tree_walk.h).
 #pragma once
 
+#include <algorithm>
 #include <bit>
 
 #include "bit_counts.h"
@@ -12,7 +13,7 @@
 
 namespace tree {
 
-constexpr uint64_t kSurvivorCost = 256;  // a survivor's confirmation costs about as much as sieving 256 places
+constexpr uint64_t kSurvivorCost = 640;  // a survivor's confirmation costs about as much as sieving 640 places
 constexpr uint64_t kStepPerPrime = 16;   // and a sieved exponent 16 places per free prime beyond its places
 
 // Lists the k of a class whose every exponent is covered: all but the skipped ones.
@@ -43,16 +44,35 @@ void TreeWalk<Counts>::sieveClass(size_t level) {
   // Sieving goes on while the survivors would cost more to confirm than one more
   // exponent costs to sieve: its places, and a residue for each free prime.
   const uint64_t stepCost = count + kStepPerPrime * tree_.m;
-  for (size_t at = firstOpen(bits, 0); at < tree_.order.size() && left * kSurvivorCost > stepCost;
-       at = firstOpen(bits, at + 1)) {
-    const uint32_t n = tree_.order[at];
+  auto sieveAt = [&](uint32_t n) {
     std::fill_n(hits_.begin(), words, 0);
     for (uint32_t j = 0; j < tree_.m; ++j) {
       if (assigned_[j] || excluded(n, j)) continue;
       for (uint64_t c = childIndex(level, n, j); c < count; c += tree_.p[j]) hits_[c >> 6] |= uint64_t(1) << (c & 63);
     }
     left = keepHits(alive_.data(), hits_.data(), words);
-  }
+  };
+  // First the open lifts of the exponents that primes of the path cover alone among
+  // their lifts (see orderChildren): the primes tried before them at the node, those
+  // that cover all lifts or none, are excluded there, so few free primes hit them.
+  // Every covered k of the class not found in an earlier sibling's subtree has a free
+  // prime, not excluded, at every open exponent, whichever exponents are sieved and
+  // in whatever order, so the choice changes only how many survive to be confirmed.
+  sieved_.clear();
+  if (tree_.knobs.liftSieve)
+    for (size_t l = 0; l < level && left * kSurvivorCost > stepCost; ++l)
+      for (uint32_t high = tree_.highFor[path_[l]]; high != 0 && left * kSurvivorCost > stepCost; high &= high - 1) {
+        const uint32_t q = uint32_t(std::countr_zero(high)), step = tree_.liftSteps[q];
+        for (uint32_t i = 1, n = branch_[l]; i < tree_.liftPrimes[q] && left * kSurvivorCost > stepCost; ++i) {
+          if ((n += step) >= tree_.period) n -= tree_.period;
+          if ((bits[n >> 6] >> (n & 63) & 1) != 0 || std::find(sieved_.begin(), sieved_.end(), n) != sieved_.end())
+            continue;
+          sieveAt(n), sieved_.push_back(n);
+        }
+      }
+  for (size_t at = firstOpen(bits, 0); at < tree_.order.size() && left * kSurvivorCost > stepCost;
+       at = firstOpen(bits, at + 1))
+    if (std::find(sieved_.begin(), sieved_.end(), tree_.order[at]) == sieved_.end()) sieveAt(tree_.order[at]);
   for (size_t w = 0; w < words && left != 0; ++w)
     for (uint64_t live = alive_[w]; live != 0; live &= live - 1) {
       if (poll()) return;
@@ -66,6 +86,7 @@ void TreeWalk<Counts>::confirmSurvivor(size_t level, uint64_t c) {
   const Level& node = levels_[level];
   const int64_t k = tree_.from + int64_t(node.s + node.M * c);
   if (skipped(k)) return;
+  counts.survived(level);
   // M mod p of a sieved class, from its parent's (at the root, M = 1).
   const uint32_t* sMod = sModAt(level);
   const uint32_t* parentM = level == 0 ? nullptr : mModAt(level - 1);

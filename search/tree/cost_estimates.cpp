@@ -50,7 +50,7 @@ void TreeWalk<Counts>::probe(std::mt19937_64& random, ProbeSums& sums) {
     }
     if (tree_.knobs.bound && !coverable(level)) return void(sums.nodeSeconds += secondsSince(begin));
     takeResidues(level, true);
-    const uint32_t n = branchExponent(level);
+    const uint32_t n = branch_[level] = branchExponent(level);
     size_t found = 0;
     double total = 0;
     for (uint32_t j = 0; j < tree_.m; ++j) {
@@ -63,8 +63,7 @@ void TreeWalk<Counts>::probe(std::mt19937_64& random, ProbeSums& sums) {
     size_t i = 0;
     while (i + 1 < found && (pick -= childScore_[i]) > 0) ++i;
     weight *= total / childScore_[i];
-    for (uint32_t a = 0; a < childPrime_[i]; ++a)
-      if (!assigned_[a]) exclude(n, a);
+    excludeBefore(n, childPrime_[i]);
     makeChild(level, n, childPrime_[i], childIndex_[i]);
     sums.nodeSeconds += secondsSince(begin);
   }

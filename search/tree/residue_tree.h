@@ -79,6 +79,7 @@ struct TreeLevelCounts {
   uint64_t listedClasses = 0;  // classes whose k were listed
   uint64_t listedK = 0;        // k listed (skipped ones included)
   uint64_t confirmed = 0;      // listed k found covered
+  uint64_t survivors = 0;      // k of sieved classes left by their sieve, confirmed one by one
 };
 struct TreeMeasure {
   bool countingBound = true;    // end classes whose free primes cannot cover the open exponents
@@ -86,6 +87,8 @@ struct TreeMeasure {
   uint32_t choices = 0;         // open exponents weighed for each branch (0: the default, all)
   std::vector<TreeLevelCounts> levels;  // filled by the search
   bool plainBranch = false;     // weigh each exponent over every free prime (the same choice, slower)
+  bool liftOrder = true;        // try first the children of primes that cover all lifts of an exponent or none
+  bool liftSieve = true;        // sieve a class first at the lifts of its path's exponents
 };
 bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, int threads,
                            std::vector<int64_t>& covered, TreeMeasure& measure);

@@ -26,6 +26,7 @@ TreeWalk<Counts>::TreeWalk(const TreeTables& tree, std::atomic<bool>& stop, Stop
       mInv_(tree.levels * tree.m),
       assigned_(tree.m),
       path_(tree.levels),
+      branch_(tree.levels),
       periodMost_(tree.periods.size()),
       excluded_(tree.classStart.empty() ? 0 : tree.classStart.back() + tree.d.back()),
       excludedOf_(tree.m),
@@ -90,18 +91,18 @@ void TreeWalk<Counts>::descend(size_t level) {
   if (isLeaf) return sieveClass(level);
   if (tasks_ != nullptr && level == taskDepth_)
     return tasks_->push_back(TreeTask{{path_.begin(), path_.begin() + std::ptrdiff_t(level)}});
-  const uint32_t n = branchExponent(level);
+  const uint32_t n = branch_[level] = branchExponent(level);
   const uint64_t count = levels_[level].count;
   const size_t keep = exclusions_.size();
   if (level < fixedDepth_) {
     const uint32_t j = path_[level], i = childIndex(level, n, j);
-    for (uint32_t a = 0; a < j; ++a)
-      if (!assigned_[a]) exclude(n, a);
+    excludeBefore(n, j);
     if (i < count && !excluded(n, j)) makeChild(level, n, j, i), descend(level + 1);
     return undoExclusions(keep);
   }
   counts.tests(level, tree_.m);
-  for (uint32_t j = 0; j < tree_.m && !stop_.load(std::memory_order_relaxed); ++j) {
+  for (uint32_t at = 0; at < tree_.m && !stop_.load(std::memory_order_relaxed); ++at) {
+    const uint32_t j = tree_.childOrder[at];
     if (assigned_[j]) continue;
     if (!excluded(n, j)) {
       const uint32_t i = childIndex(level, n, j);

@@ -11,8 +11,8 @@
 namespace tree {
 namespace {
 
-constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved (or 256 per prime, if more)
-constexpr uint64_t kListPerPrime = 256;
+constexpr uint64_t kListBelow = 4096;    // a class of at most this many k is sieved (or 1024 per prime, if more)
+constexpr uint64_t kListPerPrime = 1024;
 constexpr size_t kPairTableLimit = 2048; // primes up to which their inverses modulo each other are tabled
 
 // A node costs more with more primes (a residue, a bound term and a child test for
@@ -56,6 +56,40 @@ void tableClasses(TreeTables& t) {
   }
 }
 
+// The order in which a node tries its children. For a prime q with q^a exactly
+// dividing the period P, the q exponents n + i*P/q (i < q), the lifts of n mod P/q,
+// differ modulo q^a; a prime whose period d holds q^a covers one class mod d and so
+// at most one of them, while one whose period holds a lower power of q divides P/q
+// and covers all of them or none. Where the latter come first, they are excluded at
+// the branch exponent n below every child of the former, and there the other q - 1
+// lifts of n need as many more primes of the former kind, each covering one: a thin
+// subtree. Primes high for fewer (and smaller) q thus come first, in their order.
+// Any order finds the same k: the children of a node hold every covered k of its class
+// whatever the order (each such k is covered at the branch exponent by some free prime,
+// and lies in the child of the first of them in that order, where no earlier one is
+// excluded), so the order changes the nodes alone.
+void orderChildren(TreeTables& t) {
+  std::vector<uint64_t> height(t.m, 1);
+  t.highFor.assign(t.m, 0);
+  uint32_t rest = t.period;
+  for (uint32_t q = 2; q <= rest; ++q) {
+    if (rest % q != 0) continue;
+    uint32_t power = 1;
+    while (rest % q == 0) rest /= q, power *= q;
+    const uint32_t bit = uint32_t(1) << t.liftSteps.size();
+    t.liftPrimes.push_back(q), t.liftSteps.push_back(t.period / q);
+    for (uint32_t j = 0; j < t.m; ++j)
+      if (t.d[j] % power == 0) height[j] *= q, t.highFor[j] |= bit;
+  }
+  t.childOrder.resize(t.m);
+  for (uint32_t j = 0; j < t.m; ++j) t.childOrder[j] = j;
+  if (t.knobs.liftOrder)
+    std::stable_sort(t.childOrder.begin(), t.childOrder.end(),
+                     [&](uint32_t a, uint32_t b) { return height[a] < height[b]; });
+  t.rank.resize(t.m);
+  for (uint32_t at = 0; at < t.m; ++at) t.rank[t.childOrder[at]] = at;
+}
+
 }  // namespace
 
 TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, const Knobs& knobs_)
@@ -90,6 +124,7 @@ TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, con
   levels += 2;
   tablePairInverses(*this);
   tableClasses(*this);
+  orderChildren(*this);
 }
 
 }  // namespace tree

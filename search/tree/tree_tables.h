@@ -52,6 +52,8 @@ struct Knobs {
   uint64_t listBelow = 0;  // 0: the default for the count of primes
   uint32_t choices = kBranchChoices;
   bool plainBranch = false;  // the branch weighed by summing every free prime, for the tests
+  bool liftOrder = true;     // children of primes that cover every lift of an exponent first (childOrder)
+  bool liftSieve = true;     // a sieved class sieved first at the lifts of its path's exponents
 };
 
 // The tables of the tree for one range: per prime its modulus and period, the x that
@@ -78,6 +80,11 @@ struct TreeTables {
   std::vector<uint32_t> classStart;   // per prime: the place of its first exponent class, d_j places each
   std::vector<uint32_t> pairInverse;  // [i * m + j]: 1 / p_i mod p_j
   std::vector<uint32_t> order;        // exponents 0..P-1, hardest first
+  std::vector<uint32_t> childOrder;   // the primes in the order in which a node tries its children
+  std::vector<uint32_t> rank;         // per prime, its place in childOrder
+  std::vector<uint32_t> liftPrimes;   // the primes q dividing the period, ascending
+  std::vector<uint32_t> liftSteps;    // per q, P/q: the lifts of n mod P/q are n + i*P/q
+  std::vector<uint32_t> highFor;      // per prime, bit i set when q_i's full power divides its period
   std::vector<uint32_t> periods;      // the distinct periods
   std::vector<uint32_t> periodIndex;  // per prime, its period's place in `periods`
   std::vector<uint64_t> classMasks;   // periods up to 64: the exponents of each class, `words` words each

@@ -27,6 +27,11 @@
 //   the tree most where they gather;
 // - the counting bound: a class ends when its free primes, each covering the open
 //   exponents of one class modulo its period at most, cannot cover every open one;
+// - lifts: for q prime with q^a exactly dividing the period P, a prime whose period
+//   holds q^a covers at most one of the q exponents n + i*P/q; tried after the primes
+//   that cover all of them or none, its subtree needs another such prime for each
+//   other lift of its exponent, and a sieved class is sieved there first, where few
+//   free primes are left (tree_tables.cpp, class_sieve.h);
 // - classes of a few thousand k are not split but sieved over their places, a
 //   bitmap per exponent with one progression per free prime, which costs far less
 //   than the small subtrees it replaces.
@@ -61,6 +66,7 @@ struct NoCounts {
   void tests(size_t, uint64_t) {}
   void listed(size_t, uint64_t) {}
   void confirmed(size_t) {}
+  void survived(size_t) {}
   void addTo(std::vector<TreeLevelCounts>&) const {}
 };
 
@@ -76,6 +82,7 @@ struct LevelCounts {
   void tests(size_t level, uint64_t count) { at(level).childTests += count; }
   void listed(size_t level, uint64_t k) { ++at(level).listedClasses, at(level).listedK += k; }
   void confirmed(size_t level) { ++at(level).confirmed; }
+  void survived(size_t level) { ++at(level).survivors; }
   void addTo(std::vector<TreeLevelCounts>& sum) const {
     if (sum.size() < levels.size()) sum.resize(levels.size());
     for (size_t l = 0; l < levels.size(); ++l) {
@@ -83,6 +90,7 @@ struct LevelCounts {
       const TreeLevelCounts& c = levels[l];
       s.nodes += c.nodes, s.bounded += c.bounded, s.childTests += c.childTests;
       s.listedClasses += c.listedClasses, s.listedK += c.listedK, s.confirmed += c.confirmed;
+      s.survivors += c.survivors;
     }
   }
 };
@@ -142,6 +150,11 @@ class TreeWalk {
     const uint32_t slot = tree_.slotOf(n, j);
     ++excluded_[slot], ++excludedOf_[j], exclusions_.push_back({slot, j});
   }
+  // Excludes at n the free primes tried before j, as the node's earlier children.
+  void excludeBefore(uint32_t n, uint32_t j) {
+    for (uint32_t at = 0; at < tree_.rank[j]; ++at)
+      if (!assigned_[tree_.childOrder[at]]) exclude(n, tree_.childOrder[at]);
+  }
   void undoExclusions(size_t keep) {
     for (; exclusions_.size() > keep; exclusions_.pop_back())
       --excluded_[exclusions_.back().first], --excludedOf_[exclusions_.back().second];
@@ -167,6 +180,8 @@ class TreeWalk {
   std::vector<uint32_t> sMod_, mMod_, mInv_;
   std::vector<uint8_t> assigned_;
   std::vector<uint32_t> path_;
+  std::vector<uint32_t> branch_;  // per level of the path, its branch exponent (the one path_ covers there)
+  std::vector<uint32_t> sieved_;  // the exponents a sieved class has been sieved at
   size_t fixedDepth_ = 0;
   size_t taskDepth_ = SIZE_MAX;
   std::vector<TreeTask>* tasks_ = nullptr;

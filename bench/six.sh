@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Six searches from k = 1 to their smallest covered k (maxfact 1e6, threads=2), an
+# older binary against a newer one side by side: runs alternate old and new, and each
+# line gives the median wall and user seconds of each, their ratios (new/old) and the
+# first line of covering.txt, which must agree. On a machine shared with other work
+# the user seconds are the steadier figure.
+# Usage: bash bench/six.sh OLD_BINARY NEW_BINARY PERIOD [RUNS]   (RUNS default 3)
+#
+# Totals of the six, medians of three, wall / user seconds, on two cores shared with
+# other builds (wall seconds swing with their load), before and after the lift order,
+# the lift sieve and the larger sieved classes:
+#   period  144: old 2.05 / 0.36, new 1.89 / 0.30 (no search slower)
+#   period  720: old 37.2 / 6.92, new 22.4 / 3.83 (each 0.46 to 0.69 of the old user time)
+#   period 5040: old 193 / 77.1,  new 81.9 / 34.8 (each 0.33 to 0.61 of the old user time)
+set -euo pipefail
+old=$(realpath "$1") new=$(realpath "$2") period=$3 runs=${4:-3}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+median() { printf '%s\n' "$@" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (a > 0 ? b / a : 0) }'; }
+
+printf '%-6s %6s %9s %9s %7s %9s %9s %7s  %s\n' case period "old s" "new s" new/old "old user" "new user" new/old \
+  "first line"
+declare -A total
+for s in "S7 7 1 1112646039348" "S3 3 1 125050976086" "R3 3 -1 63064644938" "S910 910 1 4989054506113" \
+  "S511 511 1 3876595974396" "R661 661 -1 422738610512"; do
+  set -- $s
+  declare -A wall=() user=() first=()
+  for which in old new; do
+    mkdir -p "$work/$which"
+    printf 'base=%s\nc=%s\nmink=1\nmaxk=%s\nperiod=%s\nmaxfact=1000000\nthreads=2\n' "$2" "$3" "$4" "$period" \
+      >"$work/$which/pelund.ini"
+  done
+  for ((r = 0; r < runs; ++r)); do
+    for which in old new; do
+      binary=$old
+      [ "$which" = new ] && binary=$new
+      rm -f "$work/$which/covering.txt" "$work/$which/pelund.log"
+      (cd "$work/$which" && /usr/bin/time -o times.txt -f '%e %U' "$binary" >/dev/null)
+      read -r w u <"$work/$which/times.txt"
+      wall[$which]+="$w " user[$which]+="$u "
+    done
+  done
+  for which in old new; do first[$which]=$(head -n 1 "$work/$which/covering.txt" 2>/dev/null || true); done
+  # shellcheck disable=SC2086
+  wo=$(median ${wall[old]}) wn=$(median ${wall[new]}) uo=$(median ${user[old]}) un=$(median ${user[new]})
+  printf '%-6s %6s %9s %9s %7s %9s %9s %7s  %s\n' "$1" "$period" "$wo" "$wn" "$(ratio "$wo" "$wn")" "$uo" "$un" \
+    "$(ratio "$uo" "$un")" "${first[new]}"
+  [ "${first[old]}" = "${first[new]}" ] || echo "    MISMATCH: old first line ${first[old]}"
+  for key in wo wn uo un; do total[$key]=$(awk -v a="${total[$key]:-0}" -v b="${!key}" 'BEGIN { print a + b }'); done
+done
+printf '%-6s %6s %9s %9s %7s %9s %9s %7s\n' total "$period" "${total[wo]}" "${total[wn]}" \
+  "$(ratio "${total[wo]}" "${total[wn]}")" "${total[uo]}" "${total[un]}" "$(ratio "${total[uo]}" "${total[un]}")"
