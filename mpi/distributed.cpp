@@ -29,6 +29,7 @@
 #include "run.h"
 #include "sequence.h"
 #include "status_line.h"
+#include "wide_run.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ constexpr int64_t kMostTasksPerThread = 64;
 // ---- rank 0 -----------------------------------------------------------------------
 
 bool gb_broadcast = false;  // the start (or the fault) has gone out to the other ranks
+bool gb_alone = false;      // rank 0 runs the search alone: the other ranks have ended
 bool gb_finished = false;   // the run is over and MPI finalized
 // Rank 0's stop handler: the acknowledgement once, whichever signal or worker raised it,
 // even when a signal lands while the main thread acknowledges a worker's stop.
@@ -68,10 +70,12 @@ void leaveOnExit() {
   // The red error is out: the SIGTERM with which mpirun ends the job once another rank
   // has ended with status 1 is not a stop to acknowledge.
   gb_acknowledged.test_and_set();
-  if (!gb_broadcast) {
-    int64_t words[kStartWords];
-    encodeStart(true, pelund::SearchParams{}, words);
-    MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
+  if (!gb_broadcast || gb_alone) {
+    if (!gb_broadcast) {
+      int64_t words[kStartWords];
+      encodeStart(true, pelund::SearchParams{}, words);
+      MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
+    }
     MPI_Finalize();
     return;
   }
@@ -681,7 +685,20 @@ int leadRun(int ranks) {
   std::atexit(leaveOnExit);
   statusline::forbid();
   const PreparedRun run = prepareRun(StopHandlers{leadStop, leadOutputClosed, leadContinued});
-  if (run.wide) error("pelund-mpi searches up to k=1e18 with factor<=1e9 and period<=5040: wide=1 beyond them is pelund's");
+  if (run.wide) {
+    // A wide search runs on rank 0's threads, as pelund runs it; the other ranks end.
+    int64_t words[kStartWords] = {kStartAlone};
+    MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
+    gb_broadcast = gb_alone = true;
+    int status = 0;
+    try {
+      status = runWideSearch(run.resume);
+    } catch (const pelund::Error& fault) {
+      error("%s", fault.what());
+    }
+    if (status != 0) closeConsoleStreams();
+    return status;
+  }
   int64_t words[kStartWords];
   encodeStart(false, run.params, words);
   MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
@@ -712,6 +729,7 @@ int followRun() {
   platformInstallStopHandlers(followStop);
   int64_t words[kStartWords];
   MPI_Bcast(words, kStartWords, MPI_INT64_T, 0, MPI_COMM_WORLD);
+  if (words[0] == kStartAlone) return 0;
   pelund::SearchParams params;
   if (!decodeStart(words, params)) return 1;
   Report hello;

@@ -78,6 +78,9 @@ PartResult mergeBatches(int64_t from, int64_t to, const std::vector<PartResult>&
 // The validated search rank 0 sends to the others: a fault flag first (1: the run
 // ends with status 1 on every rank), then the parameters.
 inline constexpr int kStartWords = 10;
+// The first start word of a search that rank 0 runs alone (a wide search): the other
+// ranks end at once, with status 0.
+inline constexpr int64_t kStartAlone = 2;
 void encodeStart(bool fault, const pelund::SearchParams& params, int64_t words[kStartWords]);
 bool decodeStart(const int64_t words[kStartWords], pelund::SearchParams& params);  // false: fault
 

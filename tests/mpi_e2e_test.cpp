@@ -434,3 +434,43 @@ TEST(MpiSearch, CkTablesOverRanksAreThoseOfOneProcess) {
 }
 
 }  // namespace
+
+namespace {
+
+// A wide search (k above 2^64) under mpirun runs on rank 0's threads: its console and
+// covering.txt are pelund's for any number of ranks; stopped under mpirun it names a
+// wide k, and pelund resumes it to the uninterrupted file.
+TEST(MpiSearch, WideSearchesAreThoseOfPelundAndResumeAcrossThem) {
+  SKIP_WITHOUT_MPI();
+  const std::string ini = "base=10\nc=-1\nperiod=144\nmaxfact=1000\nkdisp=100000000\nwide=1\nresume=1\n"
+                          "mink=100000000000000000001\nmaxk=100000000000900000000\n";
+  std::string expected;
+  const e2e::RunResult single = runPelund(ini, expected);
+  ASSERT_EQ(single.exitStatus, 0);
+  for (int ranks = 1; ranks <= 3; ranks += 2) {
+    SCOPED_TRACE(std::to_string(ranks) + " ranks");
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini);
+    const e2e::RunResult result = runMpi(dir, ranks);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(e2e::maskStamps(result.out), e2e::maskStamps(single.out));
+    EXPECT_TRUE(dir.read("covering.txt") == expected);
+  }
+  std::mt19937_64 random(std::random_device{}());
+  for (int round = 0; round < 3; ++round) {
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini);
+    const e2e::RunResult stopped =
+        runMpi(dir, 2, {SIGINT, "Searching at k", std::chrono::milliseconds(random() % 500)});
+    const std::string out = e2e::maskStamps(stopped.out);
+    if (stopped.exitStatus != 0) {
+      EXPECT_NE(out.find("Ctrl-C accepted. "), std::string::npos) << out;
+      EXPECT_NE(out.find("Ending k search at k=1000000000000"), std::string::npos) << out;
+    }
+    const e2e::RunResult resumed = e2e::run(dir);
+    EXPECT_EQ(resumed.exitStatus, 0);
+    EXPECT_TRUE(dir.read("covering.txt") == expected);
+  }
+}
+
+}  // namespace
