@@ -15,17 +15,8 @@
 
 namespace {
 
-struct Outcome {
-  std::string out, log, covering, state;
-  int status;
-};
-
-Outcome runIni(e2e::TempDir& dir, const std::string& ini, const e2e::Interrupt& interrupt = {}) {
-  dir.write("pelund.ini", ini);
-  const e2e::RunResult r = e2e::run(dir, interrupt);
-  return {e2e::maskStamps(r.out), e2e::maskStamps(dir.read("pelund.log")), dir.read("covering.txt"),
-          dir.read("pelund.state"), r.termSignal == SIGKILL ? -SIGKILL : r.exitStatus};
-}
+using e2e::Outcome;
+using e2e::runIni;
 
 std::string iniOf(int32_t b, int32_t c, int64_t maxK, const std::string& extra) {
   return "base=" + std::to_string(b) + "\nmink=1\nmaxk=" + std::to_string(maxK) + "\nc=" + std::to_string(c) + "\n" + extra;

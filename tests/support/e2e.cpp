@@ -300,4 +300,11 @@ std::string statusLine(const std::string& message) {
 
 std::string errorLine(const std::string& message) { return "\033[31m\nError:  " + message + "\n\033[0m"; }
 
+Outcome runIni(TempDir& dir, const std::string& ini, const Interrupt& interrupt) {
+  dir.write("pelund.ini", ini);
+  const RunResult r = run(dir, interrupt);
+  return {maskStamps(r.out), maskStamps(dir.read("pelund.log")), dir.read("covering.txt"), dir.read("pelund.state"),
+          r.termSignal == SIGKILL ? -SIGKILL : r.exitStatus};
+}
+
 }  // namespace e2e

@@ -84,4 +84,13 @@ std::string statusLine(const std::string& message);
 // The console bytes of an error line.
 std::string errorLine(const std::string& message);
 
+// What a run leaves: its console and log (stamps masked), covering.txt, pelund.state,
+// and its exit status (-SIGKILL when killed outright).
+struct Outcome {
+  std::string out, log, covering, state;
+  int status;
+};
+// Writes `ini` as pelund.ini in dir and runs pelund there.
+Outcome runIni(TempDir& dir, const std::string& ini, const Interrupt& interrupt = {});
+
 }  // namespace e2e
