@@ -143,6 +143,35 @@ TEST(WideCkTable, WithinTheCapsTheOrdinaryTableWithWideInItsFirstLine) {
   }
 }
 
+// A period above 5040 makes the whole search wide: each line is the first of pelund's
+// wide=1 search with the same parameters.
+TEST(WideCkTable, LargerPeriodsGiveTheFirstLineOfPelundWide) {
+  std::mt19937_64 random(5544);
+  const int periods[] = {5544, 7920, 10080};
+  size_t found = 0;
+  for (int round = 0; round < 3; ++round) {
+    const int first = 2 + int(random() % 30), period = periods[round], maxFact = 500 + int(random() % 3000);
+    const std::string maxK = std::to_string(100000 + random() % 3000000);
+    const std::string settings = "SR " + std::to_string(first) + "-" + std::to_string(first + 1) + " --wide --period " +
+                                 std::to_string(period) + " --maxfact " + std::to_string(maxFact) + " --maxk " + maxK;
+    SCOPED_TRACE(settings);
+    const std::vector<std::string> lines = body(tableOf(settings));
+    ASSERT_EQ(lines.size(), 4u);
+    for (const std::string& line : lines) {
+      const size_t blank = line.find("  ");
+      e2e::TempDir dir;
+      dir.write("pelund.ini", "base=" + line.substr(1, blank - 1) + "\nc=" + (line[0] == 'S' ? "1" : "-1") +
+                                  "\nmink=1\nmaxk=" + maxK + "\nperiod=" + std::to_string(period) +
+                                  "\nmaxfact=" + std::to_string(maxFact) + "\nwide=1\nmaxsets=1\n");
+      EXPECT_EQ(e2e::run(dir).exitStatus, 0);
+      const std::vector<std::string> covering = linesOf(dir.read("covering.txt"));
+      EXPECT_EQ(line.substr(blank + 2), covering.empty() ? "none" : covering.front());
+      found += !covering.empty();
+    }
+  }
+  EXPECT_GT(found, 1u);
+}
+
 TEST(WideCkTable, WideTablesResumeAndAreRefusedWithoutWide) {
   const std::string settings = "SR 2,6,10,11 --period 12 --maxfact 200 --wide --mink 100000000000000000000001 "
                                "--maxk 100000000000000000500000";
