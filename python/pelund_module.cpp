@@ -168,7 +168,9 @@ U256 u256Of(const py::int_& value) {
 // k as a Python int: at once below 2^64, else from its decimal text.
 py::object pythonInteger(const U256& k) {
   if (k.fitsU64()) return py::int_(k.low64());
-  return py::reinterpret_steal<py::object>(PyLong_FromString(k.toString().c_str(), nullptr, 10));
+  PyObject* value = PyLong_FromString(k.toString().c_str(), nullptr, 10);
+  if (value == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(value);
 }
 
 // The range at full width, checked in the order and words of pelund's wide=1; true
