@@ -8,11 +8,15 @@
 // engine's lines.
 #include "first_line.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "cover_set.h"
+#include "cyclotomic.h"
 #include "k_walk.h"
 #include "modular.h"
+#include "u256.h"
+#include "wide_search.h"
 
 namespace {
 
@@ -93,6 +97,64 @@ bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable&
   FirstLineSink sink(from);
   const bool complete = search.walkLines(from, params.maxK, 1, sink, stop);
   from = sink.next;
+  if (!complete) return false;
+  line = sink.line;
+  return true;
+}
+
+namespace {
+
+// Keeps the first line of the wide walk and where it stands.
+class WideFirstLineSink : public pelund::wide::WideSink {
+ public:
+  void partDone(const pelund::wide::WidePart& part) override {
+    if (!line && !part.ks.empty()) line = part.text.substr(0, part.ends[0]);
+    last = part.to;
+    walked = true;
+  }
+  std::optional<std::string> line;
+  pelund::U256 last;
+  bool walked = false;
+};
+
+pelund::U256 wideValue(const std::string& decimal) {
+  pelund::U256 value;
+  if (!pelund::U256::parse(decimal, value)) throw pelund::Error(decimal + " is no k below 2^256");
+  return value;
+}
+
+}  // namespace
+
+bool wideFirstLine(int64_t base, int32_t c, uint32_t period, uint64_t maxFact, const std::string& maxK, int threads,
+                   double effortSeconds, const pelund::StopToken& stop, std::optional<std::string>& line,
+                   std::string& from) {
+  constexpr uint64_t kExhaustiveBelow = 1000000000;
+  line.reset();
+  pelund::SearchParams params;
+  params.base = base;
+  params.c = c;
+  params.period = int32_t(period);
+  params.maxFact = int32_t(std::min(maxFact, kExhaustiveBelow));
+  params.minK = params.maxK = 1;
+  params.threads = threads;
+  pelund::Observer silent;
+  const std::optional<pelund::CandidateTable> table = pelund::candidates(params, silent, stop);
+  if (!table) return false;
+  std::vector<CyclotomicFactors> factored;
+  if (maxFact > kExhaustiveBelow) {
+    if (!cyclotomicFactoringAvailable()) throw pelund::Error("primes above 1e9 need pelund built with FLINT");
+    std::optional<std::vector<CyclotomicFactors>> found = factorCyclotomics(base, period, effortSeconds, stop);
+    if (!found) return false;
+    factored = std::move(*found);
+  }
+  const pelund::U256 first = wideValue(from), last = wideValue(maxK);
+  const pelund::wide::WideParams wide{base, c, period, first, last, threads};
+  const pelund::wide::WideSearch search(
+      wide, wideCandidatePrimes(base, period, maxFact, table->factorPeriodList, factored));
+  if (!search.searchable()) return true;
+  WideFirstLineSink sink;
+  const bool complete = search.walkLines(first, last, 1, sink, stop);
+  if (sink.walked && sink.last < last) from = (sink.last + pelund::U256(1)).toString();
   if (!complete) return false;
   line = sink.line;
   return true;

@@ -2,6 +2,7 @@
 // first into covering.txt for the same parameters.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,3 +20,12 @@ bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable&
 
 // How many k from mink on are tried one by one.
 inline constexpr int64_t kSmallKs = 4096;
+
+// The first line of the wide engine's search of base b and form c, k = `from` to
+// maxk of the options (see CkOptions::wide), with `threads` threads: candidates
+// every prime below min(maxfact, 1e9) of a period dividing P and the factors of
+// Phi_d(b) up to maxfact found in about `effortSeconds`. False when stopped: `from`
+// is then the first k not yet searched.
+bool wideFirstLine(int64_t base, int32_t c, uint32_t period, uint64_t maxFact, const std::string& maxK, int threads,
+                   double effortSeconds, const pelund::StopToken& stop, std::optional<std::string>& line,
+                   std::string& from);

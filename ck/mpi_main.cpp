@@ -278,6 +278,8 @@ int main(int argc, char** argv) {
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
   CkOptions options;
   const char* fault = parseCkOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+  // The wide engine's searches run in one process: a wide table is pelund-ck's.
+  if (fault == nullptr && options.wide) fault = "pelund-ck-mpi does not take --wide: run pelund-ck for a wide table";
   int status = 1;
   bool stopped = false;
   try {

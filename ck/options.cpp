@@ -12,9 +12,9 @@ namespace {
 constexpr const char* kBasesFault = "bases must be numbers, ranges and lists such as 2-100,120,1000-1030";
 
 // A decimal number of digits only; values past int64 saturate, so that the range
-// checks refuse them with their own words.
-bool decimal(const std::string& text, int64_t& value) {
-  if (text.empty() || text.size() > 40) return false;
+// checks refuse them with their own words. `longest` digits at most.
+bool decimal(const std::string& text, int64_t& value, size_t longest = 40) {
+  if (text.empty() || text.size() > longest) return false;
   value = 0;
   for (char digit : text) {
     if (digit < '0' || digit > '9') return false;
@@ -55,6 +55,45 @@ const char* parseBases(const std::string& text, std::vector<int32_t>& bases) {
   return nullptr;
 }
 
+// Digits without leading zeros ("0" for zero).
+std::string plainDigits(const std::string& text) {
+  const size_t first = text.find_first_not_of('0');
+  return first == std::string::npos ? "0" : text.substr(first);
+}
+
+// a <= b for plain digits.
+bool atMost(const std::string& a, const std::string& b) {
+  return a.size() != b.size() ? a.size() < b.size() : a <= b;
+}
+
+constexpr const char* kE18 = "1000000000000000000";
+
+// With --wide, the range at full width, in the order and words of pelund's wide=1; sets
+// what the table searches with the ordinary engines and what with the wide one.
+const char* wideRangeFault(CkOptions& o) {
+  o.minKText = plainDigits(o.minKText);
+  o.maxKText = plainDigits(o.maxKText);
+  o.maxFactText = plainDigits(o.maxFactText);
+  if (!atMost(o.minKText, o.maxKText)) return "mink cannot be greater than maxk";
+  if (o.minKText == "0") return "mink cannot be less than 1";
+  if (!atMost(o.maxKText, "115792089237316195423570985008687907853269984665640564039457584007913129639935"))
+    return "maxk cannot be greater than 2^256-1";
+  if (o.period < 2) return "period cannot be less than 2";
+  if (o.period > 65520) return "period cannot be greater than 65520";
+  if (atMost(o.maxFactText, "4")) return "maxfact cannot be less than 5";
+  if (!atMost(o.maxFactText, "18446744073709551615")) return "maxfact cannot be greater than 2^64-1";
+  o.beyond = !atMost(o.maxKText, kE18) || !atMost(o.maxFactText, "1000000000") || o.period > 5040;
+  if (!o.beyond) return nullptr;
+  if (o.algebraic) return "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040";
+  o.ordinary = atMost(o.maxFactText, "1000000000") && o.period <= 5040 && atMost(o.minKText, kE18);
+  o.wideFrom = o.ordinary ? "1000000000000000001" : o.minKText;
+  if (o.ordinary) {
+    o.maxK = std::stoll(kE18);
+    o.maxFact = std::stoll(o.maxFactText);
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::string CkItem::name() const { return (c == 1 ? "S" : "R") + std::to_string(base); }
@@ -67,11 +106,15 @@ const char* parseCkOptions(const std::vector<std::string>& arguments, CkOptions&
   const Valued valued[] = {{"--period", &o.period}, {"--maxfact", &o.maxFact}, {"--mink", &o.minK},
                            {"--maxk", &o.maxK},     {"--threads", &o.threads}};
   std::vector<std::string> plain;
+  for (const std::string& word : arguments) o.wide = o.wide || word == "--wide";
+  // mink, maxk and maxfact as written, for --wide; up to 2^256-1 needs 78 digits.
+  std::string* const texts[] = {nullptr, &o.maxFactText, &o.minKText, &o.maxKText, nullptr};
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& word = arguments[i];
     if (word == "--help") o.help = true;
     else if (word == "--version") o.version = true;
     else if (word == "--algebraic") o.algebraic = true;
+    else if (word == "--wide") continue;
     else if (word.rfind("--", 0) == 0) {
       const size_t equals = word.find('=');
       const std::string name = word.substr(0, equals);
@@ -83,7 +126,8 @@ const char* parseCkOptions(const std::vector<std::string>& arguments, CkOptions&
       if (equals != std::string::npos) text = word.substr(equals + 1);
       else if (i + 1 < arguments.size()) text = arguments[++i];
       else return "an option needs a value, as in --maxk 1000000";
-      if (!decimal(text, *option->value)) return "option values must be decimal numbers";
+      if (!decimal(text, *option->value, o.wide ? 100 : 40)) return "option values must be decimal numbers";
+      if (std::string* written = texts[option - valued]) *written = text;
     } else {
       plain.push_back(word);
     }
@@ -99,7 +143,10 @@ const char* parseCkOptions(const std::vector<std::string>& arguments, CkOptions&
   if (plain.size() < 2) return "the bases must be given, as in 2-100,120,1000-1030";
   if (plain.size() > 2) return "give the bases as one list, as in 2-100,120,1000-1030";
   if (const char* fault = parseBases(plain[1], o.bases)) return fault;
-  if (const char* fault = pelund::rangeFault(o.bases.front(), o.minK, o.maxK, 1, o.period, o.maxFact)) return fault;
+  if (o.wide)
+    if (const char* fault = wideRangeFault(o)) return fault;
+  if (!o.beyond || o.ordinary)
+    if (const char* fault = pelund::rangeFault(o.bases.front(), o.minK, o.maxK, 1, o.period, o.maxFact)) return fault;
   if (const char* fault = pelund::threadsFault(o.threads)) return fault;
   return nullptr;
 }
@@ -127,6 +174,13 @@ std::string basesText(const std::vector<int32_t>& bases) {
 }
 
 std::string ckHeading(const CkOptions& o) {
+  if (o.wide) {
+    // The bounds in full, as given.
+    return std::string("pelund-ck ") + (o.sierpinski ? "S" : "") + (o.riesel ? "R" : "") + " " +
+           basesText(o.bases) + " period=" + std::to_string(o.period) +
+           " maxfact=" + o.maxFactText + " mink=" + o.minKText + " maxk=" + o.maxKText +
+           " algebraic=" + (o.algebraic ? "1" : "0") + " wide=1\n";
+  }
   char bounds[200];
   std::snprintf(bounds, sizeof bounds, " period=%" PRId64 " maxfact=%" PRId64 " mink=%" PRId64 " maxk=%" PRId64
                 " algebraic=%d\n", o.period, o.maxFact, o.minK, o.maxK, o.algebraic ? 1 : 0);

@@ -18,6 +18,16 @@ struct CkOptions {
   int64_t threads = 0;  // 0: all hardware threads
   bool algebraic = false;
   bool help = false, version = false;
+  // --wide: the caps of pelund's wide=1 (maxk 2^256-1, maxfact 2^64-1, period 65520).
+  // mink, maxk and maxfact then in full, in decimal; when the search passes one of the
+  // 64-bit caps (beyond), minK and maxK above hold the ordinary part of it, k up to 1e18
+  // with maxfact up to 1e9 and period up to 5040 (none: ordinary false), and the wide
+  // engine takes the rest, k from wideFrom on.
+  bool wide = false;
+  std::string minKText = "1", maxKText = "1000000000000000000", maxFactText = "1000000";
+  bool beyond = false;
+  bool ordinary = true;
+  std::string wideFrom;
 };
 
 // One line of the table: a form and a base, "S7" by name.

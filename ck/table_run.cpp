@@ -35,6 +35,31 @@ constexpr const char* kCkPath = "ck.txt";
 
 std::string lineWithoutEnd(const std::string& line) { return line.substr(0, line.find_first_of("\r\n")); }
 
+// The seconds given to factoring each Phi_d(b) of a wide search, pelund's default.
+constexpr double kFactorEffort = 5;
+
+// Digits from `at` on, at least one and at most `longest`.
+bool digitsAt(std::string_view text, size_t& at, size_t longest) {
+  const size_t start = at;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+  return at > start && at - start <= longest;
+}
+
+// Whether a line has the layout of a wide line, "k  P  [p, ...]\n", k up to 78
+// digits and the primes up to 20.
+bool wideLayout(std::string_view line) {
+  size_t at = 0;
+  if (!digitsAt(line, at, 78) || line.compare(at, 2, "  ") != 0) return false;
+  at += 2;
+  if (!digitsAt(line, at, 5) || line.compare(at, 3, "  [") != 0) return false;
+  at += 3;
+  while (digitsAt(line, at, 20)) {
+    if (line.compare(at, 2, ", ") != 0) break;
+    at += 2;
+  }
+  return line.substr(at) == "]\n";
+}
+
 // Where a table in ck.txt stands: the lines written (after the heading) and the bytes
 // that hold them.
 struct TableStart {
@@ -46,7 +71,7 @@ struct TableStart {
 // Checks ck.txt against the parameters and the lines they give: a file of other
 // parameters, or with a line of another name or layout, is refused with nothing
 // touched. A line cut off at its end (a killed run) is cut from the file.
-TableStart readTable(const std::string& heading, const std::vector<CkItem>& items) {
+TableStart readTable(const std::string& heading, const std::vector<CkItem>& items, bool wide) {
   std::string text, cause;
   const ReadOutcome outcome = platformReadSmallFile(kCkPath, size_t(1) << 31, text, cause);
   if (outcome == ReadOutcome::failed) error("%s cannot be read: %s", kCkPath, cause.c_str());
@@ -66,7 +91,7 @@ TableStart readTable(const std::string& heading, const std::vector<CkItem>& item
       try {
         pelund::parseLine(std::string_view(line).substr(name.size()));
       } catch (const pelund::Error&) {
-        whole = false;
+        whole = wide && wideLayout(std::string_view(line).substr(name.size()));
       }
     }
     if (!whole)
@@ -120,11 +145,12 @@ class TableRun {
           budget.over = false;
           budget.deadline = nowNanoseconds() + kShortSearch;
           std::optional<std::string> line;
-          const bool done = firstLine(paramsOf(items_[i], 1), tableOf(items_[i]), stop, line, from[i - first_]);
+          const bool done = !options_.ordinary ||
+                            firstLine(paramsOf(items_[i], 1), tableOf(items_[i]), stop, line, from[i - first_]);
           budget.deadline = INT64_MAX;
-          if (done) finish(i, line);
+          if (done && (line || !options_.beyond)) finish(i, line);
           else if (quitting()) return;
-          else isLong[i - first_] = 1;
+          else isLong[i - first_] = done ? 2 : 1;
         }
       });
     } catch (...) {
@@ -134,10 +160,20 @@ class TableRun {
     }
     ended = true;
     watch.join();
+    // The long searches; with --wide beyond the 64-bit caps, those that the ordinary
+    // engines end without a line go on with the wide engine (isLong 2).
     for (size_t i = first_; i < items_.size() && !quitting(); ++i) {
       if (!isLong[i - first_]) continue;
       std::optional<std::string> line;
-      if (!firstLine(paramsOf(items_[i], threads), tableOf(items_[i]), stopToken(), line, from[i - first_])) break;
+      if (isLong[i - first_] == 1 &&
+          !firstLine(paramsOf(items_[i], threads), tableOf(items_[i]), stopToken(), line, from[i - first_]))
+        break;
+      if (!line && options_.beyond) {
+        std::string wideFrom = options_.wideFrom;
+        if (!wideFirstLine(items_[i].base, items_[i].c, uint32_t(options_.period), std::stoull(options_.maxFactText),
+                           options_.maxKText, threads, kFactorEffort, stopToken(), line, wideFrom))
+          break;
+      }
       finish(i, line);
     }
     return written_ == items_.size();
@@ -220,15 +256,20 @@ int runCkTable(const CkOptions& options, CkFinder* finder) {
   claimRunDirectory(StopHandlers{ckStopRequested});
   const std::vector<CkItem> items = ckItems(options);
   const std::string heading = ckHeading(options);
-  const TableStart start = readTable(heading, items);
+  const TableStart start = readTable(heading, items, options.wide);
   if (finder != nullptr) finder->starting(start.done);
 
   const char* forms = options.sierpinski && options.riesel ? "S and R" : options.sierpinski ? "S" : "R";
   consoleWrite("\n");
-  reportWithDateTime("CK table of %s for bases %s with factor<=%" PRId64 " and period=%" PRId64 ", k=%" PRId64
-                     " to %" PRId64,
-                     forms, basesText(options.bases).c_str(), options.maxFact, options.period, options.minK,
-                     options.maxK);
+  if (options.wide)
+    reportWithDateTime("CK table of %s for bases %s with factor<=%s and period=%" PRId64 ", k=%s to %s", forms,
+                       basesText(options.bases).c_str(), options.maxFactText.c_str(), options.period,
+                       options.minKText.c_str(), options.maxKText.c_str());
+  else
+    reportWithDateTime("CK table of %s for bases %s with factor<=%" PRId64 " and period=%" PRId64 ", k=%" PRId64
+                       " to %" PRId64,
+                       forms, basesText(options.bases).c_str(), options.maxFact, options.period, options.minK,
+                       options.maxK);
   if (start.done > 0)
     reportWithDateTime("Resuming the CK table at %s with %" PRIu64 " of %" PRIu64 " lines written",
                        start.done < items.size() ? items[start.done].name().c_str() : "its end", uint64_t(start.done),
@@ -251,8 +292,10 @@ int runCkTable(const CkOptions& options, CkFinder* finder) {
     // The tables of the bases still to do, built together.
     const auto firstBase = std::lower_bound(options.bases.begin(), options.bases.end(), items[start.done].base);
     const std::vector<int32_t> bases(firstBase, options.bases.end());
+    // A search wide from its start has no ordinary part, and no tables.
     const std::optional<std::vector<pelund::CandidateTable>> tables =
-        jointCandidateTables(bases, int32_t(options.period), int32_t(options.maxFact), stopToken());
+        options.ordinary ? jointCandidateTables(bases, int32_t(options.period), int32_t(options.maxFact), stopToken())
+                         : std::optional<std::vector<pelund::CandidateTable>>(std::in_place);
     if (tables) {
       ckprogress::start(start.done, items.size());
       const unsigned hardware = std::thread::hardware_concurrency();

@@ -449,9 +449,15 @@ ReadOutcome platformReadSmallFile(const char* path, size_t limit, std::string& t
     return ReadOutcome::failed;
   }
   if ((fd = regularOnly(fd, cause)) < 0) return ReadOutcome::failed;
-  text.assign(limit + 1, '\0');
+  // The buffer grows with what is read, up to one byte past the limit (which tells a
+  // larger file): a small file of a large limit costs no more than its size.
+  text.clear();
   size_t got = 0;
-  while (got < text.size()) {
+  for (;;) {
+    if (got == text.size()) {
+      if (got > limit) break;
+      text.resize(std::min(limit + 1, std::max<size_t>(4096, 2 * got)));
+    }
     const ssize_t n = read(fd, text.data() + got, text.size() - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {

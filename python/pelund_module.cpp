@@ -16,6 +16,12 @@
 // pelund.ParameterError (a ValueError), any other pelund::Error pelund.Error (a
 // RuntimeError). Integers of any size are taken, saturated to 64 bits as the
 // configuration reader saturates its digits, so that the range checks name them.
+//
+// With wide=True the caps are those of pelund's wide=1: k up to 2^256-1, maxfact up to
+// 2^64-1, period up to 65520. Within the 64-bit caps the search is the ordinary one;
+// beyond them it is the wide engine (search/wide), its candidates every prime below
+// min(maxfact, 1e9) of a period dividing P and the factors of Phi_d(b) above, as
+// pelund runs it. Its k reach Python in decimal.
 #include <pelund/pelund.hpp>
 
 #include <pybind11/pybind11.h>
@@ -38,7 +44,13 @@
 #include <utility>
 #include <vector>
 
+#include "cyclotomic.h"
+#include "u256.h"
+#include "wide_search.h"
+
 namespace py = pybind11;
+
+using pelund::U256;
 
 namespace {
 
@@ -105,6 +117,168 @@ pelund::SearchParams searchParams(py::handle base, py::handle c, py::handle minK
   const pelund::Engine named = engineOf(engine);
   if (withAlgebraic != 0 && withAlgebraic != 1) raise(parameterErrorType, pelund::kAlgebraicFault);
   return pelund::makeParams(b, sign, first, last, p, f, t, named, withAlgebraic == 1);
+}
+
+// ---- wide parameters ------------------------------------------------------------------
+
+// Candidates below this bound are found exhaustively; above it by factoring.
+constexpr uint64_t kExhaustiveBelow = 1000000000;
+
+// A search beyond the 64-bit caps, for the wide engine.
+struct WideJob {
+  int64_t base = 0;
+  int32_t c = 0;
+  uint32_t period = 0;
+  uint64_t maxFact = 0;
+  U256 minK, maxK;
+  int threads = 0;
+  double factorEffort = 5;
+};
+
+// What a search runs: the ordinary search of `params`, or the wide one.
+struct Job {
+  pelund::SearchParams params;
+  std::optional<WideJob> wide;
+};
+
+// A Python integer whole, as a Python int.
+py::int_ wholeInteger(py::handle value, const char* name) {
+  if (!PyIndex_Check(value.ptr()))
+    raise(PyExc_TypeError, std::string(name) + " must be an integer, not " + Py_TYPE(value.ptr())->tp_name);
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) throw py::error_already_set();
+  return py::int_(index);
+}
+
+bool above(const py::int_& a, const py::int_& b) {
+  const int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_GT);
+  if (result < 0) throw py::error_already_set();
+  return result == 1;
+}
+
+py::int_ decimalInteger(const char* digits) { return py::int_(py::str(digits)); }
+
+U256 u256Of(const py::int_& value) {
+  U256 result;
+  if (!U256::parse(py::str(py::handle(value)).cast<std::string>(), result))
+    raise(parameterErrorType, "k is larger than 2^256-1");
+  return result;
+}
+
+// k as a Python int: at once below 2^64, else from its decimal text.
+py::object pythonInteger(const U256& k) {
+  if (k.fitsU64()) return py::int_(k.low64());
+  PyObject* value = PyLong_FromString(k.toString().c_str(), nullptr, 10);
+  if (value == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(value);
+}
+
+// The range at full width, checked in the order and words of pelund's wide=1; true
+// when the search passes one of the 64-bit caps.
+bool wideRange(py::handle base, py::handle c, const py::int_& minK, const py::int_& maxK, int64_t period,
+               const py::int_& maxFact) {
+  const int64_t b = wide(base, "base"), sign = wide(c, "c");
+  if (b < 2) raise(parameterErrorType, "base cannot be less than 2");
+  if (b > 1000000000) raise(parameterErrorType, "base cannot be greater than 1e9");
+  if (above(minK, maxK)) raise(parameterErrorType, "mink cannot be greater than maxk");
+  if (!above(minK, py::int_(0))) raise(parameterErrorType, "mink cannot be less than 1");
+  const py::int_ widest =
+      decimalInteger("115792089237316195423570985008687907853269984665640564039457584007913129639935");
+  if (above(maxK, widest)) raise(parameterErrorType, "maxk cannot be greater than 2^256-1");
+  if (sign != -1 && sign != 1) raise(parameterErrorType, "c must be -1 or 1");
+  if (period < 2) raise(parameterErrorType, "period cannot be less than 2");
+  if (period > 65520) raise(parameterErrorType, "period cannot be greater than 65520");
+  if (!above(maxFact, py::int_(4))) raise(parameterErrorType, "maxfact cannot be less than 5");
+  if (above(maxFact, decimalInteger("18446744073709551615")))
+    raise(parameterErrorType, "maxfact cannot be greater than 2^64-1");
+  return above(maxK, decimalInteger("1000000000000000000")) || above(maxFact, py::int_(kExhaustiveBelow)) ||
+         period > 5040;
+}
+
+double factorEffortOf(py::handle effort) {
+  const int64_t seconds = wide(effort, "factoreffort");
+  if (seconds < 0) raise(parameterErrorType, "factoreffort cannot be negative");
+  if (seconds > 86400) raise(parameterErrorType, "factoreffort cannot be greater than 86400");
+  return double(seconds);
+}
+
+// The settings of a search with wide=True (ordinary ones without).
+Job searchJob(py::handle base, py::handle c, py::handle minK, py::handle maxK, py::handle period, py::handle maxFact,
+              py::handle threads, py::handle engine, py::handle algebraic, bool wideCaps, py::handle effort) {
+  Job job;
+  if (!wideCaps) {
+    job.params = searchParams(base, c, minK, maxK, period, maxFact, threads, engine, algebraic);
+    return job;
+  }
+  if (maxK.is_none()) raise(PyExc_TypeError, "search() missing required argument 'maxk'");
+  const py::int_ first = wholeInteger(minK, "mink"), last = wholeInteger(maxK, "maxk");
+  const py::int_ factors = wholeInteger(maxFact, "maxfact");
+  const int64_t p = wide(period, "period");
+  if (!wideRange(base, c, first, last, p, factors)) {
+    job.params = searchParams(base, c, minK, maxK, period, maxFact, threads, engine, algebraic);
+    factorEffortOf(effort);
+    return job;
+  }
+  const int64_t withAlgebraic = wide(algebraic, "algebraic"), t = wide(threads, "threads");
+  if (withAlgebraic == 1)
+    raise(parameterErrorType, "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040");
+  check(pelund::threadsFault(t));
+  (void)engineOf(engine);
+  if (withAlgebraic != 0) raise(parameterErrorType, pelund::kAlgebraicFault);
+  WideJob w;
+  w.base = wide(base, "base");
+  w.c = int32_t(wide(c, "c"));
+  w.period = uint32_t(p);
+  w.maxFact = factors.cast<uint64_t>();
+  w.minK = u256Of(first);
+  w.maxK = u256Of(last);
+  w.threads = int(t);
+  w.factorEffort = factorEffortOf(effort);
+  job.wide = w;
+  job.params.minK = job.params.maxK = 1;
+  return job;
+}
+
+// The wide search's candidates: the table below min(maxfact, 1e9), then the factors of
+// Phi_d(b) up to maxfact; nullopt when stopped.
+std::optional<std::vector<pelund::WidePrime>> widePrimes(const WideJob& job, const pelund::StopToken& stop) {
+  pelund::SearchParams params;
+  params.base = job.base;
+  params.c = job.c;
+  params.period = int32_t(job.period);
+  params.maxFact = int32_t(std::min(job.maxFact, kExhaustiveBelow));
+  params.minK = params.maxK = 1;
+  params.threads = job.threads;
+  pelund::Observer silent;
+  const std::optional<pelund::CandidateTable> table = pelund::candidates(params, silent, stop);
+  if (!table) return std::nullopt;
+  std::vector<CyclotomicFactors> factored;
+  if (job.maxFact > kExhaustiveBelow) {
+    if (!cyclotomicFactoringAvailable()) throw pelund::Error("primes above 1e9 need pelund built with FLINT");
+    std::optional<std::vector<CyclotomicFactors>> found =
+        factorCyclotomics(job.base, job.period, job.factorEffort, stop);
+    if (!found) return std::nullopt;
+    factored = std::move(*found);
+  }
+  return wideCandidatePrimes(job.base, job.period, job.maxFact, table->factorPeriodList, factored);
+}
+
+pelund::wide::WideParams wideParams(const WideJob& job) {
+  return {job.base, job.c, job.period, job.minK, job.maxK, job.threads};
+}
+
+// A wide line "k  P  [p, ...]\n": its period and primes.
+void readWideLine(std::string_view line, uint32_t& period, std::vector<uint64_t>& primes) {
+  size_t at = line.find("  ") + 2;
+  period = 0;
+  for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) period = period * 10 + uint32_t(line[at] - '0');
+  at += 3;  // "  ["
+  while (at < line.size() && line[at] != ']') {
+    uint64_t p = 0;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) p = p * 10 + uint64_t(line[at] - '0');
+    primes.push_back(p);
+    if (line.compare(at, 2, ", ") == 0) at += 2;
+  }
 }
 
 // ---- waiting for a thread ---------------------------------------------------------------
@@ -178,25 +352,25 @@ void runInterruptibly(const std::function<void(const pelund::StopToken&)>& work)
 // Lines of covering.txt read back, compactly: per line k, its period, and where its
 // primes (and, with algebraic factors, its classes) end in the shared arrays.
 struct Batch {
-  std::vector<int64_t> ks;
+  std::vector<U256> ks;
   std::vector<uint32_t> periods;
   std::vector<uint32_t> primeEnds;
-  std::vector<uint32_t> primes;
+  std::vector<uint64_t> primes;
   std::vector<uint32_t> classEnds;
   std::vector<std::string> classes;
-  int64_t searchedTo = 0;  // every k up to this has been searched
-  size_t accounted = 0;    // its bytes, as counted in the queue
+  U256 searchedTo;       // every k up to this has been searched
+  size_t accounted = 0;  // its bytes, as counted in the queue
 
   size_t size() const { return ks.size(); }
   size_t bytes() const {
-    size_t total = sizeof(Batch) + ks.capacity() * sizeof(int64_t) +
-                   (periods.capacity() + primeEnds.capacity() + primes.capacity() + classEnds.capacity()) * sizeof(uint32_t) +
+    size_t total = sizeof(Batch) + ks.capacity() * sizeof(U256) + primes.capacity() * sizeof(uint64_t) +
+                   (periods.capacity() + primeEnds.capacity() + classEnds.capacity()) * sizeof(uint32_t) +
                    classes.capacity() * sizeof(std::string);
     for (const std::string& text : classes) total += text.capacity();
     return total;
   }
   void add(const pelund::Line& line, bool algebraic) {
-    ks.push_back(line.k);
+    ks.push_back(U256(uint64_t(line.k)));
     periods.push_back(line.period);
     primes.insert(primes.end(), line.primes.begin(), line.primes.end());
     primeEnds.push_back(uint32_t(primes.size()));
@@ -204,6 +378,12 @@ struct Batch {
       classes.insert(classes.end(), line.classes.begin(), line.classes.end());
       classEnds.push_back(uint32_t(classes.size()));
     }
+  }
+  void addWide(const U256& k, std::string_view line) {
+    ks.push_back(k);
+    periods.push_back(0);
+    readWideLine(line, periods.back(), primes);
+    primeEnds.push_back(uint32_t(primes.size()));
   }
 };
 
@@ -215,12 +395,26 @@ struct Channel {
   size_t bytes = 0;
   std::atomic<bool> stop{false};
   bool finished = false;       // the search's thread has ended
-  int64_t handedTo = 0;        // every k up to this has been searched and its lines queued
-  int64_t takenFirst = 0;      // the first k of the batch the caller has taken off the queue
+  U256 handedTo;               // every k up to this has been searched and its lines queued
+  U256 takenFirst;             // the first k of the batch the caller has taken off the queue
   bool taken = false;          // and not yet made its own
   enum class Fault { none, library, other } fault = Fault::none;
   std::string faultText;
 };
+
+// Queues a batch; waits while the queue is full, false once a stop is asked.
+bool pushBatch(Channel& channel, Batch&& batch) {
+  const size_t bytes = batch.accounted = batch.bytes();
+  std::unique_lock lock(channel.mutex);
+  channel.changed.wait(lock, [&] {
+    return channel.stop.load() || channel.batches.empty() || channel.bytes + bytes <= kQueueBytes;
+  });
+  if (channel.stop.load()) return false;
+  channel.bytes += bytes;
+  channel.batches.push_back(std::move(batch));
+  channel.changed.notify_all();
+  return true;
+}
 
 // Hands the walk's parts to the channel, line by line read back, in batches; waits
 // while the queue is full, and gives up (dropping the rest) once a stop is asked.
@@ -237,48 +431,73 @@ class ChannelSink : public pelund::Sink {
       batch.periods.reserve(last - first);
       batch.primeEnds.reserve(last - first);
       for (size_t i = first; i < last; ++i) batch.add(pelund::parseLine(part.line(i)), algebraic_);
-      batch.searchedTo = last == lines ? part.to : part.ks[last] - 1;
-      if (!push(std::move(batch))) return;
+      batch.searchedTo = U256(uint64_t(last == lines ? part.to : part.ks[last] - 1));
+      if (!pushBatch(channel_, std::move(batch))) return;
+    }
+    std::lock_guard lock(channel_.mutex);
+    channel_.handedTo = U256(uint64_t(part.to));
+  }
+
+ private:
+  Channel& channel_;
+  const bool algebraic_;
+};
+
+// The same for the parts of the wide walk.
+class WideChannelSink : public pelund::wide::WideSink {
+ public:
+  explicit WideChannelSink(Channel& channel) : channel_(channel) {}
+
+  void partDone(const pelund::wide::WidePart& part) override {
+    const size_t lines = part.ks.size();
+    for (size_t first = 0; first < lines; first += kBatchLines) {
+      const size_t last = std::min(lines, first + kBatchLines);
+      Batch batch;
+      for (size_t i = first; i < last; ++i) {
+        const size_t begin = i == 0 ? 0 : part.ends[i - 1];
+        batch.addWide(part.ks[i], std::string_view(part.text).substr(begin, part.ends[i] - begin));
+      }
+      batch.searchedTo = last == lines ? part.to : part.ks[last] - U256(1);
+      if (!pushBatch(channel_, std::move(batch))) return;
     }
     std::lock_guard lock(channel_.mutex);
     channel_.handedTo = part.to;
   }
 
  private:
-  bool push(Batch&& batch) {
-    const size_t bytes = batch.accounted = batch.bytes();
-    std::unique_lock lock(channel_.mutex);
-    channel_.changed.wait(lock, [&] {
-      return channel_.stop.load() || channel_.batches.empty() || channel_.bytes + bytes <= kQueueBytes;
-    });
-    if (channel_.stop.load()) return false;
-    channel_.bytes += bytes;
-    channel_.batches.push_back(std::move(batch));
-    channel_.changed.notify_all();
-    return true;
-  }
-
   Channel& channel_;
-  const bool algebraic_;
 };
 
 // The search's thread: the table phase, then the walk over the whole range, as the
 // console runs them; with fewer than two candidate primes only algebraic factors can
-// prove a k.
-void searchThread(Channel& channel, const pelund::SearchParams params) {
+// prove a k. A wide search: its candidates, then the wide walk.
+void searchThread(Channel& channel, const Job job) {
   Channel::Fault fault = Channel::Fault::none;
   std::string text;
   bool complete = false;
+  const pelund::SearchParams& params = job.params;
   try {
     const pelund::StopToken stop(channel.stop);
-    pelund::Observer silent;
-    const std::optional<pelund::CandidateTable> table = pelund::candidates(params, silent, stop);
-    if (table) {
-      complete = true;
-      const pelund::Search search(params, *table);
-      if (search.searchable()) {
-        ChannelSink sink(channel, params.algebraic);
-        complete = search.walk(params.minK, params.maxK, sink, stop);
+    if (job.wide) {
+      const std::optional<std::vector<pelund::WidePrime>> table = widePrimes(*job.wide, stop);
+      if (table) {
+        complete = true;
+        const pelund::wide::WideSearch search(wideParams(*job.wide), *table);
+        if (search.searchable()) {
+          WideChannelSink sink(channel);
+          complete = search.walk(job.wide->minK, job.wide->maxK, sink, stop);
+        }
+      }
+    } else {
+      pelund::Observer silent;
+      const std::optional<pelund::CandidateTable> table = pelund::candidates(params, silent, stop);
+      if (table) {
+        complete = true;
+        const pelund::Search search(params, *table);
+        if (search.searchable()) {
+          ChannelSink sink(channel, params.algebraic);
+          complete = search.walk(params.minK, params.maxK, sink, stop);
+        }
       }
     }
   } catch (const pelund::Error& error) {
@@ -292,7 +511,7 @@ void searchThread(Channel& channel, const pelund::SearchParams params) {
     text = error.what();
   }
   std::lock_guard lock(channel.mutex);
-  if (complete && !channel.stop.load()) channel.handedTo = params.maxK;
+  if (complete && !channel.stop.load()) channel.handedTo = job.wide ? job.wide->maxK : U256(uint64_t(params.maxK));
   channel.fault = fault;
   channel.faultText = std::move(text);
   channel.finished = true;
@@ -302,11 +521,12 @@ void searchThread(Channel& channel, const pelund::SearchParams params) {
 // The iterator that search() returns.
 class SearchIterator {
  public:
-  explicit SearchIterator(const pelund::SearchParams& params)
-      : params_(params), channel_(std::make_unique<Channel>()), parent_(getpid()) {
-    channel_->handedTo = params.minK - 1;
-    consumedTo_ = params.minK - 1;
-    thread_ = std::make_unique<std::thread>(searchThread, std::ref(*channel_), params);
+  explicit SearchIterator(const Job& job)
+      : params_(job.params), channel_(std::make_unique<Channel>()), parent_(getpid()) {
+    const U256 minK = job.wide ? job.wide->minK : U256(uint64_t(job.params.minK));
+    channel_->handedTo = minK - U256(1);
+    consumedTo_ = minK - U256(1);
+    thread_ = std::make_unique<std::thread>(searchThread, std::ref(*channel_), job);
   }
   // Dropped by Python with the GIL held, which it keeps: the search's thread never
   // needs it, and a destructor must not take it back (see the top). In a forked child
@@ -380,7 +600,7 @@ class SearchIterator {
   // Stops the search and drops what it had not yielded; idempotent.
   void close() {
     if (closed_) return;
-    nextK_ = nextK();
+    through_ = searchedThrough();
     closed_ = true;
     current_ = Batch{};
     at_ = 0;
@@ -391,16 +611,27 @@ class SearchIterator {
     channel_->bytes = 0;
   }
 
-  // Every k below this has been searched and its line yielded.
-  int64_t nextK() {
-    if (closed_) return nextK_;
-    if (at_ < current_.size()) return current_.ks[at_];
-    const int64_t consumed = current_.size() > 0 ? current_.searchedTo : consumedTo_;
-    if (forked()) return consumed + 1;
+  // Every k below this has been searched and its line yielded (2^256 once a search
+  // up to 2^256-1 is done, hence a Python int).
+  py::object nextK() {
+    const py::object through = pythonInteger(searchedThrough());
+    const py::int_ one(1);
+    PyObject* next = PyNumber_Add(through.ptr(), one.ptr());
+    if (next == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(next);
+  }
+
+  // Every k up to this has been searched and its line yielded.
+  U256 searchedThrough() {
+    const U256 one(1);
+    if (closed_) return through_;
+    if (at_ < current_.size()) return current_.ks[at_] - one;
+    const U256 consumed = current_.size() > 0 ? current_.searchedTo : consumedTo_;
+    if (forked()) return consumed;
     std::lock_guard lock(channel_->mutex);
-    if (channel_->taken) return channel_->takenFirst;
-    if (!channel_->batches.empty()) return channel_->batches.front().ks.front();
-    return std::max(consumed, channel_->handedTo) + 1;
+    if (channel_->taken) return channel_->takenFirst - one;
+    if (!channel_->batches.empty()) return channel_->batches.front().ks.front() - one;
+    return std::max(consumed, channel_->handedTo);
   }
 
   const pelund::SearchParams& params() const { return params_; }
@@ -425,7 +656,7 @@ class SearchIterator {
     const std::string text = channel_->faultText;
     withoutGil([&] { stopAndJoin(); });
     if (closed_) return;  // closed meanwhile: close() named next_k
-    nextK_ = std::max(consumedTo_, channel_->handedTo) + 1;
+    through_ = std::max(consumedTo_, channel_->handedTo);
     closed_ = true;
     if (fault == Channel::Fault::library) raise(errorType, text);
     if (fault == Channel::Fault::other) raise(PyExc_RuntimeError, text);
@@ -436,11 +667,11 @@ class SearchIterator {
     const uint32_t begin = i == 0 ? 0 : b.primeEnds[i - 1];
     py::list primes(b.primeEnds[i] - begin);
     for (uint32_t j = begin; j < b.primeEnds[i]; ++j) primes[j - begin] = py::int_(b.primes[j]);
-    if (!params_.algebraic) return py::make_tuple(b.ks[i], b.periods[i], std::move(primes));
+    if (!params_.algebraic) return py::make_tuple(pythonInteger(b.ks[i]), b.periods[i], std::move(primes));
     const uint32_t first = i == 0 ? 0 : b.classEnds[i - 1];
     py::list classes(b.classEnds[i] - first);
     for (uint32_t j = first; j < b.classEnds[i]; ++j) classes[j - first] = py::str(b.classes[j]);
-    return py::make_tuple(b.ks[i], b.periods[i], std::move(primes), std::move(classes));
+    return py::make_tuple(pythonInteger(b.ks[i]), b.periods[i], std::move(primes), std::move(classes));
   }
 
   const pelund::SearchParams params_;
@@ -450,15 +681,33 @@ class SearchIterator {
   std::mutex joinMutex_;
   Batch current_;   // the batch being yielded, owned by the caller's side
   size_t at_ = 0;   // its next line
-  int64_t consumedTo_ = 0;
-  int64_t nextK_ = 0;
+  U256 consumedTo_;
+  U256 through_;
   bool closed_ = false;
   bool busy_ = false;
 };
 
 // ---- the other functions ------------------------------------------------------------------
 
-py::list candidateList(py::handle base, py::handle period, py::handle maxFact) {
+py::list candidateList(py::handle base, py::handle period, py::handle maxFact, bool wideCaps, py::handle effort) {
+  if (wideCaps) {
+    // The range checks of a search of base b, c=1 and k=1, at full width.
+    const py::int_ factors = wholeInteger(maxFact, "maxfact");
+    const int64_t p = wide(period, "period");
+    wideRange(base, py::int_(1), py::int_(1), py::int_(1), p, factors);
+    WideJob job;
+    job.base = wide(base, "base");
+    job.c = 1;
+    job.period = uint32_t(p);
+    job.maxFact = factors.cast<uint64_t>();
+    job.minK = job.maxK = U256(1);
+    job.factorEffort = factorEffortOf(effort);
+    std::optional<std::vector<pelund::WidePrime>> primes;
+    runInterruptibly([&](const pelund::StopToken& stop) { primes = widePrimes(job, stop); });
+    py::list list(primes->size());
+    for (size_t i = 0; i < primes->size(); ++i) list[i] = py::make_tuple((*primes)[i].prime, (*primes)[i].period);
+    return list;
+  }
   const int64_t b = wide(base, "base"), p = wide(period, "period"), f = wide(maxFact, "maxfact");
   check(pelund::rangeFault(b, 1, 1, 1, p, f));
   const pelund::SearchParams params = pelund::makeParams(b, 1, 1, 1, p, f);
@@ -606,10 +855,40 @@ class FirstLine : public pelund::Sink {
   std::string line;
 };
 
+// The first line of a wide search.
+class FirstWideLine : public pelund::wide::WideSink {
+ public:
+  void partDone(const pelund::wide::WidePart& part) override {
+    if (line.empty() && !part.ks.empty()) k = part.ks[0], line = part.text.substr(0, part.ends[0]);
+  }
+  U256 k;
+  std::string line;
+};
+
+py::object smallestWide(const WideJob& job) {
+  FirstWideLine first;
+  runInterruptibly([&](const pelund::StopToken& stop) {
+    const std::optional<std::vector<pelund::WidePrime>> table = widePrimes(job, stop);
+    if (!table) return;
+    const pelund::wide::WideSearch search(wideParams(job), *table);
+    if (search.searchable()) search.walkLines(job.minK, job.maxK, 1, first, stop);
+  });
+  if (first.line.empty()) return py::none();
+  uint32_t period = 0;
+  std::vector<uint64_t> list;
+  readWideLine(first.line, period, list);
+  py::list primes(list.size());
+  for (size_t i = 0; i < list.size(); ++i) primes[i] = py::int_(list[i]);
+  return py::make_tuple(pythonInteger(first.k), period, std::move(primes));
+}
+
 // The smallest covered k of mink..maxk as search() yields it, or None.
 py::object smallestCovered(py::handle base, py::handle c, py::handle minK, py::handle maxK, py::handle period,
-                           py::handle maxFact, py::handle threads, py::handle engine, py::handle algebraic) {
-  const pelund::SearchParams params = searchParams(base, c, minK, maxK, period, maxFact, threads, engine, algebraic);
+                           py::handle maxFact, py::handle threads, py::handle engine, py::handle algebraic,
+                           bool wideCaps, py::handle effort) {
+  const Job job = searchJob(base, c, minK, maxK, period, maxFact, threads, engine, algebraic, wideCaps, effort);
+  if (job.wide) return smallestWide(*job.wide);
+  const pelund::SearchParams& params = job.params;
   FirstLine first;
   runInterruptibly([&](const pelund::StopToken& stop) {
     pelund::Observer silent;
@@ -675,32 +954,43 @@ PYBIND11_MODULE(pelund, m) {
   m.def(
       "search",
       [](py::object base, py::object c, py::object minK, py::object maxK, py::object period, py::object maxFact,
-         py::object threads, py::object engine, py::object algebraic) {
+         py::object threads, py::object engine, py::object algebraic, bool wideCaps, py::object effort) {
         return std::make_unique<SearchIterator>(
-            searchParams(base, c, minK, maxK, period, maxFact, threads, engine, algebraic));
+            searchJob(base, c, minK, maxK, period, maxFact, threads, engine, algebraic, wideCaps, effort));
       },
       py::arg("base"), py::arg("c"), py::arg("mink") = 1, py::arg("maxk") = py::none(), py::arg("period") = 144,
       py::arg("maxfact") = 1000000, py::arg("threads") = 0, py::arg("engine") = "auto", py::arg("algebraic") = false,
-      "search(base, c, mink=1, maxk, period=144, maxfact=1000000, threads=0, engine='auto', algebraic=False)\n\n"
+      py::arg("wide") = false, py::arg("factoreffort") = 5,
+      "search(base, c, mink=1, maxk, period=144, maxfact=1000000, threads=0, engine='auto', algebraic=False,\n"
+      "       wide=False, factoreffort=5)\n\n"
       "Yields the covered k of mink..maxk in ascending order as (k, period, [primes]), the\n"
       "line of covering.txt; with algebraic=True every item is (k, span, [primes], [classes]),\n"
       "classes such as 'n=0 (mod 2): y^2-1' (empty for a covering set). maxk is required.\n"
+      "wide=True lifts the caps as pelund's wide=1: k up to 2^256-1, maxfact up to 2^64-1,\n"
+      "period up to 65520 (beyond 1e18, 1e9 and 5040 the wide engine, with the factors of\n"
+      "Phi_d(b) above 1e9 found in about factoreffort seconds; no algebraic factors).\n"
       "The search runs on a thread of its own; closing or dropping the iterator stops it.\n"
       "Raises ParameterError (a ValueError) with the console's message for a bad parameter.");
 
   m.def("candidates", &candidateList, py::arg("base"), py::arg("period") = 144, py::arg("maxfact") = 1000000,
-        "candidates(base, period=144, maxfact=1000000) -> [(factor, period), ...]\n\n"
+        py::arg("wide") = false, py::arg("factoreffort") = 5,
+        "candidates(base, period=144, maxfact=1000000, wide=False, factoreffort=5) -> [(factor, period), ...]\n\n"
         "The primes below maxfact that divide neither b nor b-1 and whose period (the order of\n"
-        "b modulo them) divides P, in ascending order: pelund.log's factor and period list.");
+        "b modulo them) divides P, in ascending order: pelund.log's factor and period list.\n"
+        "With wide=True, maxfact up to 2^64-1 and period up to 65520: the primes above 1e9 are\n"
+        "the factors of Phi_d(b) found in about factoreffort seconds (all of them where the\n"
+        "factoring is complete), as a wide search takes them.");
 
   m.def("smallest", &smallestCovered, py::arg("base"), py::arg("c"), py::arg("mink") = 1,
         py::arg("maxk") = py::int_(1000000000000000000LL), py::arg("period") = 720, py::arg("maxfact") = 1000000,
-        py::arg("threads") = 0, py::arg("engine") = "auto", py::arg("algebraic") = false,
+        py::arg("threads") = 0, py::arg("engine") = "auto", py::arg("algebraic") = false, py::arg("wide") = false,
+        py::arg("factoreffort") = 5,
         "smallest(base, c, mink=1, maxk=10**18, period=720, maxfact=1000000, threads=0, engine='auto',\n"
-        "         algebraic=False) -> (k, period, [primes]) or None\n\n"
+        "         algebraic=False, wide=False, factoreffort=5) -> (k, period, [primes]) or None\n\n"
         "The smallest covered k of mink..maxk, the first item search() would yield (with\n"
         "algebraic=True (k, span, [primes], [classes])), or None when no k is covered: the\n"
-        "conjectured k of the base with the defaults, as pelund-ck writes it.");
+        "conjectured k of the base with the defaults, as pelund-ck writes it. wide=True lifts\n"
+        "the caps as in search().");
 
   m.def("verify", &verifyPrimes, py::arg("base"), py::arg("c"), py::arg("k"), py::arg("primes"),
         "verify(base, c, k, primes) -> bool\n\n"

@@ -383,6 +383,19 @@ TEST(MpiSearch, RankMemoryOfADenseSearchStaysNearPelunds) {
   EXPECT_LT(ranks.peakKb, 2 * alone.peakKb);  // mpirun included
 }
 
+// The wide engine's tables are pelund-ck's: pelund-ck-mpi refuses --wide, touching nothing.
+TEST(MpiSearch, CkTablesOverRanksRefuseWide) {
+  if (std::string(PELUND_CK_MPI_BINARY).empty()) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
+  e2e::TempDir dir;
+  const e2e::RunResult result = e2e::run(dir, {}, mpiArguments(2, true, PELUND_CK_MPI_BINARY) + " S 2-5 --wide",
+                                         std::chrono::seconds(60), PELUND_MPIEXEC);
+  EXPECT_NE(result.out.find(e2e::errorLine("pelund-ck-mpi does not take --wide: run pelund-ck for a wide table")),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.exitStatus, 0);
+  EXPECT_FALSE(dir.exists("ck.txt"));
+}
+
 // pelund-ck over 1 to 3 ranks writes pelund-ck's ck.txt and console byte for byte; a
 // stop at a random moment leaves whole lines of that file, named by the console, and
 // the command started again (with other ranks or pelund-ck) completes it.

@@ -1,7 +1,9 @@
 // How lines are cut into writes that stay within one page of the file, and appends of
-// whole lines through the platform layer (on POSIX, through the writing helper).
+// whole lines through the platform layer (on POSIX, through the writing helper), and
+// small files read back.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "e2e.h"
@@ -77,6 +79,28 @@ TEST(PlatformTest, AppendedLinesReadBackWhole) {
   EXPECT_FALSE(platformAppendLines(full, "1  2  [3, 5]\n", 13, cause) && platformFlushLines(full, cause));
   EXPECT_EQ(cause, "No space left on device");
   platformCloseFile(full);
+}
+
+// A small file is read whole; a larger one as its first limit+1 bytes, which tell the
+// caller that it passes the limit; a missing one is missing. Sizes around the steps
+// in which the buffer grows, limits far above and at the size.
+TEST(PlatformTest, SmallFilesReadBackWholeOrOneBytePastTheLimit) {
+  e2e::TempDir dir;
+  std::mt19937_64 random(444);
+  const size_t sizes[] = {0, 1, 4095, 4096, 4097, 8192, 8193, 70000, 300001};
+  for (size_t size : sizes) {
+    std::string content(size, '\0');
+    for (char& byte : content) byte = char('a' + random() % 26);
+    dir.write("file.txt", content);
+    for (size_t limit : {size_t(1) << 31, size + 1, size, size > 0 ? size - 1 : 0, size / 3, size_t(5000)}) {
+      SCOPED_TRACE(std::to_string(size) + " bytes, limit " + std::to_string(limit));
+      std::string text = "left over", cause;
+      ASSERT_EQ(platformReadSmallFile(dir.file("file.txt").c_str(), limit, text, cause), ReadOutcome::read) << cause;
+      EXPECT_EQ(text, content.substr(0, limit + 1));
+    }
+  }
+  std::string text, cause;
+  EXPECT_EQ(platformReadSmallFile(dir.file("missing.txt").c_str(), 100, text, cause), ReadOutcome::missing);
 }
 
 }  // namespace
