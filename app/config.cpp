@@ -204,6 +204,9 @@ const char* checkRanges(const Wide& wide) {
   }
   if (g_wide.beyond) {
     if (wide.algebraic == 1) return "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040";
+    // The wide engine is the residue tree: the block sieve keeps the 64-bit caps.
+    if (wide.engine == int64_t(pelund::Engine::sieve))
+      return "engine=sieve needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040";
   } else if (const char* fault = pelund::rangeFault(gi_base, gi_minK, gi_maxK, gi_c, wide.period, wide.maxFact)) {
     return fault;
   }

@@ -222,6 +222,9 @@ Job searchJob(py::handle base, py::handle c, py::handle minK, py::handle maxK, p
   const int64_t withAlgebraic = wide(algebraic, "algebraic"), t = wide(threads, "threads");
   if (withAlgebraic == 1)
     raise(parameterErrorType, "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040");
+  // The wide engine is the residue tree: the block sieve keeps the 64-bit caps.
+  if (PyUnicode_Check(engine.ptr()) && py::str(engine).cast<std::string>() == "sieve")
+    raise(parameterErrorType, "engine=sieve needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040");
   check(pelund::threadsFault(t));
   (void)engineOf(engine);
   if (withAlgebraic != 0) raise(parameterErrorType, pelund::kAlgebraicFault);

@@ -138,6 +138,8 @@ TEST(ConfigTest, WideRangesAreCheckedInOrderAtFullWidth) {
       {wide + "mink=1\nmaxk=1000000000000000000\nperiod=5040\nthreads=2000\n", "threads cannot be greater than 1024"},
       {wide + "mink=1\nmaxk=1000000000000000001\nalgebraic=1\n",
        "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040"},
+      {wide + "mink=1\nmaxk=5\nperiod=5041\nengine=sieve\n",
+       "engine=sieve needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040"},
       {withRequired("wide=2\n"), "wide must be 0 or 1"},
       {withRequired("wide=1\nfactoreffort=-1\n"), "factoreffort cannot be negative"},
       {withRequired("factoreffort=86401\n"), "factoreffort cannot be greater than 86400"},

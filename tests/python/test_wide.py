@@ -143,6 +143,8 @@ WIDE_FAULTS = [
     (dict(maxfact=2**64), "maxfact cannot be greater than 2^64-1"),
     (dict(maxk=10**19, algebraic=True), "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040"),
     (dict(period=5041, algebraic=True), "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040"),
+    (dict(maxk=10**19, engine="sieve", threads=1025),
+     "engine=sieve needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040"),
     (dict(maxk=10**19, threads=1025), "threads cannot be greater than 1024"),
     (dict(maxk=10**19, engine="fast"), "engine must be auto, sieve or residue"),
     (dict(maxk=10**19, factoreffort=-1), "factoreffort cannot be negative"),
