@@ -50,17 +50,6 @@ WidePrimeTable makePrime(uint64_t p, uint32_t d, int64_t base, int32_t c) {
   return prime;
 }
 
-std::vector<uint64_t> primeFactors(uint64_t n) {
-  std::vector<uint64_t> factors;
-  for (uint64_t f = 2; f * f <= n; ++f) {
-    if (n % f != 0) continue;
-    factors.push_back(f);
-    while (n % f == 0) n /= f;
-  }
-  if (n > 1) factors.push_back(n);
-  return factors;
-}
-
 void tablePairs(WideTables& t) {
   if (t.m > kPairTableLimit) return;
   t.pairInverse.assign(size_t(t.m) * t.m, 0);
@@ -218,7 +207,7 @@ WideSearch::WideSearch(const WideParams& params, std::vector<WidePrime> candidat
   }
   t.m = uint32_t(t.primes.size());
   t.skips.push_back({base, 0});
-  for (uint64_t f : primeFactors(base - 1)) t.skips.push_back({f, params.c == 1 ? f - 1 : 1 % f});
+  for (uint64_t f : distinctPrimeFactors64(uint64_t(base - 1))) t.skips.push_back({f, params.c == 1 ? f - 1 : 1 % f});
   for (uint32_t j = 0; j < t.m; ++j) {
     const uint32_t d = t.primes[j].d;
     t.classStart.push_back(t.slots), t.slots += d;
