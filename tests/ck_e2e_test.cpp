@@ -100,7 +100,8 @@ TEST(CkTable, TheFileIsTheSameForOneTwoAndSevenThreads) {
 }
 
 TEST(CkTable, RunsStoppedAtRandomMomentsAndStartedAgainEndWithTheFileOfOneRun) {
-  const Table table{"SR", "2-100", "--period 144 --maxk 100000000000 --threads 2"};
+  // About a second of work on two idle cores, so that a stop lands inside a run.
+  const Table table{"SR", "2-400", "--period 144 --maxk 1000000000000 --threads 2"};
   const std::string reference = uninterrupted(table);
   std::mt19937_64 random(7);
   const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGKILL};
@@ -111,7 +112,7 @@ TEST(CkTable, RunsStoppedAtRandomMomentsAndStartedAgainEndWithTheFileOfOneRun) {
     // stop, so the runs then go on undisturbed to the end, however slow the machine).
     for (int attempt = 0; attempt < 4; ++attempt) {
       const int signal = signals[(round + attempt) % 4];
-      const e2e::Interrupt stop{signal, "Status", std::chrono::milliseconds(random() % 700)};
+      const e2e::Interrupt stop{signal, "Status", std::chrono::milliseconds(random() % 400)};
       const e2e::RunResult result = runCk(dir, table, stop);
       const std::string now = dir.read("ck.txt");
       if (result.exitStatus == 0) break;
