@@ -152,10 +152,9 @@ uint64_t multiplicativeOrder64(uint64_t b, uint64_t p) {
   if (p <= UINT32_MAX) return multiplicativeOrder(static_cast<uint32_t>(b % p), static_cast<uint32_t>(p));
   std::vector<uint64_t> primes;
   primeFactors64(p - 1, primes);
-  uint64_t order = p - 1;
-  for (uint64_t q : primes)
-    while (order % q == 0 && powmod64(b, order / q, p) == 1) order /= q;
-  return order;
+  // p - 1 when p divides b, as the definition by powers leaves it.
+  const uint64_t order = pelund::orderMod64(b, p, p - 1, primes);
+  return order == 0 ? p - 1 : order;
 }
 
 // Trial division of p-1 stops at its cube root once what is left is 2^20 or more:
