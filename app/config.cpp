@@ -64,40 +64,17 @@ struct Wide {
   std::string minKText, maxKText, maxFactText;
 };
 
-// A decimal read as strtoll reads it (blanks, a sign, digits up to the first other
-// character), at any width: no leading zeros in `digits`, `negative` only when nonzero.
-struct Decimal {
-  bool negative = false;
-  std::string digits = "0";
-};
-
-Decimal decimalOf(const std::string& text) {
+// A decimal as strtoll reads it (blanks, a sign, digits up to the first other
+// character), at any width: "-" and the digits for a negative value, else the digits.
+std::string decimalText(const std::string& text) {
   size_t at = 0;
   while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) ++at;
-  Decimal value;
-  if (at < text.size() && (text[at] == '-' || text[at] == '+')) value.negative = text[at++] == '-';
-  while (at < text.size() && text[at] == '0') ++at;
+  bool negative = false;
+  if (at < text.size() && (text[at] == '-' || text[at] == '+')) negative = text[at++] == '-';
   size_t end = at;
   while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
-  if (end > at) value.digits = text.substr(at, end - at);
-  else value.negative = false;
-  return value;
+  return end == at ? "0" : (negative ? "-" : "") + text.substr(at, end - at);
 }
-
-// Whether a <= b, of two magnitudes without leading zeros.
-bool atMost(const std::string& a, const std::string& b) {
-  return a.size() != b.size() ? a.size() < b.size() : a <= b;
-}
-bool signedAtMost(const Decimal& a, const Decimal& b) {
-  if (a.negative != b.negative) return a.negative;
-  return a.negative ? atMost(b.digits, a.digits) : atMost(a.digits, b.digits);
-}
-
-constexpr const char* kE18Text = "1000000000000000000";
-constexpr const char* kE9Text = "1000000000";
-constexpr const char* kMaxKText = "115792089237316195423570985008687907853269984665640564039457584007913129639935";
-constexpr const char* kMaxFactText = "18446744073709551615";
-constexpr int64_t kWidestPeriod = 65520;
 
 constexpr int64_t kBadEngine = -1;
 
@@ -171,27 +148,19 @@ void fillDefaults(Wide& wide) {
 }
 
 // The search's own settings are checked by the library, in the same order and words.
-// With wide=1, the range at full width: the same checks in the same order, against
-// the wide caps. Fills g_wide when the search passes one of the 64-bit caps.
+// With wide=1, the range at full width, against the wide caps; fills g_wide.
 const char* wideRangeFault(const Wide& wide) {
-  const Decimal minK = decimalOf(wide.minKText), maxK = decimalOf(wide.maxKText);
-  Decimal maxFact = decimalOf(wide.maxFactText);
-  if (wide.maxFactText.empty() || (!maxFact.negative && maxFact.digits == "0")) maxFact.digits = "1000000";
-  if (gi_base < 2) return "base cannot be less than 2";
-  if (gi_base > 1000000000) return "base cannot be greater than 1e9";
-  if (!signedAtMost(minK, maxK)) return "mink cannot be greater than maxk";
-  if (minK.negative || minK.digits == "0") return "mink cannot be less than 1";
-  if (!atMost(maxK.digits, kMaxKText)) return "maxk cannot be greater than 2^256-1";
-  if (gi_c != -1 && gi_c != 1) return "c must be -1 or 1";
-  if (wide.period < 2) return "period cannot be less than 2";
-  if (wide.period > kWidestPeriod) return "period cannot be greater than 65520";
-  if (maxFact.negative || atMost(maxFact.digits, "4")) return "maxfact cannot be less than 5";
-  if (!atMost(maxFact.digits, kMaxFactText)) return "maxfact cannot be greater than 2^64-1";
-  g_wide.beyond = !atMost(maxK.digits, kE18Text) || !atMost(maxFact.digits, kE9Text) || wide.period > 5040;
-  g_wide.minK = minK.digits;
-  g_wide.maxK = maxK.digits;
-  g_wide.maxFact = std::stoull(maxFact.digits);
-  g_wide.period = uint32_t(wide.period);
+  std::string maxFact = decimalText(wide.maxFactText);
+  if (maxFact.find_first_not_of("-0") == std::string::npos) maxFact = "1000000";  // 0 or none: the default
+  pelund::WideRange range;
+  if (const char* fault = pelund::wideRangeFault(gi_base, decimalText(wide.minKText), decimalText(wide.maxKText), gi_c,
+                                                 wide.period, maxFact, range))
+    return fault;
+  g_wide.beyond = range.beyond;
+  g_wide.minK = range.minK;
+  g_wide.maxK = range.maxK;
+  g_wide.maxFact = range.maxFact;
+  g_wide.period = range.period;
   return nullptr;
 }
 

@@ -55,41 +55,24 @@ const char* parseBases(const std::string& text, std::vector<int32_t>& bases) {
   return nullptr;
 }
 
-// Digits without leading zeros ("0" for zero).
-std::string plainDigits(const std::string& text) {
-  const size_t first = text.find_first_not_of('0');
-  return first == std::string::npos ? "0" : text.substr(first);
-}
-
-// a <= b for plain digits.
-bool atMost(const std::string& a, const std::string& b) {
-  return a.size() != b.size() ? a.size() < b.size() : a <= b;
-}
-
-constexpr const char* kE18 = "1000000000000000000";
-
-// With --wide, the range at full width, in the order and words of pelund's wide=1; sets
+// With --wide, the range at full width, in the order and words of pelund's wide=1 (the
+// bases and forms are checked apart, so a valid base and sign stand in for them); sets
 // what the table searches with the ordinary engines and what with the wide one.
 const char* wideRangeFault(CkOptions& o) {
-  o.minKText = plainDigits(o.minKText);
-  o.maxKText = plainDigits(o.maxKText);
-  o.maxFactText = plainDigits(o.maxFactText);
-  if (!atMost(o.minKText, o.maxKText)) return "mink cannot be greater than maxk";
-  if (o.minKText == "0") return "mink cannot be less than 1";
-  if (!atMost(o.maxKText, "115792089237316195423570985008687907853269984665640564039457584007913129639935"))
-    return "maxk cannot be greater than 2^256-1";
-  if (o.period < 2) return "period cannot be less than 2";
-  if (o.period > 65520) return "period cannot be greater than 65520";
-  if (atMost(o.maxFactText, "4")) return "maxfact cannot be less than 5";
-  if (!atMost(o.maxFactText, "18446744073709551615")) return "maxfact cannot be greater than 2^64-1";
-  o.beyond = !atMost(o.maxKText, kE18) || !atMost(o.maxFactText, "1000000000") || o.period > 5040;
+  pelund::WideRange range;
+  if (const char* fault = pelund::wideRangeFault(2, o.minKText, o.maxKText, 1, o.period, o.maxFactText, range))
+    return fault;
+  o.minKText = range.minK, o.maxKText = range.maxK, o.maxFactText = std::to_string(range.maxFact);
+  o.beyond = range.beyond;
   if (!o.beyond) return nullptr;
   if (o.algebraic) return "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040";
-  o.ordinary = atMost(o.maxFactText, "1000000000") && o.period <= 5040 && atMost(o.minKText, kE18);
+  constexpr uint64_t kE9 = 1000000000;
+  const bool minKWithin = o.minKText.size() < 19 || (o.minKText.size() == 19 && o.minKText <= "1000000000000000000");
+  o.ordinary = range.maxFact <= kE9 && o.period <= 5040 && minKWithin;
   o.wideFrom = o.ordinary ? "1000000000000000001" : o.minKText;
   if (o.ordinary) {
-    o.maxK = std::stoll(kE18);
-    o.maxFact = std::stoll(o.maxFactText);
+    o.maxK = 1000000000000000000;
+    o.maxFact = int64_t(range.maxFact);
   }
   return nullptr;
 }

@@ -150,14 +150,6 @@ py::int_ wholeInteger(py::handle value, const char* name) {
   return py::int_(index);
 }
 
-bool above(const py::int_& a, const py::int_& b) {
-  const int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_GT);
-  if (result < 0) throw py::error_already_set();
-  return result == 1;
-}
-
-py::int_ decimalInteger(const char* digits) { return py::int_(py::str(digits)); }
-
 U256 u256Of(const py::int_& value) {
   U256 result;
   if (!U256::parse(py::str(py::handle(value)).cast<std::string>(), result))
@@ -177,22 +169,12 @@ py::object pythonInteger(const U256& k) {
 // when the search passes one of the 64-bit caps.
 bool wideRange(py::handle base, py::handle c, const py::int_& minK, const py::int_& maxK, int64_t period,
                const py::int_& maxFact) {
+  const auto text = [](const py::int_& value) { return py::str(py::handle(value)).cast<std::string>(); };
   const int64_t b = wide(base, "base"), sign = wide(c, "c");
-  if (b < 2) raise(parameterErrorType, "base cannot be less than 2");
-  if (b > 1000000000) raise(parameterErrorType, "base cannot be greater than 1e9");
-  if (above(minK, maxK)) raise(parameterErrorType, "mink cannot be greater than maxk");
-  if (!above(minK, py::int_(0))) raise(parameterErrorType, "mink cannot be less than 1");
-  const py::int_ widest =
-      decimalInteger("115792089237316195423570985008687907853269984665640564039457584007913129639935");
-  if (above(maxK, widest)) raise(parameterErrorType, "maxk cannot be greater than 2^256-1");
-  if (sign != -1 && sign != 1) raise(parameterErrorType, "c must be -1 or 1");
-  if (period < 2) raise(parameterErrorType, "period cannot be less than 2");
-  if (period > 65520) raise(parameterErrorType, "period cannot be greater than 65520");
-  if (!above(maxFact, py::int_(4))) raise(parameterErrorType, "maxfact cannot be less than 5");
-  if (above(maxFact, decimalInteger("18446744073709551615")))
-    raise(parameterErrorType, "maxfact cannot be greater than 2^64-1");
-  return above(maxK, decimalInteger("1000000000000000000")) || above(maxFact, py::int_(kExhaustiveBelow)) ||
-         period > 5040;
+  pelund::WideRange range;
+  if (const char* fault = pelund::wideRangeFault(b, text(minK), text(maxK), sign, period, text(maxFact), range))
+    raise(parameterErrorType, fault);
+  return range.beyond;
 }
 
 double factorEffortOf(py::handle effort) {

@@ -188,6 +188,56 @@ const char* threadsFault(int64_t threads) {
   return nullptr;
 }
 
+namespace {
+
+// A signed decimal text: its sign and its digits without leading zeros ("0" for zero).
+struct Decimal {
+  bool negative = false;
+  std::string digits;
+};
+
+Decimal decimalOf(std::string_view text) {
+  Decimal value;
+  if (!text.empty() && text[0] == '-') value.negative = true, text.remove_prefix(1);
+  const size_t first = text.find_first_not_of('0');
+  value.digits = first == std::string_view::npos ? "0" : std::string(text.substr(first));
+  if (value.digits == "0") value.negative = false;
+  return value;
+}
+
+bool digitsAtMost(const std::string& a, const std::string& b) {
+  return a.size() != b.size() ? a.size() < b.size() : a <= b;
+}
+
+bool atMost(const Decimal& a, const Decimal& b) {
+  if (a.negative != b.negative) return a.negative;
+  return a.negative ? digitsAtMost(b.digits, a.digits) : digitsAtMost(a.digits, b.digits);
+}
+
+}  // namespace
+
+const char* wideRangeFault(int64_t base, std::string_view minKText, std::string_view maxKText, int64_t c,
+                           int64_t period, std::string_view maxFactText, WideRange& range) {
+  const Decimal minK = decimalOf(minKText), maxK = decimalOf(maxKText), maxFact = decimalOf(maxFactText);
+  if (base < 2) return "base cannot be less than 2";
+  if (base > kE9) return "base cannot be greater than 1e9";
+  if (!atMost(minK, maxK)) return "mink cannot be greater than maxk";
+  if (minK.negative || minK.digits == "0") return "mink cannot be less than 1";
+  if (!digitsAtMost(maxK.digits, "115792089237316195423570985008687907853269984665640564039457584007913129639935"))
+    return "maxk cannot be greater than 2^256-1";
+  if (c != -1 && c != 1) return "c must be -1 or 1";
+  if (period < 2) return "period cannot be less than 2";
+  if (period > kTablePeriodLimit) return "period cannot be greater than 65520";
+  if (maxFact.negative || digitsAtMost(maxFact.digits, "4")) return "maxfact cannot be less than 5";
+  if (!digitsAtMost(maxFact.digits, "18446744073709551615")) return "maxfact cannot be greater than 2^64-1";
+  range.minK = minK.digits;
+  range.maxK = maxK.digits;
+  range.maxFact = std::stoull(maxFact.digits);
+  range.period = uint32_t(period);
+  range.beyond = !digitsAtMost(maxK.digits, "1000000000000000000") || range.maxFact > uint64_t(kE9) || period > 5040;
+  return nullptr;
+}
+
 bool engineNamed(std::string_view word, Engine& engine) {
   if (word == "auto") engine = Engine::automatic;
   else if (word == "sieve") engine = Engine::sieve;

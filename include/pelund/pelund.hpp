@@ -60,6 +60,20 @@ struct SearchParams {
 const char* rangeFault(int64_t base, int64_t minK, int64_t maxK, int64_t c, int64_t period, int64_t maxFact);
 // The fault of a thread count, or nullptr.
 const char* threadsFault(int64_t threads);
+
+// The range of a search that lifts the caps (pelund's wide=1): mink, maxk and maxfact as
+// decimal texts of any length (an optional '-', then digits; leading zeros allowed),
+// checked in rangeFault's order against k <= 2^256-1, maxfact <= 2^64-1 and period <=
+// 65520. On success `range` holds them without leading zeros and says whether the
+// search passes one of the caps of rangeFault (else it is an ordinary search).
+struct WideRange {
+  std::string minK, maxK;
+  uint64_t maxFact = 0;
+  uint32_t period = 0;
+  bool beyond = false;
+};
+const char* wideRangeFault(int64_t base, std::string_view minK, std::string_view maxK, int64_t c, int64_t period,
+                           std::string_view maxFact, WideRange& range);
 inline constexpr const char* kEngineFault = "engine must be auto, sieve or residue";
 inline constexpr const char* kAlgebraicFault = "algebraic must be 0 or 1";
 // The engine named "auto", "sieve" or "residue"; false for any other word.
