@@ -33,7 +33,8 @@ const char* const kHelp =
     "Options: --period P (720), --maxfact F (1000000), --mink K (1), --maxk K (1e18),\n"
     "--threads T (0: all), --algebraic (also k proved by algebraic factors), --wide\n"
     "(maxk up to 2^256-1, maxfact up to 2^64-1 and period up to 65520, as pelund's\n"
-    "wide=1: beyond 1e18, 1e9 and 5040 the wide engine searches).\n"
+    "wide=1: beyond 1e18, 1e9 and 5040 the wide engine searches), --factoreffort S\n"
+    "(with --wide: seconds of factoring for each Phi_d(b), 0 ... 86400; 5).\n"
     "\n"
     "Exit status: 0 the table is complete; 1 an error (arguments, files, memory,\n"
     "another search in the directory); 128 + signal when stopped (130: Ctrl-C).\n";

@@ -87,11 +87,11 @@ const char* parseCkOptions(const std::vector<std::string>& arguments, CkOptions&
     int64_t* value;
   };
   const Valued valued[] = {{"--period", &o.period}, {"--maxfact", &o.maxFact}, {"--mink", &o.minK},
-                           {"--maxk", &o.maxK},     {"--threads", &o.threads}};
+                           {"--maxk", &o.maxK},     {"--threads", &o.threads},  {"--factoreffort", &o.factorEffort}};
   std::vector<std::string> plain;
   for (const std::string& word : arguments) o.wide = o.wide || word == "--wide";
   // mink, maxk and maxfact as written, for --wide; up to 2^256-1 needs 78 digits.
-  std::string* const texts[] = {nullptr, &o.maxFactText, &o.minKText, &o.maxKText, nullptr};
+  std::string* const texts[] = {nullptr, &o.maxFactText, &o.minKText, &o.maxKText, nullptr, nullptr};
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& word = arguments[i];
     if (word == "--help") o.help = true;
@@ -131,6 +131,7 @@ const char* parseCkOptions(const std::vector<std::string>& arguments, CkOptions&
   if (!o.beyond || o.ordinary)
     if (const char* fault = pelund::rangeFault(o.bases.front(), o.minK, o.maxK, 1, o.period, o.maxFact)) return fault;
   if (const char* fault = pelund::threadsFault(o.threads)) return fault;
+  if (o.factorEffort > 86400) return "factoreffort cannot be greater than 86400";
   return nullptr;
 }
 
@@ -162,7 +163,8 @@ std::string ckHeading(const CkOptions& o) {
     return std::string("pelund-ck ") + (o.sierpinski ? "S" : "") + (o.riesel ? "R" : "") + " " +
            basesText(o.bases) + " period=" + std::to_string(o.period) +
            " maxfact=" + o.maxFactText + " mink=" + o.minKText + " maxk=" + o.maxKText +
-           " algebraic=" + (o.algebraic ? "1" : "0") + " wide=1\n";
+           " algebraic=" + (o.algebraic ? "1" : "0") + " wide=1" +
+           (o.factorEffort != 5 ? " factoreffort=" + std::to_string(o.factorEffort) : std::string()) + "\n";
   }
   char bounds[200];
   std::snprintf(bounds, sizeof bounds, " period=%" PRId64 " maxfact=%" PRId64 " mink=%" PRId64 " maxk=%" PRId64

@@ -24,6 +24,9 @@ struct CkOptions {
   // with maxfact up to 1e9 and period up to 5040 (none: ordinary false), and the wide
   // engine takes the rest, k from wideFrom on.
   bool wide = false;
+  // --factoreffort: seconds of factoring for each Phi_d(b) of a wide search, as pelund's
+  // factoreffort= (its default 5); recorded in the first line when not the default.
+  int64_t factorEffort = 5;
   std::string minKText = "1", maxKText = "1000000000000000000", maxFactText = "1000000";
   bool beyond = false;
   bool ordinary = true;

@@ -35,8 +35,6 @@ constexpr const char* kCkPath = "ck.txt";
 
 std::string lineWithoutEnd(const std::string& line) { return line.substr(0, line.find_first_of("\r\n")); }
 
-// The seconds given to factoring each Phi_d(b) of a wide search, pelund's default.
-constexpr double kFactorEffort = 5;
 
 // Digits from `at` on, at least one and at most `longest`.
 bool digitsAt(std::string_view text, size_t& at, size_t longest) {
@@ -171,7 +169,7 @@ class TableRun {
       if (!line && options_.beyond) {
         std::string wideFrom = options_.wideFrom;
         if (!wideFirstLine(items_[i].base, items_[i].c, uint32_t(options_.period), std::stoull(options_.maxFactText),
-                           options_.maxKText, threads, kFactorEffort, stopToken(), line, wideFrom))
+                           options_.maxKText, threads, double(options_.factorEffort), stopToken(), line, wideFrom))
           break;
       }
       finish(i, line);

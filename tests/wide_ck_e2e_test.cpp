@@ -195,7 +195,12 @@ TEST(WideCkTable, WideTablesResumeAndAreRefusedWithoutWide) {
   dir.write("ck.txt", reference);
   EXPECT_EQ(runCk(dir, "SR 2,6,10,11 --period 12 --maxfact 200").out,
             e2e::errorLine("ck.txt holds a table of other parameters: " + lines[0]));
+  // The factoring's effort is a parameter of the table when it is not the default.
+  EXPECT_EQ(runCk(dir, settings + " --factoreffort 7").out,
+            e2e::errorLine("ck.txt holds a table of other parameters: " + lines[0]));
   EXPECT_EQ(dir.read("ck.txt"), reference);
+  EXPECT_EQ(tableOf(settings + " --factoreffort 0"),
+            lines[0] + " factoreffort=0" + reference.substr(reference.find('\n')));
 }
 
 TEST(WideCkTable, EveryWideLineVerifiesAndTheConsoleNamesTheRangeInFull) {
@@ -234,6 +239,8 @@ TEST(WideCkTable, FaultsHaveTheWordsOfPelund) {
        "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040"},
       {"S 2 --wide --maxk 1000000000000000001 --threads 1025", "threads cannot be greater than 1024"},
       {"S 1 --wide", "base cannot be less than 2"},
+      {"S 2 --wide --factoreffort 86401", "factoreffort cannot be greater than 86400"},
+      {"S 2 --wide --factoreffort -1", "option values must be decimal numbers"},
       // Without --wide, the caps of the ordinary table.
       {"S 2 --maxk 1000000000000000001", "maxk cannot be greater than 1e18"},
       {"S 2 --period 65520", "period cannot be greater than 5040"},
