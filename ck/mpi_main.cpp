@@ -2,8 +2,9 @@
 // directory of ck.txt (on rank 0's machine), with the arguments of pelund-ck. Rank 0
 // runs the table as pelund-ck does (the lock, ck.txt, the console) and hands the bases
 // out one at a time on demand, to the other ranks and to a thread of its own; each
-// rank searches its base on all of its threads and sends the line back. The lines go
-// through the same ordered writer, so ck.txt is byte for byte pelund-ck's.
+// rank searches its base on all of its threads (with --wide, beyond the caps, by the
+// wide engine too) and sends the line back. The lines go through the same ordered
+// writer, so ck.txt is byte for byte pelund-ck's.
 //
 // A stop (Ctrl-C or SIGTERM to mpirun, which hands it to every rank) ends the bases in
 // hand; rank 0 writes the lines that are in order and ends like pelund-ck, and only
@@ -157,10 +158,8 @@ class RankFinder : public CkFinder {
     while (!quitting()) {
       const std::optional<size_t> item = take(work);
       if (!item) return;
-      const CkItem& it = work.items[*item];
       std::optional<std::string> line;
-      int64_t from = work.options.minK;
-      if (!firstLine(work.paramsOf(it, work.threads), work.tableOf(it), stopToken(), line, from)) return;
+      if (!work.lineOf(work.items[*item], work.threads, stopToken(), line)) return;
       found(*item, line);
     }
   }
@@ -217,15 +216,10 @@ void takeStopOrder() {
 
 // Searches one base on this rank's threads while the main thread listens for a stop.
 void searchItem(const CkWork& work, int64_t item) {
-  const CkItem& it = work.items[size_t(item)];
   std::optional<std::string> line;
   // Without a thread to listen beside it, a stop order is taken after the base.
   const bool complete = workWhileListening(
-      [&] {
-        int64_t from = work.options.minK;
-        return firstLine(work.paramsOf(it, work.threads), work.tableOf(it), stopToken(), line, from);
-      },
-      takeStopOrder, kPoll);
+      [&] { return work.lineOf(work.items[size_t(item)], work.threads, stopToken(), line); }, takeStopOrder, kPoll);
   if (!complete) return sendReport(item, kStopped);
   sendReport(item, line ? kLine : kNone, line ? *line : std::string());
 }
@@ -242,8 +236,12 @@ int followRun(const CkOptions& options) {
   if (first < items.size()) {
     const auto firstBase = std::lower_bound(options.bases.begin(), options.bases.end(), items[first].base);
     firstTable = size_t(firstBase - options.bases.begin());
-    tables = jointCandidateTables(std::vector<int32_t>(firstBase, options.bases.end()), int32_t(options.period),
-                                  int32_t(options.maxFact), stopToken());
+    // A search wide from its start has no ordinary part, and no tables.
+    if (options.ordinary)
+      tables = jointCandidateTables(std::vector<int32_t>(firstBase, options.bases.end()), int32_t(options.period),
+                                    int32_t(options.maxFact), stopToken());
+    else
+      tables.emplace();
   }
   const unsigned hardware = std::thread::hardware_concurrency();
   const int threads = options.threads > 0 ? int(options.threads) : int(hardware > 0 ? hardware : 1);
@@ -278,8 +276,6 @@ int main(int argc, char** argv) {
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
   CkOptions options;
   const char* fault = parseCkOptions(std::vector<std::string>(argv + 1, argv + argc), options);
-  // The wide engine's searches run in one process: a wide table is pelund-ck's.
-  if (fault == nullptr && options.wide) fault = "pelund-ck-mpi does not take --wide: run pelund-ck for a wide table";
   int status = 1;
   bool stopped = false;
   try {

@@ -243,6 +243,16 @@ pelund::SearchParams CkWork::paramsOf(const CkItem& item, int threadCount) const
                             threadCount, pelund::Engine::automatic, options.algebraic);
 }
 
+bool CkWork::lineOf(const CkItem& item, int threadCount, const pelund::StopToken& stop,
+                    std::optional<std::string>& line) const {
+  int64_t from = options.minK;
+  if (options.ordinary && !firstLine(paramsOf(item, threadCount), tableOf(item), stop, line, from)) return false;
+  if (line || !options.beyond) return true;
+  std::string wideFrom = options.wideFrom;
+  return wideFirstLine(item.base, item.c, uint32_t(options.period), std::stoull(options.maxFactText), options.maxKText,
+                       threadCount, double(options.factorEffort), stop, line, wideFrom);
+}
+
 void ckStopRequested(int signal) {
   ckprogress::eraseFromSignal();
   setQuitting(signal);

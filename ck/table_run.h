@@ -26,6 +26,10 @@ struct CkWork {
 
   const pelund::CandidateTable& tableOf(const CkItem& item) const;
   pelund::SearchParams paramsOf(const CkItem& item, int threads) const;
+  // The line of one item on `threads` threads: the ordinary engines up to their caps
+  // and, with --wide beyond them, the wide engine on from there when they found none.
+  // False when stopped.
+  bool lineOf(const CkItem& item, int threads, const pelund::StopToken& stop, std::optional<std::string>& line) const;
 };
 
 // The line of item i is known: nullopt when no k is covered.

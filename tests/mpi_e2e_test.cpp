@@ -384,16 +384,29 @@ TEST(MpiSearch, RankMemoryOfADenseSearchStaysNearPelunds) {
 }
 
 // The wide engine's tables are pelund-ck's: pelund-ck-mpi refuses --wide, touching nothing.
-TEST(MpiSearch, CkTablesOverRanksRefuseWide) {
+// A wide table over ranks is pelund-ck's, byte for byte: wholly beyond 1e18, and
+// across it, where some bases have their line below 1e18 and others only above.
+TEST(MpiSearch, CkTablesOverRanksTakeWide) {
   if (std::string(PELUND_CK_MPI_BINARY).empty()) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
-  e2e::TempDir dir;
-  const e2e::RunResult result = e2e::run(dir, {}, mpiArguments(2, true, PELUND_CK_MPI_BINARY) + " S 2-5 --wide",
-                                         std::chrono::seconds(60), PELUND_MPIEXEC);
-  EXPECT_NE(result.out.find(e2e::errorLine("pelund-ck-mpi does not take --wide: run pelund-ck for a wide table")),
-            std::string::npos)
-      << result.out;
-  EXPECT_NE(result.exitStatus, 0);
-  EXPECT_FALSE(dir.exists("ck.txt"));
+  for (const std::string arguments :
+       {" SR 2,6,10,11 --period 12 --maxfact 200 --wide --mink 100000000000000000000001 "
+        "--maxk 100000000000000000500000 --threads 1",
+        " SR 2-13 --period 12 --maxfact 200 --wide --mink 999999999999990001 --maxk 1000000000000010000 --threads 1"}) {
+    SCOPED_TRACE(arguments);
+    e2e::TempDir single;
+    const e2e::RunResult alone = e2e::run(single, {}, arguments, std::chrono::seconds(120), PELUND_CK_BINARY);
+    ASSERT_EQ(alone.exitStatus, 0) << alone.out;
+    const std::string reference = single.read("ck.txt");
+    ASSERT_NE(reference.find(" wide=1\n"), std::string::npos);
+    for (int ranks : {1, 2}) {
+      e2e::TempDir dir;
+      const e2e::RunResult result = e2e::run(dir, {}, mpiArguments(ranks, true, PELUND_CK_MPI_BINARY) + arguments,
+                                             std::chrono::seconds(120), PELUND_MPIEXEC);
+      EXPECT_EQ(result.exitStatus, 0) << ranks << " ranks";
+      EXPECT_EQ(e2e::maskStamps(result.out), e2e::maskStamps(alone.out)) << ranks << " ranks";
+      EXPECT_EQ(dir.read("ck.txt"), reference) << ranks << " ranks";
+    }
+  }
 }
 
 // pelund-ck over 1 to 3 ranks writes pelund-ck's ck.txt and console byte for byte; a
