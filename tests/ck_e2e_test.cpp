@@ -19,6 +19,7 @@
 #include <pelund/pelund.hpp>
 
 #include "e2e.h"
+#include "rounds.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ TEST(CkTable, EachLineIsTheFirstLineOfPelundWithTheSameParameters) {
   std::mt19937_64 random(2025);
   const int periods[] = {12, 24, 36, 48, 72, 144};
   size_t nones = 0, lines = 0;
-  for (int round = 0; round < 7; ++round) {
+  for (int round = 0; round < e2e::rounds(7); ++round) {
     const int first = int(2 + random() % 150), count = int(2 + random() % 3);
     const int period = periods[random() % 6], maxFact = int(50 + random() % 150000);
     const int64_t minK = int64_t(1 + random() % 2000);

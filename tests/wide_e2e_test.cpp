@@ -14,6 +14,7 @@
 
 #include "e2e.h"
 #include "search_helpers.h"
+#include "rounds.h"
 
 namespace {
 
@@ -127,7 +128,7 @@ TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
   EXPECT_NE(reference.out.find("Searching at k = 100000000000010000000. "), std::string::npos);
 
   std::mt19937_64 random(std::random_device{}());
-  for (int round = 0; round < 6; ++round) {
+  for (int round = 0; round < e2e::rounds(6); ++round) {
     const int signal = round % 2 ? SIGINT : SIGKILL;
     SCOPED_TRACE("round " + std::to_string(round));
     e2e::TempDir dir;

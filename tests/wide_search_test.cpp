@@ -17,6 +17,7 @@
 #endif
 
 #include "wide_helpers.h"
+#include "rounds.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ const uint32_t kPeriods[] = {12, 24, 36, 48, 60, 72, 120, 144, 240, 360, 720};
 TEST(WideSearch, GeneratedSearchesWithinTheOldCapsGiveThe64BitText) {
   std::mt19937_64 random(11);
   size_t lines = 0;
-  for (int round = 0; round < 40; ++round) {
+  for (int round = 0; round < e2e::rounds(40); ++round) {
     const int32_t base = int32_t(2 + random() % (round % 3 == 0 ? 50 : 2000)), c = random() % 2 == 0 ? 1 : -1;
     const uint32_t period = kPeriods[random() % 11];
     const int64_t maxFact = int64_t(50 + random() % (period > 144 ? 400 : 3000));
@@ -90,7 +91,7 @@ std::string shifted(const std::string& text, const U256& shift) {
 TEST(WideSearch, RangesAbove10To18AgainstTheStraightforwardSearch) {
   std::mt19937_64 random(12);
   size_t lines = 0;
-  for (int round = 0; round < 30; ++round) {
+  for (int round = 0; round < e2e::rounds(30); ++round) {
     const int64_t base = int64_t(2 + random() % 30);
     const int32_t c = random() % 2 == 0 ? 1 : -1;
     const uint32_t period = kPeriods[random() % 6];
@@ -215,7 +216,7 @@ namespace {
 TEST(WideSearch, PrimesUpTo2To64AgainstTheStraightforwardSearch) {
   std::mt19937_64 random(15);
   size_t lines = 0, large = 0;
-  for (int round = 0; round < 40; ++round) {
+  for (int round = 0; round < e2e::rounds(40); ++round) {
     const uint64_t base = 2 + random() % (round % 2 == 0 ? 60000 : 3000);
     const int32_t c = random() % 2 == 0 ? 1 : -1;
     const uint32_t period = random() % 2 == 0 ? 12 : 6;
@@ -269,7 +270,7 @@ bool pollsRunOut() { return pollsLeft.load() == 0 || pollsLeft.fetch_sub(1) == 1
 TEST(WideSearch, AStopMidWalkHandsOverWholePartsOnly) {
   std::mt19937_64 random(14);
   int stopped = 0;
-  for (int round = 0; round < 4; ++round) {
+  for (int round = 0; round < e2e::rounds(4); ++round) {
     const int32_t base = int32_t(2 + random() % 40), c = random() % 2 == 0 ? 1 : -1;
     const uint32_t period = kPeriods[random() % 4];
     const pelund::SearchParams params = pelund::makeParams(base, c, 1, 2, period, 100 + int64_t(random() % 200), 1);
