@@ -127,7 +127,7 @@ pelund::U256 wideValue(const std::string& decimal) {
 
 bool wideFirstLine(int64_t base, int32_t c, uint32_t period, uint64_t maxFact, const std::string& maxK, int threads,
                    double effortSeconds, const pelund::StopToken& stop, std::optional<std::string>& line,
-                   std::string& from) {
+                   std::string& from, std::string& unfactored) {
   constexpr uint64_t kExhaustiveBelow = 1000000000;
   line.reset();
   pelund::SearchParams params;
@@ -146,6 +146,10 @@ bool wideFirstLine(int64_t base, int32_t c, uint32_t period, uint64_t maxFact, c
     std::optional<std::vector<CyclotomicFactors>> found = factorCyclotomics(base, period, effortSeconds, stop);
     if (!found) return false;
     factored = std::move(*found);
+    std::vector<CyclotomicFactors> incomplete;
+    for (const CyclotomicFactors& d : factored)
+      if (!d.complete) incomplete.push_back(d);
+    unfactored = describeCyclotomicFactors(base, incomplete);
   }
   const pelund::U256 first = wideValue(from), last = wideValue(maxK);
   const pelund::wide::WideParams wide{base, c, period, first, last, threads};

@@ -25,7 +25,9 @@ inline constexpr int64_t kSmallKs = 4096;
 // maxk of the options (see CkOptions::wide), with `threads` threads: candidates
 // every prime below min(maxfact, 1e9) of a period dividing P and the factors of
 // Phi_d(b) up to maxfact found in about `effortSeconds`. False when stopped: `from`
-// is then the first k not yet searched.
+// is then the first k not yet searched. `unfactored`: the lines of pelund.log's list
+// for the Phi_d(b) not factored completely (empty when none), for which the line is
+// exact only for the primes found.
 bool wideFirstLine(int64_t base, int32_t c, uint32_t period, uint64_t maxFact, const std::string& maxK, int threads,
                    double effortSeconds, const pelund::StopToken& stop, std::optional<std::string>& line,
-                   std::string& from);
+                   std::string& from, std::string& unfactored);

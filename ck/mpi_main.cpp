@@ -55,7 +55,8 @@ constexpr int kOrdersAhead = 2;
 // (every rank ends with status 1), or nothing to search (--help, --version).
 enum StartKind : int64_t { kGo = 0, kFault = 1, kNothing = 2 };
 
-// A report of a rank: the item and what came of it, then the line's text.
+// A report of a rank: the item and what came of it, then the line's text and, after a
+// NUL (no line holds one), the Phi_d(b) of a wide search not factored completely.
 enum ReportKind : char { kReady = 'r', kLine = 'l', kNone = 'n', kStopped = 's' };
 
 std::string encodeReport(int64_t item, ReportKind kind, const std::string& line = {}) {
@@ -159,8 +160,9 @@ class RankFinder : public CkFinder {
       const std::optional<size_t> item = take(work);
       if (!item) return;
       std::optional<std::string> line;
-      if (!work.lineOf(work.items[*item], work.threads, stopToken(), line)) return;
-      found(*item, line);
+      std::string unfactored;
+      if (!work.lineOf(work.items[*item], work.threads, stopToken(), line, unfactored)) return;
+      found(*item, line, unfactored);
     }
   }
 
@@ -185,7 +187,10 @@ class RankFinder : public CkFinder {
       if (kind == kStopped) {
         if (!quitting()) ckStopRequested(SIGTERM);  // a rank stopped by a signal that rank 0 missed
       } else if (kind == kLine || kind == kNone) {
-        found(size_t(item), kind == kLine ? std::optional<std::string>(bytes.substr(sizeof item + 1)) : std::nullopt);
+        const std::string text = bytes.substr(sizeof item + 1);
+        const size_t nul = std::min(text.find('\0'), text.size());
+        found(size_t(item), kind == kLine ? std::optional<std::string>(text.substr(0, nul)) : std::nullopt,
+              nul < text.size() ? text.substr(nul + 1) : std::string());
       }
     }
   }
@@ -217,11 +222,14 @@ void takeStopOrder() {
 // Searches one base on this rank's threads while the main thread listens for a stop.
 void searchItem(const CkWork& work, int64_t item) {
   std::optional<std::string> line;
+  std::string unfactored;
   // Without a thread to listen beside it, a stop order is taken after the base.
   const bool complete = workWhileListening(
-      [&] { return work.lineOf(work.items[size_t(item)], work.threads, stopToken(), line); }, takeStopOrder, kPoll);
+      [&] { return work.lineOf(work.items[size_t(item)], work.threads, stopToken(), line, unfactored); },
+      takeStopOrder, kPoll);
   if (!complete) return sendReport(item, kStopped);
-  sendReport(item, line ? kLine : kNone, line ? *line : std::string());
+  sendReport(item, line ? kLine : kNone,
+             (line ? *line : std::string()) + (unfactored.empty() ? std::string() : '\0' + unfactored));
 }
 
 int followRun(const CkOptions& options) {

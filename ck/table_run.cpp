@@ -12,6 +12,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -119,7 +120,9 @@ class TableRun {
 
   // The lines found by `finder` instead of this process's threads.
   bool run(CkFinder& finder) {
-    finder.find(work_, [this](size_t i, const std::optional<std::string>& line) { finish(i, line); });
+    finder.find(work_, [this](size_t i, const std::optional<std::string>& line, const std::string& unfactored) {
+      finish(i, line, unfactored);
+    });
     return written_ == items_.size();
   }
 
@@ -166,17 +169,21 @@ class TableRun {
       if (isLong[i - first_] == 1 &&
           !firstLine(paramsOf(items_[i], threads), tableOf(items_[i]), stopToken(), line, from[i - first_]))
         break;
+      std::string unfactored;
       if (!line && options_.beyond) {
         std::string wideFrom = options_.wideFrom;
         if (!wideFirstLine(items_[i].base, items_[i].c, uint32_t(options_.period), std::stoull(options_.maxFactText),
-                           options_.maxKText, threads, double(options_.factorEffort), stopToken(), line, wideFrom))
+                           options_.maxKText, threads, double(options_.factorEffort), stopToken(), line, wideFrom,
+                           unfactored))
           break;
       }
-      finish(i, line);
+      finish(i, line, unfactored);
     }
     return written_ == items_.size();
   }
   size_t written() const { return written_; }
+  // The items whose lines are exact only for the primes found (see finish).
+  const std::vector<size_t>& partial() const { return partial_; }
 
  private:
   // A search of one thread that runs over its time ends, and is taken up again later.
@@ -202,10 +209,14 @@ class TableRun {
   pelund::SearchParams paramsOf(const CkItem& item, int threads) const { return work_.paramsOf(item, threads); }
   const pelund::CandidateTable& tableOf(const CkItem& item) const { return work_.tableOf(item); }
 
-  // The item's line is known: it is written with those before it that are known.
-  void finish(size_t i, const std::optional<std::string>& found) {
+  // The item's line is known: it is written with those before it that are known. When
+  // some Phi_d(b) of its wide search were not factored completely, pelund.log lists
+  // them under its name once the line is written, in the table's order.
+  void finish(size_t i, const std::optional<std::string>& found, const std::string& unfactored = {}) {
     std::lock_guard lock(mutex_);
     lines_[i - first_] = items_[i].name() + "  " + (found ? *found : std::string("none\n"));
+    if (!unfactored.empty())
+      notes_[i] = unfactored.back() == '\n' ? unfactored.substr(0, unfactored.size() - 1) : unfactored;
     pelund::Part part;
     part.clear(int64_t(written_), int64_t(written_));
     while (written_ < items_.size() && lines_[written_ - first_]) {
@@ -217,6 +228,11 @@ class TableRun {
     ckprogress::erase();
     part.to = int64_t(written_ - 1);
     writer_.partDone(part);
+    for (auto note = notes_.begin(); note != notes_.end() && note->first < written_; note = notes_.erase(note)) {
+      partial_.push_back(note->first);
+      logWithDateTime("%s: the line is exact for the candidate primes found; not factored completely:\n%s",
+                      items_[note->first].name().c_str(), note->second.c_str());
+    }
     if (written_ < items_.size()) ckprogress::update(written_, items_[written_].name());
   }
 
@@ -228,6 +244,8 @@ class TableRun {
   std::mutex mutex_;
   std::vector<std::optional<std::string>> lines_;
   size_t written_;
+  std::map<size_t, std::string> notes_;  // the unfactored Phi_d(b) of items found and not yet written
+  std::vector<size_t> partial_;          // the items written with such a note, ascending
 };
 
 }  // namespace
@@ -244,13 +262,13 @@ pelund::SearchParams CkWork::paramsOf(const CkItem& item, int threadCount) const
 }
 
 bool CkWork::lineOf(const CkItem& item, int threadCount, const pelund::StopToken& stop,
-                    std::optional<std::string>& line) const {
+                    std::optional<std::string>& line, std::string& unfactored) const {
   int64_t from = options.minK;
   if (options.ordinary && !firstLine(paramsOf(item, threadCount), tableOf(item), stop, line, from)) return false;
   if (line || !options.beyond) return true;
   std::string wideFrom = options.wideFrom;
   return wideFirstLine(item.base, item.c, uint32_t(options.period), std::stoull(options.maxFactText), options.maxKText,
-                       threadCount, double(options.factorEffort), stop, line, wideFrom);
+                       threadCount, double(options.factorEffort), stop, line, wideFrom, unfactored);
 }
 
 void ckStopRequested(int signal) {
@@ -296,6 +314,7 @@ int runCkTable(const CkOptions& options, CkFinder* finder) {
   }
   bool complete = true;
   size_t written = start.done;
+  std::vector<size_t> partial;
   if (start.done < items.size()) {
     // The tables of the bases still to do, built together.
     const auto firstBase = std::lower_bound(options.bases.begin(), options.bases.end(), items[start.done].base);
@@ -312,6 +331,7 @@ int runCkTable(const CkOptions& options, CkFinder* finder) {
       TableRun run(work, writer);
       complete = finder != nullptr ? run.run(*finder) : run.run(threads);
       written = run.written();
+      partial = run.partial();
     } else {
       complete = false;
     }
@@ -325,5 +345,16 @@ int runCkTable(const CkOptions& options, CkFinder* finder) {
   }
   reportWithDateTime("CK table complete: %" PRIu64 " line%s in %s", uint64_t(items.size()),
                      items.size() == 1 ? "" : "s", kCkPath);
+  if (!partial.empty()) {
+    // The first few by name, in table order.
+    constexpr size_t kNamed = 8;
+    std::string names;
+    for (size_t i = 0; i < std::min(partial.size(), kNamed); ++i)
+      names += (i > 0 ? ", " : "") + items[partial[i]].name();
+    if (partial.size() > kNamed) names += " and " + std::to_string(partial.size() - kNamed) + " more";
+    reportWithDateTime("The lines of %s are exact for the candidate primes listed in pelund.log: some Phi_d(b) are "
+                       "not factored completely",
+                       names.c_str());
+  }
   return 0;
 }

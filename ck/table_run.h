@@ -29,11 +29,14 @@ struct CkWork {
   // The line of one item on `threads` threads: the ordinary engines up to their caps
   // and, with --wide beyond them, the wide engine on from there when they found none.
   // False when stopped.
-  bool lineOf(const CkItem& item, int threads, const pelund::StopToken& stop, std::optional<std::string>& line) const;
+  // `unfactored` as wideFirstLine gives it.
+  bool lineOf(const CkItem& item, int threads, const pelund::StopToken& stop, std::optional<std::string>& line,
+              std::string& unfactored) const;
 };
 
-// The line of item i is known: nullopt when no k is covered.
-using CkFound = std::function<void(size_t i, const std::optional<std::string>& line)>;
+// The line of item i is known: nullopt when no k is covered; `unfactored` as
+// wideFirstLine gives it (empty but for wide searches).
+using CkFound = std::function<void(size_t i, const std::optional<std::string>& line, const std::string& unfactored)>;
 
 class CkFinder {
  public:

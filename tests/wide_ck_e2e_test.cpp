@@ -227,6 +227,37 @@ TEST(WideCkTable, EveryWideLineVerifiesAndTheConsoleNamesTheRangeInFull) {
   EXPECT_GT(verified, 10u);
 }
 
+// A line whose Phi_d(b) were not all factored (none of base 10's or 11's at period 97
+// without time to factor; base 2's are) is named in pelund.log with what is left, once
+// written, and in a closing line; the others are not.
+TEST(WideCkTable, LinesOfPhiNotFactoredCompletelyAreNamed) {
+  if (!PELUND_FACTORING_BUILT) GTEST_SKIP() << "built without FLINT";
+  e2e::TempDir dir;
+  const e2e::RunResult result = runCk(
+      dir, "SR 2,10-11 --wide --period 97 --maxfact 18446744073709551615 --maxk 1000 --factoreffort 0");
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(e2e::maskStamps(result.out),
+            "\n" +
+                e2e::statusLine("CK table of S and R for bases 2,10-11 with factor<=18446744073709551615 and "
+                                "period=97, k=1 to 1000") +
+                "\n" + e2e::statusLine("CK table complete: 6 lines in ck.txt") +
+                e2e::statusLine("The lines of S10, R10, S11, R11 are exact for the candidate primes listed in "
+                                "pelund.log: some Phi_d(b) are not factored completely"));
+  EXPECT_EQ(body(dir.read("ck.txt")),
+            (std::vector<std::string>{"S2  none", "R2  none", "S10  none", "R10  none", "S11  none", "R11  none"}));
+  std::string expected;
+  for (const char* name : {"S10", "R10", "S11", "R11"})
+    expected += "Status (STAMP):  " + std::string(name) +
+                ": the line is exact for the candidate primes found; not factored completely:\n" +
+                (name[1] == '1' && name[2] == '0' ? "Phi_97(10): no factor found; a cofactor of 97 digits is left"
+                                                  : "Phi_97(11): 389; a cofactor of 98 digits is left") +
+                "\n\n";
+  const std::string log = e2e::maskStamps(dir.read("pelund.log"));
+  EXPECT_NE(log.find(expected), std::string::npos) << log;
+  EXPECT_EQ(log.find("S2:"), std::string::npos);
+  EXPECT_EQ(log.find("R2:"), std::string::npos);
+}
+
 TEST(WideCkTable, FaultsHaveTheWordsOfPelund) {
   const struct {
     std::string arguments, message;
