@@ -120,6 +120,43 @@ TEST(WideSearch, RangesAbove10To18AgainstTheStraightforwardSearch) {
   EXPECT_GT(lines, 50u);
 }
 
+// Within the 64-bit engines' bounds the walk searches each part with them, on their
+// tables shifted to the part's origin: the covered k are exactly those of the wide
+// tree, at any origin below 2^255, on ranges of 2^8 to 2^30 k where the 64-bit tree or
+// the block sieve is the cheaper (both are taken here); every line is the wide
+// search's line of its k.
+TEST(WideSearch, ShiftedEnginesFindWhatTheWideTreeFinds) {
+  std::mt19937_64 random(31);
+  size_t found = 0;
+  for (int round = 0; round < e2e::rounds(30); ++round) {
+    const int64_t base = int64_t(2 + random() % 60);
+    const int32_t c = random() % 2 == 0 ? 1 : -1;
+    const uint32_t period = kPeriods[random() % 11];
+    const int64_t maxFact = int64_t(100 + random() % 5000);
+    const std::vector<WidePrime> primes =
+        wide_helpers::widePrimes(pelund::candidates(pelund::makeParams(base, c, 1, 2, period, maxFact, 2)));
+    U256 origin;
+    for (int limb = 0; limb < 4; ++limb) origin.limb[limb] = random();
+    origin = origin.shiftRight(int(1 + random() % 190));
+    const uint64_t width = 1 + random() % (uint64_t(1) << (8 + random() % 22));
+    const U256 from = origin + U256(1), to = origin + U256(width);
+    SCOPED_TRACE("b=" + std::to_string(base) + " c=" + std::to_string(c) + " P=" + std::to_string(period) +
+                 " maxfact=" + std::to_string(maxFact) + " k=" + from.toString() + "+" + std::to_string(width));
+    const WideSearch wide(wide_helpers::wideParams(base, c, period), primes);
+    Joined walked;
+    ASSERT_TRUE(wide.walk(from, to, walked, pelund::StopToken{}));
+    std::vector<U256> tree;
+    ASSERT_TRUE(wide.tree(from, to, tree, pelund::StopToken{}));
+    EXPECT_TRUE(walked.ks == tree) << walked.ks.size() << " against " << tree.size();
+    EXPECT_FALSE(walked.gap);
+    std::string lines;
+    for (const U256& k : tree) lines += wide.lineOf(k);
+    EXPECT_TRUE(walked.text == lines);
+    found += tree.size();
+  }
+  EXPECT_GT(found, 1000u);
+}
+
 }  // namespace
 
 #ifdef PELUND_WIDE_GMP

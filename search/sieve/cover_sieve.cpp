@@ -82,6 +82,10 @@ void markResidue(uint64_t* bits, int words, const SievePrime& q, uint32_t r, uin
 
 }  // namespace
 
+SievePrime makeSievePrime(uint32_t q, uint32_t d, std::vector<uint32_t> residues) {
+  return makeModulus(q, d, std::move(residues));
+}
+
 uint32_t SievePrime::classOf(uint32_t t) const {
   auto at = std::lower_bound(sortedResidue.begin(), sortedResidue.end(), t);
   if (at == sortedResidue.end() || *at != t) return 0;
@@ -96,6 +100,16 @@ SieveTables::SieveTables(const SearchParams& params, const CandidateTable& table
     uint32_t q = static_cast<uint32_t>(f);
     skips.push_back(makeModulus(q, 1, {params.c == 1 ? q - 1 : 1 % q}));
   }
+  complete(params.minK);
+}
+
+SieveTables::SieveTables(int32_t period_, std::vector<SievePrime> primes_, std::vector<SievePrime> skips_,
+                         int64_t sampleFrom)
+    : period(period_), primes(std::move(primes_)), skips(std::move(skips_)) {
+  complete(sampleFrom);
+}
+
+void SieveTables::complete(int64_t sampleFrom) {
   searchable = primes.size() >= 2;
 
   // Rough costs in simple operations: a sieved exponent costs a word pass per pattern
@@ -106,13 +120,32 @@ SieveTables::SieveTables(const SearchParams& params, const CandidateTable& table
 
   classOrder.resize(period);
   std::iota(classOrder.begin(), classOrder.end(), 1u);
-  if (searchable) classOrder = BlockSieve(*this).greedyOrder(params.minK, period <= 1000 ? 256 : 32, kGreedyPicks);
+  if (searchable) classOrder = BlockSieve(*this).greedyOrder(sampleFrom, period <= 1000 ? 256 : 32, kGreedyPicks);
+  tableRows();
+}
 
+void SieveTables::tableRows() {
   rowCount = std::min(kResidueRows, classOrder.size());
   residueRows.resize(rowCount * primes.size());
   for (size_t i = 0; i < rowCount; ++i)
     for (size_t j = 0; j < primes.size(); ++j)
       residueRows[i * primes.size() + j] = primes[j].classResidue[(classOrder[i] - 1) % primes[j].d];
+}
+
+SieveTables shiftedSieveTables(const SieveTables& tables, const std::function<uint32_t(uint32_t)>& originMod) {
+  SieveTables shifted = tables;
+  const auto shift = [&](std::vector<SievePrime>& moduli) {
+    for (SievePrime& sp : moduli) {
+      const uint32_t q = sp.p, o = originMod(q);
+      std::vector<uint32_t> residues = sp.classResidue;
+      for (uint32_t& r : residues) r = r >= o ? r - o : r + (q - o);
+      sp = makeModulus(q, sp.d, std::move(residues));
+    }
+  };
+  shift(shifted.primes);
+  shift(shifted.skips);
+  shifted.tableRows();
+  return shifted;
 }
 
 void firstHits(const SieveTables& tables, int64_t k, std::vector<uint32_t>& hits) {

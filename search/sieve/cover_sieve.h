@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "table.h"
@@ -36,9 +37,18 @@ struct SievePrime {
   uint32_t classOf(uint32_t t) const;
 };
 
+// A modulus q with the given classes ([e-1]: the k mod q whose first hit is e; one
+// residue for a skip, with d = 1).
+SievePrime makeSievePrime(uint32_t q, uint32_t d, std::vector<uint32_t> residues);
+
 // Everything the sieve needs that does not depend on k; built once, shared by threads.
+// The residue tree searches from the same tables.
 struct SieveTables {
   SieveTables(const SearchParams& params, const CandidateTable& table);
+  // From the classes themselves: the primes in the lines' trial order (ascending
+  // period, then prime) and the skips; the exponents' order is sampled from k =
+  // `sampleFrom` on.
+  SieveTables(int32_t period, std::vector<SievePrime> primes, std::vector<SievePrime> skips, int64_t sampleFrom);
 
   int32_t period = 0;
   std::vector<SievePrime> primes;    // periodOrderedList order
@@ -51,7 +61,19 @@ struct SieveTables {
   bool searchable = false;  // at least two candidate primes
   double classCost = 0;     // cost of sieving one exponent, per 64 k of the block
   double survivorCost = 0;  // cost of taking one survivor's residues
+
+ private:
+  void complete(int64_t sampleFrom);
+  void tableRows();
+  friend SieveTables shiftedSieveTables(const SieveTables&, const std::function<uint32_t(uint32_t)>&);
 };
+
+// The tables of the same search for k = origin + t: every class of a prime or a skip q
+// moved by -(origin mod q), `originMod(q)` giving origin mod q, the exponents' order
+// kept. Whether a k is covered depends on k mod q alone, so both engines find on them
+// exactly the t for which origin + t is covered: a range of k beyond 10^18 (up to 2^256)
+// is searched as t = 1 .. its width.
+SieveTables shiftedSieveTables(const SieveTables& tables, const std::function<uint32_t(uint32_t)>& originMod);
 
 // Exponent sets of 1..P as bits 0..P-1: sets the bits of n = e, e + d, ... <= P.
 inline void markExponentClass(uint64_t* bits, uint32_t e, uint32_t d, uint32_t period) {

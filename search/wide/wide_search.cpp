@@ -8,7 +8,9 @@
 // range of 2^256 k would otherwise go in some sixty parts of nearly the same cost once
 // the tree is whole. A part that held lines grows no more than keeps the next below
 // 2^18 lines at the same density, and one whose tree finds more than 2^22 k (a jump
-// into a dense range) is given up and taken again at a sixteenth of its width.
+// into a dense range) is given up and taken again at a sixteenth of its width. Each
+// part goes to the 64-bit engines on shifted tables where they can take it (see
+// wide_search.h), else to the wide tree.
 #include "wide_search.h"
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 
 #include "decimal.h"
 #include "parallel_walk.h"
+#include "residue_tree.h"
 #include "wide_tables.h"
 #include "worker_threads.h"
 
@@ -33,6 +36,10 @@ constexpr double kMeasurable = 0.02;  // parts shorter than this (seconds) say n
 constexpr size_t kMostLines = size_t(1) << 18;  // lines a part aims to stay below
 constexpr size_t kMostFound = size_t(1) << 22;  // a part that finds more is searched again, narrower
 constexpr size_t kPairTableLimit = 1024;        // primes up to which their pairs are tabled
+// The 64-bit engines' bounds: primes up to 1e9, periods up to 5040, a range of 1e18 k.
+constexpr uint64_t kNarrowPrimes = 1000000000;
+constexpr uint32_t kNarrowPeriod = 5040;
+constexpr uint64_t kNarrowWidth = 1000000000000000000;
 
 WidePrimeTable makePrime(uint64_t p, uint32_t d, int64_t base, int32_t c) {
   WidePrimeTable prime;
@@ -114,6 +121,60 @@ WideLine coverLine(const WideTables& t, const U256& k) {
   }
   for (const Member& member : set) line.primes.push_back(member.p);
   return line;
+}
+
+// The 64-bit tables of the search's classes, when they are within those engines' bounds.
+std::optional<SieveTables> narrowTables(const WideTables& t) {
+  if (t.m < 2 || t.period > kNarrowPeriod || t.params.base > INT32_MAX) return std::nullopt;
+  std::vector<SievePrime> primes, skips;
+  for (const WidePrimeTable& prime : t.primes) {
+    if (prime.p > kNarrowPrimes) return std::nullopt;
+    primes.push_back(makeSievePrime(uint32_t(prime.p), prime.d,
+                                    std::vector<uint32_t>(prime.residue.begin(), prime.residue.end())));
+  }
+  for (const WideSkip& skip : t.skips) skips.push_back(makeSievePrime(uint32_t(skip.q), 1, {uint32_t(skip.r)}));
+  return SieveTables(int32_t(t.period), std::move(primes), std::move(skips), 1);
+}
+
+// The block sieve's covered t of [from, to] on the threads, ascending: blocks taken
+// from a counter, each thread with its own sieve. False when stopped.
+bool sieveCovered(const SieveTables& tables, int64_t from, int64_t to, int threads, std::vector<int64_t>& covered,
+                  const StopToken& stop) {
+  const int64_t span = BlockSieve::kBlockSpan;
+  const uint64_t blocks = uint64_t((to - from) / span) + 1;
+  std::vector<std::vector<int64_t>> found(blocks);
+  std::atomic<uint64_t> next{0};
+  std::atomic<bool> stopped{false};
+  runOnThreads(blocks > 1 ? threads : 1, [&](int) {
+    BlockSieve sieve(tables, stop);
+    for (uint64_t i = next++; i < blocks && !stopped; i = next++) {
+      const int64_t first = from + int64_t(i) * span, last = to - first < span ? to : first + span - 1;
+      if (!sieve.sieve(first, last, found[i])) stopped = true;
+    }
+  });
+  if (stopped || stop.stopRequested()) return false;
+  for (const std::vector<int64_t>& block : found) covered.insert(covered.end(), block.begin(), block.end());
+  return true;
+}
+
+// The covered k of [from, to] (to - from < 1e18) by the 64-bit engines on the tables
+// shifted to origin from - 1: the sieve or the tree, whichever is estimated cheaper.
+TreeResult narrowSearch(const SieveTables& narrow, const U256& from, const U256& to, int threads,
+                        std::vector<U256>& covered, const StopToken& stop, size_t most) {
+  const U256 origin = from - U256(1);
+  const SieveTables shifted =
+      shiftedSieveTables(narrow, [&](uint32_t q) { return uint32_t(origin.mod(q)); });
+  const int64_t width = int64_t((to - from).low64()) + 1;
+  const double sievePerK = sieveCostPerK(shifted, 1);
+  std::vector<int64_t> ts;
+  const bool done = residueCostEstimate(shifted, 1, width) < sievePerK * double(width)
+                        ? residueSearch(shifted, 1, width, threads, ts, stop)
+                        : sieveCovered(shifted, 1, width, threads, ts, stop);
+  if (!done) return TreeResult::stopped;
+  if (ts.size() > most) return TreeResult::tooMany;
+  covered.reserve(covered.size() + ts.size());
+  for (int64_t t : ts) covered.push_back(origin + U256(uint64_t(t)));
+  return TreeResult::done;
 }
 
 // The part [from, to] holding the lines of `covered` (ascending), built on the threads.
@@ -217,6 +278,7 @@ WideSearch::WideSearch(const WideParams& params, std::vector<WidePrime> candidat
     t.weight.push_back(uint64_t((u128(1) << 44) / t.primes[j].p));
   }
   tablePairs(t);
+  t.narrow = narrowTables(t);
 }
 
 WideSearch::~WideSearch() = default;
@@ -263,7 +325,10 @@ bool WideSearch::walkLines(const U256& from, const U256& to, uint64_t maxLines, 
     std::vector<U256> covered;
     // Few lines wanted: a part holding far more is taken again narrower sooner.
     const size_t most = maxLines != 0 && maxLines < kMostLines / 16 ? kMostLines : kMostFound;
-    const TreeResult result = wideTreeSearch(*tables_, start, end, threads, covered, stop, most);
+    const TreeResult result =
+        tables_->narrow && end - start < U256(kNarrowWidth)
+            ? narrowSearch(*tables_->narrow, start, end, threads, covered, stop, most)
+            : wideTreeSearch(*tables_, start, end, threads, covered, stop, most);
     if (result == TreeResult::stopped) return false;
     if (result == TreeResult::tooMany) {  // the part again, narrower
       width = std::max((end - start + 1).shiftRight(4), U256(1));

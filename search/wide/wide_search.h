@@ -1,5 +1,10 @@
 // The wide search: covering sets for k up to 2^256 with candidate primes up to 2^64
-// and periods up to 65520, by a residue-class tree over 256-bit classes.
+// and periods up to 65520, by a residue-class tree over 256-bit classes; and, where
+// the candidates are within the 64-bit engines' bounds (primes up to 1e9, P up to
+// 5040, b below 2^31), by those engines on a part of up to 1e18 k anywhere: the part
+// k0+1 .. k0+W is the search of t = 1 .. W with every class moved by k0 modulo its
+// prime (cover_sieve.h, shiftedSieveTables), the block sieve or the 64-bit tree as
+// their cost estimates choose.
 //
 // It is the tree of tree/residue_tree.h with wider numbers. A candidate prime p of
 // period d covers exponent n exactly for the k = t_(n mod d) (mod p), t_e = -c*b^(-e);
@@ -101,8 +106,8 @@ class WideSearch {
   bool walkLines(const U256& from, const U256& to, uint64_t maxLines, WideSink& sink, const StopToken& stop,
                  const std::function<void(const U256&, const U256&)>& walking = {}) const;
 
-  // The covered k of [from, to] (from <= to), ascending and each once, by the tree on
-  // the search's threads. False, with `covered` incomplete, when stopped.
+  // The covered k of [from, to] (from <= to), ascending and each once, by the wide tree
+  // alone on the search's threads. False, with `covered` incomplete, when stopped.
   bool tree(const U256& from, const U256& to, std::vector<U256>& covered, const StopToken& stop) const;
 
   // The line of one covered k (with "\n"), the same rule as the 64-bit lines; empty

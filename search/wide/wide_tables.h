@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "cover_sieve.h"
 #include "mulmod64.h"
 #include "wide_search.h"
 
@@ -75,6 +77,10 @@ struct WideTables {
   std::vector<uint32_t> periods;       // the distinct periods
   std::vector<uint32_t> periodIndex;   // per prime
   std::vector<uint64_t> weight;        // 2^44/p per prime: 1/p in exact sums
+  // Within the 64-bit engines' own bounds (primes up to 1e9, P up to 5040, b below
+  // 2^31): their tables of these classes, for k = 0 + t; shifted to a part's origin,
+  // the block sieve and the 64-bit tree search a part of up to 1e18 k anywhere.
+  std::optional<SieveTables> narrow;
 
   uint64_t inverse(uint32_t i, uint32_t j) const {
     return pairInverse.empty() ? inverseMod64(primes[i].p % primes[j].p, primes[j].p) : pairInverse[size_t(i) * m + j];
