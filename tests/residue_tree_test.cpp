@@ -173,7 +173,7 @@ TEST(ResidueTreeTest, GeneratedLargeBasesAgreeWithTheSieveUnderEveryChoice) {
 TEST(ResidueTreeTest, SubtreesSearchedApartMakeTheWhole) {
   std::mt19937_64 random(2);
   size_t compared = 0, tasks = 0;
-  for (int round = 0; round < e2e::rounds(24); ++round) {
+  for (int round = 0; round < 24; ++round) {
     const Generated g = generate(random);
     SCOPED_TRACE(traceOf(g));
     std::optional<SieveTables> t = tablesOf(g.base, g.c, g.period, g.maxFact, g.from);
@@ -230,7 +230,7 @@ TEST(ResidueTreeTest, LongPeriodsFindTheSameUnderEveryTuning) {
   std::mt19937_64 random(5040);
   const int32_t periods[] = {720, 2520, 5040};
   size_t compared = 0, wide = 0, deep = 0;
-  for (int round = 0; round < e2e::rounds(24); ++round) {
+  for (int round = 0; round < 24; ++round) {
     const int32_t period = periods[round % 3];
     const int32_t base = int32_t(random() % 999999999) + 2, c = random() % 2 ? 1 : -1;
     const int32_t maxFact = int32_t(random() % 3 == 0 ? random() % 1000 + 50 : random() % 100000 + 1000);

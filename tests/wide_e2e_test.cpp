@@ -120,7 +120,7 @@ TEST(WideEndToEnd, CoveredKAboveTheCapsAreThoseOfTheRangeBelowShifted) {
 // the resumed search ends with the file of one uninterrupted run.
 TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
   // About a second of work here: stops and kills land anywhere in it.
-  const std::string ini = iniOf(10, -1, "100000000000000000001", "100000000001000000000", 144, 1000,
+  const std::string ini = iniOf(10, -1, "100000000000000000001", "100000000004000000000", 144, 1000,
                                 "wide=1\nkdisp=10000000\n");
   e2e::TempDir whole;
   const Outcome reference = runIni(whole, ini);

@@ -253,7 +253,7 @@ namespace {
 TEST(WideSearch, PrimesUpTo2To64AgainstTheStraightforwardSearch) {
   std::mt19937_64 random(15);
   size_t lines = 0, large = 0;
-  for (int round = 0; round < e2e::rounds(40); ++round) {
+  for (int round = 0; round < 40; ++round) {
     const uint64_t base = 2 + random() % (round % 2 == 0 ? 60000 : 3000);
     const int32_t c = random() % 2 == 0 ? 1 : -1;
     const uint32_t period = random() % 2 == 0 ? 12 : 6;
@@ -307,7 +307,7 @@ bool pollsRunOut() { return pollsLeft.load() == 0 || pollsLeft.fetch_sub(1) == 1
 TEST(WideSearch, AStopMidWalkHandsOverWholePartsOnly) {
   std::mt19937_64 random(14);
   int stopped = 0;
-  for (int round = 0; round < e2e::rounds(4); ++round) {
+  for (int round = 0; round < 4; ++round) {
     const int32_t base = int32_t(2 + random() % 40), c = random() % 2 == 0 ? 1 : -1;
     const uint32_t period = kPeriods[random() % 4];
     const pelund::SearchParams params = pelund::makeParams(base, c, 1, 2, period, 100 + int64_t(random() % 200), 1);
