@@ -218,7 +218,8 @@ TEST(Resume, TheStateOfADenseTreeSearchAdvancesEverySecondOrSo) {
   GTEST_SKIP() << "the sanitizers slow the tree several times over";
 #endif
   e2e::TempDir dir;
-  dir.write("pelund.ini", "base=2\nmink=1\nmaxk=30000000000\nc=1\nperiod=720\nengine=residue\nthreads=2\nresume=1\n");
+  // About five seconds of work on two threads, a few states at least.
+  dir.write("pelund.ini", "base=2\nmink=1\nmaxk=100000000000\nc=1\nperiod=720\nengine=residue\nthreads=2\nresume=1\n");
   std::atomic<bool> over{false};
   std::thread search([&] {
     EXPECT_EQ(e2e::run(dir).exitStatus, 0);
