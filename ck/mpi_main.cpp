@@ -161,7 +161,8 @@ class RankFinder : public CkFinder {
       if (!item) return;
       std::optional<std::string> line;
       std::string unfactored;
-      if (!work.lineOf(work.items[*item], work.threads, stopToken(), line, unfactored)) return;
+      int64_t from = work.options.minK;
+      if (!work.lineOf(work.items[*item], work.threads, stopToken(), line, unfactored, from)) return;
       found(*item, line, unfactored);
     }
   }
@@ -223,9 +224,10 @@ void takeStopOrder() {
 void searchItem(const CkWork& work, int64_t item) {
   std::optional<std::string> line;
   std::string unfactored;
+  int64_t from = work.options.minK;
   // Without a thread to listen beside it, a stop order is taken after the base.
   const bool complete = workWhileListening(
-      [&] { return work.lineOf(work.items[size_t(item)], work.threads, stopToken(), line, unfactored); },
+      [&] { return work.lineOf(work.items[size_t(item)], work.threads, stopToken(), line, unfactored, from); },
       takeStopOrder, kPoll);
   if (!complete) return sendReport(item, kStopped);
   sendReport(item, line ? kLine : kNone,

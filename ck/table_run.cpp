@@ -166,17 +166,9 @@ class TableRun {
     for (size_t i = first_; i < items_.size() && !quitting(); ++i) {
       if (!isLong[i - first_]) continue;
       std::optional<std::string> line;
-      if (isLong[i - first_] == 1 &&
-          !firstLine(paramsOf(items_[i], threads), tableOf(items_[i]), stopToken(), line, from[i - first_]))
-        break;
       std::string unfactored;
-      if (!line && options_.beyond) {
-        std::string wideFrom = options_.wideFrom;
-        if (!wideFirstLine(items_[i].base, items_[i].c, uint32_t(options_.period), std::stoull(options_.maxFactText),
-                           options_.maxKText, threads, double(options_.factorEffort), stopToken(), line, wideFrom,
-                           unfactored))
-          break;
-      }
+      if (!work_.lineOf(items_[i], threads, stopToken(), line, unfactored, from[i - first_], isLong[i - first_] == 2))
+        break;
       finish(i, line, unfactored);
     }
     return written_ == items_.size();
@@ -262,9 +254,10 @@ pelund::SearchParams CkWork::paramsOf(const CkItem& item, int threadCount) const
 }
 
 bool CkWork::lineOf(const CkItem& item, int threadCount, const pelund::StopToken& stop,
-                    std::optional<std::string>& line, std::string& unfactored) const {
-  int64_t from = options.minK;
-  if (options.ordinary && !firstLine(paramsOf(item, threadCount), tableOf(item), stop, line, from)) return false;
+                    std::optional<std::string>& line, std::string& unfactored, int64_t& from,
+                    bool ordinaryDone) const {
+  if (options.ordinary && !ordinaryDone && !firstLine(paramsOf(item, threadCount), tableOf(item), stop, line, from))
+    return false;
   if (line || !options.beyond) return true;
   std::string wideFrom = options.wideFrom;
   return wideFirstLine(item.base, item.c, uint32_t(options.period), std::stoull(options.maxFactText), options.maxKText,

@@ -26,12 +26,12 @@ struct CkWork {
 
   const pelund::CandidateTable& tableOf(const CkItem& item) const;
   pelund::SearchParams paramsOf(const CkItem& item, int threads) const;
-  // The line of one item on `threads` threads: the ordinary engines up to their caps
-  // and, with --wide beyond them, the wide engine on from there when they found none.
-  // False when stopped.
-  // `unfactored` as wideFirstLine gives it.
+  // The line of one item on `threads` threads: the ordinary engines from `from` up to
+  // their caps (unless `ordinaryDone`) and, with --wide beyond them, the wide engine on
+  // from there when they found none. False when stopped, `from` then where the ordinary
+  // engines stood. `unfactored` as wideFirstLine gives it.
   bool lineOf(const CkItem& item, int threads, const pelund::StopToken& stop, std::optional<std::string>& line,
-              std::string& unfactored) const;
+              std::string& unfactored, int64_t& from, bool ordinaryDone = false) const;
 };
 
 // The line of item i is known: nullopt when no k is covered; `unfactored` as
