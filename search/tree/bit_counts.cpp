@@ -38,4 +38,10 @@ PELUND_TREE_POPCNT uint64_t keepHits(uint64_t* alive, const uint64_t* hits, size
   return left;
 }
 
+PELUND_TREE_POPCNT uint64_t countPlaces(const uint64_t* places, size_t words) {
+  uint64_t count = 0;
+  for (size_t w = 0; w < words; ++w) count += uint64_t(std::popcount(places[w]));
+  return count;
+}
+
 }  // namespace tree

@@ -18,4 +18,7 @@ uint32_t mostOpenOfMasks(const uint64_t* mask, uint32_t classes, const uint64_t*
 // alive &= hits over `words` words; the places left.
 uint64_t keepHits(uint64_t* alive, const uint64_t* hits, size_t words);
 
+// The places set in `words` words.
+uint64_t countPlaces(const uint64_t* places, size_t words);
+
 }  // namespace tree

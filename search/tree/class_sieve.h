@@ -37,32 +37,33 @@ void TreeWalk<Counts>::sieveClass(size_t level) {
   const uint64_t count = levels_[level].count;
   counts.listed(level, count);
   const size_t words = size_t((count + 63) / 64);
-  std::fill_n(alive_.begin(), words, ~uint64_t(0));
-  if (count % 64 != 0) alive_[words - 1] = (uint64_t(1) << (count % 64)) - 1;
   const uint64_t* bits = bitsAt(level);
   uint64_t left = count;
   // Sieving goes on while the survivors would cost more to confirm than one more
-  // exponent costs to sieve: its places, and a residue for each free prime.
+  // exponent costs to sieve: its places, and a residue for each free prime. The first
+  // exponent's hits are the places alive.
   const uint64_t stepCost = count + kStepPerPrime * tree_.m;
+  bool first = true;
   auto sieveAt = [&](uint32_t n) {
-    std::fill_n(hits_.begin(), words, 0);
-    for (uint32_t j = 0; j < tree_.m; ++j) {
-      if (assigned_[j] || excluded(n, j)) continue;
-      for (uint64_t c = childIndex(level, n, j); c < count; c += tree_.p[j]) hits_[c >> 6] |= uint64_t(1) << (c & 63);
-    }
-    left = keepHits(alive_.data(), hits_.data(), words);
+    uint64_t* hits = first ? alive_.data() : hits_.data();
+    markHits(level, n, count, hits);
+    left = first ? countPlaces(hits, words) : keepHits(alive_.data(), hits, words);
+    first = false;
   };
   // First the open lifts of the exponents that primes of the path cover alone among
   // their lifts (see orderChildren): the primes tried before them at the node, those
-  // that cover all lifts or none, are excluded there, so few free primes hit them.
+  // that cover all lifts or none, are excluded there, so few free primes hit them; the
+  // lifts of the largest such q first, whose high primes are the fewest and whose
+  // lifts the most, and of each q those of the deepest level first.
   // Every covered k of the class not found in an earlier sibling's subtree has a free
   // prime, not excluded, at every open exponent, whichever exponents are sieved and
   // in whatever order, so the choice changes only how many survive to be confirmed.
   sieved_.clear();
   if (tree_.knobs.liftSieve)
-    for (size_t l = 0; l < level && left * kSurvivorCost > stepCost; ++l)
-      for (uint32_t high = tree_.highFor[path_[l]]; high != 0 && left * kSurvivorCost > stepCost; high &= high - 1) {
-        const uint32_t q = uint32_t(std::countr_zero(high)), step = tree_.liftSteps[q];
+    for (uint32_t q = uint32_t(tree_.liftPrimes.size()); q-- > 0 && left * kSurvivorCost > stepCost;)
+      for (size_t l = level; l-- > 0 && left * kSurvivorCost > stepCost;) {
+        if ((tree_.highFor[path_[l]] >> q & 1) == 0) continue;
+        const uint32_t step = tree_.liftSteps[q];
         for (uint32_t i = 1, n = branch_[l]; i < tree_.liftPrimes[q] && left * kSurvivorCost > stepCost; ++i) {
           if ((n += step) >= tree_.period) n -= tree_.period;
           if ((bits[n >> 6] >> (n & 63) & 1) != 0 || std::find(sieved_.begin(), sieved_.end(), n) != sieved_.end())
@@ -73,11 +74,41 @@ void TreeWalk<Counts>::sieveClass(size_t level) {
   for (size_t at = firstOpen(bits, 0); at < tree_.order.size() && left * kSurvivorCost > stepCost;
        at = firstOpen(bits, at + 1))
     if (std::find(sieved_.begin(), sieved_.end(), tree_.order[at]) == sieved_.end()) sieveAt(tree_.order[at]);
+  if (first) {  // nothing sieved: every place is alive
+    std::fill_n(alive_.begin(), words, ~uint64_t(0));
+    if (count % 64 != 0) alive_[words - 1] = (uint64_t(1) << (count % 64)) - 1;
+  }
   for (size_t w = 0; w < words && left != 0; ++w)
     for (uint64_t live = alive_[w]; live != 0; live &= live - 1) {
       if (poll()) return;
       confirmSurvivor(level, w * 64 + uint64_t(std::countr_zero(live)));
     }
+}
+
+// hits: the places c below `count` of the class at `level` at which some free prime,
+// not excluded, covers exponent n (the progression c = i mod p of its child). A prime
+// below 64 hits every word in a shift of one pattern, its multiples below 64: the
+// first hit of each word moves back by 64 mod p from word to word.
+template <class Counts>
+void TreeWalk<Counts>::markHits(size_t level, uint32_t n, uint64_t count, uint64_t* hits) {
+  const size_t words = size_t((count + 63) / 64);
+  std::fill_n(hits, words, 0);
+  for (uint32_t j = 0; j < tree_.m; ++j) {
+    if (assigned_[j] || excluded(n, j)) continue;
+    const uint32_t p = tree_.p[j];
+    uint64_t c = childIndex(level, n, j);
+    if (p < 64) {
+      const uint64_t pattern = tree_.smallPattern[j];
+      const uint32_t back = 64 % p;
+      for (size_t w = c >> 6, at = c & 63; w < words; ++w) {
+        hits[w] |= pattern << at;
+        at = at >= back ? at - back : at + p - back;
+      }
+      if (count % 64 != 0) hits[words - 1] &= (uint64_t(1) << (count % 64)) - 1;
+    } else {
+      for (; c < count; c += p) hits[c >> 6] |= uint64_t(1) << (c & 63);
+    }
+  }
 }
 
 // Confirms the k at place c of the class, from its residues modulo the free primes.

@@ -39,10 +39,24 @@ uint32_t TreeWalk<Counts>::mostOpenInOneClass(const uint64_t* bits, uint32_t per
 
 // The counting bound: whether the free primes, each covering the open exponents of at
 // most one class modulo its period, can cover every open exponent between them.
+//
+// Most nodes pass without counting classes: the open exponents of a prime's classes
+// not excluded for it (x of its d classes excluded, P/d exponents in each) are at least
+// open - x*P/d, so its fullest such class holds at least (open - x*P/d) / (d - x), a
+// bound that only falls as x grows (open <= P); where those averages sum to the open
+// exponents, so do the counts. (Rounding there can only let a node pass that the count
+// would end, which costs time, never a covered k.)
 template <class Counts>
 bool TreeWalk<Counts>::coverable(size_t level) {
   const uint64_t* bits = bitsAt(level);
   const uint32_t open = openCount(bits, tree_.words, tree_.period);
+  double least = 0;
+  for (uint32_t j = 0; j < tree_.m; ++j) {
+    if (assigned_[j]) continue;
+    const uint32_t dd = tree_.d[j], x = tree_.maskStart[tree_.periodIndex[j]] == kNone ? 0 : excludedOf_[j];
+    if (x < dd && open > uint64_t(x) * tree_.share[j] && (least += double(open - x * tree_.share[j]) / (dd - x)) >= open)
+      return true;
+  }
   std::fill(periodMost_.begin(), periodMost_.end(), kNone);
   uint32_t total = 0;
   for (uint32_t j = 0; j < tree_.m; ++j)

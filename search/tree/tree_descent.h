@@ -151,7 +151,9 @@ void TreeWalk<Counts>::takeResidues(size_t level, bool withModulus) {
 // children hold the fewest k, as the sum of 1/p over the free primes not excluded
 // there (excluded primes leave their children out). That sum is the same for every
 // exponent but for the free primes excluded there, so the exponent that loses the
-// most to exclusions is taken (the first of equals; with no exclusions, the first).
+// most to exclusions is taken (the first of equals in the order; with no exclusions,
+// the first). Weighing every open exponent, only those that some exclusion touches
+// need a look: the others lose nothing, and the first open one stands for them all.
 template <class Counts>
 uint32_t TreeWalk<Counts>::branchExponent(size_t level) {
   const uint64_t* bits = bitsAt(level);
@@ -171,26 +173,41 @@ uint32_t TreeWalk<Counts>::branchExponent(size_t level) {
   if (exclusions_.empty()) return best;
   sumExcludedMass();
   uint64_t most = 0;
+  if (tree_.knobs.choices >= tree_.period) {
+    uint32_t bestPlace = uint32_t(at);
+    for (uint32_t n : touched_) {
+      const uint64_t mass = excludedMass_[n];
+      excludedMass_[n] = 0;
+      if ((bits[n >> 6] >> (n & 63) & 1) != 0 || mass < most) continue;
+      if (mass > most || tree_.placeOf[n] < bestPlace) most = mass, best = n, bestPlace = tree_.placeOf[n];
+    }
+    return best;
+  }
   for (uint32_t tried = 0; tried < tree_.knobs.choices && at < tree_.order.size(); ++tried, at = firstOpen(bits, at + 1)) {
     const uint32_t n = tree_.order[at];
     if (excludedMass_[n] > most) most = excludedMass_[n], best = n;
   }
+  for (uint32_t n : touched_) excludedMass_[n] = 0;
   return best;
 }
 
 // excludedMass_[n]: the weights of the free primes excluded at exponent n, each slot
-// counted once however often it was excluded; its cost follows the exclusions, not the
-// primes.
+// counted once however often it was excluded, and in touched_ the exponents so given
+// a weight; its cost follows the exclusions, not the primes or the period. The caller
+// sets the touched entries back to 0.
 template <class Counts>
 void TreeWalk<Counts>::sumExcludedMass() {
-  std::fill(excludedMass_.begin(), excludedMass_.end(), 0);
+  touched_.clear();
   if (++stamp_ == 0) std::fill(slotMark_.begin(), slotMark_.end(), 0), stamp_ = 1;
   for (const auto& [slot, j] : exclusions_) {
     if (assigned_[j] || slotMark_[slot] == stamp_) continue;
     slotMark_[slot] = stamp_;
     const uint32_t dd = tree_.d[j];
     const uint64_t w = tree_.weight[j];
-    for (uint32_t n = slot - tree_.classStart[j]; n < tree_.period; n += dd) excludedMass_[n] += w;
+    for (uint32_t n = slot - tree_.classStart[j]; n < tree_.period; n += dd) {
+      if (excludedMass_[n] == 0) touched_.push_back(n);
+      excludedMass_[n] += w;
+    }
   }
 }
 

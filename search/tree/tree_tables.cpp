@@ -115,6 +115,14 @@ TreeTables::TreeTables(const SieveTables& tables, int64_t from_, int64_t to, con
     }
   }
   for (uint32_t n : tables.classOrder) order.push_back(n - 1);
+  placeOf.resize(period);
+  for (uint32_t at = 0; at < order.size(); ++at) placeOf[order[at]] = at;
+  for (uint32_t j = 0; j < m; ++j) {
+    share.push_back(period / d[j]);
+    uint64_t pattern = 0;
+    for (uint32_t c = 0; p[j] < 64 && c < 64; c += p[j]) pattern |= uint64_t(1) << c;
+    smallPattern.push_back(pattern);
+  }
   // A class is split only while it holds two k or more, so its modulus stays below the
   // width: a path holds at most the primes whose smallest product stays below it.
   std::vector<uint32_t> ascending = p;

@@ -80,6 +80,9 @@ struct TreeTables {
   std::vector<uint32_t> classStart;   // per prime: the place of its first exponent class, d_j places each
   std::vector<uint32_t> pairInverse;  // [i * m + j]: 1 / p_i mod p_j
   std::vector<uint32_t> order;        // exponents 0..P-1, hardest first
+  std::vector<uint32_t> placeOf;      // per exponent, its place in `order`
+  std::vector<uint64_t> smallPattern; // per prime below 64, its multiples below 64 as bits (0 for others)
+  std::vector<uint32_t> share;        // per prime, P/d: the exponents of one of its classes
   std::vector<uint32_t> childOrder;   // the primes in the order in which a node tries its children
   std::vector<uint32_t> rank;         // per prime, its place in childOrder
   std::vector<uint32_t> liftPrimes;   // the primes q dividing the period, ascending

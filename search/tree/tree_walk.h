@@ -162,6 +162,7 @@ class TreeWalk {
   uint32_t mostOpenInOneClass(const uint64_t* bits, uint32_t periodIndex, uint32_t prime);
   void listClass(size_t level);
   void sieveClass(size_t level);
+  void markHits(size_t level, uint32_t n, uint64_t count, uint64_t* hits);
   void confirmSurvivor(size_t level, uint64_t c);
   bool confirm(size_t level);
   bool skipped(int64_t k) const;
@@ -192,7 +193,8 @@ class TreeWalk {
   std::vector<uint32_t> excludedOf_;  // per prime, its exclusions
   std::vector<std::pair<uint32_t, uint32_t>> exclusions_;  // (slot, prime) excluded, in order, to be undone
   std::vector<uint16_t> classCount_;
-  std::vector<uint64_t> excludedMass_;  // per exponent, the weights of the free primes excluded there
+  std::vector<uint64_t> excludedMass_;  // per exponent, the weights of the free primes excluded there (0 between sums)
+  std::vector<uint32_t> touched_;       // the exponents whose excludedMass_ the last sum made nonzero
   std::vector<uint32_t> slotMark_;      // per slot, the stamp of the last sum that counted it
   uint32_t stamp_ = 0;
   std::vector<uint64_t> scratch_;
