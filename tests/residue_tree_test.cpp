@@ -327,6 +327,38 @@ TEST(ResidueTreeTest, LiftChoicesChangeOnlyTheCounts) {
   EXPECT_GT(survivorsDiffer, 2u);
 }
 
+// The counting bound's first pass, by the averages of each prime's classes, passes only
+// nodes that counting their classes passes (an average is at most the fullest class):
+// with every node counted the tree is the very same, level by level, on generated
+// tables of few primes and wide ranges, where the bound ends many classes.
+TEST(ResidueTreeTest, TheBoundsFirstPassLetsThroughOnlyWhatItsCountsDo) {
+  std::mt19937_64 random(144);
+  const int32_t periods[] = {36, 48, 72, 144, 240, 720};
+  const int rounds = e2e::rounds(40);
+  size_t bounding = 0;  // rounds in which the bound ended a class
+  for (int round = 0; round < rounds; ++round) {
+    const int32_t base = int32_t(random() % 999999) + 2, c = random() % 2 ? 1 : -1;
+    const int32_t period = periods[random() % std::size(periods)], maxFact = int32_t(random() % 260 + 40);
+    const int64_t from = int64_t(random() % 1000000) + 1;
+    int64_t width = int64_t(1) << (random() % 8 + 22);
+    SCOPED_TRACE(::testing::Message() << "b=" << base << " c=" << c << " P=" << period << " M=" << maxFact);
+    std::optional<SieveTables> t = tablesOf(base, c, period, maxFact, from);
+    if (!t || !t->searchable) continue;
+    while (width >= (int64_t(1) << 20) && residueCostEstimate(*t, from, from + width - 1) > 0.005) width /= 8;
+    const int64_t to = from + width - 1;
+    SCOPED_TRACE(::testing::Message() << "k=" << from << ".." << to);
+    TreeMeasure quick, counted;
+    counted.quickBound = false;
+    std::vector<int64_t> expected, covered;
+    EXPECT_TRUE(residueSearchMeasured(*t, from, to, 1, expected, quick));
+    EXPECT_TRUE(residueSearchMeasured(*t, from, to, 1, covered, counted));
+    EXPECT_EQ(covered, expected);
+    EXPECT_TRUE(sameCounts(quick.levels, counted.levels));
+    bounding += std::any_of(quick.levels.begin(), quick.levels.end(), [](auto& level) { return level.bounded > 0; });
+  }
+  EXPECT_GT(bounding, size_t(rounds) / 5);
+}
+
 TEST(ResidueTreeTest, CostEstimatesArePositiveAndGrowWithTheWidth) {
   const SieveTables tables = *tablesOf(7, 1, 144, 100000, 1);
   const double narrow = residueCostEstimate(tables, 1, 1000000), wide = residueCostEstimate(tables, 1, 1000000000000);

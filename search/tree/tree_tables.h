@@ -54,6 +54,7 @@ struct Knobs {
   bool plainBranch = false;  // the branch weighed by summing every free prime, for the tests
   bool liftOrder = true;     // children of primes that cover every lift of an exponent first (childOrder)
   bool liftSieve = true;     // a sieved class sieved first at the lifts of its path's exponents
+  bool quickBound = true;    // the counting bound passes most nodes by the classes' averages, uncounted
 };
 
 // The tables of the tree for one range: per prime its modulus and period, the x that
