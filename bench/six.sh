@@ -7,11 +7,19 @@
 # Usage: bash bench/six.sh OLD_BINARY NEW_BINARY PERIOD [RUNS]   (RUNS default 3)
 #
 # Totals of the six, medians of three, wall / user seconds, on two cores shared with
-# other builds (wall seconds swing with their load), before and after the lift order,
-# the lift sieve and the larger sieved classes:
+# other work (wall seconds swing with its load):
+# - the lift order, the lift sieve and the larger sieved classes (old: before them)
 #   period  144: old 2.05 / 0.36, new 1.89 / 0.30 (no search slower)
 #   period  720: old 37.2 / 6.92, new 22.4 / 3.83 (each 0.46 to 0.69 of the old user time)
 #   period 5040: old 193 / 77.1,  new 81.9 / 34.8 (each 0.33 to 0.61 of the old user time)
+# - the counting bound's first pass by averages, the branch over touched exponents and
+#   the word-wise small primes (old: the binary before them)
+#   period  720: old 3.31 / 6.18, new 2.44 / 4.51
+#   period 5040: old 30.1 / 58.8, new 18.4 / 35.8
+# - a sparse range's rest searched as one part (old: the binary before it)
+#   period  144: old 0.24 / 0.28, new 0.19 / 0.23 (no search slower)
+#   period  720: old 2.17 / 4.02, new 1.79 / 3.26
+#   period 5040: old 18.7 / 36.4, new 14.1 / 27.3
 set -euo pipefail
 old=$(realpath "$1") new=$(realpath "$2") period=$3 runs=${4:-3}
 work=$(mktemp -d)

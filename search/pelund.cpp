@@ -334,15 +334,26 @@ const SearchParams& Search::params() const { return tables_->params; }
 
 bool Search::searchable() const { return tables_->sieve.searchable || tables_->params.algebraic; }
 
-bool Search::walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer, Runner* runner,
-                  const TreeProgress* resume) const {
+namespace {
+
+// Search::walk, for a caller that wants the whole range or (whole = false) stops at a
+// count of lines.
+bool walkSearch(const Search& search, int64_t from, int64_t to, Sink& sink, const StopToken& stop,
+                Observer* observer, Runner* runner, const TreeProgress* resume, bool whole) {
   if (from > to) return true;
   checkRange(from, to);
   LocalRunner local;
-  const WalkStart start{runner == nullptr, resume};
+  const WalkStart start{runner == nullptr, resume, whole};
   CallersSink callers(sink);
   return callers.run(
-      [&] { return walkRange(*this, from, to, callers, stop, observer, runner ? *runner : local, start); });
+      [&] { return walkRange(search, from, to, callers, stop, observer, runner ? *runner : local, start); });
+}
+
+}  // namespace
+
+bool Search::walk(int64_t from, int64_t to, Sink& sink, const StopToken& stop, Observer* observer, Runner* runner,
+                  const TreeProgress* resume) const {
+  return walkSearch(*this, from, to, sink, stop, observer, runner, resume, true);
 }
 
 bool Search::walkLines(int64_t from, int64_t to, uint64_t maxLines, Sink& sink, const StopToken& stop,
@@ -350,7 +361,7 @@ bool Search::walkLines(int64_t from, int64_t to, uint64_t maxLines, Sink& sink, 
   if (maxLines == 0) return walk(from, to, sink, stop, observer, runner, resume);
   LimitedSink limited(sink, maxLines);
   const StopToken stopOrReached(limited.reached, stop);
-  const bool complete = walk(from, to, limited, stopOrReached, observer, runner, resume);
+  const bool complete = walkSearch(*this, from, to, limited, stopOrReached, observer, runner, resume, false);
   return complete || limited.reached.load();
 }
 

@@ -17,6 +17,11 @@
 // than the width (sparse ranges, and the deep trees of large periods), a narrower part
 // would cost nearly as much as a wide one, so the parts keep growing and the state
 // advances part by part; engine=automatic takes the sieve for the dense ones of these.
+// There one part over the rest of the range also costs less than two parts over it,
+// so a rest at most kMergeRest times as wide as the next part goes as one part (the
+// geometric parts otherwise cost nearly twice one search of the whole range) when its
+// lines would stay few, unless the caller stops at a count of lines (its first line
+// may lie early in the rest) or spreads parts over processes (which overlap them).
 //
 // Engine::automatic picks per part the engine with the smaller estimated cost: the
 // sieve's measured cost per k times the width, against the tree's size sampled by
@@ -63,6 +68,7 @@ namespace {
 
 constexpr int64_t kFirstPart = int64_t(1) << 22;
 constexpr int64_t kGrowth = 16;
+constexpr double kMergeRest = 16;  // a sparse range's rest, at most this many next parts wide, goes as one
 constexpr size_t kMostLines = size_t(1) << 18;  // lines a part aims to stay below
 
 struct Part {
@@ -99,9 +105,12 @@ class TreeTiming {
     if (measured_.seconds > 0 && (ratio >= 4 || ratio <= 0.25)) alpha_ = std::log(seconds / measured_.seconds) / std::log(ratio);
     if (measured_.seconds == 0 || ratio >= 4 || ratio <= 0.25) measured_ = last_;
   }
+  // Whether the cost grows more slowly than the width (the growth rule's parts are
+  // then not bounded by time).
+  bool sparse() const { return !dense_ || alpha_ < kFollowsWidth; }
   // The width of the next part, given the one the growth rule proposes.
   int64_t bound(int64_t proposed) const {
-    if (!dense_ || alpha_ < kFollowsWidth) return proposed;
+    if (sparse()) return proposed;
     const double scale = kPartSeconds / std::max(last_.seconds, 1e-6);
     const double aim = double(last_.width) * std::clamp(scale, 1.0 / double(kGrowth), double(kGrowth));
     return std::max<int64_t>(BlockSieve::kBlockSpan, aim >= double(proposed) ? proposed : int64_t(aim));
@@ -342,6 +351,13 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
       return settle() && runner.sieve(search, from, to, sink, stop);
     const int64_t proposed = nextWidth(width, lines);
     width = treeSeconds >= 0 ? timing.bound(proposed) : proposed;
+    // Where the tree's cost grows more slowly than the width, one part over the rest
+    // costs less than the next part and the rest after it: C(a + b) < C(a) + C(b). The
+    // rest's lines, at the density of this part, stay within a part's.
+    const double rest = double(to - from) + 1;
+    if (start.whole && start.local && treeSeconds >= 0 && timing.sparse() && rest <= double(width) * kMergeRest &&
+        density * rest * kGrowth <= double(kMostLines))
+      width = to - from + 1;
   }
   return settle();
 }

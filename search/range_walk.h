@@ -14,10 +14,12 @@
 // every k below the sink's next k has then been handed over.
 // `local`: the runner searches on this process's threads, so a long tree part may go
 // subtree by subtree instead, its progress told to the sink; `resume`: a tree part in
-// progress at `from` to finish first.
+// progress at `from` to finish first; `whole`: the caller wants the whole range (it
+// does not stop at a count of lines), so a sparse range may end in one longer part.
 struct WalkStart {
   bool local = true;
   const pelund::TreeProgress* resume = nullptr;
+  bool whole = true;
 };
 bool walkRange(const pelund::Search& search, int64_t from, int64_t to, PartSink& sink, const StopToken& stop,
                pelund::Observer* observer, pelund::Runner& runner, const WalkStart& start = {});
