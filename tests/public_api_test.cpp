@@ -246,7 +246,9 @@ TEST(PublicApi, TheObserverHearsOfPartsThatCoverTheRangeWithEveryEngine) {
 // before. The lines are the same, and the parts join up, either way.
 TEST(PublicApi, ASparseRangeSearchedWholeMayEndInOnePartOverItsRest) {
   std::mt19937_64 random(1618);
-  const int64_t sparse[][3] = {{7, 1, 100000}, {3, -1, 100000}, {6, -1, 1000}, {31, -1, 2000}};  // b, c, maxfact
+  // b, c, maxfact: no covered k below 2^37 (far under a line per 10^7 k, so that the
+  // walk's choice of parts depends on no measured time)
+  const int64_t sparse[][3] = {{7, 1, 100000}, {3, -1, 100000}, {3, 1, 100000}, {7, -1, 100000}};
   // The largest ratio of a part's width to the one before's, the parts checked to join up.
   const auto growth = [](const std::vector<std::pair<int64_t, int64_t>>& parts, int64_t from, int64_t to) {
     double most = 0;
@@ -273,7 +275,7 @@ TEST(PublicApi, ASparseRangeSearchedWholeMayEndInOnePartOverItsRest) {
     EXPECT_LE(most, 16.0 * 17);
     merged += most > 16;
   }
-  EXPECT_GT(merged, 6);
+  EXPECT_GT(merged, 9);
 }
 
 TEST(PublicApi, VerifyCountsAListedPrimeOnceBoundsItsWorkAndStops) {
