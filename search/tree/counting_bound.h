@@ -51,12 +51,13 @@ bool TreeWalk<Counts>::coverable(size_t level) {
   const uint64_t* bits = bitsAt(level);
   const uint32_t open = openCount(bits, tree_.words, tree_.period);
   double least = 0;
-  for (uint32_t j = 0; j < tree_.m && tree_.knobs.quickBound; ++j) {
-    if (assigned_[j]) continue;
-    const uint32_t dd = tree_.d[j], x = tree_.maskStart[tree_.periodIndex[j]] == kNone ? 0 : excludedOf_[j];
-    if (x < dd && open > uint64_t(x) * tree_.share[j] && (least += double(open - x * tree_.share[j]) / (dd - x)) >= open)
-      return true;
-  }
+  if (tree_.knobs.quickBound)
+    for (uint32_t j = 0; j < tree_.m; ++j) {
+      if (assigned_[j]) continue;
+      const uint32_t dd = tree_.d[j], x = tree_.maskStart[tree_.periodIndex[j]] == kNone ? 0 : excludedOf_[j];
+      if (x < dd && open > uint64_t(x) * tree_.share[j] && (least += double(open - x * tree_.share[j]) / (dd - x)) >= open)
+        return true;
+    }
   std::fill(periodMost_.begin(), periodMost_.end(), kNone);
   uint32_t total = 0;
   for (uint32_t j = 0; j < tree_.m; ++j)
