@@ -398,7 +398,7 @@ std::vector<TreeTask> Search::treeTasks(int64_t from, int64_t to, size_t wanted)
 
 double Search::treeCost(int64_t from, int64_t to) const {
   checkRange(from, to);
-  return memoryChecked([&] { return residueCostEstimate(tables_->sieve, from, to); });
+  return memoryChecked([&] { return tables_->treeCost(from, to); });
 }
 
 bool Search::searchTreeTasks(int64_t from, int64_t to, const std::vector<TreeTask>& tasks, size_t first,

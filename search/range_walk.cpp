@@ -263,10 +263,10 @@ class CountingSink : public PartSink {
 
 // Whether the tree costs less than the sieve on the part; `treeCost` gets the tree's
 // estimate (thread-seconds).
-bool treeIsCheaper(const SieveTables& tables, const Part& part, double& sievePerK, double& treeCost) {
-  if (sievePerK < 0) sievePerK = sieveCostPerK(tables, part.from);
+bool treeIsCheaper(const pelund::Search& search, const Part& part, double& sievePerK, double& treeCost) {
+  if (sievePerK < 0) sievePerK = sieveCostPerK(search.tables().sieve, part.from);
   const double width = double(part.to - part.from) + 1;
-  treeCost = residueCostEstimate(tables, part.from, part.to);
+  treeCost = search.tables().treeCost(part.from, part.to);
   return treeCost < sievePerK * width;
 }
 
@@ -314,7 +314,7 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
     if (observer != nullptr) observer->walking(part.from, part.to);
     size_t lines = 0;
     double treeSeconds = -1, treeCost = -1;
-    if (resume != nullptr || params.engine == Engine::residue || treeIsCheaper(tables, part, sievePerK, treeCost)) {
+    if (resume != nullptr || params.engine == Engine::residue || treeIsCheaper(search, part, sievePerK, treeCost)) {
       const auto begin = std::chrono::steady_clock::now();
       pelund::TreeProgress progress{part.from, part.to, 0, 0, 0, {}};
       if (resume != nullptr) progress = *resume;

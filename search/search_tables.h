@@ -20,6 +20,15 @@ struct pelund::SearchTables {
     return lastTree;
   }
 
+  // The tree's cost estimate of the range last asked for: the walk weighs each part's
+  // engines by it, and a runner that spreads the part over processes cuts it by the
+  // same estimate, a few milliseconds of probes that need not run twice.
+  double treeCost(int64_t from, int64_t to) const {
+    std::lock_guard lock(costMutex);
+    if (costFrom != from || costTo != to) cost = residueCostEstimate(sieve, from, to), costFrom = from, costTo = to;
+    return cost;
+  }
+
   SearchParams params;
   CandidateTable table;
   SieveTables sieve;
@@ -27,4 +36,7 @@ struct pelund::SearchTables {
  private:
   mutable std::mutex treeMutex;
   mutable std::shared_ptr<const TreeRange> lastTree;
+  mutable std::mutex costMutex;
+  mutable int64_t costFrom = 1, costTo = 0;
+  mutable double cost = 0;
 };
