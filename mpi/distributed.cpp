@@ -213,6 +213,8 @@ class SieveJobs : public Jobs {
   uint64_t written_ = 0;
 };
 
+}  // namespace
+
 // The subtrees of a part of the residue tree, one job each, widest first.
 class TreeJobs : public Jobs {
  public:
@@ -230,6 +232,7 @@ class TreeJobs : public Jobs {
   }
   bool exhausted() const override { return next_ >= tasks_; }
   bool complete() const override { return exhausted() && taken_ == next_; }
+  size_t left() const { return tasks_ - next_; }  // jobs not handed out yet
   void take(Report& report) override {
     covered_ += report.part.ks.size();
     batches_.push_back(std::move(report.part));
@@ -247,8 +250,6 @@ class TreeJobs : public Jobs {
   size_t next_ = 0, taken_ = 0, covered_ = 0;
   std::vector<PartResult> batches_;
 };
-
-}  // namespace
 
 // The tree parts in flight, in ascending k: the jobs of the first part with any left go
 // out first, so that the next part's subtrees fill the ranks while the last ones of the
@@ -300,12 +301,61 @@ void followStop(int signal) {
   gb_quitting = 1;
 }
 
-void sendReport(Report report) {
-  static const ProcessIdentity self = ownIdentity();
-  report.sender = self;
-  const std::string bytes = encodeReport(report);
-  MPI_Send(bytes.data(), int(bytes.size()), MPI_BYTE, 0, kTagReport, MPI_COMM_WORLD);
-}
+// The reports of this rank on their way to rank 0, which takes a report in only between
+// its polls, a millisecond apart: a rank that waited for each job's report to be taken
+// would idle that long after every job. It goes on to its next job instead, and the
+// report's bytes stay here until rank 0 has them; but it starts no job while two
+// reports wait, so that a dense search holds no more lines here than one job's more.
+// Reports arrive in the order sent.
+void takeStopOrder();
+class Outbox {
+ public:
+  static constexpr size_t kMostWaiting = 2;
+  // Waits until fewer than kMostWaiting reports wait, or a stop.
+  void makeRoom() {
+    for (collect(); letters_.size() >= kMostWaiting && !quitting(); collect()) {
+      takeStopOrder();
+      std::this_thread::sleep_for(kPoll);
+    }
+  }
+  void send(Report report) {
+    static const ProcessIdentity self = ownIdentity();
+    report.sender = self;
+    Letter& letter = letters_.emplace_back();
+    letter.bytes = encodeReport(report);
+    MPI_Isend(letter.bytes.data(), int(letter.bytes.size()), MPI_BYTE, 0, kTagReport, MPI_COMM_WORLD,
+              &letter.request);
+    collect();
+  }
+  // Lets go of the reports rank 0 has taken.
+  void collect() {
+    while (!letters_.empty()) {
+      int done = 0;
+      MPI_Test(&letters_.front().request, &done, MPI_STATUS_IGNORE);
+      if (!done) return;
+      letters_.pop_front();
+    }
+  }
+  // Waits until rank 0 has taken every report. Rank 0 takes every report of a run that
+  // ended well before it says so, but those of a stopped run only for a while: then
+  // the wait is as long.
+  void flush(bool stopped) {
+    const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
+    for (collect(); !letters_.empty() && (!stopped || std::chrono::steady_clock::now() < deadline); collect())
+      std::this_thread::sleep_for(kPoll);
+  }
+
+ private:
+  struct Letter {
+    std::string bytes;
+    MPI_Request request = MPI_REQUEST_NULL;
+  };
+  std::deque<Letter> letters_;  // a deque: a letter's bytes stay where they are
+};
+
+Outbox gb_outbox;
+
+void sendReport(Report report) { gb_outbox.send(std::move(report)); }
 
 void sendStopped() {
   Report report;
@@ -329,6 +379,7 @@ void takeStopOrder() {
 // and reports it the moment it is done: jobs last milliseconds, so a poll's delay
 // after each would idle the rank for a good share of its time.
 void searchJob(const pelund::Search& search, const Order& order, TaskCache& cache) {
+  gb_outbox.makeRoom();
   Report report;
   // Without a thread to listen beside it, a stop order is taken after the job.
   const bool complete =
@@ -342,8 +393,14 @@ void searchJob(const pelund::Search& search, const Order& order, TaskCache& cach
 
 // ---- Coordinator --------------------------------------------------------------------
 
-// Orders a rank holds at once: the one it works on and the next.
+// Orders a rank holds at once: the one it works on and the next, for a sieve piece.
+// A tree job lasts milliseconds, about as long as rank 0, sharing its cores with the
+// searching threads, may take to answer a report: a rank holds three more of them. The
+// last part of the range goes in more, smaller jobs, and once few are left a rank
+// holds only the next, so that the ranks finish it together.
 constexpr int kOrdersAhead = 2;
+constexpr int kTreeOrdersAhead = 4;
+constexpr int64_t kLastPartTasksPerThread = 8;
 
 Coordinator::Coordinator(int ranks)
     : ranks_(ranks),
@@ -385,7 +442,7 @@ void Coordinator::receiveReports(Jobs& jobs) {
     ++reports_;
     reportBytes_ += uint64_t(size);
     Report report;
-    if (!decodeReport(bytes.data(), bytes.size(), report)) error("rank %d sent a damaged report", probe.MPI_SOURCE);
+    if (!decodeReport(std::move(bytes), report)) error("rank %d sent a damaged report", probe.MPI_SOURCE);
     const size_t rank = size_t(probe.MPI_SOURCE);
     if (report.sender.machine != 0) identities_[rank] = report.sender;
     if (released_[rank] || report.kind == ReportKind::hello) continue;
@@ -489,8 +546,13 @@ bool Coordinator::serve(Jobs& jobs, pelund::Sink* sink, const pelund::StopToken&
       stopSent = true;
     }
     if (stopSent && !acknowledged) acknowledged = answered(stoppedAt, awaited);
+    int ahead = kOrdersAhead;
+    if (!sieving_) {
+      std::lock_guard lock(mutex_);
+      if (lastPart_ == nullptr || lastPart_->left() >= size_t(ranks_) * kTreeOrdersAhead) ahead = kTreeOrdersAhead;
+    }
     for (int rank = 1; rank < ranks_ && !stopping(); ++rank) {
-      while (ready_[size_t(rank)] && !released_[size_t(rank)] && outstanding_[size_t(rank)] < kOrdersAhead) {
+      while (ready_[size_t(rank)] && !released_[size_t(rank)] && outstanding_[size_t(rank)] < ahead) {
         Order job;
         {
           std::lock_guard lock(mutex_);
@@ -519,6 +581,11 @@ bool Coordinator::serve(Jobs& jobs, pelund::Sink* sink, const pelund::StopToken&
 bool Coordinator::sieve(const pelund::Search& search, int64_t from, int64_t to, pelund::Sink& sink,
                         const pelund::StopToken& stop) {
   SieveJobs jobs(from, to, ranks_, lastWidth_, lastLines_);
+  sieving_ = true;
+  struct Ended {
+    bool& flag;
+    ~Ended() { flag = false; }
+  } ended{sieving_};
   localFinished_ = false;
   std::thread local;
   try {
@@ -546,7 +613,9 @@ bool Coordinator::treeAhead(const pelund::Search& search, int64_t from, int64_t 
   const int threads = std::max(1, search.params().threads > 0 ? search.params().threads
                                                               : int(std::thread::hardware_concurrency()));
   const double pieces = search.treeCost(from, to) / kJobSeconds;
-  const int64_t wanted = std::clamp<int64_t>(int64_t(pieces), 2 * ranks_, kMostTasksPerThread * ranks_ * threads);
+  const bool last = to == search.params().maxK;
+  const int64_t wanted = std::clamp<int64_t>(int64_t(pieces), (last ? kLastPartTasksPerThread * threads : 2) * ranks_,
+                                             kMostTasksPerThread * ranks_ * threads);
   auto part = std::make_unique<TreeJobs>(tasks_.of(search, from, to, wanted)->size(), from, to, wanted);
   if (queue_ == nullptr) {
     // The first of consecutive tree parts: rank 0's threads for them start.
@@ -572,6 +641,7 @@ bool Coordinator::treeAhead(const pelund::Search& search, int64_t from, int64_t 
     std::lock_guard lock(mutex_);
     previous = queue_->last();
     added = &queue_->add(std::move(part));
+    if (last) lastPart_ = added;
   }
   // Once this part's jobs are all out, the walk may choose the next while the ranks
   // work: it needs the covered k of the one before.
@@ -639,6 +709,7 @@ void Coordinator::closeTreeParts() {
   if (local_.joinable()) local_.join();
   if (writer_.joinable()) writer_.join();
   queue_.reset();
+  lastPart_ = nullptr;
   treeSink_ = nullptr;
   gb_walking = false;
   if (writeFault_) std::rethrow_exception(std::exchange(writeFault_, nullptr));
@@ -751,6 +822,7 @@ int followRun() {
   for (;;) {
     int waiting = 0;
     MPI_Iprobe(0, kTagOrder, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
+    gb_outbox.collect();
     if (!waiting) {
       if (quitting() && !toldStop) {
         sendStopped();
@@ -767,6 +839,7 @@ int followRun() {
         MPI_Iprobe(0, kTagStop, MPI_COMM_WORLD, &waitingStop, MPI_STATUS_IGNORE);
         if (waitingStop) takeStopOrder();
       } while (waitingStop);
+      gb_outbox.flush(order.word != 0);
       return int(order.word);
     }
     if (!search || quitting()) {

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <functional>
 #include <sstream>
-#include <queue>
 #include <utility>
 
 PiecePlan::PiecePlan(int64_t from, int64_t to, int workers)
@@ -62,21 +61,39 @@ PartResult mergeBatches(int64_t from, int64_t to, const std::vector<PartResult>&
   part.clear(from, to);
   size_t bytes = 0, count = 0;
   for (const PartResult& batch : batches) bytes += batch.text.size(), count += batch.ks.size();
+  // Every line's k and place, in ascending k (then batch). The k of the batches
+  // interleave evenly over the part, so the lines go first into buckets of a few lines
+  // each by their k's leading bits, and each bucket is sorted on its own: two passes
+  // over the lines, where a merge by a heap of the many batches takes a dozen steps a
+  // line. A part whose k crowd into few buckets is still sorted, only slower.
+  struct Place {
+    int64_t k;
+    uint32_t batch, line;
+  };
+  const uint64_t span = uint64_t(to) - uint64_t(from);  // below 2^63
+  int shift = 0;
+  while ((span >> shift) >= std::max<uint64_t>(count / 4, 1)) ++shift;
+  const size_t buckets = size_t(span >> shift) + 1;
+  std::vector<uint32_t> starts(buckets + 1, 0);
+  // (A k outside the part, which no search reports, goes last and stays inside.)
+  const auto bucketOf = [&](int64_t k) { return std::min(size_t((uint64_t(k) - uint64_t(from)) >> shift), buckets - 1); };
+  for (const PartResult& batch : batches)
+    for (const int64_t k : batch.ks) ++starts[bucketOf(k) + 1];
+  for (size_t b = 0; b < buckets; ++b) starts[b + 1] += starts[b];
+  std::vector<Place> places(count);
+  std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
+  for (size_t b = 0; b < batches.size(); ++b)
+    for (size_t i = 0; i < batches[b].ks.size(); ++i) {
+      const int64_t k = batches[b].ks[i];
+      places[next[bucketOf(k)]++] = Place{k, uint32_t(b), uint32_t(i)};
+    }
+  const auto before = [](const Place& x, const Place& y) { return x.k != y.k ? x.k < y.k : x.batch < y.batch; };
+  for (size_t b = 0; b < buckets; ++b) std::sort(places.begin() + starts[b], places.begin() + starts[b + 1], before);
   part.text.reserve(bytes);
   part.ks.reserve(count);
   part.ends.reserve(count);
-  using Head = std::pair<int64_t, size_t>;  // the next k of a batch, and the batch
-  std::priority_queue<Head, std::vector<Head>, std::greater<>> heads;
-  std::vector<size_t> at(batches.size(), 0);
-  for (size_t b = 0; b < batches.size(); ++b)
-    if (!batches[b].ks.empty()) heads.push({batches[b].ks[0], b});
-  while (!heads.empty()) {
-    const auto [k, b] = heads.top();
-    heads.pop();
-    const PartResult& batch = batches[b];
-    if (part.ks.empty() || part.ks.back() != k) part.add(k, batch.line(at[b]));
-    if (++at[b] < batch.ks.size()) heads.push({batch.ks[at[b]], b});
-  }
+  for (const Place& place : places)
+    if (part.ks.empty() || part.ks.back() != place.k) part.add(place.k, batches[place.batch].line(place.line));
   return part;
 }
 
@@ -170,7 +187,11 @@ std::string encodeReport(const Report& r) {
   return bytes;
 }
 
-bool decodeReport(const char* data, size_t size, Report& r) {
+bool decodeReport(const char* data, size_t size, Report& r) { return decodeReport(std::string(data, size), r); }
+
+bool decodeReport(std::string&& bytes, Report& r) {
+  const char* const data = bytes.data();
+  const size_t size = bytes.size();
   int64_t head[kHeadWords];
   if (size < sizeof head) return false;
   std::memcpy(head, data, sizeof head);
@@ -186,10 +207,13 @@ bool decodeReport(const char* data, size_t size, Report& r) {
   r.part.clear(head[3], head[4]);
   r.part.ks.resize(size_t(lines));
   if (lines > 0) std::memcpy(r.part.ks.data(), data + sizeof head, size_t(lines) * sizeof(int64_t));
-  r.part.text.assign(data + sizeof head + size_t(lines) * sizeof(int64_t), size_t(length));
+  // The text is the report's end: it keeps the report's bytes, without a second copy.
+  bytes.erase(0, sizeof head + size_t(lines) * sizeof(int64_t));
+  r.part.text = std::move(bytes);
   // Every line ends in a newline; the ends follow from the text.
-  for (size_t at = 0; at < r.part.text.size(); ++at) {
-    if (r.part.text[at] == '\n') r.part.ends.push_back(uint32_t(at + 1));
-  }
+  r.part.ends.reserve(size_t(lines));
+  const char* const text = r.part.text.data();
+  for (const char* at = text; (at = static_cast<const char*>(std::memchr(at, '\n', r.part.text.size() - size_t(at - text)))) != nullptr;)
+    r.part.ends.push_back(uint32_t(++at - text));
   return r.part.ends.size() == r.part.ks.size() && (r.part.text.empty() || r.part.text.back() == '\n');
 }

@@ -117,8 +117,10 @@ struct Report {
 };
 
 std::string encodeReport(const Report& report);
-// False when the bytes are not a whole, consistent report.
+// False when the bytes are not a whole, consistent report. The second form takes the
+// text over from `bytes`.
 bool decodeReport(const char* data, size_t size, Report& report);
+bool decodeReport(std::string&& bytes, Report& report);
 
 // What rank 0 tells a worker: a piece to search with the sieve, a batch of subtrees of
 // the residue tree of [from, to] (tasks first .. first + count - 1 of the list of at

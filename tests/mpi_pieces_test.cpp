@@ -109,17 +109,21 @@ TEST(PieceCollector, JoinsPartsIntoOnePiece) {
 
 // The subtrees of a tree part come back as batches in ascending k, some empty, some
 // sharing a k: merged, they are the part's lines in ascending k with each k once, as
-// sorting all of them and dropping repeats gives.
+// sorting all of them and dropping repeats gives. The k spread over a narrow part, over
+// one as wide as the range, or crowd into a few k of a wide part.
 TEST(MergeBatches, AscendingLinesEachOnceLikeSortingThemAll) {
   std::mt19937_64 random(720);
-  for (int round = 0; round < 200; ++round) {
-    const int64_t from = int64_t(random() % 1000) + (round % 2 == 0 ? 1 : kTop - 100000);
-    const int64_t width = 1 + int64_t(random() % 50000);
+  for (int round = 0; round < 300; ++round) {
+    const int shape = round % 3;
+    const int64_t from = shape == 1 ? 1 + int64_t(random() % 1000) : int64_t(random() % 1000) + (round % 2 == 0 ? 1 : kTop - 100000);
+    const int64_t width = shape == 1 ? kTop - from + 1 : 1 + int64_t(random() % 50000);
+    const int64_t crowd = from + int64_t(random() % uint64_t(width)), crowdWidth = std::min<int64_t>(width - (crowd - from), 20);
     std::vector<PartResult> batches(random() % 40);
     std::vector<int64_t> all;
     for (PartResult& batch : batches) {
       std::vector<int64_t> ks(random() % 300);
-      for (int64_t& k : ks) k = from + int64_t(random() % uint64_t(width));
+      for (int64_t& k : ks)
+        k = shape == 2 ? crowd + int64_t(random() % uint64_t(crowdWidth)) : from + int64_t(random() % uint64_t(width));
       if (!all.empty() && !ks.empty() && random() % 2 == 0) ks[0] = all[random() % all.size()];  // a shared k
       std::sort(ks.begin(), ks.end());
       ks.erase(std::unique(ks.begin(), ks.end()), ks.end());
