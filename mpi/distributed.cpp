@@ -304,20 +304,11 @@ void followStop(int signal) {
 // The reports of this rank on their way to rank 0, which takes a report in only between
 // its polls, a millisecond apart: a rank that waited for each job's report to be taken
 // would idle that long after every job. It goes on to its next job instead, and the
-// report's bytes stay here until rank 0 has them; but it starts no job while two
-// reports wait, so that a dense search holds no more lines here than one job's more.
-// Reports arrive in the order sent.
-void takeStopOrder();
+// report's bytes stay here until rank 0 has them. Rank 0 sends no order beyond those a
+// rank may hold, so no more reports wait here than that. Reports arrive in the order
+// sent.
 class Outbox {
  public:
-  static constexpr size_t kMostWaiting = 2;
-  // Waits until fewer than kMostWaiting reports wait, or a stop.
-  void makeRoom() {
-    for (collect(); letters_.size() >= kMostWaiting && !quitting(); collect()) {
-      takeStopOrder();
-      std::this_thread::sleep_for(kPoll);
-    }
-  }
   void send(Report report) {
     static const ProcessIdentity self = ownIdentity();
     report.sender = self;
@@ -379,7 +370,6 @@ void takeStopOrder() {
 // and reports it the moment it is done: jobs last milliseconds, so a poll's delay
 // after each would idle the rank for a good share of its time.
 void searchJob(const pelund::Search& search, const Order& order, TaskCache& cache) {
-  gb_outbox.makeRoom();
   Report report;
   // Without a thread to listen beside it, a stop order is taken after the job.
   const bool complete =
