@@ -634,6 +634,7 @@ bool Coordinator::treeAhead(const pelund::Search& search, int64_t from, int64_t 
     added = &queue_->add(std::move(part));
     if (last) lastPart_ = added;
   }
+  changed_.notify_all();  // rank 0's own thread may wait for a job
   // Once this part's jobs are all out, the walk may choose the next while the ranks
   // work: it needs the covered k of the one before.
   const bool going = serve(*queue_, nullptr, stop, [&] {
