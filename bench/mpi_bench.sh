@@ -5,7 +5,7 @@
 # for the number of k, default 3e10: about 16 s on one core), and the message
 # traffic of each distributed run. Then the sparse searches whose parts go out as
 # subtrees of the residue tree (S7, period 144, maxfact 1e5, to 1e17 and 1e18):
-# pelund on 1 thread against pelund-mpi on 1 and 2 ranks of 1 thread, medians of three
+# pelund on 1 thread against pelund-mpi on 1 and 2 ranks of 1 thread, medians of five
 # alternating runs, with mpirun's own start (/bin/true, and pelund-mpi with nothing to
 # search, which adds MPI's own start) beside them.
 # The runs must write the same covering.txt. Usage: bash bench/mpi_bench.sh [sparse]
@@ -70,11 +70,12 @@ for _ in 1 2 3; do
   bare+=("$(seconds "${mpi[@]}" -np 2 /bin/true)")
   launch+=("$(seconds "${mpi[@]}" -np 2 "$root/build/mpi/pelund-mpi")")
 done
-echo "mpirun's own start (2 ranks of /bin/true): $(median "${bare[@]}") s; with MPI's start (pelund-mpi, nothing to search): $(median "${launch[@]}") s"
+start=$(median "${launch[@]}")
+echo "mpirun's own start (2 ranks of /bin/true): $(median "${bare[@]}") s; with MPI's start (pelund-mpi, nothing to search): $start s"
 for maxk in 100000000000000000 1000000000000000000; do
   printf 'base=7\nc=1\nperiod=144\nmaxfact=100000\nmink=1\nmaxk=%s\nthreads=1\n' "$maxk" >pelund.ini
   p=() m1=() m2=()
-  for _ in 1 2 3; do
+  for _ in 1 2 3 4 5; do
     p+=("$(seconds "$root/build/app/pelund")")
     cp covering.txt single.txt
     m1+=("$(seconds "${mpi[@]}" -np 1 "$root/build/mpi/pelund-mpi")")
@@ -83,7 +84,7 @@ for maxk in 100000000000000000 1000000000000000000; do
     cmp covering.txt single.txt
   done
   mp=$(median "${p[@]}") mo=$(median "${m1[@]}") mt=$(median "${m2[@]}")
-  printf 'S7 to %s (%s sets): pelund 1 thread %s s; pelund-mpi 1 rank %s s (%.2fx), 2 ranks %s s (%.2fx faster)\n' \
+  printf 'S7 to %s (%s sets): pelund 1 thread %s s; pelund-mpi 1 rank %s s (%.2fx), 2 ranks %s s (%.2fx faster, %.2fx beyond MPI'"'"'s start)\n' \
     "$maxk" "$(wc -l <single.txt)" "$mp" "$mo" "$(awk -v a="$mo" -v b="$mp" 'BEGIN { print a / b }')" "$mt" \
-    "$(awk -v a="$mp" -v b="$mt" 'BEGIN { print a / b }')"
+    "$(awk -v a="$mp" -v b="$mt" 'BEGIN { print a / b }')" "$(awk -v a="$mp" -v b="$mt" -v s="$start" 'BEGIN { print a / (b - s) }')"
 done
