@@ -159,3 +159,8 @@ std::string platformMachineName();
 // The state letter and start time (in clock ticks since boot) of process `pid`; false
 // when they cannot be read, with `gone` set when there is no such process.
 bool platformProcessStat(int64_t pid, char& state, uint64_t& started, bool& gone);
+// Makes every thread of this process allocate from one heap, where the C library
+// gives each thread a heap of its own (glibc): buffers of lines made on one thread and
+// freed on another then leave no memory held in other threads' heaps. Called before
+// any thread starts.
+void platformOneHeap();

@@ -3,6 +3,9 @@
 #include "platform.h"
 
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -671,4 +674,10 @@ bool platformProcessStat(int64_t pid, char& state, uint64_t& started, bool& gone
   fields >> state;
   for (int field = 4; field < 22; ++field) fields >> skip;
   return bool(fields >> started);
+}
+
+void platformOneHeap() {
+#if defined(__GLIBC__)
+  mallopt(M_ARENA_MAX, 1);
+#endif
 }

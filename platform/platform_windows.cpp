@@ -379,3 +379,5 @@ bool platformProcessStat(int64_t, char&, uint64_t&, bool& gone) {
   gone = false;
   return false;
 }
+
+void platformOneHeap() {}  // one process heap already
