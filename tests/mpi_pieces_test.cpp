@@ -181,6 +181,27 @@ TEST(RankMessages, StartAndReportsTravelUnchangedAndDamageIsRefused) {
       EXPECT_FALSE(decodeReport(broken.data(), broken.size(), got));
     }
   }
+  // Reports of thousands of lines of any length, taken over by the receiver, come out
+  // the same; a newline lost or one too many anywhere in the text is refused.
+  std::mt19937_64 random(5040);
+  for (int round = 0; round < 40; ++round) {
+    Report report;
+    report.kind = ReportKind::finished;
+    report.part.clear(kTop - 1000000, kTop);
+    for (int64_t k = kTop - 1000000 + int64_t(random() % 500); k <= kTop; k += 1 + int64_t(random() % 500))
+      report.part.add(k, std::to_string(k) + std::string(random() % 300, ' ') + "[3]\n");
+    const std::string bytes = encodeReport(report);
+    Report got;
+    ASSERT_TRUE(decodeReport(std::string(bytes), got));
+    expectSame(got.part, report.part);
+    std::string broken = bytes;
+    const size_t textAt = bytes.size() - report.part.text.size();
+    const size_t newline = textAt + report.part.ends[random() % report.part.ends.size()] - 1;
+    broken[newline] = ' ';
+    EXPECT_FALSE(decodeReport(std::string(broken), got));
+    broken[newline] = '\n', broken[newline - 1] = '\n';
+    EXPECT_FALSE(decodeReport(std::move(broken), got));
+  }
 }
 
 // A process is alive while it runs or is stopped, ended once it is a zombie or gone,
