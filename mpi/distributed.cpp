@@ -214,14 +214,13 @@ class SieveJobs : public Jobs {
   uint64_t written_ = 0;
 };
 
-}  // namespace
-
 // The subtrees of a part of the residue tree, one job each, widest first.
 class TreeJobs : public Jobs {
  public:
-  TreeJobs(size_t tasks, int64_t from, int64_t to, int64_t wanted)
-      : tasks_(tasks), from_(from), to_(to), wanted_(wanted) {}
+  TreeJobs(size_t tasks, int64_t from, int64_t to, int64_t wanted, bool last)
+      : tasks_(tasks), from_(from), to_(to), wanted_(wanted), last_(last) {}
   int64_t from() const { return from_; }
+  bool last() const { return last_; }  // the part ends the range
   // The covered k its subtrees held (a k of two subtrees counted twice).
   size_t covered() const { return covered_; }
   bool written = false;  // its lines have gone to the sink
@@ -248,9 +247,12 @@ class TreeJobs : public Jobs {
  private:
   const size_t tasks_;
   const int64_t from_, to_, wanted_;
+  const bool last_;
   size_t next_ = 0, taken_ = 0, covered_ = 0;
   std::vector<PartResult> batches_;
 };
+
+}  // namespace
 
 // The tree parts in flight, in ascending k: the jobs of the first part with any left go
 // out first, so that the next part's subtrees fill the ranks while the last ones of the
@@ -538,9 +540,11 @@ bool Coordinator::serve(Jobs& jobs, pelund::Sink* sink, const pelund::StopToken&
     }
     if (stopSent && !acknowledged) acknowledged = answered(stoppedAt, awaited);
     int ahead = kOrdersAhead;
-    if (!sieving_) {
+    if (queue_ != nullptr) {  // tree parts in flight
       std::lock_guard lock(mutex_);
-      if (lastPart_ == nullptr || lastPart_->left() >= size_t(ranks_) * kTreeOrdersAhead) ahead = kTreeOrdersAhead;
+      const TreeJobs* newest = queue_->last();
+      if (newest == nullptr || !newest->last() || newest->left() >= size_t(ranks_) * kTreeOrdersAhead)
+        ahead = kTreeOrdersAhead;
     }
     for (int rank = 1; rank < ranks_ && !stopping(); ++rank) {
       while (ready_[size_t(rank)] && !released_[size_t(rank)] && outstanding_[size_t(rank)] < ahead) {
@@ -572,11 +576,6 @@ bool Coordinator::serve(Jobs& jobs, pelund::Sink* sink, const pelund::StopToken&
 bool Coordinator::sieve(const pelund::Search& search, int64_t from, int64_t to, pelund::Sink& sink,
                         const pelund::StopToken& stop) {
   SieveJobs jobs(from, to, ranks_, lastWidth_, lastLines_);
-  sieving_ = true;
-  struct Ended {
-    bool& flag;
-    ~Ended() { flag = false; }
-  } ended{sieving_};
   localFinished_ = false;
   std::thread local;
   try {
@@ -607,7 +606,7 @@ bool Coordinator::treeAhead(const pelund::Search& search, int64_t from, int64_t 
   const bool last = to == search.params().maxK;
   const int64_t wanted = std::clamp<int64_t>(int64_t(pieces), (last ? kLastPartTasksPerThread * threads : 2) * ranks_,
                                              kMostTasksPerThread * ranks_ * threads);
-  auto part = std::make_unique<TreeJobs>(tasks_.of(search, from, to, wanted)->size(), from, to, wanted);
+  auto part = std::make_unique<TreeJobs>(tasks_.of(search, from, to, wanted)->size(), from, to, wanted, last);
   if (queue_ == nullptr) {
     // The first of consecutive tree parts: rank 0's threads for them start.
     queue_ = std::make_unique<TreeQueue>();
@@ -632,7 +631,6 @@ bool Coordinator::treeAhead(const pelund::Search& search, int64_t from, int64_t 
     std::lock_guard lock(mutex_);
     previous = queue_->last();
     added = &queue_->add(std::move(part));
-    if (last) lastPart_ = added;
   }
   changed_.notify_all();  // rank 0's own thread may wait for a job
   // Once this part's jobs are all out, the walk may choose the next while the ranks
@@ -701,7 +699,6 @@ void Coordinator::closeTreeParts() {
   if (local_.joinable()) local_.join();
   if (writer_.joinable()) writer_.join();
   queue_.reset();
-  lastPart_ = nullptr;
   treeSink_ = nullptr;
   gb_walking = false;
   if (writeFault_) std::rethrow_exception(std::exchange(writeFault_, nullptr));
@@ -735,7 +732,7 @@ void Coordinator::release(int status) {
       MPI_Recv(bytes.data(), size, MPI_BYTE, rank, kTagReport, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
       ready_[size_t(rank)] = true;
       Report report;
-      if (decodeReport(bytes.data(), bytes.size(), report) && report.kind != ReportKind::ready && holding(rank))
+      if (decodeReport(std::move(bytes), report) && report.kind != ReportKind::ready && holding(rank))
         --outstanding_[size_t(rank)];
     }
     if (!released_[size_t(rank)]) order(rank, Order{OrderKind::done, status});

@@ -30,7 +30,6 @@ inline constexpr int kTagOrder = 2;   // rank 0 -> worker: kOrderWords int64
 inline constexpr int kTagStop = 3;    // rank 0 -> worker: the stop signal, one int64
 
 class Jobs;
-class TreeJobs;
 class TreeQueue;
 
 // The subtrees of the last two tree parts a rank worked on (consecutive parts overlap):
@@ -97,7 +96,6 @@ class Coordinator : public pelund::Runner {
   // it); it has been told the end.
   std::vector<bool> ready_;
   std::vector<int> outstanding_;
-  bool sieving_ = false;  // the part in hand is the sieve's
   std::vector<bool> released_;
   std::vector<ProcessIdentity> identities_;  // the process of each rank, from its reports
   // Shared with rank 0's own search thread and the writer of tree parts.
@@ -111,7 +109,6 @@ class Coordinator : public pelund::Runner {
   // The overlapped tree parts in flight, rank 0's thread that searches their subtrees
   // and the one that merges and writes them.
   std::unique_ptr<TreeQueue> queue_;
-  TreeJobs* lastPart_ = nullptr;  // the tree part that ends the range, once in the queue
   std::thread local_, writer_;
   pelund::Sink* treeSink_ = nullptr;
   bool writerFinished_ = true;
