@@ -76,7 +76,9 @@ PartResult mergeBatches(int64_t from, int64_t to, const std::vector<PartResult>&
   const size_t buckets = size_t(span >> shift) + 1;
   std::vector<uint32_t> starts(buckets + 1, 0);
   // (A k outside the part, which no search reports, goes last and stays inside.)
-  const auto bucketOf = [&](int64_t k) { return std::min(size_t((uint64_t(k) - uint64_t(from)) >> shift), buckets - 1); };
+  const auto bucketOf = [&](int64_t k) {
+    return std::min(size_t((uint64_t(k) - uint64_t(from)) >> shift), buckets - 1);
+  };
   for (const PartResult& batch : batches)
     for (const int64_t k : batch.ks) ++starts[bucketOf(k) + 1];
   for (size_t b = 0; b < buckets; ++b) starts[b + 1] += starts[b];
@@ -213,7 +215,8 @@ bool decodeReport(std::string&& bytes, Report& r) {
   // Every line ends in a newline; the ends follow from the text.
   r.part.ends.reserve(size_t(lines));
   const char* const text = r.part.text.data();
-  for (const char* at = text; (at = static_cast<const char*>(std::memchr(at, '\n', r.part.text.size() - size_t(at - text)))) != nullptr;)
+  const char* const end = text + r.part.text.size();
+  for (const char* at = text; (at = static_cast<const char*>(std::memchr(at, '\n', size_t(end - at)))) != nullptr;)
     r.part.ends.push_back(uint32_t(++at - text));
   return r.part.ends.size() == r.part.ks.size() && (r.part.text.empty() || r.part.text.back() == '\n');
 }

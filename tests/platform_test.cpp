@@ -3,19 +3,8 @@
 // small files read back.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <latch>
 #include <random>
 #include <string>
-#include <thread>
-#include <vector>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 #include "e2e.h"
 #include "line_pieces.h"
@@ -113,44 +102,5 @@ TEST(PlatformTest, SmallFilesReadBackWholeOrOneBytePastTheLimit) {
   std::string text, cause;
   EXPECT_EQ(platformReadSmallFile(dir.file("missing.txt").c_str(), 100, text, cause), ReadOutcome::missing);
 }
-
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
-// The heaps that glibc's malloc_info lists in a child process whose four threads each
-// allocate while all are alive, after platformOneHeap() or without it.
-int heapsOfFourThreads(bool oneHeap) {
-  const pid_t child = fork();
-  if (child == 0) {
-    if (oneHeap) platformOneHeap();
-    std::latch alive(4);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-      threads.emplace_back([&] {
-        void* block = std::malloc(1000);
-        alive.arrive_and_wait();
-        std::free(block);
-      });
-    for (std::thread& thread : threads) thread.join();
-    char* report = nullptr;
-    size_t size = 0;
-    FILE* stream = open_memstream(&report, &size);
-    malloc_info(0, stream);
-    std::fclose(stream);
-    int heaps = 0;
-    for (const char* at = report; (at = std::strstr(at, "<heap nr=")) != nullptr; ++at) ++heaps;
-    _exit(heaps);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Threads of one process allocate from one heap: lines made on one thread and freed on
-// another leave nothing held in a heap of their own (without it, glibc gives the
-// threads heaps of their own, which the count must see).
-TEST(PlatformTest, OneHeapServesEveryThread) {
-  EXPECT_EQ(heapsOfFourThreads(true), 1);
-  EXPECT_GT(heapsOfFourThreads(false), 1);
-}
-#endif
 
 }  // namespace
