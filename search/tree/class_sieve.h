@@ -146,7 +146,7 @@ bool TreeWalk<Counts>::confirm(size_t level) {
     uint32_t j = 0;
     while (j < tree_.m && (assigned_[j] || xRes_[j] != residues[j])) ++j;
     if (j == tree_.m) return false;
-    markExponentClass(scratch_.data(), n % tree_.d[j] + 1, tree_.d[j], tree_.period);
+    tree_.markClass(scratch_.data(), n, j);
   }
   return true;
 }

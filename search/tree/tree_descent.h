@@ -124,7 +124,7 @@ void TreeWalk<Counts>::makeChild(size_t level, uint32_t n, uint32_t j, uint32_t 
   next.count = countOf(next.s, next.M, tree_.width);
   uint64_t* bits = bitsAt(level + 1);
   std::copy_n(bitsAt(level), tree_.words, bits);
-  markExponentClass(bits, n % tree_.d[j] + 1, tree_.d[j], tree_.period);
+  tree_.markClass(bits, n, j);
   assigned_[j] = 1;
   path_[level] = j;
 }

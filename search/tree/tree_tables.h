@@ -93,6 +93,16 @@ struct TreeTables {
   std::vector<uint32_t> periodIndex;  // per prime, its period's place in `periods`
   std::vector<uint64_t> classMasks;   // periods up to 64: the exponents of each class, `words` words each
   std::vector<uint32_t> maskStart;    // per period, its first mask in classMasks (kNone above 64)
+
+  // Adds to `bits` the exponents of the class of n modulo prime j's period: by the
+  // class's mask, a word at a time, where the period is at most 64 (a class of P/d
+  // exponents could take thousands of single bits); else bit by bit, P/d < P/64 of them.
+  void markClass(uint64_t* bits, uint32_t n, uint32_t j) const {
+    const uint32_t start = maskStart[periodIndex[j]];
+    if (start == kNone) return markExponentClass(bits, n % d[j] + 1, d[j], period);
+    const uint64_t* mask = &classMasks[start + size_t(n % d[j]) * words];
+    for (uint32_t w = 0; w < words; ++w) bits[w] |= mask[w];
+  }
 };
 
 // The least x >= 0 of the class s mod M and the count of x below the width.
