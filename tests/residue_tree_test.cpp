@@ -298,20 +298,24 @@ TEST(ResidueTreeTest, LiftChoicesChangeOnlyTheCounts) {
     while (!narrow && width >= (int64_t(1) << 23) && residueCostEstimate(*t, from, from + width - 1) > 0.01) width /= 8;
     const int64_t to = from + width - 1;
     SCOPED_TRACE(::testing::Message() << "k=" << from << ".." << to);
-    TreeMeasure lifts, noOrder, noSieve, neither;
+    TreeMeasure lifts, noOrder, noSieve, neither, untrimmed;
     noOrder.liftOrder = false, noSieve.liftSieve = false, neither.liftOrder = neither.liftSieve = false;
+    untrimmed.liftTrim = false;
     std::vector<int64_t> expected;
     EXPECT_TRUE(residueSearchMeasured(*t, from, to, 1, expected, lifts));
     if (narrow) {
       EXPECT_EQ(sieveCovered(*t, from, to), expected);
     }
-    for (TreeMeasure* other : {&noOrder, &noSieve, &neither}) {
+    for (TreeMeasure* other : {&noOrder, &noSieve, &neither, &untrimmed}) {
       std::vector<int64_t> covered;
       EXPECT_TRUE(residueSearchMeasured(*t, from, to, 1, covered, *other));
       EXPECT_EQ(covered, expected);
     }
     survivorsDiffer += survivorsOf(lifts) != survivorsOf(noSieve);
     nodesDiffer += nodesOf(lifts) != nodesOf(noOrder);
+    // A lift sieved over its primes not known to be excluded marks the very places
+    // that all primes mark: every count the same, the survivors too.
+    EXPECT_TRUE(sameCounts(lifts.levels, untrimmed.levels));
     // The lift sieve alone leaves the tree as it is, level by level: the same nodes,
     // listed classes and k. (A k that two primes cover at one exponent is also found in
     // the subtree of the first of them, and a class sieved at other exponents may drop

@@ -44,9 +44,9 @@ void TreeWalk<Counts>::sieveClass(size_t level) {
   // exponent's hits are the places alive.
   const uint64_t stepCost = count + kStepPerPrime * tree_.m;
   bool first = true;
-  auto sieveAt = [&](uint32_t n) {
+  auto sieveAt = [&](uint32_t n, uint32_t q = kNone, uint32_t before = 0) {
     uint64_t* hits = first ? alive_.data() : hits_.data();
-    markHits(level, n, count, hits);
+    markHits(level, n, count, hits, q, before);
     left = first ? countPlaces(hits, words) : keepHits(alive_.data(), hits, words);
     first = false;
   };
@@ -68,7 +68,7 @@ void TreeWalk<Counts>::sieveClass(size_t level) {
           if ((n += step) >= tree_.period) n -= tree_.period;
           if ((bits[n >> 6] >> (n & 63) & 1) != 0 || std::find(sieved_.begin(), sieved_.end(), n) != sieved_.end())
             continue;
-          sieveAt(n), sieved_.push_back(n);
+          sieveAt(n, tree_.knobs.liftTrim ? q : kNone, tree_.rank[path_[l]]), sieved_.push_back(n);
         }
       }
   for (size_t at = firstOpen(bits, 0); at < tree_.order.size() && left * kSurvivorCost > stepCost;
@@ -86,28 +86,47 @@ void TreeWalk<Counts>::sieveClass(size_t level) {
 }
 
 // hits: the places c below `count` of the class at `level` at which some free prime,
-// not excluded, covers exponent n (the progression c = i mod p of its child). A prime
-// below 64 hits every word in a shift of one pattern, its multiples below 64: the
-// first hit of each word moves back by 64 mod p from word to word.
+// not excluded, covers exponent n (the progression c = i mod p of its child).
+//
+// At a lift n of the exponent that a prime high for q covers on the path, `before` is
+// that prime's place in the child order: every prime tried before it at its node and
+// low for q was excluded there at a class that holds all the lifts, n among them, so
+// of those only the primes high for q are looked at (at 5040, half the primes or more).
 template <class Counts>
-void TreeWalk<Counts>::markHits(size_t level, uint32_t n, uint64_t count, uint64_t* hits) {
+void TreeWalk<Counts>::markHits(size_t level, uint32_t n, uint64_t count, uint64_t* hits, uint32_t q,
+                                uint32_t before) {
   const size_t words = size_t((count + 63) / 64);
   std::fill_n(hits, words, 0);
-  for (uint32_t j = 0; j < tree_.m; ++j) {
-    if (assigned_[j] || excluded(n, j)) continue;
-    const uint32_t p = tree_.p[j];
-    uint64_t c = childIndex(level, n, j);
-    if (p < 64) {
-      const uint64_t pattern = tree_.smallPattern[j];
-      const uint32_t back = 64 % p;
-      for (size_t w = c >> 6, at = c & 63; w < words; ++w) {
-        hits[w] |= pattern << at;
-        at = at >= back ? at - back : at + p - back;
-      }
-      if (count % 64 != 0) hits[words - 1] &= (uint64_t(1) << (count % 64)) - 1;
-    } else {
-      for (; c < count; c += p) hits[c >> 6] |= uint64_t(1) << (c & 63);
+  auto mark = [&](uint32_t j) {
+    if (!assigned_[j] && !excluded(n, j)) markPrime(hits, words, count, j, childIndex(level, n, j));
+  };
+  if (q == kNone) {
+    for (uint32_t j = 0; j < tree_.m; ++j) mark(j);
+    return;
+  }
+  for (uint32_t j : tree_.highOrder[q]) {
+    if (tree_.rank[j] >= before) break;
+    mark(j);
+  }
+  for (uint32_t at = before; at < tree_.m; ++at) mark(tree_.childOrder[at]);
+}
+
+// Marks prime j's places c, c + p, ... below `count`. A prime below 64 hits every word
+// in a shift of one pattern, its multiples below 64: the first hit of each word moves
+// back by 64 mod p from word to word.
+template <class Counts>
+void TreeWalk<Counts>::markPrime(uint64_t* hits, size_t words, uint64_t count, uint32_t j, uint64_t c) {
+  const uint32_t p = tree_.p[j];
+  if (p < 64) {
+    const uint64_t pattern = tree_.smallPattern[j];
+    const uint32_t back = 64 % p;
+    for (size_t w = c >> 6, at = c & 63; w < words; ++w) {
+      hits[w] |= pattern << at;
+      at = at >= back ? at - back : at + p - back;
     }
+    if (count % 64 != 0) hits[words - 1] &= (uint64_t(1) << (count % 64)) - 1;
+  } else {
+    for (; c < count; c += p) hits[c >> 6] |= uint64_t(1) << (c & 63);
   }
 }
 

@@ -111,7 +111,8 @@ bool residueSearch(const SieveTables& tables, int64_t from, int64_t to, int thre
 bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, int threads,
                            std::vector<int64_t>& covered, TreeMeasure& measure) {
   Knobs knobs{measure.countingBound, measure.listBelow, measure.choices ? measure.choices : kBranchChoices,
-              measure.plainBranch, measure.liftOrder, measure.liftSieve, measure.quickBound};
+              measure.plainBranch, measure.liftOrder, measure.liftSieve, measure.quickBound,
+              measure.liftTrim};
   measure.levels.clear();
   return searchRange<LevelCounts>(tables, from, to, threads, covered, knobs, measure.levels, StopToken{});
 }

@@ -90,6 +90,7 @@ struct TreeMeasure {
   bool liftOrder = true;        // try first the children of primes that cover all lifts of an exponent or none
   bool liftSieve = true;        // sieve a class first at the lifts of its path's exponents
   bool quickBound = true;       // pass most nodes by the averages of their classes before counting (the same nodes)
+  bool liftTrim = true;         // at a lift, pass over the primes known to be excluded there (the same places)
 };
 bool residueSearchMeasured(const SieveTables& tables, int64_t from, int64_t to, int threads,
                            std::vector<int64_t>& covered, TreeMeasure& measure);

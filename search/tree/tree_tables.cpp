@@ -88,6 +88,10 @@ void orderChildren(TreeTables& t) {
                      [&](uint32_t a, uint32_t b) { return height[a] < height[b]; });
   t.rank.resize(t.m);
   for (uint32_t at = 0; at < t.m; ++at) t.rank[t.childOrder[at]] = at;
+  t.highOrder.assign(t.liftPrimes.size(), {});
+  for (uint32_t q = 0; q < t.liftPrimes.size(); ++q)
+    for (uint32_t j : t.childOrder)
+      if ((t.highFor[j] >> q & 1) != 0) t.highOrder[q].push_back(j);
 }
 
 }  // namespace

@@ -55,6 +55,7 @@ struct Knobs {
   bool liftOrder = true;     // children of primes that cover every lift of an exponent first (childOrder)
   bool liftSieve = true;     // a sieved class sieved first at the lifts of its path's exponents
   bool quickBound = true;    // the counting bound passes most nodes by the classes' averages, uncounted
+  bool liftTrim = true;      // a lift sieved over the primes not known to be excluded there (markHits)
 };
 
 // The tables of the tree for one range: per prime its modulus and period, the x that
@@ -89,6 +90,7 @@ struct TreeTables {
   std::vector<uint32_t> liftPrimes;   // the primes q dividing the period, ascending
   std::vector<uint32_t> liftSteps;    // per q, P/q: the lifts of n mod P/q are n + i*P/q
   std::vector<uint32_t> highFor;      // per prime, bit i set when q_i's full power divides its period
+  std::vector<std::vector<uint32_t>> highOrder;  // per q, the primes high for it, in childOrder
   std::vector<uint32_t> periods;      // the distinct periods
   std::vector<uint32_t> periodIndex;  // per prime, its period's place in `periods`
   std::vector<uint64_t> classMasks;   // periods up to 64: the exponents of each class, `words` words each

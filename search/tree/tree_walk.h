@@ -162,7 +162,8 @@ class TreeWalk {
   uint32_t mostOpenInOneClass(const uint64_t* bits, uint32_t periodIndex, uint32_t prime);
   void listClass(size_t level);
   void sieveClass(size_t level);
-  void markHits(size_t level, uint32_t n, uint64_t count, uint64_t* hits);
+  void markHits(size_t level, uint32_t n, uint64_t count, uint64_t* hits, uint32_t q = kNone, uint32_t before = 0);
+  void markPrime(uint64_t* hits, size_t words, uint64_t count, uint32_t j, uint64_t c);
   void confirmSurvivor(size_t level, uint64_t c);
   bool confirm(size_t level);
   bool skipped(int64_t k) const;
