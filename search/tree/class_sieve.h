@@ -134,16 +134,12 @@ void TreeWalk<Counts>::markPrime(uint64_t* hits, size_t words, uint64_t count, u
 template <class Counts>
 void TreeWalk<Counts>::confirmSurvivor(size_t level, uint64_t c) {
   const Level& node = levels_[level];
-  const int64_t k = tree_.from + int64_t(node.s + node.M * c);
+  const uint64_t x = uint64_t(node.s + node.M * c);  // k - from, below the width (< 2^60)
+  const int64_t k = tree_.from + int64_t(x);
   if (skipped(k)) return;
   counts.survived(level);
-  // M mod p of a sieved class, from its parent's (at the root, M = 1).
-  const uint32_t* sMod = sModAt(level);
-  const uint32_t* parentM = level == 0 ? nullptr : mModAt(level - 1);
-  const uint32_t pj = level == 0 ? 1 : tree_.p[path_[level - 1]];
   for (uint32_t j = 0; j < tree_.m; ++j)
-    if (!assigned_[j])
-      xRes_[j] = tree_.mod[j](sMod[j] + (level == 0 ? 1 : tree_.mod[j](uint64_t(parentM[j]) * pj)) * c);
+    if (!assigned_[j]) xRes_[j] = tree_.mod[j](x);
   if (confirm(level)) covered.push_back(k), counts.confirmed(level);
 }
 
