@@ -7,6 +7,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 
 #include "class_sieve.h"
 #include "counting_bound.h"
@@ -31,7 +32,7 @@ TreeWalk<Counts>::TreeWalk(const TreeTables& tree, std::atomic<bool>& stop, Stop
       excluded_(tree.classStart.empty() ? 0 : tree.classStart.back() + tree.d.back()),
       excludedOf_(tree.m),
       classCount_(tree.periods.empty() ? 0 : *std::max_element(tree.periods.begin(), tree.periods.end())),
-      excludedMass_(tree.period),
+      massOf_(tree.period),
       slotMark_(excluded_.size()),
       scratch_(tree.words),
       xRes_(tree.m),
@@ -106,7 +107,7 @@ void TreeWalk<Counts>::descend(size_t level) {
     if (assigned_[j]) continue;
     if (!excluded(n, j)) {
       const uint32_t i = childIndex(level, n, j);
-      if (i < count) makeChild(level, n, j, i), descend(level + 1), assigned_[j] = 0;
+      if (i < count) makeChild(level, n, j, i), descend(level + 1), setAssigned(j, false);
     }
     exclude(n, j);
   }
@@ -125,7 +126,7 @@ void TreeWalk<Counts>::makeChild(size_t level, uint32_t n, uint32_t j, uint32_t 
   uint64_t* bits = bitsAt(level + 1);
   std::copy_n(bitsAt(level), tree_.words, bits);
   tree_.markClass(bits, n, j);
-  assigned_[j] = 1;
+  setAssigned(j, true);
   path_[level] = j;
 }
 
@@ -152,8 +153,8 @@ void TreeWalk<Counts>::takeResidues(size_t level, bool withModulus) {
 // there (excluded primes leave their children out). That sum is the same for every
 // exponent but for the free primes excluded there, so the exponent that loses the
 // most to exclusions is taken (the first of equals in the order; with no exclusions,
-// the first). Weighing every open exponent, only those that some exclusion touches
-// need a look: the others lose nothing, and the first open one stands for them all.
+// the first). Those losses are kept up to date as primes are excluded and given
+// residues (weigh), so a node only looks them up.
 template <class Counts>
 uint32_t TreeWalk<Counts>::branchExponent(size_t level) {
   const uint64_t* bits = bitsAt(level);
@@ -171,44 +172,48 @@ uint32_t TreeWalk<Counts>::branchExponent(size_t level) {
     return best;
   }
   if (exclusions_.empty()) return best;
-  sumExcludedMass();
-  uint64_t most = 0;
+  uint64_t most = massOf_[best];
   if (tree_.knobs.choices >= tree_.period) {
     uint32_t bestPlace = uint32_t(at);
-    for (uint32_t n : touched_) {
-      const uint64_t mass = excludedMass_[n];
-      excludedMass_[n] = 0;
-      if ((bits[n >> 6] >> (n & 63) & 1) != 0 || mass < most) continue;
-      if (mass > most || tree_.placeOf[n] < bestPlace) most = mass, best = n, bestPlace = tree_.placeOf[n];
+    for (uint32_t w = 0; w < tree_.words; ++w) {
+      uint64_t open = ~bits[w];
+      if (w + 1 == tree_.words && tree_.period % 64 != 0) open &= (uint64_t(1) << (tree_.period % 64)) - 1;
+      for (; open != 0; open &= open - 1) {
+        const uint32_t n = w * 64 + uint32_t(std::countr_zero(open));
+        const uint64_t mass = massOf_[n];
+        if (mass > most || (mass == most && tree_.placeOf[n] < bestPlace)) most = mass, best = n, bestPlace = tree_.placeOf[n];
+      }
     }
     return best;
   }
   for (uint32_t tried = 0; tried < tree_.knobs.choices && at < tree_.order.size(); ++tried, at = firstOpen(bits, at + 1)) {
     const uint32_t n = tree_.order[at];
-    if (excludedMass_[n] > most) most = excludedMass_[n], best = n;
+    if (massOf_[n] > most) most = massOf_[n], best = n;
   }
-  for (uint32_t n : touched_) excludedMass_[n] = 0;
   return best;
 }
 
-// excludedMass_[n]: the weights of the free primes excluded at exponent n, each slot
-// counted once however often it was excluded, and in touched_ the exponents so given
-// a weight; its cost follows the exclusions, not the primes or the period. The caller
-// sets the touched entries back to 0.
+// Adds to (or takes from) the loss of every exponent of a slot of prime j the prime's
+// weight, as the slot is first excluded while j is free, or j is given a residue with
+// the slot excluded (and back). A prime of period 1 weighs the same at every exponent,
+// which changes no choice, so it is left out: it would touch all P of them.
 template <class Counts>
-void TreeWalk<Counts>::sumExcludedMass() {
-  touched_.clear();
+void TreeWalk<Counts>::weigh(uint32_t j, uint32_t slot, bool add) {
+  const uint32_t dd = tree_.d[j];
+  if (dd == 1) return;
+  const uint64_t w = add ? tree_.weight[j] : uint64_t(0) - tree_.weight[j];
+  for (uint32_t n = slot - tree_.classStart[j]; n < tree_.period; n += dd) massOf_[n] += w;
+}
+
+// Gives prime j a residue on the path (on) or takes it back: its excluded slots, each
+// once however often excluded, leave the losses or return to them.
+template <class Counts>
+void TreeWalk<Counts>::setAssigned(uint32_t j, bool on) {
+  assigned_[j] = on;
+  if (excludedOf_[j] == 0 || tree_.d[j] == 1) return;
   if (++stamp_ == 0) std::fill(slotMark_.begin(), slotMark_.end(), 0), stamp_ = 1;
-  for (const auto& [slot, j] : exclusions_) {
-    if (assigned_[j] || slotMark_[slot] == stamp_) continue;
-    slotMark_[slot] = stamp_;
-    const uint32_t dd = tree_.d[j];
-    const uint64_t w = tree_.weight[j];
-    for (uint32_t n = slot - tree_.classStart[j]; n < tree_.period; n += dd) {
-      if (excludedMass_[n] == 0) touched_.push_back(n);
-      excludedMass_[n] += w;
-    }
-  }
+  for (const auto& [slot, k] : exclusions_)
+    if (k == j && slotMark_[slot] != stamp_) slotMark_[slot] = stamp_, weigh(j, slot, !on);
 }
 
 // The place in the exponent order of the first open exponent at or after `from`.

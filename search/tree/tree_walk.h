@@ -136,7 +136,8 @@ class TreeWalk {
   void takeResidues(size_t level, bool withModulus);
   bool coverable(size_t level);
   uint32_t branchExponent(size_t level);
-  void sumExcludedMass();
+  void weigh(uint32_t j, uint32_t slot, bool add);
+  void setAssigned(uint32_t j, bool on);
   uint32_t mostOf(const uint64_t* bits, uint32_t j) {
     // With exclusions the classes left are counted where masks make that cheap; the
     // others keep the bound of their period, which is no smaller and so still sound.
@@ -146,9 +147,11 @@ class TreeWalk {
     return most != kNone ? most : most = mostOpenInOneClass(bits, tree_.periodIndex[j], kNone);
   }
   bool excluded(uint32_t n, uint32_t j) const { return excluded_[tree_.slotOf(n, j)] != 0; }
+  // Excludes free prime j at the class of n.
   void exclude(uint32_t n, uint32_t j) {
     const uint32_t slot = tree_.slotOf(n, j);
-    ++excluded_[slot], ++excludedOf_[j], exclusions_.push_back({slot, j});
+    if (excluded_[slot]++ == 0) weigh(j, slot, true);
+    ++excludedOf_[j], exclusions_.push_back({slot, j});
   }
   // Excludes at n the free primes tried before j, as the node's earlier children.
   void excludeBefore(uint32_t n, uint32_t j) {
@@ -156,8 +159,11 @@ class TreeWalk {
       if (!assigned_[tree_.childOrder[at]]) exclude(n, tree_.childOrder[at]);
   }
   void undoExclusions(size_t keep) {
-    for (; exclusions_.size() > keep; exclusions_.pop_back())
-      --excluded_[exclusions_.back().first], --excludedOf_[exclusions_.back().second];
+    for (; exclusions_.size() > keep; exclusions_.pop_back()) {
+      const auto [slot, j] = exclusions_.back();
+      if (--excluded_[slot] == 0 && !assigned_[j]) weigh(j, slot, false);
+      --excludedOf_[j];
+    }
   }
   uint32_t mostOpenInOneClass(const uint64_t* bits, uint32_t periodIndex, uint32_t prime);
   void listClass(size_t level);
@@ -194,9 +200,8 @@ class TreeWalk {
   std::vector<uint32_t> excludedOf_;  // per prime, its exclusions
   std::vector<std::pair<uint32_t, uint32_t>> exclusions_;  // (slot, prime) excluded, in order, to be undone
   std::vector<uint16_t> classCount_;
-  std::vector<uint64_t> excludedMass_;  // per exponent, the weights of the free primes excluded there (0 between sums)
-  std::vector<uint32_t> touched_;       // the exponents whose excludedMass_ the last sum made nonzero
-  std::vector<uint32_t> slotMark_;      // per slot, the stamp of the last sum that counted it
+  std::vector<uint64_t> massOf_;    // per exponent, the weights of the free primes excluded there (its loss)
+  std::vector<uint32_t> slotMark_;  // per slot, the stamp of the last setAssigned that weighed it
   uint32_t stamp_ = 0;
   std::vector<uint64_t> scratch_;
   std::vector<uint32_t> xRes_;  // a listed k's x mod each free prime
