@@ -18,6 +18,7 @@
 #include "fast_table.h"
 #include "residue_tree.h"
 #include "rounds.h"
+#include "tree_tables.h"
 
 namespace {
 
@@ -361,6 +362,33 @@ TEST(ResidueTreeTest, TheBoundsFirstPassLetsThroughOnlyWhatItsCountsDo) {
     bounding += std::any_of(quick.levels.begin(), quick.levels.end(), [](auto& level) { return level.bounded > 0; });
   }
   EXPECT_GT(bounding, size_t(rounds) / 5);
+}
+
+// A prime's class of exponents marked by its mask, a word at a time, is the class
+// marked bit by bit, over bits already set, for every prime of generated tables at
+// long periods (periods up to 64 masked, the longer ones bit by bit).
+TEST(ResidueTreeTest, AClassMarkedByItsMaskIsTheClassMarkedBitByBit) {
+  std::mt19937_64 random(64);
+  const int32_t periods[] = {144, 720, 2520, 5040};
+  size_t masked = 0;
+  for (int round = 0; round < 12; ++round) {
+    std::optional<SieveTables> t =
+        tablesOf(int32_t(random() % 999999999) + 2, random() % 2 ? 1 : -1, periods[round % 4], 100000, 1);
+    if (!t || !t->searchable) continue;
+    const tree::TreeTables tree(*t, 1, 1000000);
+    for (uint32_t j = 0; j < tree.m; ++j)
+      for (int tries = 0; tries < 4; ++tries) {
+        const uint32_t n = uint32_t(random() % tree.period);
+        std::vector<uint64_t> fast(tree.words, 0);
+        fast[0] = random();
+        std::vector<uint64_t> plain = fast;
+        tree.markClass(fast.data(), n, j);
+        markExponentClass(plain.data(), n % tree.d[j] + 1, tree.d[j], tree.period);
+        EXPECT_EQ(fast, plain) << "p=" << tree.p[j] << " d=" << tree.d[j] << " n=" << n;
+        masked += tree.d[j] <= 64;
+      }
+  }
+  EXPECT_GT(masked, 100u);
 }
 
 TEST(ResidueTreeTest, CostEstimatesArePositiveAndGrowWithTheWidth) {
