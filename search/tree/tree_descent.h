@@ -102,6 +102,15 @@ void TreeWalk<Counts>::descend(size_t level) {
     return undoExclusions(keep);
   }
   counts.tests(level, tree_.m);
+  // Where every child is sieved (none holds more k than the count over the least prime
+  // with a child), no exponent is chosen below, so the losses are not kept there.
+  const bool weighing = weighing_;
+  if (weighing) {
+    uint32_t least = UINT32_MAX;
+    for (uint32_t j = 0; j < tree_.m; ++j)
+      if (!assigned_[j] && !excluded(n, j)) least = std::min(least, tree_.p[j]);
+    weighing_ = least == UINT32_MAX || (count + least - 1) / least > tree_.knobs.listBelow;
+  }
   for (uint32_t at = 0; at < tree_.m && !stop_.load(std::memory_order_relaxed); ++at) {
     const uint32_t j = tree_.childOrder[at];
     if (assigned_[j]) continue;
@@ -112,6 +121,7 @@ void TreeWalk<Counts>::descend(size_t level) {
     exclude(n, j);
   }
   undoExclusions(keep);
+  weighing_ = weighing;
 }
 
 // Gives prime j the residue with which it covers exponent n: the class x = s + M*i mod
@@ -210,7 +220,7 @@ void TreeWalk<Counts>::weigh(uint32_t j, uint32_t slot, bool add) {
 template <class Counts>
 void TreeWalk<Counts>::setAssigned(uint32_t j, bool on) {
   assigned_[j] = on;
-  if (excludedOf_[j] == 0 || tree_.d[j] == 1) return;
+  if (!weighing_ || excludedOf_[j] == 0 || tree_.d[j] == 1) return;
   if (++stamp_ == 0) std::fill(slotMark_.begin(), slotMark_.end(), 0), stamp_ = 1;
   for (const auto& [slot, k] : exclusions_)
     if (k == j && slotMark_[slot] != stamp_) slotMark_[slot] = stamp_, weigh(j, slot, !on);

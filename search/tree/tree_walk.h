@@ -150,7 +150,7 @@ class TreeWalk {
   // Excludes free prime j at the class of n.
   void exclude(uint32_t n, uint32_t j) {
     const uint32_t slot = tree_.slotOf(n, j);
-    if (excluded_[slot]++ == 0) weigh(j, slot, true);
+    if (excluded_[slot]++ == 0 && weighing_) weigh(j, slot, true);
     ++excludedOf_[j], exclusions_.push_back({slot, j});
   }
   // Excludes at n the free primes tried before j, as the node's earlier children.
@@ -161,7 +161,7 @@ class TreeWalk {
   void undoExclusions(size_t keep) {
     for (; exclusions_.size() > keep; exclusions_.pop_back()) {
       const auto [slot, j] = exclusions_.back();
-      if (--excluded_[slot] == 0 && !assigned_[j]) weigh(j, slot, false);
+      if (--excluded_[slot] == 0 && !assigned_[j] && weighing_) weigh(j, slot, false);
       --excludedOf_[j];
     }
   }
@@ -201,6 +201,7 @@ class TreeWalk {
   std::vector<std::pair<uint32_t, uint32_t>> exclusions_;  // (slot, prime) excluded, in order, to be undone
   std::vector<uint16_t> classCount_;
   std::vector<uint64_t> massOf_;    // per exponent, the weights of the free primes excluded there (its loss)
+  bool weighing_ = true;            // whether massOf_ is kept: not below a node whose children are all sieved
   std::vector<uint32_t> slotMark_;  // per slot, the stamp of the last setAssigned that weighed it
   uint32_t stamp_ = 0;
   std::vector<uint64_t> scratch_;
