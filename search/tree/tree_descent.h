@@ -191,7 +191,8 @@ uint32_t TreeWalk<Counts>::branchExponent(size_t level) {
       for (; open != 0; open &= open - 1) {
         const uint32_t n = w * 64 + uint32_t(std::countr_zero(open));
         const uint64_t mass = massOf_[n];
-        if (mass > most || (mass == most && tree_.placeOf[n] < bestPlace)) most = mass, best = n, bestPlace = tree_.placeOf[n];
+        if (mass > most || (mass == most && tree_.placeOf[n] < bestPlace))
+          most = mass, best = n, bestPlace = tree_.placeOf[n];
       }
     }
     return best;
