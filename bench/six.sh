@@ -21,10 +21,11 @@
 #   period  720: old 2.17 / 4.02, new 1.79 / 3.26
 #   period 5040: old 18.7 / 36.4, new 14.1 / 27.3
 # - classes marked by masks, lifts sieved over the primes not known to be excluded there,
-#   the exponents' losses to exclusions kept up to date (old: the binary before them)
-#   period  144: old 0.21 / 0.21, new 0.21 / 0.23 (no search slower in wall seconds)
-#   period  720: old 1.69 / 3.09, new 1.75 / 3.18 (five runs; the tree alone 4% faster)
-#   period 5040: old 14.3 / 27.8, new 11.8 / 23.0 (each 0.73 to 0.85 of the old user time)
+#   the exponents' losses to exclusions kept up to date (old: the binary before them;
+#   five runs at 144 and 720)
+#   period  144: old 0.21 / 0.21, new 0.20 / 0.23 (no search slower in wall seconds)
+#   period  720: old 1.81 / 3.30, new 1.63 / 2.99
+#   period 5040: old 15.8 / 30.8, new 12.4 / 23.9 (each 0.71 to 0.83 of the old user time)
 set -euo pipefail
 old=$(realpath "$1") new=$(realpath "$2") period=$3 runs=${4:-3}
 work=$(mktemp -d)
