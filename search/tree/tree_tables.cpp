@@ -63,13 +63,16 @@ void tableClasses(TreeTables& t) {
 // and covers all of them or none. Where the latter come first, they are excluded at
 // the branch exponent n below every child of the former, and there the other q - 1
 // lifts of n need as many more primes of the former kind, each covering one: a thin
-// subtree. Primes high for fewer (and smaller) q thus come first, in their order.
+// subtree. So the primes high for the largest q come after every prime low for it,
+// and among primes alike for it the same holds for the next largest q, and so on:
+// the primes are ordered by the set of q they are high for, read as a number whose
+// highest digit is the largest q (by the product of those q, a prime high for 7 alone
+// came before one high for 2, 3 and 5, which then was not excluded at its lifts).
 // Any order finds the same k: the children of a node hold every covered k of its class
 // whatever the order (each such k is covered at the branch exponent by some free prime,
 // and lies in the child of the first of them in that order, where no earlier one is
 // excluded), so the order changes the nodes alone.
 void orderChildren(TreeTables& t) {
-  std::vector<uint64_t> height(t.m, 1);
   t.highFor.assign(t.m, 0);
   uint32_t rest = t.period;
   for (uint32_t q = 2; q <= rest; ++q) {
@@ -79,13 +82,13 @@ void orderChildren(TreeTables& t) {
     const uint32_t bit = uint32_t(1) << t.liftSteps.size();
     t.liftPrimes.push_back(q), t.liftSteps.push_back(t.period / q);
     for (uint32_t j = 0; j < t.m; ++j)
-      if (t.d[j] % power == 0) height[j] *= q, t.highFor[j] |= bit;
+      if (t.d[j] % power == 0) t.highFor[j] |= bit;
   }
   t.childOrder.resize(t.m);
   for (uint32_t j = 0; j < t.m; ++j) t.childOrder[j] = j;
   if (t.knobs.liftOrder)
     std::stable_sort(t.childOrder.begin(), t.childOrder.end(),
-                     [&](uint32_t a, uint32_t b) { return height[a] < height[b]; });
+                     [&](uint32_t a, uint32_t b) { return t.highFor[a] < t.highFor[b]; });
   t.rank.resize(t.m);
   for (uint32_t at = 0; at < t.m; ++at) t.rank[t.childOrder[at]] = at;
   t.highOrder.assign(t.liftPrimes.size(), {});
