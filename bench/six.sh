@@ -26,6 +26,11 @@
 #   period  144: old 0.21 / 0.21, new 0.20 / 0.23 (no search slower in wall seconds)
 #   period  720: old 1.81 / 3.30, new 1.63 / 2.99
 #   period 5040: old 15.8 / 30.8, new 12.4 / 23.9 (each 0.71 to 0.83 of the old user time)
+# - then the children ordered by the set of q their primes are high for (old: the binary
+#   before all four; five runs at 144 and 720)
+#   period  144: old 0.18 / 0.21, new 0.18 / 0.19 (no search slower)
+#   period  720: old 1.58 / 2.88, new 1.51 / 2.68
+#   period 5040: old 12.1 / 23.6, new 8.89 / 17.2 (5.9 times period 720; the old 7.7 times)
 set -euo pipefail
 old=$(realpath "$1") new=$(realpath "$2") period=$3 runs=${4:-3}
 work=$(mktemp -d)
