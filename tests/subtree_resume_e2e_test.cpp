@@ -57,10 +57,18 @@ TEST(SubtreeResume, AKillOrAStopLateInALongSparsePartLosesLittleAndResumesToTheS
       // (Where the part begins depends on the measured costs of the parts before it.)
       const std::string state = dir.read("pelund.state");
       std::smatch done;
-      ASSERT_TRUE(std::regex_search(
-          state, done,
-          std::regex("\nnextk=(\\d+)\nfound=\\d+\nlength=\\d+\npartto=(\\d+)\nsubtrees=\\d+\nlist=\\d+\ndone=(\\d+)\n")))
-          << state.substr(0, 300);
+      if (!std::regex_search(
+              state, done,
+              std::regex("\nnextk=(\\d+)\nfound=\\d+\nlength=\\d+\npartto=(\\d+)\nsubtrees=\\d+\nlist=\\d+\ndone=(\\d+)\n"))) {
+        // No subtree in the state: the part had ended and the stop came early in the next
+        // one (the parts follow the measured costs, so a faster tree ends them sooner).
+        std::smatch at;
+        ASSERT_TRUE(std::regex_search(state, at, std::regex("\nnextk=(\\d+)\n"))) << state.substr(0, 300);
+        ASSERT_GT(std::stoll(at[1]), kLastPartFrom) << state.substr(0, 300);
+        ASSERT_GT(into.count(), 500) << "the part ends before any stop reaches it";
+        into /= 2;
+        continue;
+      }
       const std::string nextK = done[1];
       EXPECT_GE(std::stoll(nextK), kLastPartFrom);
       EXPECT_LT(std::stoll(nextK), std::stoll(done[2]));
