@@ -41,7 +41,7 @@ void TreeWalk<Counts>::probe(std::mt19937_64& random, ProbeSums& sums) {
       if (count > kProbeListLimit) return;
       if (complete) {
         listClass(level);
-      } else if (!tree_.knobs.bound || coverable(level)) {
+      } else {
         takeResidues(level, false);
         sieveClass(level);
       }

@@ -2,7 +2,7 @@
 // one class modulo d at most, so a node whose free primes, each counted with the most
 // open exponents of any class of its period (excluded classes left out where masks
 // make that cheap), fall short of its open exponents holds no covered k and ends its
-// branch. Member templates of TreeWalk (tree_walk.h), called at every node.
+// branch. Member templates of TreeWalk (tree_walk.h), called at every split node.
 #pragma once
 
 #include <algorithm>
