@@ -399,9 +399,8 @@ TEST(MpiSearch, RankMemoryOfADenseSearchStaysNearPelunds) {
 #endif
   // No large buffer in this process while the runs go: a child's peak counts what it had at
   // fork. So the results are read once every run is over.
-  const std::string head = "base=14\nmink=1\nc=1\nperiod=4\nthreads=1\n";
   auto peakKb = [&](const e2e::TempDir& dir, int64_t maxK, int rankCount) {  // 0: pelund
-    dir.write("pelund.ini", head + "maxk=" + std::to_string(maxK) + "\n");
+    dir.write("pelund.ini", iniWith("base=14\nc=1\nperiod=4\nthreads=1\n", 1, maxK));
     const e2e::RunResult result = rankCount > 0 ? runMpi(dir, rankCount) : e2e::run(dir);
     EXPECT_EQ(result.exitStatus, 0);
     return result.peakKb;
