@@ -399,7 +399,7 @@ TEST(MpiSearch, RankMemoryOfADenseSearchStaysNearPelunds) {
 #endif
   // No large buffer in this process while the runs go: a child's peak counts what it had at
   // fork. So the results are read once every run is over.
-  auto peakKb = [&](const e2e::TempDir& dir, int64_t maxK, int rankCount) {  // 0: pelund
+  auto peakKb = [](const e2e::TempDir& dir, int64_t maxK, int rankCount) {  // 0: pelund
     dir.write("pelund.ini", iniWith("base=14\nc=1\nperiod=4\nthreads=1\n", 1, maxK));
     const e2e::RunResult result = rankCount > 0 ? runMpi(dir, rankCount) : e2e::run(dir);
     EXPECT_EQ(result.exitStatus, 0);
@@ -419,7 +419,8 @@ TEST(MpiSearch, RankMemoryOfADenseSearchStaysNearPelunds) {
     least = std::min(least, lines);
   }
   EXPECT_LT(least, 2 * aloneLines);
-  for (const e2e::TempDir& dir : dense) EXPECT_TRUE(dir.read("covering.txt") == denseAlone.read("covering.txt"));
+  const std::string expected = denseAlone.read("covering.txt");
+  for (const e2e::TempDir& dir : dense) EXPECT_TRUE(dir.read("covering.txt") == expected);
 }
 
 // The wide engine's tables are pelund-ck's: pelund-ck-mpi refuses --wide, touching nothing.
