@@ -45,13 +45,18 @@ const char* parseBases(const std::string& text, std::vector<int32_t>& bases) {
     if (comma == text.size()) break;
     at = comma + 1;
   }
-  int64_t count = 0;
-  for (const auto& [low, high] : ranges) count += high - low + 1;
-  if (count > int64_t(kMostBases)) return "a table cannot have more than 1000000 bases";
+  // The limit is on distinct bases: the ranges are merged first, so that a base listed
+  // twice counts once and no list, however it repeats itself, is expanded past it.
+  std::sort(ranges.begin(), ranges.end());
+  std::vector<std::pair<int64_t, int64_t>> merged;
   for (const auto& [low, high] : ranges)
+    if (!merged.empty() && low <= merged.back().second + 1) merged.back().second = std::max(merged.back().second, high);
+    else merged.emplace_back(low, high);
+  int64_t count = 0;
+  for (const auto& [low, high] : merged) count += high - low + 1;
+  if (count > int64_t(kMostBases)) return "a table cannot have more than 1000000 bases";
+  for (const auto& [low, high] : merged)
     for (int64_t b = low; b <= high; ++b) bases.push_back(int32_t(b));
-  std::sort(bases.begin(), bases.end());
-  bases.erase(std::unique(bases.begin(), bases.end()), bases.end());
   return nullptr;
 }
 
