@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -132,7 +133,7 @@ TEST(WideCandidates, SmallValuesAgreeWithTrialDivision) {
       Mpz value;
       cyclotomicValue(value.v, b, f.d);
       if (mpz_sizeinbase(value.v, 2) > 40) continue;
-      uint64_t n = mpz_get_ui(value.v), periodPrime = 0;
+      uint64_t n = mpz_get_ui(value.v), periodPrime = 0, periodExponent = 0;
       std::vector<uint64_t> primes;
       std::vector<uint32_t> exponents;
       for (uint64_t q = 2; q * q <= n || n > 1; ++q) {
@@ -140,7 +141,7 @@ TEST(WideCandidates, SmallValuesAgreeWithTrialDivision) {
         uint32_t e = 0;
         for (; n % q == 0; n /= q) ++e;
         if (e == 0) continue;
-        if (f.d % q == 0) periodPrime = q;
+        if (f.d % q == 0) periodPrime = q, periodExponent = e;
         else primes.push_back(q), exponents.push_back(e);
       }
       SCOPED_TRACE("Phi_" + std::to_string(f.d) + "(" + std::to_string(b) + ")");
@@ -148,10 +149,46 @@ TEST(WideCandidates, SmallValuesAgreeWithTrialDivision) {
       EXPECT_EQ(f.primes, primes);
       EXPECT_EQ(f.exponents, exponents);
       EXPECT_EQ(f.periodPrime, periodPrime);
+      EXPECT_EQ(f.periodPrimeExponent, periodExponent);
       ++checked;
     }
   }
   EXPECT_GT(checked, 300);
+}
+
+// The log's lines: each complete one names Phi_d(b) as a product of primes and powers
+// that multiplies back into the value, b + 1 with its powers of 2 included (b = 3 mod 4).
+TEST(WideCandidates, CompleteLogLinesMultiplyIntoTheValue) {
+  if (!cyclotomicFactoringAvailable()) GTEST_SKIP() << "built without a factoring library";
+  int lines = 0;
+  for (uint64_t b = 2; b <= 80; ++b) {
+    const auto all = factorCyclotomics(int64_t(b), 24, 0.05, pelund::StopToken{});
+    ASSERT_TRUE(all.has_value());
+    const std::string text = describeCyclotomicFactors(int64_t(b), *all);
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+      const std::string line = text.substr(at, end - at);
+      SCOPED_TRACE(line);
+      unsigned d = 0;
+      ASSERT_EQ(std::sscanf(line.c_str(), "Phi_%u(", &d), 1);
+      const size_t equals = line.find(" = "), comma = line.rfind(", complete");
+      if (equals == std::string::npos) continue;  // not factored completely
+      ASSERT_EQ(comma + 10, line.size());
+      Mpz product, value, power;
+      mpz_set_ui(product.v, 1);
+      std::string terms = line.substr(equals + 3, comma - equals - 3) + " * ";
+      for (size_t from = 0, star; (star = terms.find(" * ", from)) != std::string::npos; from = star + 3) {
+        const std::string term = terms.substr(from, star - from);
+        const size_t caret = term.find('^');
+        mpz_set_str(power.v, term.substr(0, caret).c_str(), 10);
+        mpz_pow_ui(power.v, power.v, caret == std::string::npos ? 1 : std::stoul(term.substr(caret + 1)));
+        mpz_mul(product.v, product.v, power.v);
+      }
+      cyclotomicValue(value.v, b, d);
+      EXPECT_EQ(mpz_cmp(product.v, value.v), 0);
+      ++lines;
+    }
+  }
+  EXPECT_GT(lines, 400);
 }
 
 // Generated bases up to 10^9 and divisors of 720: whatever is found multiplies into

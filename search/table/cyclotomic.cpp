@@ -168,9 +168,11 @@ std::optional<CyclotomicFactors> factorOne(uint64_t base, uint32_t d, double eff
     fmpz_poly_clear(phi);
   }
   out.digits = static_cast<uint32_t>(decimal(n.v).size());
-  // A prime of d divides Phi_d(b) at most once (d > 2) and has a smaller period.
+  // A prime of d divides Phi_d(b) at most once for d > 2 (Phi_2(b) = b + 1 by any power
+  // of 2) and has a smaller period.
   for (uint64_t q : pelund::distinctPrimeFactors64(d))
-    while (fmpz_divisible_si(n.v, static_cast<slong>(q))) fmpz_divexact_ui(n.v, n.v, q), out.periodPrime = q;
+    while (fmpz_divisible_si(n.v, static_cast<slong>(q)))
+      fmpz_divexact_ui(n.v, n.v, q), out.periodPrime = q, ++out.periodPrimeExponent;
 
   // Trial over p = 1 + j*d below 2^32, for a share of the time: p divides Phi_d(b)
   // with period d exactly when b^d = 1 (mod p) and the period is no proper divisor.
@@ -302,9 +304,9 @@ std::string describeCyclotomicFactors(int64_t base, const std::vector<Cyclotomic
       continue;
     }
     std::vector<std::string> terms;
-    if (f.periodPrime != 0) terms.push_back(std::to_string(f.periodPrime));
-    for (size_t i = 0; i < f.primes.size(); ++i)
-      terms.push_back(std::to_string(f.primes[i]) + (f.exponents[i] > 1 ? "^" + std::to_string(f.exponents[i]) : ""));
+    auto power = [](uint64_t p, uint32_t e) { return std::to_string(p) + (e > 1 ? "^" + std::to_string(e) : ""); };
+    if (f.periodPrime != 0) terms.push_back(power(f.periodPrime, f.periodPrimeExponent));
+    for (size_t i = 0; i < f.primes.size(); ++i) terms.push_back(power(f.primes[i], f.exponents[i]));
     for (const std::string& p : f.largePrimes) terms.push_back(p);
     // Ascending by value: the period's prime is the smallest only when it is below
     // the rest, so sort by length, then text.

@@ -30,7 +30,8 @@ struct CyclotomicFactors {
   std::vector<uint64_t> primes;         // the prime factors p < 2^64 of Phi_d(b) with period d, ascending
   std::vector<uint32_t> exponents;      // the power of each of them in Phi_d(b)
   std::vector<std::string> largePrimes; // prime factors >= 2^64 found (period d too), decimal, ascending
-  uint64_t periodPrime = 0;             // the prime of d dividing Phi_d(b) (once), or 0: not of period d
+  uint64_t periodPrime = 0;             // the prime of d dividing Phi_d(b), or 0: not of period d
+  uint32_t periodPrimeExponent = 0;     // its power in Phi_d(b): 1 for d > 2, any for Phi_2(b) = b + 1
   bool complete = false;                // Phi_d(b) factored completely: no prime of period d is missed
   uint32_t digits = 0;                  // decimal digits of Phi_d(b)
   uint32_t cofactorDigits = 0;          // decimal digits of the part left unfactored (0 when complete)
