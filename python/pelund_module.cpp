@@ -177,6 +177,11 @@ bool wideRange(py::handle base, py::handle c, const py::int_& minK, const py::in
   return range.beyond;
 }
 
+// wide= and factoreffort= where the caps stay (wide is not 1), checked after the other
+// parameters as pelund checks them: wide must be 0 or 1 (False or True), factoreffort is
+// checked though unused.
+void checkOrdinaryWide(int64_t wideOn, py::handle effort);
+
 double factorEffortOf(py::handle effort) {
   const int64_t seconds = wide(effort, "factoreffort");
   if (seconds < 0) raise(parameterErrorType, "factoreffort cannot be negative");
@@ -184,12 +189,18 @@ double factorEffortOf(py::handle effort) {
   return double(seconds);
 }
 
+void checkOrdinaryWide(int64_t wideOn, py::handle effort) {
+  if (wideOn != 0 && wideOn != 1) raise(parameterErrorType, "wide must be 0 or 1");
+  factorEffortOf(effort);
+}
+
 // The settings of a search with wide=True (ordinary ones without).
 Job searchJob(py::handle base, py::handle c, py::handle minK, py::handle maxK, py::handle period, py::handle maxFact,
-              py::handle threads, py::handle engine, py::handle algebraic, bool wideCaps, py::handle effort) {
+              py::handle threads, py::handle engine, py::handle algebraic, py::handle wideOn, py::handle effort) {
   Job job;
-  if (!wideCaps) {
+  if (const int64_t on = wide(wideOn, "wide"); on != 1) {
     job.params = searchParams(base, c, minK, maxK, period, maxFact, threads, engine, algebraic);
+    checkOrdinaryWide(on, effort);
     return job;
   }
   if (maxK.is_none()) raise(PyExc_TypeError, "search() missing required argument 'maxk'");
@@ -536,6 +547,14 @@ class SearchIterator {
     } idle{busy_};
     for (;;) {
       if (closed_) throw py::stop_iteration();
+      // Signals are looked at on every call, not only while waiting: a caller in C
+      // (list(), a deque) runs no bytecode between items, so the interpreter would
+      // never run its handlers while lines keep coming.
+      if (signalled()) {
+        py::error_already_set interrupt;  // fetched before the thread is joined
+        close();
+        throw interrupt;
+      }
       if (at_ < current_.size()) return item(at_++);
       if (at_ > 0) {
         consumedTo_ = current_.searchedTo;
@@ -573,11 +592,6 @@ class SearchIterator {
       if (finished) {
         finish();
         throw py::stop_iteration();
-      }
-      if (signalled()) {
-        py::error_already_set interrupt;  // fetched before the thread is joined
-        close();
-        throw interrupt;
       }
     }
   }
@@ -674,8 +688,9 @@ class SearchIterator {
 
 // ---- the other functions ------------------------------------------------------------------
 
-py::list candidateList(py::handle base, py::handle period, py::handle maxFact, bool wideCaps, py::handle effort) {
-  if (wideCaps) {
+py::list candidateList(py::handle base, py::handle period, py::handle maxFact, py::handle wideOn, py::handle effort) {
+  const int64_t on = wide(wideOn, "wide");
+  if (on == 1) {
     // The range checks of a search of base b, c=1 and k=1, at full width.
     const py::int_ factors = wholeInteger(maxFact, "maxfact");
     const int64_t p = wide(period, "period");
@@ -695,6 +710,7 @@ py::list candidateList(py::handle base, py::handle period, py::handle maxFact, b
   }
   const int64_t b = wide(base, "base"), p = wide(period, "period"), f = wide(maxFact, "maxfact");
   check(pelund::rangeFault(b, 1, 1, 1, p, f));
+  checkOrdinaryWide(on, effort);
   const pelund::SearchParams params = pelund::makeParams(b, 1, 1, 1, p, f);
   std::optional<pelund::CandidateTable> table;
   runInterruptibly([&](const pelund::StopToken& stop) {
@@ -870,8 +886,8 @@ py::object smallestWide(const WideJob& job) {
 // The smallest covered k of mink..maxk as search() yields it, or None.
 py::object smallestCovered(py::handle base, py::handle c, py::handle minK, py::handle maxK, py::handle period,
                            py::handle maxFact, py::handle threads, py::handle engine, py::handle algebraic,
-                           bool wideCaps, py::handle effort) {
-  const Job job = searchJob(base, c, minK, maxK, period, maxFact, threads, engine, algebraic, wideCaps, effort);
+                           py::handle wideOn, py::handle effort) {
+  const Job job = searchJob(base, c, minK, maxK, period, maxFact, threads, engine, algebraic, wideOn, effort);
   if (job.wide) return smallestWide(*job.wide);
   const pelund::SearchParams& params = job.params;
   FirstLine first;
@@ -939,9 +955,9 @@ PYBIND11_MODULE(pelund, m) {
   m.def(
       "search",
       [](py::object base, py::object c, py::object minK, py::object maxK, py::object period, py::object maxFact,
-         py::object threads, py::object engine, py::object algebraic, bool wideCaps, py::object effort) {
+         py::object threads, py::object engine, py::object algebraic, py::object wideOn, py::object effort) {
         return std::make_unique<SearchIterator>(
-            searchJob(base, c, minK, maxK, period, maxFact, threads, engine, algebraic, wideCaps, effort));
+            searchJob(base, c, minK, maxK, period, maxFact, threads, engine, algebraic, wideOn, effort));
       },
       py::arg("base"), py::arg("c"), py::arg("mink") = 1, py::arg("maxk") = py::none(), py::arg("period") = 144,
       py::arg("maxfact") = 1000000, py::arg("threads") = 0, py::arg("engine") = "auto", py::arg("algebraic") = false,

@@ -48,6 +48,11 @@ def interrupt(scene):
         elif scene == "candidates":
             say("ready")
             pelund.candidates(10, 5040, 10**9)
+        elif scene == "list-reader":
+            # list() pulls the lines in C, with no bytecode between them: a steady
+            # stream of lines, read for far longer than the test waits.
+            say("ready")
+            list(pelund.search(2, 1, maxk=10**13, period=36, maxfact=1000, engine="sieve", threads=1))
         elif scene == "dense-with":
             with pelund.search(14, 1, maxk=10**18, period=4) as iterator:
                 for count, item in enumerate(iterator):

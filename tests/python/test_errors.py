@@ -43,12 +43,19 @@ FAULTS = [
     (dict(engine="Sieve"), "engine must be auto, sieve or residue"),
     (dict(algebraic=2), "algebraic must be 0 or 1"),
     (dict(algebraic=-1), "algebraic must be 0 or 1"),
+    (dict(wide=2), "wide must be 0 or 1"),
+    (dict(wide=-1), "wide must be 0 or 1"),
+    (dict(factoreffort=-5), "factoreffort cannot be negative"),
+    (dict(factoreffort=86401), "factoreffort cannot be greater than 86400"),
     # Several faults: the first in the console's order.
     (dict(base=1, c=0, period=1), "base cannot be less than 2"),
     (dict(c=5, period=1, threads=-1), "c must be -1 or 1"),
     (dict(maxfact=1, threads=2000, engine="x"), "maxfact cannot be less than 5"),
     (dict(threads=2000, engine="x", algebraic=7), "threads cannot be greater than 1024"),
     (dict(engine="x", algebraic=7), "engine must be auto, sieve or residue"),
+    (dict(wide=2, period=6000), "period cannot be greater than 5040"),
+    (dict(algebraic=7, wide=3, factoreffort=-1), "algebraic must be 0 or 1"),
+    (dict(wide=3, factoreffort=-1), "wide must be 0 or 1"),
 ]
 
 
@@ -74,6 +81,8 @@ TABLE_FAULTS = [
     (dict(maxfact=4), "maxfact cannot be less than 5"),
     (dict(maxfact=-HUGE), "maxfact cannot be less than 5"),
     (dict(maxfact=10**9 + 1), "maxfact cannot be greater than 1e9"),
+    (dict(wide=2), "wide must be 0 or 1"),
+    (dict(factoreffort=-1), "factoreffort cannot be negative"),
 ]
 
 
@@ -93,6 +102,8 @@ TYPE_FAULTS = [
     (lambda: pelund.search(10, -1, maxk=1e6), "maxk must be an integer, not float"),
     (lambda: pelund.search(10, -1, maxk=10, engine=1), "engine must be a str, not int"),
     (lambda: pelund.search(10, -1, maxk=10, algebraic=None), "algebraic must be an integer, not NoneType"),
+    (lambda: pelund.search(10, -1, maxk=10, wide=0.5), "wide must be an integer, not float"),
+    (lambda: pelund.search(10, -1, maxk=10, factoreffort="5"), "factoreffort must be an integer, not str"),
     (lambda: pelund.candidates(10, period=None), "period must be an integer, not NoneType"),
     (lambda: pelund.verify(10, -1, "1", [7]), "k must be an integer, not str"),
     (lambda: pelund.verify(10, -1, 1, [7.0]), "prime must be an integer, not float"),

@@ -31,7 +31,7 @@ def threads():
     return len(os.listdir("/proc/self/task"))
 
 
-@pytest.mark.parametrize("scene", ["after-first-line", "table-phase", "candidates", "dense-with"])
+@pytest.mark.parametrize("scene", ["after-first-line", "table-phase", "candidates", "dense-with", "list-reader"])
 def test_ctrl_c_raises_keyboard_interrupt_promptly(scene):
     process = child(scene)
     try:
