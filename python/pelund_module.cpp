@@ -840,7 +840,17 @@ py::dict explainPrimes(py::handle base, py::handle c, py::handle k, py::iterable
   for (py::handle text : classes) {
     if (!PyUnicode_Check(text.ptr()))
       raise(PyExc_TypeError, std::string("a class must be a str, not ") + Py_TYPE(text.ptr())->tp_name);
-    texts.push_back(text.cast<std::string>());
+    // A text that is not UTF-8 (a lone surrogate) cannot be a class: its bytes with the
+    // faulty characters replaced give the verdict of a text that does not read.
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size)) {
+      texts.emplace_back(utf8, size_t(size));
+      continue;
+    }
+    PyErr_Clear();
+    const py::bytes replaced = py::reinterpret_steal<py::bytes>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "replace"));
+    if (!replaced) throw py::error_already_set();
+    texts.push_back(std::string(replaced));
   }
   return explanationDict(pelund::explain(b, int32_t(sign), multiplier, list, span, texts));
 }

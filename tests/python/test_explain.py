@@ -142,6 +142,11 @@ def test_explain_parameters():
     assert wide["primes"] == pelund.explain(2, 1, 78557, [3, 5, 7, 13, 19, 37, 73])["primes"]
     with pytest.raises(TypeError):
         pelund.explain(2, 1, 78557, [3], classes=[2])
+    # A class text that is not UTF-8 does not read, as the same text with '?' in place
+    # of its faulty character does not.
+    assert pelund.explain(4, -1, 9, [], 1, ["n=0 (mod 1): y^2-1"])["verdict"] == "ok"
+    surrogate = pelund.explain(4, -1, 9, [], 1, ["n=0 (mod 1): y^2-1\udcff"])
+    assert surrogate == pelund.explain(4, -1, 9, [], 1, ["n=0 (mod 1): y^2-1?"]) and surrogate["verdict"] == "bad"
     # The set as given: shuffled and repeated primes, the period their orders' lcm.
     assert pelund.explain(2, 1, 78557, [73, 3, 5, 7, 13, 19, 37, 3]) == \
         pelund.explain(2, 1, 78557, [3, 5, 7, 13, 19, 37, 73], 36)
