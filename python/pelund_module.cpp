@@ -177,11 +177,6 @@ bool wideRange(py::handle base, py::handle c, const py::int_& minK, const py::in
   return range.beyond;
 }
 
-// wide= and factoreffort= where the caps stay (wide is not 1), checked after the other
-// parameters as pelund checks them: wide must be 0 or 1 (False or True), factoreffort is
-// checked though unused.
-void checkOrdinaryWide(int64_t wideOn, py::handle effort);
-
 double factorEffortOf(py::handle effort) {
   const int64_t seconds = wide(effort, "factoreffort");
   if (seconds < 0) raise(parameterErrorType, "factoreffort cannot be negative");
@@ -189,6 +184,9 @@ double factorEffortOf(py::handle effort) {
   return double(seconds);
 }
 
+// wide= and factoreffort= where the caps stay (wide is not 1), checked after the other
+// parameters as pelund checks them: wide must be 0 or 1 (False or True), factoreffort is
+// checked though unused.
 void checkOrdinaryWide(int64_t wideOn, py::handle effort) {
   if (wideOn != 0 && wideOn != 1) raise(parameterErrorType, "wide must be 0 or 1");
   factorEffortOf(effort);
