@@ -216,7 +216,9 @@ class TableRun {
       lines_[written_ - first_].reset();
       ++written_;
     }
-    if (part.ks.empty()) return;
+    // A line done while an earlier one is still searched is shown in the progress too,
+    // so that a slow first line does not leave the terminal without it.
+    if (part.ks.empty()) return ckprogress::update(written_, items_[written_].name());
     ckprogress::erase();
     part.to = int64_t(written_ - 1);
     writer_.partDone(part);
