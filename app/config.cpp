@@ -190,9 +190,8 @@ const char* checkRanges(const Wide& wide) {
   if (wide.progress != 0 && wide.progress != 1) return "progress must be 0 or 1";
   if (gi_maxSets < 0) return "maxsets cannot be negative";
   if (gi_maxSets > kE18) return "maxsets cannot be greater than 1e18";
-  if (wide.wide != 0 && wide.wide != 1) return "wide must be 0 or 1";
-  if (wide.factorEffort < 0) return "factoreffort cannot be negative";
-  if (wide.factorEffort > 86400) return "factoreffort cannot be greater than 86400";
+  if (wide.wide != 0 && wide.wide != 1) return pelund::kWideFault;
+  if (const char* fault = pelund::factorEffortFault(wide.factorEffort)) return fault;
   g_wide.factorEffort = int32_t(wide.factorEffort);
   return nullptr;
 }

@@ -136,7 +136,7 @@ const char* parseCkOptions(const std::vector<std::string>& arguments, CkOptions&
   if (!o.beyond || o.ordinary)
     if (const char* fault = pelund::rangeFault(o.bases.front(), o.minK, o.maxK, 1, o.period, o.maxFact)) return fault;
   if (const char* fault = pelund::threadsFault(o.threads)) return fault;
-  if (o.factorEffort > 86400) return "factoreffort cannot be greater than 86400";
+  if (const char* fault = pelund::factorEffortFault(o.factorEffort)) return fault;
   return nullptr;
 }
 

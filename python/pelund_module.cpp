@@ -179,8 +179,7 @@ bool wideRange(py::handle base, py::handle c, const py::int_& minK, const py::in
 
 double factorEffortOf(py::handle effort) {
   const int64_t seconds = wide(effort, "factoreffort");
-  if (seconds < 0) raise(parameterErrorType, "factoreffort cannot be negative");
-  if (seconds > 86400) raise(parameterErrorType, "factoreffort cannot be greater than 86400");
+  check(pelund::factorEffortFault(seconds));
   return double(seconds);
 }
 
@@ -188,7 +187,7 @@ double factorEffortOf(py::handle effort) {
 // parameters as pelund checks them: wide must be 0 or 1 (False or True), factoreffort is
 // checked though unused.
 void checkOrdinaryWide(int64_t wideOn, py::handle effort) {
-  if (wideOn != 0 && wideOn != 1) raise(parameterErrorType, "wide must be 0 or 1");
+  if (wideOn != 0 && wideOn != 1) raise(parameterErrorType, pelund::kWideFault);
   factorEffortOf(effort);
 }
 

@@ -188,6 +188,12 @@ const char* threadsFault(int64_t threads) {
   return nullptr;
 }
 
+const char* factorEffortFault(int64_t seconds) {
+  if (seconds < 0) return "factoreffort cannot be negative";
+  if (seconds > 86400) return "factoreffort cannot be greater than 86400";
+  return nullptr;
+}
+
 namespace {
 
 // A signed decimal text: its sign and its digits without leading zeros ("0" for zero).

@@ -60,6 +60,9 @@ struct SearchParams {
 const char* rangeFault(int64_t base, int64_t minK, int64_t maxK, int64_t c, int64_t period, int64_t maxFact);
 // The fault of a thread count, or nullptr.
 const char* threadsFault(int64_t threads);
+// The fault of factoreffort= (seconds of factoring for each Phi_d(b) of a wide search),
+// or nullptr.
+const char* factorEffortFault(int64_t seconds);
 
 // The range of a search that lifts the caps (pelund's wide=1): mink, maxk and maxfact as
 // decimal texts of any length (an optional '-', then digits; leading zeros allowed),
@@ -76,6 +79,7 @@ const char* wideRangeFault(int64_t base, std::string_view minK, std::string_view
                            std::string_view maxFact, WideRange& range);
 inline constexpr const char* kEngineFault = "engine must be auto, sieve or residue";
 inline constexpr const char* kAlgebraicFault = "algebraic must be 0 or 1";
+inline constexpr const char* kWideFault = "wide must be 0 or 1";
 // The engine named "auto", "sieve" or "residue"; false for any other word.
 bool engineNamed(std::string_view word, Engine& engine);
 inline constexpr int64_t kMaxThreads = 1024;
