@@ -274,7 +274,9 @@ void ckStopRequested(int signal) {
 int runCkTable(const CkOptions& options, CkFinder* finder) {
   platformGuardStandardStreams();
   platformIgnoreFileSizeSignal();
-  claimRunDirectory(StopHandlers{ckStopRequested});
+  // Standard output whose reader has gone stops the table as it stops pelund: silently,
+  // with the log's line and the table resumable from there.
+  claimRunDirectory(StopHandlers{ckStopRequested, interruptHandlers().outputClosed});
   const std::vector<CkItem> items = ckItems(options);
   const std::string heading = ckHeading(options);
   const TableStart start = readTable(heading, items, options.wide);

@@ -2,7 +2,8 @@
 // has gone (pelund | head) stops a run as Ctrl-C does: the log's line, the state at the
 // stop, covering.txt whole and equal to an uninterrupted run's below the stop, exit
 // status 141; with Ctrl-C to both ends of the pipe (pelund | tee) the stop stays
-// Ctrl-C's. The text of --help or --version that cannot be written ends with status 1.
+// Ctrl-C's; pelund-ck stops so too. The text of --help or --version that cannot be
+// written ends with status 1.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -111,6 +112,38 @@ TEST(ClosedOutputTest, PelundMpiStopsAsPelundDoes) {
   ASSERT_GE(at, 0) << dir.read("pelund.log");
   EXPECT_EQ(where, "k");
   expectStoppedAt(dir, "sieve", extra, at);
+}
+
+// pelund-ck writes its table to ck.txt and only its banner and closing line to standard
+// output. With no reader from the start the banner stops it before the first base (the
+// log names it, status 141) and a run with a reader finishes the table from there; a
+// reader gone after the banner leaves a table that is done reported done, status 0.
+TEST(ClosedOutputTest, PelundCkStopsAsPelundDoesAndReportsADoneTable) {
+  const std::string arguments = "SR 2-300 --period 144 --maxk 1000000000000 --threads 2";
+  e2e::TempDir reference;
+  ASSERT_EQ(e2e::run(reference, {}, arguments, std::chrono::seconds(300), PELUND_CK_BINARY).exitStatus, 0);
+  const std::string table = reference.read("ck.txt");
+  const std::string heading = table.substr(0, table.find('\n') + 1);
+  const std::regex interrupted(R"(CK table interrupted by signal 13 at S2\n+$)");
+  const std::regex done(R"(CK table complete: 598 lines in ck\.txt\n+$)");
+
+  e2e::TempDir unread;
+  const e2e::RunResult stopped = e2e::runWithoutReader(unread, std::chrono::seconds(300), PELUND_CK_BINARY, arguments);
+  EXPECT_EQ(stopped.termSignal, 0);
+  EXPECT_EQ(stopped.exitStatus, 141);
+  EXPECT_TRUE(std::regex_search(unread.read("pelund.log"), interrupted)) << unread.read("pelund.log");
+  EXPECT_EQ(unread.read("ck.txt"), heading);
+  EXPECT_EQ(e2e::run(unread, {}, arguments, std::chrono::seconds(300), PELUND_CK_BINARY).exitStatus, 0);
+  EXPECT_EQ(unread.read("ck.txt"), table);
+
+  // The table takes a second or more; the reader goes as soon as the banner shows.
+  e2e::TempDir gone;
+  const e2e::RunResult ended = e2e::runSteps(gone, {{0, "k=1 to 1000000000000\n\033[0m\n", {}, false, true}},
+                                             arguments, std::chrono::seconds(300), PELUND_CK_BINARY);
+  EXPECT_EQ(ended.termSignal, 0);
+  EXPECT_EQ(ended.exitStatus, 0);
+  EXPECT_TRUE(std::regex_search(gone.read("pelund.log"), done)) << gone.read("pelund.log");
+  EXPECT_EQ(gone.read("ck.txt"), table);
 }
 
 TEST(ClosedOutputTest, HelpOrVersionThatCannotBeWrittenEndsWithStatusOne) {

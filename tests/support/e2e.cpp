@@ -242,11 +242,12 @@ RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, cons
   return result;
 }
 
-RunResult runWithoutReader(const TempDir& dir, std::chrono::seconds timeout, const std::string& binary) {
+RunResult runWithoutReader(const TempDir& dir, std::chrono::seconds timeout, const std::string& binary,
+                           const std::string& arguments) {
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
   close(fds[0]);
-  const pid_t pid = startChild(dir, binary, "", fds[1]);
+  const pid_t pid = startChild(dir, binary, arguments, fds[1]);
   close(fds[1]);
   RunResult result;
   const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -62,10 +62,10 @@ RunResult run(const TempDir& dir, const Interrupt& interrupt = {}, const std::st
 RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, const std::string& arguments = "",
               std::chrono::seconds timeout = std::chrono::seconds(120), const std::string& binary = PELUND_BINARY);
 
-// Runs `binary` in dir with its standard output a pipe that nobody reads (closed
-// before the start).
+// Runs `binary` in dir with the given arguments and its standard output a pipe that
+// nobody reads (closed before the start).
 RunResult runWithoutReader(const TempDir& dir, std::chrono::seconds timeout = std::chrono::seconds(120),
-                           const std::string& binary = PELUND_BINARY);
+                           const std::string& binary = PELUND_BINARY, const std::string& arguments = "");
 
 // Runs `binary` in dir on a terminal of its own (a pseudo-terminal of `columns`
 // columns that passes its bytes unchanged) and returns everything it wrote there.
