@@ -288,7 +288,11 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
   if (resume != nullptr && (resume->wanted == 0 || resume->from != from || resume->to > to || resume->to < from ||
                             !tables.searchable))
     resume = nullptr;
-  if (resume == nullptr && (params.engine == Engine::sieve || !tables.searchable)) {
+  if (!tables.searchable) {
+    if (observer != nullptr) observer->walking(from, to);
+    return walkWithoutLines(from, to, sink, stop, [] { return false; });
+  }
+  if (resume == nullptr && params.engine == Engine::sieve) {
     if (observer != nullptr) observer->walking(from, to);
     return runner.sieve(search, from, to, sink, stop);
   }

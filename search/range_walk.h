@@ -24,6 +24,24 @@ struct WalkStart {
 bool walkRange(const pelund::Search& search, int64_t from, int64_t to, PartSink& sink, const StopToken& stop,
                pelund::Observer* observer, pelund::Runner& runner, const WalkStart& start = {});
 
+// Hands k = from..to over in parts with no line, growing from 2^22 k by 16 times each,
+// stoppable between them, and ended once `ended()` says the sink takes no more: the
+// walk where fewer than two candidate primes leave the engines no k to find (a sieve
+// of every k would find none, at years per 10^18).
+template <class Ended>
+bool walkWithoutLines(int64_t from, int64_t to, PartSink& sink, const StopToken& stop, Ended ended) {
+  constexpr int64_t kFirstPart = int64_t(1) << 22, kGrowth = 16;
+  for (int64_t width = kFirstPart;; width = width <= INT64_MAX / kGrowth ? width * kGrowth : INT64_MAX) {
+    PartResult part;
+    part.clear(from, to - from < width ? to : from + width - 1);
+    sink.partDone(part);
+    if (ended()) return false;
+    if (part.to == to) return true;
+    if (stop.stopRequested()) return false;
+    from = part.to + 1;
+  }
+}
+
 // The lines of the covered k (ascending) of the part [result.from, result.to], built
 // on `threads` threads and joined in order. False when stopped first.
 bool buildLines(const SieveTables& tables, const std::vector<int64_t>& covered, int threads, PartResult& result,

@@ -2,14 +2,16 @@
 // do not belong to a search are refused with pelund::Error (never a wrong line or a
 // crash); what a caller's sink throws reaches the caller as it was; the observer hears
 // of every part whatever the engine; verify() counts a listed prime once, bounds its
-// work and stops; a single candidate prime still proves k together with algebraic
-// factors (compared with the straightforward oracle).
+// work and stops; a search of fewer than two candidate primes walks its range at once;
+// a single candidate prime still proves k together with algebraic factors (compared
+// with the straightforward oracle).
 #include <gtest/gtest.h>
 
 #include <pelund/pelund.hpp>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <new>
 #include <random>
@@ -303,6 +305,49 @@ TEST(PublicApi, VerifyCountsAListedPrimeOnceBoundsItsWorkAndStops) {
   const std::vector<uint32_t> once = {7, 11, 13, 37, 300007};
   EXPECT_FALSE(pelund::verify(10, -1, 10176, once, pelund::StopToken(stop)));
   EXPECT_FALSE(pelund::verify(10, -1, 10176, allowed, pelund::StopToken(stop)));
+}
+
+// Fewer than two candidate primes cover no k: a walk of such a search hands its range
+// over at once, whatever the engine, where sieving every k up to 10^18 took years. The
+// sieve over the first 2^22 k, the oracle here, finds nothing either. The stop asked
+// after a minute only ends a walk that does not end by itself.
+std::chrono::steady_clock::time_point walkDeadline;
+bool pastDeadline() { return std::chrono::steady_clock::now() > walkDeadline; }
+
+TEST(PublicApi, ASearchWithFewerThanTwoCandidatesWalksItsRangeAtOnce) {
+  std::mt19937_64 random(2718);
+  int cases = 0;
+  for (int round = 0; round < 400 && cases < 24; ++round) {
+    const int64_t base = int64_t(random() % 1000000) + 2, c = round % 2 == 0 ? 1 : -1;
+    const int64_t period = int64_t(random() % 5039) + 2, maxFact = int64_t(random() % 40) + 5;
+    const pelund::Engine engine = pelund::Engine(round % 3);
+    const pelund::SearchParams params =
+        pelund::makeParams(base, c, 1, 1000000000000000000, period, maxFact, 2, engine, false);
+    const pelund::Search search(params, pelund::candidates(params));
+    if (search.searchable()) continue;
+    ++cases;
+    SCOPED_TRACE(::testing::Message() << "b=" << base << " c=" << c << " P=" << period << " F=" << maxFact);
+    Collect sieved;
+    ASSERT_TRUE(search.sieve(1, int64_t(1) << 22, sieved, pelund::StopToken{}));
+    EXPECT_EQ(sieved.text, "");
+    const int64_t from = int64_t(random() % 1000000000) + 1;
+    walkDeadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    const pelund::StopToken late(pastDeadline);
+    Collect whole, first;
+    Parts observer;
+    ASSERT_TRUE(search.walk(from, params.maxK, whole, late, &observer));
+    ASSERT_TRUE(search.walkLines(from, params.maxK, 1, first, late));
+    for (const Collect* sink : {&whole, &first}) {
+      EXPECT_EQ(sink->text, "");
+      ASSERT_FALSE(sink->parts.empty());
+      for (size_t i = 0; i < sink->parts.size(); ++i)
+        EXPECT_EQ(sink->parts[i].first, i == 0 ? from : sink->parts[i - 1].second + 1);
+      EXPECT_EQ(sink->parts.back().second, params.maxK);
+    }
+    ASSERT_FALSE(observer.parts.empty());
+    EXPECT_EQ(observer.parts.front().first, from);
+  }
+  EXPECT_EQ(cases, 24);
 }
 
 TEST(PublicApi, OneCandidatePrimeProvesKWithAlgebraicFactors) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "range_walk.h"
 
 namespace {
 
@@ -17,8 +18,6 @@ using algebraic::AlgebraicClass;
 
 constexpr size_t kMostAddedLines = 4096;  // added lines held before a piece of a part goes on
 constexpr uint64_t kPollEvery = 256;      // special k between looks at the interrupt flag
-constexpr int64_t kFirstPart = int64_t(1) << 22;  // parts of a walk with no engine
-constexpr int64_t kGrowth = 16;
 
 // The special k in ascending order, each once, from a cursor per family.
 class FamilyMerge {
@@ -202,15 +201,7 @@ void AlgebraicSink::partDone(const PartResult& part) {
 // The range in growing parts, none with a line of its own: the walk when fewer than
 // two candidate primes leave the engines nothing to find.
 bool walkWithoutEngines(int64_t from, int64_t to, AlgebraicSink& sink, const StopToken& stop) {
-  for (int64_t width = kFirstPart;; width = width <= INT64_MAX / kGrowth ? width * kGrowth : INT64_MAX) {
-    PartResult part;
-    part.clear(from, to - from < width ? to : from + width - 1);
-    sink.partDone(part);
-    if (sink.stopped()) return false;
-    if (part.to == to) return true;
-    if (stop.stopRequested()) return false;
-    from = part.to + 1;
-  }
+  return walkWithoutLines(from, to, sink, stop, [&] { return sink.stopped(); });
 }
 
 }  // namespace
