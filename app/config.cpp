@@ -192,6 +192,7 @@ const char* checkRanges(const Wide& wide) {
   if (gi_maxSets > kE18) return "maxsets cannot be greater than 1e18";
   if (wide.wide != 0 && wide.wide != 1) return pelund::kWideFault;
   if (const char* fault = pelund::factorEffortFault(wide.factorEffort)) return fault;
+  if (const char* fault = pelund::factoringFault(g_wide.beyond ? g_wide.maxFact : 0)) return fault;
   g_wide.factorEffort = int32_t(wide.factorEffort);
   return nullptr;
 }
@@ -228,8 +229,20 @@ const char* loadInputs(std::FILE* file) {
   return nullptr;
 }
 
-void getInputs() {
+std::FILE* openConfiguration() {
   std::FILE* file = std::fopen("pelund.ini", "rb");
+  if (file == nullptr) return nullptr;
+  const int first = std::fgetc(file);
+  if (first == EOF && std::ferror(file)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  if (first != EOF) std::ungetc(first, file);
+  return file;
+}
+
+void getInputs() {
+  std::FILE* file = openConfiguration();
   if (file == nullptr) error("pelund.ini not found");
   const char* fault = loadInputs(file);
   std::fclose(file);

@@ -52,3 +52,7 @@ const char* loadInputs(std::FILE* file);
 
 // Reads pelund.ini; on any fault reports it through error(), which ends the process.
 void getInputs();
+
+// pelund.ini opened for reading, or nullptr where it cannot be read: missing, or a
+// directory (which POSIX opens, every read of it failing), "pelund.ini not found" alike.
+std::FILE* openConfiguration();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "console.h"
+#include "platform.h"
 #include "sequence.h"
 
 namespace {
@@ -37,6 +38,7 @@ const char* const kHelp =
 }  // namespace
 
 int main(int argc, char** argv) {
+  platformGuardStandardStreams();  // first: the help's "\n" is LF on Windows too
   if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) return writeHelpText("pelund", kHelp, 1);
   if (argc >= 2 && std::strcmp(argv[1], "--version") == 0)
     return writeHelpText("pelund", std::string("pelund ") + pelund::kVersion + "\n", 1);

@@ -71,7 +71,7 @@ void printSummary(std::FILE* out, const verify::Tally& tally) {
 
 // The configuration as pelund reads it; only base and c matter here.
 bool readConfiguration(std::FILE* messages) {
-  std::FILE* ini = std::fopen("pelund.ini", "rb");
+  std::FILE* ini = openConfiguration();
   if (ini == nullptr) {
     std::fprintf(messages, "pelund-verify: pelund.ini not found\n");
     return false;

@@ -142,7 +142,7 @@ bool wideFirstLine(int64_t base, int32_t c, uint32_t period, uint64_t maxFact, c
   if (!table) return false;
   std::vector<CyclotomicFactors> factored;
   if (maxFact > kExhaustiveBelow) {
-    if (!cyclotomicFactoringAvailable()) throw pelund::Error("primes above 1e9 need pelund built with FLINT");
+    if (const char* fault = pelund::factoringFault(maxFact)) throw pelund::Error(fault);
     std::optional<std::vector<CyclotomicFactors>> found = factorCyclotomics(base, period, effortSeconds, stop);
     if (!found) return false;
     factored = std::move(*found);

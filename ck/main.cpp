@@ -13,6 +13,7 @@
 
 #include "console.h"
 #include "options.h"
+#include "platform.h"
 #include "table_run.h"
 
 namespace {
@@ -43,6 +44,7 @@ const char* const kHelp =
 }  // namespace
 
 int main(int argc, char** argv) {
+  platformGuardStandardStreams();  // first: the help's and faults' "\n" is LF on Windows too
   CkOptions options;
   const char* fault = parseCkOptions(std::vector<std::string>(argv + 1, argv + argc), options);
   if (options.help) return writeHelpText("pelund-ck", kHelp, 1);

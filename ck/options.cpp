@@ -137,6 +137,8 @@ const char* parseCkOptions(const std::vector<std::string>& arguments, CkOptions&
     if (const char* fault = pelund::rangeFault(o.bases.front(), o.minK, o.maxK, 1, o.period, o.maxFact)) return fault;
   if (const char* fault = pelund::threadsFault(o.threads)) return fault;
   if (const char* fault = pelund::factorEffortFault(o.factorEffort)) return fault;
+  if (o.beyond)
+    if (const char* fault = pelund::factoringFault(std::stoull(o.maxFactText))) return fault;
   return nullptr;
 }
 

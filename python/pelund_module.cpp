@@ -247,7 +247,7 @@ std::optional<std::vector<pelund::WidePrime>> widePrimes(const WideJob& job, con
   if (!table) return std::nullopt;
   std::vector<CyclotomicFactors> factored;
   if (job.maxFact > kExhaustiveBelow) {
-    if (!cyclotomicFactoringAvailable()) throw pelund::Error("primes above 1e9 need pelund built with FLINT");
+    if (const char* fault = pelund::factoringFault(job.maxFact)) throw pelund::Error(fault);
     std::optional<std::vector<CyclotomicFactors>> found =
         factorCyclotomics(job.base, job.period, job.factorEffort, stop);
     if (!found) return std::nullopt;

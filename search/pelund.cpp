@@ -14,6 +14,7 @@
 #include <numeric>
 #include <string>
 
+#include "cyclotomic.h"
 #include "fast_table.h"
 #include "parallel_walk.h"
 #include "range_walk.h"
@@ -192,6 +193,11 @@ const char* factorEffortFault(int64_t seconds) {
   if (seconds < 0) return "factoreffort cannot be negative";
   if (seconds > 86400) return "factoreffort cannot be greater than 86400";
   return nullptr;
+}
+
+const char* factoringFault(uint64_t maxFact) {
+  if (maxFact <= uint64_t(kE9) || cyclotomicFactoringAvailable()) return nullptr;
+  return "primes above 1e9 need pelund built with FLINT";
 }
 
 namespace {

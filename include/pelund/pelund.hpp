@@ -63,6 +63,10 @@ const char* threadsFault(int64_t threads);
 // The fault of factoreffort= (seconds of factoring for each Phi_d(b) of a wide search),
 // or nullptr.
 const char* factorEffortFault(int64_t seconds);
+// The fault of a wide maxfact beyond 1e9 in a build that cannot factor Phi_d(b) (built
+// without FLINT, as the Windows programs are), or nullptr: such a search is refused
+// with its configuration, before anything is touched.
+const char* factoringFault(uint64_t maxFact);
 
 // The range of a search that lifts the caps (pelund's wide=1): mink, maxk and maxfact as
 // decimal texts of any length (an optional '-', then digits; leading zeros allowed),
