@@ -119,8 +119,10 @@ class StopToken {
 class Observer {
  public:
   virtual ~Observer() = default;
-  // The table phase reports every multiple of loadingStep() (0: none) that the
-  // examined primes pass: loading(F) as the primes reach F.
+  // The table phase reports the multiples of loadingStep() (0: none) that the examined
+  // primes pass: loading(F) as the primes reach F, once per prime, so where the gap
+  // to the next prime holds several multiples only the last is reported (as
+  // pelund's facdisp= shows them).
   virtual uint32_t loadingStep() const { return 0; }
   virtual void loading(uint32_t factor) { (void)factor; }
   // The walk starts the part [from, to] (parts grow geometrically; a Sink hears when
