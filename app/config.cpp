@@ -192,7 +192,7 @@ const char* checkRanges(const Wide& wide) {
   if (gi_maxSets > kE18) return "maxsets cannot be greater than 1e18";
   if (wide.wide != 0 && wide.wide != 1) return pelund::kWideFault;
   if (const char* fault = pelund::factorEffortFault(wide.factorEffort)) return fault;
-  if (const char* fault = pelund::factoringFault(g_wide.beyond ? g_wide.maxFact : 0)) return fault;
+  if (const char* fault = pelund::factoringFault(g_wide.maxFact)) return fault;
   g_wide.factorEffort = int32_t(wide.factorEffort);
   return nullptr;
 }

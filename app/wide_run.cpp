@@ -200,7 +200,6 @@ int runWideSearch(bool resume) {
   }
   std::vector<CyclotomicFactors> factored;
   if (g_wide.maxFact > kExhaustiveBelow) {
-    if (const char* fault = pelund::factoringFault(g_wide.maxFact)) error("%s", fault);
     auto found = factorCyclotomics(gi_base, g_wide.period, double(g_wide.factorEffort), stopToken());
     if (!found) {
       consoleWrite("Ending factor load at factor=%u.\n", uint32_t(kExhaustiveBelow));

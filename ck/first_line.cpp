@@ -142,7 +142,6 @@ bool wideFirstLine(int64_t base, int32_t c, uint32_t period, uint64_t maxFact, c
   if (!table) return false;
   std::vector<CyclotomicFactors> factored;
   if (maxFact > kExhaustiveBelow) {
-    if (const char* fault = pelund::factoringFault(maxFact)) throw pelund::Error(fault);
     std::optional<std::vector<CyclotomicFactors>> found = factorCyclotomics(base, period, effortSeconds, stop);
     if (!found) return false;
     factored = std::move(*found);
