@@ -21,6 +21,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config.h"
 #include "console.h"
@@ -99,7 +100,7 @@ verify::Tally check(std::FILE* in, Mode mode) {
 }
 
 int verifyFile(const std::string& path, bool named, Mode mode, std::FILE* messages) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
+  std::FILE* in = platformOpenForReading(path.c_str());
   if (in == nullptr) {
     if (errno == ENOENT && !named) {
       std::fprintf(messages, "no %s: nothing to check\n", path.c_str());
@@ -124,14 +125,14 @@ int verifyFile(const std::string& path, bool named, Mode mode, std::FILE* messag
 
 int main(int argc, char** argv) {
   platformGuardStandardStreams();
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return writeHelpText("pelund-verify", kHelp, kUnreadable);
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
+  const std::vector<std::string> arguments = platformArguments(argc, argv);
+  if (arguments.size() == 1 && arguments[0] == "--help") return writeHelpText("pelund-verify", kHelp, kUnreadable);
+  if (arguments.size() == 1 && arguments[0] == "--version")
     return writeHelpText("pelund-verify", std::string("pelund-verify ") + pelund::kVersion + "\n", kUnreadable);
   Mode mode = Mode::verdicts;
-  const char* file = nullptr;
+  const std::string* file = nullptr;
   bool misused = false, options = false, json = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
+  for (const std::string& argument : arguments) {
     if (argument == "--explain" || argument == "--json") {
       misused = misused || options;
       options = true;
@@ -139,7 +140,7 @@ int main(int argc, char** argv) {
       json = json || mode == Mode::json;
     } else {
       misused = misused || file != nullptr;
-      file = argv[i];
+      file = &argument;
     }
   }
   std::FILE* messages = json ? stderr : stdout;  // also for a usage fault that names --json
@@ -155,7 +156,7 @@ int main(int argc, char** argv) {
     return kUnreadable;
   }
   if (!readConfiguration(messages)) return kUnreadable;
-  int status = verifyFile(file != nullptr ? file : "covering.txt", file != nullptr, mode, messages);
+  int status = verifyFile(file != nullptr ? *file : "covering.txt", file != nullptr, mode, messages);
   std::fflush(stdout);
   return status;
 }

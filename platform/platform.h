@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // ---- console ------------------------------------------------------------------
 
@@ -76,7 +78,18 @@ void platformInstallContinueHandler(void (*handler)(int));
 // Current local date and time, to the second.
 std::tm platformLocalTime();
 
+// ---- arguments ----------------------------------------------------------------
+
+// The program's arguments after its name, in UTF-8. On Windows they are read from the
+// wide command line, so that a file name outside the ANSI code page arrives whole
+// (argv holds it in that code page, with '?' for what it lacks); elsewhere argv as it is.
+std::vector<std::string> platformArguments(int argc, char** argv);
+
 // ---- files --------------------------------------------------------------------
+
+// Opens `path` (UTF-8, as platformArguments gives it) for reading bytes, as
+// std::fopen(path, "rb") does, by its wide name on Windows; nullptr with errno set.
+std::FILE* platformOpenForReading(const char* path);
 
 // An open file for raw writes; -1 when none.
 using PlatformFile = int;

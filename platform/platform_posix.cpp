@@ -444,6 +444,12 @@ int regularOnly(int fd, std::string& cause) {
 
 }  // namespace
 
+std::vector<std::string> platformArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+}
+
+std::FILE* platformOpenForReading(const char* path) { return std::fopen(path, "rb"); }
+
 ReadOutcome platformReadSmallFile(const char* path, size_t limit, std::string& text, std::string& cause) {
   int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {

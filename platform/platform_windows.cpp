@@ -14,6 +14,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -175,6 +176,43 @@ std::tm platformLocalTime() {
   std::tm local{};
   localtime_s(&local, &now);
   return local;
+}
+
+namespace {
+
+std::string utf8Of(const wchar_t* wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string text(size_t(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
+  text.pop_back();  // the terminating NUL
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string> platformArguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  // The wide command line splits as the CRT splits argv; should the two ever disagree
+  // on the count, argv is kept rather than arguments guessed.
+  if (wide == nullptr || count != argc) {
+    if (wide != nullptr) LocalFree(wide);
+    return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+  }
+  std::vector<std::string> arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(utf8Of(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
+
+std::FILE* platformOpenForReading(const char* path) {
+  // A name that is not UTF-8 (bytes of the ANSI code page) is opened as it is.
+  const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (size <= 0) return std::fopen(path, "rb");
+  std::wstring wide(size_t(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide.data(), size);
+  return _wfopen(wide.c_str(), L"rb");
 }
 
 // Openers follow links on Windows (see platformOpenAppend), so none is ever in the way.
