@@ -77,6 +77,7 @@ SearchOutcome runSearch(const pelund::SearchParams& params, const Display& displ
     logStop("k", writer.nextK());
     return {true};
   }
+  ignoreLateStops();
   reportFound(writer.found(), params);
   return {false};
 }

@@ -29,6 +29,8 @@ void setQuitting(int signal) {
   statusline::stopFromSignal(acknowledge, signal);
 }
 
+void ignoreLateStops() { platformInstallStopHandlers([](int) {}); }
+
 namespace {
 
 // Standard output is a pipe whose reader has gone (pelund | head): a stop like the

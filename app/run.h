@@ -20,6 +20,11 @@ pelund::StopToken stopToken();
 
 void setQuitting(int signal);
 
+// The search has ended and is about to say so: a stop from now on (mpirun passing one
+// on as the job ends, a late Ctrl-C) has nothing left to stop and is not acknowledged,
+// which would leave "Ctrl-C accepted. " after the closing count.
+void ignoreLateStops();
+
 // The signal handlers of a front end, installed together when its run takes the
 // directory: `stop` for SIGINT, SIGTERM and SIGHUP (one-shot: a second signal gets the
 // default action, so a stuck process can still be ended); `outputClosed` for a

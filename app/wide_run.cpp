@@ -231,6 +231,7 @@ int runWideSearch(bool resume) {
     logStop("k", writer.state().nextK);
     return interruptedStatus();
   }
+  ignoreLateStops();
   reportWithDateTime("%" PRIu64 " covering set%s found for %c%d", writer.state().found,
                      writer.state().found == 1 ? "" : "s", formLetter(gi_c), gi_base);
   bool partial = false;

@@ -86,6 +86,9 @@ void broadcastStart(int64_t kind, int64_t first) {
 // status 1; later the job is aborted.
 void leaveOnExit() {
   if (gb_finished) return;
+  // The red error is out: the SIGTERM with which mpirun ends the job once another rank
+  // has ended with status 1 is not a stop to acknowledge.
+  platformInstallStopHandlers([](int) {});
   if (!gb_started) {
     broadcastStart(kFault, 0);
     MPI_Finalize();

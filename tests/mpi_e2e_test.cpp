@@ -104,6 +104,30 @@ TEST(MpiSearch, ConfigurationFaultIsShownOnceAndEndsEveryRank) {
   }
 }
 
+// A stop that reaches rank 0 once the closing count is out (mpirun passing one on as
+// the job ends) has nothing left to stop: the console, log and lines are those of the
+// whole run, with no "Ctrl-C accepted." after them; so for a wide search on rank 0.
+TEST(MpiSearch, AStopAfterTheClosingCountIsNotAcknowledged) {
+  SKIP_WITHOUT_MPI();
+  for (const std::string& ini : {iniWith("base=10\nc=-1\nperiod=144\nmaxfact=1000\n", 1, 20000000),
+                                 iniWith("base=7\nc=1\nperiod=12\nmaxfact=1000\nwide=1\n", 1, 20000000)}) {
+    std::string expected;
+    const e2e::RunResult single = runPelund(ini, expected);
+    ASSERT_EQ(single.exitStatus, 0) << ini;
+    for (int round = 0; round < 3; ++round) {
+      SCOPED_TRACE(ini + "round " + std::to_string(round));
+      e2e::TempDir dir;
+      dir.write("pelund.ini", ini);
+      e2e::Interrupt late{SIGTERM, "covering set", std::chrono::milliseconds(round * 5)};
+      late.rank = 0;
+      const e2e::RunResult result = runMpi(dir, 2 + round % 2, late);
+      EXPECT_EQ(e2e::maskStamps(result.out), e2e::maskStamps(single.out));
+      EXPECT_EQ(dir.read("covering.txt"), expected);
+      EXPECT_EQ(dir.read("pelund.log").find("interrupted"), std::string::npos);
+    }
+  }
+}
+
 // A stop sent to mpirun, which continues every rank, reads nothing from them for a
 // second, hands the stop on as SIGTERM, and kills them all when the first one ends or
 // a second later (Open MPI). The stops come at any moment of the first 1.5 seconds,
@@ -501,6 +525,36 @@ TEST(MpiSearch, CkTablesOverRanksAreThoseOfOneProcess) {
     EXPECT_TRUE(dir.read("ck.txt") == reference);
   }
   EXPECT_GT(stops, 0) << "every table was done before its stop";
+}
+
+// A fault ends rank 0 through its red message; the other ranks, told of it, end with
+// status 1, upon which mpirun ends rank 0 with a SIGTERM while it finalizes: that is
+// no stop to acknowledge. The console, status and ck.txt are pelund-ck's, every time.
+TEST(MpiSearch, CkFaultsOverRanksAreThoseOfOneProcess) {
+  if (std::string(PELUND_CK_MPI_BINARY).empty()) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
+  const std::string table = " SR 2-12 --period 144 --maxfact 10000 --maxk 1000000 --threads 1";
+  e2e::TempDir source;
+  ASSERT_EQ(e2e::run(source, {}, table, std::chrono::seconds(60), PELUND_CK_BINARY).exitStatus, 0);
+  const std::string made = source.read("ck.txt");
+  struct Case { std::string arguments, ck; };
+  for (const Case& c : {Case{" SR 2-13 --period 144 --maxfact 10000 --maxk 1000000 --threads 1", made},
+                        Case{table, made.substr(0, made.size() / 2) + "x\n"},
+                        Case{" SR 2-12 --period 0", made}}) {
+    e2e::TempDir alone;
+    alone.write("ck.txt", c.ck);
+    const e2e::RunResult expected = e2e::run(alone, {}, c.arguments, std::chrono::seconds(60), PELUND_CK_BINARY);
+    ASSERT_EQ(expected.exitStatus, 1) << expected.out;
+    for (int round = 0; round < 3; ++round) {
+      SCOPED_TRACE(c.arguments + ", round " + std::to_string(round));
+      e2e::TempDir dir;
+      dir.write("ck.txt", c.ck);
+      const e2e::RunResult result = e2e::run(dir, {}, mpiArguments(3 + round % 2, true, PELUND_CK_MPI_BINARY) +
+                                                          c.arguments, std::chrono::seconds(60), PELUND_MPIEXEC);
+      EXPECT_EQ(result.exitStatus, 1);
+      EXPECT_EQ(result.out, expected.out);
+      EXPECT_EQ(dir.read("ck.txt"), c.ck);
+    }
+  }
 }
 
 }  // namespace
