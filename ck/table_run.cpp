@@ -340,6 +340,7 @@ int runCkTable(const CkOptions& options, CkFinder* finder) {
     logWithDateTime("CK table interrupted by signal %d at %s", int(gi_stopSignal), items[written].name().c_str());
     return interruptedStatus();
   }
+  ignoreLateStops();
   reportWithDateTime("CK table complete: %" PRIu64 " line%s in %s", uint64_t(items.size()),
                      items.size() == 1 ? "" : "s", kCkPath);
   if (!partial.empty()) {

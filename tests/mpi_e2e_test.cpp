@@ -106,7 +106,8 @@ TEST(MpiSearch, ConfigurationFaultIsShownOnceAndEndsEveryRank) {
 
 // A stop that reaches rank 0 once the closing count is out (mpirun passing one on as
 // the job ends) has nothing left to stop: the console, log and lines are those of the
-// whole run, with no "Ctrl-C accepted." after them; so for a wide search on rank 0.
+// whole run, with no "Ctrl-C accepted." after them; so for a wide search on rank 0,
+// and for a CK table.
 TEST(MpiSearch, AStopAfterTheClosingCountIsNotAcknowledged) {
   SKIP_WITHOUT_MPI();
   for (const std::string& ini : {iniWith("base=10\nc=-1\nperiod=144\nmaxfact=1000\n", 1, 20000000),
@@ -125,6 +126,20 @@ TEST(MpiSearch, AStopAfterTheClosingCountIsNotAcknowledged) {
       EXPECT_EQ(dir.read("covering.txt"), expected);
       EXPECT_EQ(dir.read("pelund.log").find("interrupted"), std::string::npos);
     }
+  }
+  if (std::string(PELUND_CK_MPI_BINARY).empty()) return;
+  const std::string table = " SR 2-12 --period 144 --maxfact 10000 --maxk 1000000 --threads 1";
+  e2e::TempDir alone;
+  const e2e::RunResult single = e2e::run(alone, {}, table, std::chrono::seconds(60), PELUND_CK_BINARY);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("pelund-ck-mpi, round " + std::to_string(round));
+    e2e::TempDir dir;
+    e2e::Interrupt late{SIGTERM, "CK table complete", std::chrono::milliseconds(round * 5)};
+    late.rank = 0;
+    const e2e::RunResult result = e2e::run(dir, late, mpiArguments(2 + round % 2, true, PELUND_CK_MPI_BINARY) + table,
+                                           std::chrono::seconds(60), PELUND_MPIEXEC);
+    EXPECT_EQ(e2e::maskStamps(result.out), e2e::maskStamps(single.out));
+    EXPECT_EQ(dir.read("ck.txt"), alone.read("ck.txt"));
   }
 }
 
