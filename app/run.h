@@ -20,9 +20,9 @@ pelund::StopToken stopToken();
 
 void setQuitting(int signal);
 
-// The search has ended and is about to say so: a stop from now on (mpirun passing one
-// on as the job ends, a late Ctrl-C) has nothing left to stop and is not acknowledged,
-// which would leave "Ctrl-C accepted. " after the closing count.
+// The run has ended and is about to say so (its closing count, or its fault): a stop
+// from now on (mpirun passing one on as the job ends, a late Ctrl-C) has nothing left
+// to stop and is not acknowledged, which would leave "Ctrl-C accepted. " after it.
 void ignoreLateStops();
 
 // The signal handlers of a front end, installed together when its run takes the

@@ -88,7 +88,7 @@ void leaveOnExit() {
   if (gb_finished) return;
   // The red error is out: the SIGTERM with which mpirun ends the job once another rank
   // has ended with status 1 is not a stop to acknowledge.
-  platformInstallStopHandlers([](int) {});
+  ignoreLateStops();
   if (!gb_started) {
     broadcastStart(kFault, 0);
     MPI_Finalize();
@@ -314,9 +314,9 @@ int main(int argc, char** argv) {
         } catch (const pelund::Error& failure) {
           error("%s", failure.what());
         }
-        // The table is written: a stop from now on (mpirun passing one on as the run
-        // ends) has nothing left to stop and is not acknowledged.
-        platformInstallStopHandlers([](int) {});
+        // The table is written, or its stop acknowledged: another stop (mpirun passing
+        // one on as the run ends) is not.
+        ignoreLateStops();
         stopped = status != 0;
         // After a stop the first rank to end makes mpirun kill the others: rank 0's
         // output is complete before any other rank may end.
