@@ -111,7 +111,8 @@ TEST(MpiSearch, ConfigurationFaultIsShownOnceAndEndsEveryRank) {
 TEST(MpiSearch, AStopAfterTheClosingCountIsNotAcknowledged) {
   SKIP_WITHOUT_MPI();
   for (const std::string& ini : {iniWith("base=10\nc=-1\nperiod=144\nmaxfact=1000\n", 1, 20000000),
-                                 iniWith("base=7\nc=1\nperiod=12\nmaxfact=1000\nwide=1\n", 1, 20000000)}) {
+                                 std::string("base=10\nc=-1\nperiod=144\nmaxfact=1000\nwide=1\n"
+                                             "mink=100000000000000000001\nmaxk=100000000000020000000\n")}) {
     std::string expected;
     const e2e::RunResult single = runPelund(ini, expected);
     ASSERT_EQ(single.exitStatus, 0) << ini;
