@@ -31,6 +31,17 @@ e2e::RunResult runMpi(const e2e::TempDir& dir, int ranks, const e2e::Interrupt& 
   return e2e::run(dir, interrupt, mpiArguments(ranks, patient), std::chrono::seconds(60), PELUND_MPIEXEC);
 }
 
+// pelund-ck with these arguments: alone (ranks 0), or pelund-ck-mpi over `ranks` ranks.
+e2e::RunResult runCk(const e2e::TempDir& dir, int ranks, const std::string& arguments,
+                     const e2e::Interrupt& interrupt = {}) {
+  return ranks == 0 ? e2e::run(dir, interrupt, arguments, std::chrono::seconds(120), PELUND_CK_BINARY)
+                    : e2e::run(dir, interrupt, mpiArguments(ranks, true, PELUND_CK_MPI_BINARY) + arguments,
+                               std::chrono::seconds(120), PELUND_MPIEXEC);
+}
+
+const bool kCkMpiBuilt = !std::string(PELUND_CK_MPI_BINARY).empty();
+const std::string kSmallTable = " SR 2-12 --period 144 --maxfact 10000 --maxk 1000000 --threads 1";
+
 #define SKIP_WITHOUT_MPI() \
   if (kMpiBinary.empty()) GTEST_SKIP() << "pelund-mpi was not built (MPI not found)"
 
@@ -110,37 +121,32 @@ TEST(MpiSearch, ConfigurationFaultIsShownOnceAndEndsEveryRank) {
 // and for a CK table.
 TEST(MpiSearch, AStopAfterTheClosingCountIsNotAcknowledged) {
   SKIP_WITHOUT_MPI();
-  for (const std::string& ini : {iniWith("base=10\nc=-1\nperiod=144\nmaxfact=1000\n", 1, 20000000),
-                                 std::string("base=10\nc=-1\nperiod=144\nmaxfact=1000\nwide=1\n"
-                                             "mink=100000000000000000001\nmaxk=100000000000020000000\n")}) {
-    std::string expected;
-    const e2e::RunResult single = runPelund(ini, expected);
-    ASSERT_EQ(single.exitStatus, 0) << ini;
+  struct Case { bool ck; std::string input, trigger, file; };
+  for (const Case& c : {Case{false, iniWith("base=10\nc=-1\nperiod=144\nmaxfact=1000\n", 1, 20000000), "covering set",
+                             "covering.txt"},
+                        Case{false, "base=10\nc=-1\nperiod=144\nmaxfact=1000\nwide=1\nmink=100000000000000000001\n"
+                                    "maxk=100000000000020000000\n", "covering set", "covering.txt"},
+                        Case{true, kSmallTable, "CK table complete", "ck.txt"}}) {
+    if (c.ck && !kCkMpiBuilt) continue;
+    // pelund's input is its pelund.ini, pelund-ck's its arguments.
+    const auto runOver = [&](const e2e::TempDir& dir, int ranks, const e2e::Interrupt& interrupt) {
+      if (c.ck) return runCk(dir, ranks, c.input, interrupt);
+      dir.write("pelund.ini", c.input);
+      return ranks == 0 ? e2e::run(dir) : runMpi(dir, ranks, interrupt);
+    };
+    e2e::TempDir alone;
+    const e2e::RunResult single = runOver(alone, 0, {});
+    ASSERT_EQ(single.exitStatus, 0) << c.input;
     for (int round = 0; round < 3; ++round) {
-      SCOPED_TRACE(ini + "round " + std::to_string(round));
+      SCOPED_TRACE(c.input + ", round " + std::to_string(round));
       e2e::TempDir dir;
-      dir.write("pelund.ini", ini);
-      e2e::Interrupt late{SIGTERM, "covering set", std::chrono::milliseconds(round * 5)};
+      e2e::Interrupt late{SIGTERM, c.trigger, std::chrono::milliseconds(round * 5)};
       late.rank = 0;
-      const e2e::RunResult result = runMpi(dir, 2 + round % 2, late);
+      const e2e::RunResult result = runOver(dir, 2 + round % 2, late);
       EXPECT_EQ(e2e::maskStamps(result.out), e2e::maskStamps(single.out));
-      EXPECT_EQ(dir.read("covering.txt"), expected);
+      EXPECT_EQ(dir.read(c.file), alone.read(c.file));
       EXPECT_EQ(dir.read("pelund.log").find("interrupted"), std::string::npos);
     }
-  }
-  if (std::string(PELUND_CK_MPI_BINARY).empty()) return;
-  const std::string table = " SR 2-12 --period 144 --maxfact 10000 --maxk 1000000 --threads 1";
-  e2e::TempDir alone;
-  const e2e::RunResult single = e2e::run(alone, {}, table, std::chrono::seconds(60), PELUND_CK_BINARY);
-  for (int round = 0; round < 3; ++round) {
-    SCOPED_TRACE("pelund-ck-mpi, round " + std::to_string(round));
-    e2e::TempDir dir;
-    e2e::Interrupt late{SIGTERM, "CK table complete", std::chrono::milliseconds(round * 5)};
-    late.rank = 0;
-    const e2e::RunResult result = e2e::run(dir, late, mpiArguments(2 + round % 2, true, PELUND_CK_MPI_BINARY) + table,
-                                           std::chrono::seconds(60), PELUND_MPIEXEC);
-    EXPECT_EQ(e2e::maskStamps(result.out), e2e::maskStamps(single.out));
-    EXPECT_EQ(dir.read("ck.txt"), alone.read("ck.txt"));
   }
 }
 
@@ -468,7 +474,7 @@ TEST(MpiSearch, RankMemoryOfADenseSearchStaysNearPelunds) {
 // wholly beyond 1e18; across it, where some bases have their line below 1e18 and
 // others only above; and with Phi_d(b) not factored completely, which the ranks report.
 TEST(MpiSearch, CkTablesOverRanksTakeWide) {
-  if (std::string(PELUND_CK_MPI_BINARY).empty()) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
+  if (!kCkMpiBuilt) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
   for (const std::string arguments :
        {" SR 2,6,10,11 --period 12 --maxfact 200 --wide --mink 100000000000000000000001 "
         "--maxk 100000000000000000500000 --threads 1",
@@ -477,14 +483,13 @@ TEST(MpiSearch, CkTablesOverRanksTakeWide) {
     SCOPED_TRACE(arguments);
     if (!PELUND_FACTORING_BUILT && arguments.find("18446744073709551615") != std::string::npos) continue;
     e2e::TempDir single;
-    const e2e::RunResult alone = e2e::run(single, {}, arguments, std::chrono::seconds(120), PELUND_CK_BINARY);
+    const e2e::RunResult alone = runCk(single, 0, arguments);
     ASSERT_EQ(alone.exitStatus, 0) << alone.out;
     const std::string reference = single.read("ck.txt");
     ASSERT_NE(reference.find(" wide=1"), std::string::npos);
     for (int ranks : {1, 2}) {
       e2e::TempDir dir;
-      const e2e::RunResult result = e2e::run(dir, {}, mpiArguments(ranks, true, PELUND_CK_MPI_BINARY) + arguments,
-                                             std::chrono::seconds(120), PELUND_MPIEXEC);
+      const e2e::RunResult result = runCk(dir, ranks, arguments);
       EXPECT_EQ(result.exitStatus, 0) << ranks << " ranks";
       EXPECT_EQ(e2e::maskStamps(result.out), e2e::maskStamps(alone.out)) << ranks << " ranks";
       EXPECT_EQ(dir.read("ck.txt"), reference) << ranks << " ranks";
@@ -497,21 +502,16 @@ TEST(MpiSearch, CkTablesOverRanksTakeWide) {
 // stop at a random moment leaves whole lines of that file, named by the console, and
 // the command started again (with other ranks or pelund-ck) completes it.
 TEST(MpiSearch, CkTablesOverRanksAreThoseOfOneProcess) {
-  if (std::string(PELUND_CK_MPI_BINARY).empty()) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
+  if (!kCkMpiBuilt) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
   const std::string arguments = " SR 2-60,97,210-215 --period 144 --maxfact 100000 --maxk 100000000000 --threads 1";
-  const auto runCk = [&](const e2e::TempDir& dir, int ranks, const e2e::Interrupt& interrupt = {}) {
-    return ranks == 0 ? e2e::run(dir, interrupt, arguments, std::chrono::seconds(120), PELUND_CK_BINARY)
-                      : e2e::run(dir, interrupt, mpiArguments(ranks, true, PELUND_CK_MPI_BINARY) + arguments,
-                                 std::chrono::seconds(120), PELUND_MPIEXEC);
-  };
   e2e::TempDir single;
-  const e2e::RunResult alone = runCk(single, 0);
+  const e2e::RunResult alone = runCk(single, 0, arguments);
   ASSERT_EQ(alone.exitStatus, 0) << alone.out;
   const std::string reference = single.read("ck.txt");
   for (int ranks = 1; ranks <= 3; ++ranks) {
     SCOPED_TRACE(std::to_string(ranks) + " ranks");
     e2e::TempDir dir;
-    const e2e::RunResult result = runCk(dir, ranks);
+    const e2e::RunResult result = runCk(dir, ranks, arguments);
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(e2e::maskStamps(result.out), e2e::maskStamps(alone.out));
     EXPECT_TRUE(dir.read("ck.txt") == reference);
@@ -524,7 +524,7 @@ TEST(MpiSearch, CkTablesOverRanksAreThoseOfOneProcess) {
     // waits a second first, by which time the table may be done.
     e2e::Interrupt stop{SIGTERM, "CK table of", std::chrono::milliseconds(random() % 400)};
     stop.rank = 0;
-    const e2e::RunResult stopped = runCk(dir, 2 + round, stop);
+    const e2e::RunResult stopped = runCk(dir, 2 + round, arguments, stop);
     const std::string now = dir.read("ck.txt");
     ASSERT_EQ(reference.compare(0, now.size(), now), 0);
     ASSERT_TRUE(now.empty() || now.back() == '\n');
@@ -537,7 +537,7 @@ TEST(MpiSearch, CkTablesOverRanksAreThoseOfOneProcess) {
     } else {
       EXPECT_NE(stopped.out.find("CK table complete"), std::string::npos) << stopped.out;
     }
-    EXPECT_EQ(runCk(dir, round == 0 ? 3 : 0).exitStatus, 0);
+    EXPECT_EQ(runCk(dir, round == 0 ? 3 : 0, arguments).exitStatus, 0);
     EXPECT_TRUE(dir.read("ck.txt") == reference);
   }
   EXPECT_GT(stops, 0) << "every table was done before its stop";
@@ -547,25 +547,23 @@ TEST(MpiSearch, CkTablesOverRanksAreThoseOfOneProcess) {
 // status 1, upon which mpirun ends rank 0 with a SIGTERM while it finalizes: that is
 // no stop to acknowledge. The console, status and ck.txt are pelund-ck's, every time.
 TEST(MpiSearch, CkFaultsOverRanksAreThoseOfOneProcess) {
-  if (std::string(PELUND_CK_MPI_BINARY).empty()) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
-  const std::string table = " SR 2-12 --period 144 --maxfact 10000 --maxk 1000000 --threads 1";
+  if (!kCkMpiBuilt) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
   e2e::TempDir source;
-  ASSERT_EQ(e2e::run(source, {}, table, std::chrono::seconds(60), PELUND_CK_BINARY).exitStatus, 0);
+  ASSERT_EQ(runCk(source, 0, kSmallTable).exitStatus, 0);
   const std::string made = source.read("ck.txt");
   struct Case { std::string arguments, ck; };
-  for (const Case& c : {Case{" SR 2-13 --period 144 --maxfact 10000 --maxk 1000000 --threads 1", made},
-                        Case{table, made.substr(0, made.size() / 2) + "x\n"},
+  for (const Case& c : {Case{" SR 2-13" + kSmallTable.substr(8), made},
+                        Case{kSmallTable, made.substr(0, made.size() / 2) + "x\n"},
                         Case{" SR 2-12 --period 0", made}}) {
     e2e::TempDir alone;
     alone.write("ck.txt", c.ck);
-    const e2e::RunResult expected = e2e::run(alone, {}, c.arguments, std::chrono::seconds(60), PELUND_CK_BINARY);
+    const e2e::RunResult expected = runCk(alone, 0, c.arguments);
     ASSERT_EQ(expected.exitStatus, 1) << expected.out;
     for (int round = 0; round < 3; ++round) {
       SCOPED_TRACE(c.arguments + ", round " + std::to_string(round));
       e2e::TempDir dir;
       dir.write("ck.txt", c.ck);
-      const e2e::RunResult result = e2e::run(dir, {}, mpiArguments(3 + round % 2, true, PELUND_CK_MPI_BINARY) +
-                                                          c.arguments, std::chrono::seconds(60), PELUND_MPIEXEC);
+      const e2e::RunResult result = runCk(dir, 3 + round % 2, c.arguments);
       EXPECT_EQ(result.exitStatus, 1);
       EXPECT_EQ(result.out, expected.out);
       EXPECT_EQ(dir.read("ck.txt"), c.ck);
