@@ -8,9 +8,12 @@
 // that the iterating thread has taken off the queue counts as not yielded until it is.
 //
 // The GIL is taken back by a plain call, never by a destructor: at interpreter exit the
-// interpreter ends a daemon thread that takes it back by unwinding its stack, which
-// must not pass a noexcept frame. A forked child cannot go on with a search whose
-// thread stayed in the parent: it yields the lines it holds, then raises pelund.Error.
+// interpreter ends a daemon thread that asks for it by unwinding its stack. That unwind
+// stops where the GIL was asked for (takeGilBack): what the thread waited for is
+// stopped, and the thread sleeps until the process ends, since the frames above it
+// (pybind11's, holding the copy of a call's keyword arguments) would release Python
+// objects without the GIL. A forked child cannot go on with a search whose thread
+// stayed in the parent: it yields the lines it holds, then raises pelund.Error.
 //
 // Parameters are checked with the console's own messages: a fault raises
 // pelund.ParameterError (a ValueError), any other pelund::Error pelund.Error (a
@@ -27,6 +30,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 #include <unistd.h>
+
+#if defined(__GLIBCXX__) && !defined(_WIN32)
+#include <cxxabi.h>
+#endif
 
 #include <chrono>
 #include <climits>
@@ -276,17 +283,40 @@ void readWideLine(std::string_view line, uint32_t& period, std::vector<uint64_t>
 
 // ---- waiting for a thread ---------------------------------------------------------------
 
-// Runs `work` with the GIL released and takes it back by a plain call (see the top).
+// Takes the GIL back. When the interpreter is ending and this is a daemon thread, the
+// interpreter ends it there by unwinding its stack (glibc's forced unwind); that unwind
+// goes no further: `ending` stops and joins what the thread waited for, and the thread
+// then sleeps, holding nothing, until the process ends. A forced unwind may be neither
+// swallowed nor let through the frames above (see the top), so it is never left.
+void takeGilBack(PyThreadState* state, const std::function<void()>& ending) {
+#if defined(__GLIBCXX__) && !defined(_WIN32)
+  try {
+    PyEval_RestoreThread(state);
+  } catch (abi::__forced_unwind&) {
+    try {
+      if (ending) ending();
+    } catch (...) {
+    }
+    for (;;) pause();
+  }
+#else
+  (void)ending;
+  PyEval_RestoreThread(state);
+#endif
+}
+
+// Runs `work` with the GIL released and takes it back by a plain call (see the top);
+// `ending` stops what `work` waited for, should the interpreter end the thread there.
 template <class Work>
-void withoutGil(Work&& work) {
+void withoutGil(Work&& work, const std::function<void()>& ending = {}) {
   PyThreadState* state = PyEval_SaveThread();
   try {
     work();
   } catch (...) {
-    PyEval_RestoreThread(state);
+    takeGilBack(state, ending);
     throw;
   }
-  PyEval_RestoreThread(state);
+  takeGilBack(state, ending);
 }
 
 // Raises KeyboardInterrupt (or what a signal handler raised) when a signal came in.
@@ -324,10 +354,15 @@ void runInterruptibly(const std::function<void(const pelund::StopToken&)>& work)
   } joined{stop, thread};
   for (;;) {
     bool finished = false;
-    withoutGil([&] {
-      std::unique_lock lock(mutex);
-      finished = ended.wait_for(lock, kWaitSlice, [&] { return done; });
-    });
+    withoutGil(
+        [&] {
+          std::unique_lock lock(mutex);
+          finished = ended.wait_for(lock, kWaitSlice, [&] { return done; });
+        },
+        [&] {
+          stop = true;
+          if (thread.joinable()) thread.join();
+        });
     if (finished) break;
     if (signalled()) {
       py::error_already_set interrupt;  // fetched before the thread is joined
@@ -576,7 +611,7 @@ class SearchIterator {
         } else {
           finished = channel.finished;
         }
-      });
+      }, [this] { stopAndJoin(); });
       // A close() from another thread while this one waited drops the batch (it
       // counted the batch as not yielded).
       if (taken.size() > 0) {

@@ -140,8 +140,26 @@ def memory_runs_out(extra_mib):
     say(json.dumps(dict(report, count=len(got), prefix=got == expected, threads=threads() - before)))
 
 
+class SlowToFlush:
+    """Standard output whose last flush, as the interpreter ends, lets go of the GIL for
+    a while: every daemon thread that comes back from pelund meanwhile is ended by the
+    interpreter as it asks for the GIL."""
+    def __init__(self, out, seconds):
+        self.out, self.seconds, self.sleep, self.ending = out, seconds, time.sleep, sys.is_finalizing
+
+    def write(self, text):
+        return self.out.write(text)
+
+    def flush(self):
+        if self.ending():
+            self.sleep(self.seconds)
+        self.out.flush()
+
+
 def exit_while_busy(where):
-    """Daemon threads inside a search's next() or candidates() as the interpreter exits."""
+    """Daemon threads inside a search's next() or candidates() as the interpreter exits;
+    with "keywords", threads call pelund over and over with keyword arguments, and the
+    interpreter's end lasts long enough for them all to come back."""
     def iterate():
         for _ in pelund.search(14, 1, maxk=10**18, period=4):
             pass
@@ -149,8 +167,18 @@ def exit_while_busy(where):
     def table():
         pelund.candidates(10, 5040, 10**9)
 
-    for _ in range(3):
-        threading.Thread(target=iterate if where == "iterating" else table, daemon=True).start()
+    def keywords(call):
+        while True:
+            call()
+
+    calls = [lambda: pelund.candidates(10, period=5040, maxfact=3 * 10**7),
+             lambda: pelund.smallest(3, 1, maxk=10**9, period=720, maxfact=10**5)]
+    for i in range(3 if where != "keywords" else 4):
+        target = iterate if where == "iterating" else table if where == "candidates" else \
+            (lambda call=calls[i % 2]: keywords(call))
+        threading.Thread(target=target, daemon=True).start()
+    if where == "keywords":
+        sys.stdout = SlowToFlush(sys.stdout, 1.0)
     time.sleep(0.05)
     say("exiting")
 
