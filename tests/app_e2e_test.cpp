@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <regex>
 #include <thread>
 
@@ -143,9 +144,15 @@ TEST(RunSequenceTest, HelpAndVersion) {
   EXPECT_EQ(version.exitStatus, 0);
   const e2e::RunResult help = e2e::run(dir, {}, "--help");
   EXPECT_EQ(help.exitStatus, 0);
-  for (const char* said : {"Usage: pelund [--help | --version]", "pelund.ini", "base, mink, maxk and c", "progress",
+  for (const char* said : {"Usage: pelund [--help | --version]", "pelund.ini", "base, mink, maxk and c",
                            "covering.txt", "Exit status: 0"})
     EXPECT_NE(help.out.find(said), std::string::npos) << said;
+  // Every key that pelund.ini takes, each with its default or values in parentheses.
+  std::string words = help.out;
+  std::replace(words.begin(), words.end(), '\n', ' ');
+  for (const char* key : {"period (", "maxfact (", "facdisp (", "kdisp (", "threads (", "engine (", "resume (",
+                          "algebraic (", "progress (", "maxsets (", "wide (", "factoreffort ("})
+    EXPECT_NE(words.find(key), std::string::npos) << key;
   EXPECT_FALSE(dir.exists("pelund.log"));
   EXPECT_FALSE(dir.exists("pelund.lock"));
   const e2e::RunResult other = e2e::run(dir, {}, "--frobnicate");
