@@ -32,7 +32,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION math)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The shared libraries the programs load, as dpkg-shlibdeps finds them (Debian:
 # dpkg-dev); without it, the C and C++ runtimes by name, Open MPI's where
-# pelund-mpi is packed, and FLINT's where the library factors with it.
+# pelund-mpi is packed, and FLINT's where the library factors with it. dpkg-shlibdeps'
+# list is added to the one given here.
 find_program(PELUND_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(PELUND_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -44,6 +45,14 @@ else()
   if(PELUND_HAVE_FLINT)
     string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libflint17")
   endif()
+endif()
+# A program built against the packed library links FLINT and GMP (the package
+# configuration names them), which needs their development files.
+if(PELUND_HAVE_FLINT)
+  if(CPACK_DEBIAN_PACKAGE_DEPENDS)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ")
+  endif()
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS "libflint-dev, libgmp-dev")
 endif()
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -1,7 +1,7 @@
 # Writes the manual page of a program: its --help, through pelund-manpage, into
 # PAGE (NAME.1), and a gzipped copy beside it (NAME.1.gz), the form man pages are
 # installed in. Run as
-#   cmake -DPROGRAM=... -DCONVERTER=... -DVERSION=... -DSEE_ALSO=a,b -DPAGE=... -P page.cmake
+#   cmake -DPROGRAM=... -DCONVERTER=... -DVERSION=... -DSEE_ALSO=a,b -DPAGE=... [-DGZIP=...] -P page.cmake
 foreach(input PROGRAM CONVERTER VERSION PAGE)
   if(NOT DEFINED ${input})
     message(FATAL_ERROR "page.cmake needs -D${input}=...")
@@ -17,5 +17,15 @@ if(NOT results STREQUAL "0;0")
 endif()
 file(RENAME ${PAGE}.new ${PAGE})
 file(REMOVE ${PAGE}.gz)
-# The archive holds the page alone; a fixed time makes the same bytes on every build.
-file(ARCHIVE_CREATE OUTPUT ${PAGE}.gz PATHS ${PAGE} FORMAT raw COMPRESSION GZip MTIME 0)
+# Compressed at gzip's best, with no name and no time in its header, so that every
+# build makes the same bytes (gzip -9n, as Debian's pages are); where gzip is missing,
+# CMake's own gzip, whose header holds the time of the build.
+if(GZIP)
+  execute_process(COMMAND ${GZIP} -9 -n -c ${PAGE} OUTPUT_FILE ${PAGE}.gz RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    file(REMOVE ${PAGE}.gz)
+    message(FATAL_ERROR "the manual page ${PAGE} was not compressed (gzip: ${result})")
+  endif()
+else()
+  file(ARCHIVE_CREATE OUTPUT ${PAGE}.gz PATHS ${PAGE} FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9 MTIME 0)
+endif()
