@@ -220,7 +220,8 @@ Job searchJob(py::handle base, py::handle c, py::handle minK, py::handle maxK, p
   if (withAlgebraic == 1)
     raise(parameterErrorType, "algebraic needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040");
   // The wide engine is the residue tree: the block sieve keeps the 64-bit caps.
-  if (PyUnicode_Check(engine.ptr()) && py::str(engine).cast<std::string>() == "sieve")
+  // (compared as code points: a name that is not UTF-8 is no engine's, refused below)
+  if (PyUnicode_Check(engine.ptr()) && PyUnicode_CompareWithASCIIString(engine.ptr(), "sieve") == 0)
     raise(parameterErrorType, "engine=sieve needs maxk up to 1e18, maxfact up to 1e9 and period up to 5040");
   check(pelund::threadsFault(t));
   (void)engineOf(engine);

@@ -103,7 +103,12 @@ def test_verify_stops_at_ctrl_c():
 
 
 @pytest.mark.parametrize("name", ["\udc80", "sieve\udc80", "\ud800auto"])
-def test_an_engine_name_that_is_not_utf8_has_the_consoles_message(name, tmp_path):
-    with pytest.raises(pelund.ParameterError) as raised:
-        pelund.search(10, -1, mink=1, maxk=1000, engine=name)
-    assert str(raised.value) == run_pelund(tmp_path, dict(base=10, c=-1, mink=1, maxk=1000, engine="x")).error()
+@pytest.mark.parametrize("given", [dict(base=10, c=-1, mink=1, maxk=1000),
+                                   dict(base=10, c=-1, mink=10**30, maxk=10**30 + 10, period=12, maxfact=200,
+                                        wide=True)], ids=["ordinary", "beyond-the-caps"])
+def test_an_engine_name_that_is_not_utf8_has_the_consoles_message(name, given, tmp_path):
+    expected = run_pelund(tmp_path, dict(given, engine="x")).error()
+    for call in (lambda: list(pelund.search(**given, engine=name)), lambda: pelund.smallest(**given, engine=name)):
+        with pytest.raises(pelund.ParameterError) as raised:
+            call()
+        assert str(raised.value) == expected
