@@ -5,13 +5,17 @@
 // exponents 1 .. P in turn against these residues, most failing at one of the first
 // few, so only the first few residues of each prime are ever computed; a k that
 // passes gets its line from the straightforward walk of one k, the reference of every
-// engine's lines.
+// engine's lines. With algebraic factors a k whose terms are, on some classes of n,
+// y^m +- 1 or 4y^4 + 1 gets the walk's mixed proof where no set covers it.
 #include "first_line.h"
 
 #include <algorithm>
 #include <vector>
 
+#include "algebraic.h"
+#include "algebraic_walk.h"
 #include "cover_set.h"
+#include "cover_sieve.h"
 #include "cyclotomic.h"
 #include "k_walk.h"
 #include "modular.h"
@@ -75,17 +79,34 @@ class FirstLineSink : public pelund::Sink {
 bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable& table, const pelund::StopToken& stop,
                std::optional<std::string>& line, int64_t& from) {
   line.reset();
-  // Algebraic factors may prove a small k that no set covers: the walk takes those.
   const int64_t smallEnd = params.maxK - params.minK < kSmallKs ? params.maxK : params.minK + kSmallKs - 1;
-  if (!params.algebraic && table.periodOrderedList.size() >= 2 && from <= smallEnd) {
+  const bool withPrimes = table.periodOrderedList.size() >= 2;
+  if ((withPrimes || params.algebraic) && from <= smallEnd) {
     const int64_t last = smallEnd;
     SmallKs small(params, table);
     std::optional<ExponentSlots> slots;  // made for the first k that passes
+    // With algebraic factors a k that no set covers may be proved by its classes of n
+    // and the primes, as the walk proves it (algebraic_walk.h): a k covered by primes
+    // keeps that line, any other with usable classes gets the mixed proof if the
+    // primes cover the rest of 1..P.
+    std::optional<algebraic::Algebra> algebra;
+    std::optional<SieveTables> tables;  // made for the first k with usable classes
+    if (params.algebraic) algebra.emplace(params.base, params.c, params.period);
     for (int64_t k = from; k <= last; ++k) {
-      if (!small.covers(k) || isSkipped(k, params, table)) continue;
-      if (!slots) slots = makeExponentSlots(params.period);
-      if (const std::optional<CoverLine> cover = searchOneK(k, params, table, *slots)) {
-        line = formatCoverLine(*cover);
+      if (isSkipped(k, params, table)) continue;
+      if (withPrimes && small.covers(k)) {
+        if (!slots) slots = makeExponentSlots(params.period);
+        if (const std::optional<CoverLine> cover = searchOneK(k, params, table, *slots)) {
+          line = formatCoverLine(*cover);
+          return true;
+        }
+      }
+      if (!algebra) continue;
+      const std::vector<algebraic::AlgebraicClass> classes = algebra->classesOf(uint64_t(k));
+      if (classes.empty()) continue;
+      if (!tables) tables.emplace(params, table);
+      if (const std::optional<AlgebraicLine> proof = algebraicLineFor(*tables, k, classes)) {
+        line = formatAlgebraicLine(*proof);
         return true;
       }
     }

@@ -13,8 +13,9 @@
 // nullopt in `line` when no k is covered. False when stopped: `from` is then the
 // first k not yet searched.
 //
-// The smallest k are tried one by one first, where a tiny covered k is found in
-// microseconds; the engines' walk, which ends at its first line, takes the rest.
+// The smallest k are tried one by one first (with algebraic factors, their algebraic
+// proofs too), where a tiny covered k is found in microseconds; the engines' walk,
+// which ends at its first line, takes the rest.
 bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable& table, const pelund::StopToken& stop,
                std::optional<std::string>& line, int64_t& from);
 
