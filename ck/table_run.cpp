@@ -34,7 +34,29 @@ namespace {
 
 constexpr const char* kCkPath = "ck.txt";
 
-std::string lineWithoutEnd(const std::string& line) { return line.substr(0, line.find_first_of("\r\n")); }
+// A line of ck.txt as a message shows it: up to its line end, as it is; in double
+// quotes with C escapes where it holds a byte that does not print or ends in a blank,
+// so that what differs from the expected line can be seen.
+std::string shownLine(const std::string& text) {
+  const std::string line = text.substr(0, text.find('\n'));
+  const bool hidden = std::any_of(line.begin(), line.end(), [](char c) { return uint8_t(c) < 0x20 || c == 0x7f; }) ||
+                      line.ends_with(' ');
+  if (!hidden) return line;
+  std::string shown = "\"";
+  for (const char c : line) {
+    if (c == '\r') shown += "\\r";
+    else if (c == '\t') shown += "\\t";
+    else if (c == '"' || c == '\\') shown += std::string("\\") + c;
+    else if (uint8_t(c) < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", unsigned(uint8_t(c)));
+      shown += escaped;
+    } else {
+      shown += c;
+    }
+  }
+  return shown + "\"";
+}
 
 
 // Digits from `at` on, at least one and at most `longest`.
@@ -59,6 +81,15 @@ bool wideLayout(std::string_view line) {
   return line.substr(at) == "]\n";
 }
 
+// Cuts ck.txt to its first `length` bytes.
+void cutTable(int64_t length) {
+  bool missing = false;
+  std::string cause;
+  PlatformFile file = platformOpenExisting(kCkPath, missing, cause);
+  if (file == kNoFile || !platformTruncate(file, length)) error("%s cannot be written: %s", kCkPath, cause.c_str());
+  platformCloseFile(file);
+}
+
 // Where a table in ck.txt stands: the lines written (after the heading) and the bytes
 // that hold them.
 struct TableStart {
@@ -69,7 +100,8 @@ struct TableStart {
 
 // Checks ck.txt against the parameters and the lines they give: a file of other
 // parameters, or with a line of another name or layout, is refused with nothing
-// touched. A line cut off at its end (a killed run) is cut from the file.
+// touched. A line cut off at its end (a killed run) is cut from the file, and a heading
+// cut off leaves none.
 TableStart readTable(const std::string& heading, const std::vector<CkItem>& items, bool wide) {
   std::string text, cause;
   const ReadOutcome outcome = platformReadSmallFile(kCkPath, size_t(1) << 31, text, cause);
@@ -77,8 +109,14 @@ TableStart readTable(const std::string& heading, const std::vector<CkItem>& item
   TableStart start;
   if (outcome == ReadOutcome::missing || text.empty()) return start;
   size_t at = text.find('\n');
+  if (at == std::string::npos && heading.compare(0, text.size(), text) == 0) {
+    // A heading cut off before its line end (a disk that filled as it was written):
+    // the table starts anew.
+    cutTable(0);
+    return start;
+  }
   if (at == std::string::npos || text.compare(0, at + 1, heading) != 0)
-    error("%s holds a table of other parameters: %s", kCkPath, lineWithoutEnd(text).c_str());
+    error("%s holds a table of other parameters: %s", kCkPath, shownLine(text).c_str());
   start.headed = true;
   for (at += 1; at < text.size();) {
     const size_t end = text.find('\n', at);
@@ -95,18 +133,12 @@ TableStart readTable(const std::string& heading, const std::vector<CkItem>& item
     }
     if (!whole)
       error("%s does not match its parameters at line %" PRIu64 ": %s", kCkPath, uint64_t(start.done + 2),
-            lineWithoutEnd(line).c_str());
+            shownLine(line).c_str());
     ++start.done;
     at = end + 1;
   }
   start.length = int64_t(at);
-  if (size_t(start.length) < text.size()) {
-    bool missing = false;
-    PlatformFile file = platformOpenExisting(kCkPath, missing, cause);
-    if (file == kNoFile || !platformTruncate(file, start.length))
-      error("%s cannot be written: %s", kCkPath, cause.c_str());
-    platformCloseFile(file);
-  }
+  if (size_t(start.length) < text.size()) cutTable(start.length);
   return start;
 }
 

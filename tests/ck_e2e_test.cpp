@@ -162,6 +162,11 @@ TEST(CkTable, TablesThatDoNotFitTheParametersAreRefusedUntouched) {
       {lines[0] + "\n" + lines[2] + "\n", "ck.txt does not match its parameters at line 2: " + lines[2]},
       {lines[0] + "\n" + lines[1] + "\nR2  12 x\n", "ck.txt does not match its parameters at line 3: R2  12 x"},
       {reference + "S6  none\n", "ck.txt does not match its parameters at line 10: S6  none"},
+      // a line end or a blank that the eye cannot tell apart is shown escaped, in quotes
+      {lines[0] + "\r\n" + lines[1] + "\n", "ck.txt holds a table of other parameters: \"" + lines[0] + "\\r\""},
+      {lines[0] + " \n", "ck.txt holds a table of other parameters: \"" + lines[0] + " \""},
+      {lines[0] + "\n" + lines[1] + "\t\x01\"\\\r\n",
+       "ck.txt does not match its parameters at line 2: \"" + lines[1] + "\\t\\x01\\\"\\\\\\r\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -173,8 +178,10 @@ TEST(CkTable, TablesThatDoNotFitTheParametersAreRefusedUntouched) {
     EXPECT_EQ(dir.read("ck.txt"), c.file);
     EXPECT_FALSE(dir.exists("pelund.log"));
   }
-  // A line cut off by a kill is searched again; a finished table stays as it is.
-  for (const std::string& start : {reference.substr(0, reference.size() - 5), reference}) {
+  // A line cut off by a kill is searched again, a heading cut off before its line end
+  // is written again; a finished table stays as it is.
+  for (const std::string& start : {reference.substr(0, reference.size() - 5), reference.substr(0, lines[0].size()),
+                                   reference.substr(0, 9), reference}) {
     e2e::TempDir dir;
     dir.write("ck.txt", start);
     EXPECT_EQ(runCk(dir, table).exitStatus, 0);
