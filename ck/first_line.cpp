@@ -15,10 +15,10 @@
 #include "algebraic.h"
 #include "algebraic_walk.h"
 #include "cover_set.h"
-#include "cover_sieve.h"
 #include "cyclotomic.h"
 #include "k_walk.h"
 #include "modular.h"
+#include "search_tables.h"
 #include "u256.h"
 #include "wide_search.h"
 
@@ -79,6 +79,8 @@ class FirstLineSink : public pelund::Sink {
 bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable& table, const pelund::StopToken& stop,
                std::optional<std::string>& line, int64_t& from) {
   line.reset();
+  // The search's tables, made once: for the first k with usable classes, or the walk.
+  std::optional<pelund::Search> search;
   const int64_t smallEnd = params.maxK - params.minK < kSmallKs ? params.maxK : params.minK + kSmallKs - 1;
   const bool withPrimes = table.periodOrderedList.size() >= 2;
   if ((withPrimes || params.algebraic) && from <= smallEnd) {
@@ -90,7 +92,6 @@ bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable&
     // keeps that line, any other with usable classes gets the mixed proof if the
     // primes cover the rest of 1..P.
     std::optional<algebraic::Algebra> algebra;
-    std::optional<SieveTables> tables;  // made for the first k with usable classes
     if (params.algebraic) algebra.emplace(params.base, params.c, params.period);
     for (int64_t k = from; k <= last; ++k) {
       if (isSkipped(k, params, table)) continue;
@@ -104,8 +105,8 @@ bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable&
       if (!algebra) continue;
       const std::vector<algebraic::AlgebraicClass> classes = algebra->classesOf(uint64_t(k));
       if (classes.empty()) continue;
-      if (!tables) tables.emplace(params, table);
-      if (const std::optional<AlgebraicLine> proof = algebraicLineFor(*tables, k, classes)) {
+      if (!search) search.emplace(params, table);
+      if (const std::optional<AlgebraicLine> proof = algebraicLineFor(search->tables().sieve, k, classes)) {
         line = formatAlgebraicLine(*proof);
         return true;
       }
@@ -113,10 +114,10 @@ bool firstLine(const pelund::SearchParams& params, const pelund::CandidateTable&
     if (last == params.maxK) return true;
     from = last + 1;
   }
-  const pelund::Search search(params, table);
-  if (!search.searchable()) return true;
+  if (!search) search.emplace(params, table);
+  if (!search->searchable()) return true;
   FirstLineSink sink(from);
-  const bool complete = search.walkLines(from, params.maxK, 1, sink, stop);
+  const bool complete = search->walkLines(from, params.maxK, 1, sink, stop);
   from = sink.next;
   if (!complete) return false;
   line = sink.line;

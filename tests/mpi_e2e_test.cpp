@@ -44,6 +44,8 @@ const std::string kSmallTable = " SR 2-12 --period 144 --maxfact 10000 --maxk 10
 
 #define SKIP_WITHOUT_MPI() \
   if (kMpiBinary.empty()) GTEST_SKIP() << "pelund-mpi was not built (MPI not found)"
+#define SKIP_WITHOUT_CK_MPI() \
+  if (!kCkMpiBuilt) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)"
 
 // pelund's run of the same ini in a directory of its own.
 e2e::RunResult runPelund(const std::string& ini, std::string& covering) {
@@ -474,7 +476,7 @@ TEST(MpiSearch, RankMemoryOfADenseSearchStaysNearPelunds) {
 // wholly beyond 1e18; across it, where some bases have their line below 1e18 and
 // others only above; and with Phi_d(b) not factored completely, which the ranks report.
 TEST(MpiSearch, CkTablesOverRanksTakeWide) {
-  if (!kCkMpiBuilt) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
+  SKIP_WITHOUT_CK_MPI();
   for (const std::string arguments :
        {" SR 2,6,10,11 --period 12 --maxfact 200 --wide --mink 100000000000000000000001 "
         "--maxk 100000000000000000500000 --threads 1",
@@ -502,7 +504,7 @@ TEST(MpiSearch, CkTablesOverRanksTakeWide) {
 // stop at a random moment leaves whole lines of that file, named by the console, and
 // the command started again (with other ranks or pelund-ck) completes it.
 TEST(MpiSearch, CkTablesOverRanksAreThoseOfOneProcess) {
-  if (!kCkMpiBuilt) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
+  SKIP_WITHOUT_CK_MPI();
   const std::string arguments = " SR 2-60,97,210-215 --period 144 --maxfact 100000 --maxk 100000000000 --threads 1";
   e2e::TempDir single;
   const e2e::RunResult alone = runCk(single, 0, arguments);
@@ -547,7 +549,7 @@ TEST(MpiSearch, CkTablesOverRanksAreThoseOfOneProcess) {
 // status 1, upon which mpirun ends rank 0 with a SIGTERM while it finalizes: that is
 // no stop to acknowledge. The console, status and ck.txt are pelund-ck's, every time.
 TEST(MpiSearch, CkFaultsOverRanksAreThoseOfOneProcess) {
-  if (!kCkMpiBuilt) GTEST_SKIP() << "pelund-ck-mpi was not built (MPI not found)";
+  SKIP_WITHOUT_CK_MPI();
   e2e::TempDir source;
   ASSERT_EQ(runCk(source, 0, kSmallTable).exitStatus, 0);
   const std::string made = source.read("ck.txt");

@@ -167,15 +167,16 @@ def exit_while_busy(where):
     def table():
         pelund.candidates(10, 5040, 10**9)
 
-    def keywords(call):
-        while True:
-            call()
+    def repeatedly(call):
+        def loop():
+            while True:
+                call()
+        return loop
 
-    calls = [lambda: pelund.candidates(10, period=5040, maxfact=3 * 10**7),
-             lambda: pelund.smallest(3, 1, maxk=10**9, period=720, maxfact=10**5)]
-    for i in range(3 if where != "keywords" else 4):
-        target = iterate if where == "iterating" else table if where == "candidates" else \
-            (lambda call=calls[i % 2]: keywords(call))
+    targets = {"iterating": [iterate] * 3, "candidates": [table] * 3,
+               "keywords": [repeatedly(lambda: pelund.candidates(10, period=5040, maxfact=3 * 10**7)),
+                            repeatedly(lambda: pelund.smallest(3, 1, maxk=10**9, period=720, maxfact=10**5))] * 2}
+    for target in targets[where]:
         threading.Thread(target=target, daemon=True).start()
     if where == "keywords":
         sys.stdout = SlowToFlush(sys.stdout, 1.0)
