@@ -68,7 +68,7 @@ namespace {
 
 constexpr int64_t kFirstPart = int64_t(1) << 22;
 constexpr int64_t kGrowth = 16;
-constexpr double kMergeRest = 16;  // a sparse range's rest, at most this many next parts wide, goes as one
+constexpr double kMergeRest = 256;  // a sparse range's rest, at most this many next parts wide, goes as one
 constexpr size_t kMostLines = size_t(1) << 18;  // lines a part aims to stay below
 
 struct Part {
