@@ -46,7 +46,8 @@ void platformWriteStdout(const char* text, size_t length);
 // its first delivery the request has its default action again, so a second one ends
 // a stuck process. The handler gets the signal number (SIGINT for Ctrl-C and
 // Ctrl-Break on Windows, SIGTERM for a closed console window; there the first
-// request of any kind is the one that is handled).
+// request of any kind is the one that is handled). A signal that the process was
+// started with ignored (nohup) stays ignored; one started blocked is unblocked.
 void platformInstallStopHandlers(void (*handler)(int));
 
 // Installs `handler` for SIGTSTP (Ctrl-Z), which must end with platformSuspendNow.

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -319,12 +320,31 @@ void platformWriteStdout(const char* text, size_t length) {
   }
 }
 
+// A stop signal that the process was started with ignored stays ignored: nohup asks
+// that of SIGHUP, and a shell of SIGINT for its background jobs. One that it was
+// started with blocked is unblocked, so that a run can always be stopped.
 void platformInstallStopHandlers(void (*handler)(int)) {
+  constexpr int kStops[] = {SIGINT, SIGTERM, SIGHUP};
+  static const auto ignoredAtStart = [&] {
+    std::array<bool, std::size(kStops)> ignored{};
+    for (size_t i = 0; i < ignored.size(); ++i) {
+      struct sigaction inherited {};
+      ignored[i] = sigaction(kStops[i], nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN;
+    }
+    return ignored;
+  }();
   struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESETHAND | SA_RESTART;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (size_t i = 0; i < std::size(kStops); ++i) {
+    if (ignoredAtStart[i]) continue;
+    sigaction(kStops[i], &action, nullptr);
+    sigaddset(&stops, kStops[i]);
+  }
+  pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 void platformInstallContinueHandler(void (*handler)(int)) {

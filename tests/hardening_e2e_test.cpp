@@ -169,6 +169,34 @@ TEST(Hardening, AStoppedWritingHelperDoesNotHangAStop) {
   }
 }
 
+// A stop signal that a run was started with ignored stays ignored (nohup's SIGHUP, a
+// shell's SIGINT for its background jobs), so the run goes on past it and SIGTERM then
+// stops it; one started blocked is unblocked and stops it. Each run has 10^18 k to go.
+TEST(Hardening, StopSignalsIgnoredAtTheStartStayIgnoredAndBlockedOnesStop) {
+  const std::string ini = "base=10\nmink=1\nmaxk=1000000000000000000\nc=-1\nengine=sieve\nthreads=1\nkdisp=10000000\n";
+  const auto at = [](int signal) { return e2e::Interrupt{signal, "Searching at k = "}; };
+  struct Case {
+    std::vector<int> ignored, blocked;
+    std::vector<e2e::Interrupt> steps;
+  };
+  const Case cases[] = {
+      {{SIGHUP}, {}, {at(SIGHUP), at(SIGTERM)}},
+      {{SIGINT}, {}, {at(SIGINT), at(SIGTERM)}},
+      {{SIGINT, SIGHUP}, {}, {at(SIGHUP), at(SIGINT), at(SIGTERM)}},
+      {{}, {SIGTERM, SIGINT, SIGHUP}, {at(SIGTERM)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "ignored " << c.ignored.size() << ", blocked " << c.blocked.size()
+                                      << ", signals " << c.steps.size());
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini);
+    const e2e::StartedWith startedWith(c.ignored, c.blocked);
+    const e2e::RunResult stopped = e2e::runSteps(dir, c.steps, "", std::chrono::seconds(120));
+    EXPECT_EQ(stopped.exitStatus, 128 + SIGTERM) << stopped.out;
+    EXPECT_NE(dir.read("pelund.log").find("Search interrupted by signal 15 at k="), std::string::npos);
+  }
+}
+
 // With standard streams closed, no results file may take their descriptors: the
 // results and the log are those of a normal run.
 TEST(Hardening, ClosedStandardStreamsChangeNoResult) {

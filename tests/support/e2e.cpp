@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -55,9 +56,36 @@ bool TempDir::exists(const std::string& name) const { return std::filesystem::ex
 
 namespace {
 
+std::vector<int> childIgnores, childBlocks;  // of the StartedWith in scope
+
+}  // namespace
+
+StartedWith::StartedWith(std::vector<int> ignored, std::vector<int> blocked) {
+  childIgnores = std::move(ignored), childBlocks = std::move(blocked);
+}
+
+StartedWith::~StartedWith() { childIgnores.clear(), childBlocks.clear(); }
+
+void setChildSignals() {
+  sigset_t mask;
+  sigemptyset(&mask);
+  for (int stop : {SIGINT, SIGTERM, SIGHUP}) {
+    const bool ignored = std::find(childIgnores.begin(), childIgnores.end(), stop) != childIgnores.end();
+    signal(stop, ignored ? SIG_IGN : SIG_DFL);
+    sigaddset(&mask, stop);
+  }
+  sigprocmask(SIG_UNBLOCK, &mask, nullptr);
+  sigemptyset(&mask);
+  for (int blocked : childBlocks) sigaddset(&mask, blocked);
+  sigprocmask(SIG_BLOCK, &mask, nullptr);
+}
+
+namespace {
+
 pid_t startChild(const TempDir& dir, const std::string& binary, const std::string& arguments, int outFd) {
   pid_t pid = fork();
   if (pid != 0) return pid;
+  setChildSignals();
   dup2(outFd, STDOUT_FILENO);
   int devnull = open("/dev/null", O_RDWR);
   dup2(devnull, STDIN_FILENO);
@@ -268,6 +296,7 @@ RunResult runOnTerminal(const TempDir& dir, int columns, std::chrono::seconds ti
   const pid_t pid = forkpty(&terminal, nullptr, &raw, &size);
   if (pid < 0) throw std::runtime_error("forkpty failed");
   if (pid == 0) {
+    setChildSignals();
     if (chdir(dir.path().c_str()) != 0) _exit(127);
     execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
     _exit(127);

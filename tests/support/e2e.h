@@ -54,6 +54,19 @@ struct Interrupt {
   std::string watch = {};  // a file of the run directory whose changes are timed (see RunResult)
 };
 
+// Children start with SIGINT, SIGTERM and SIGHUP at their default actions and
+// unblocked, whatever this process was started with (a test run under nohup, or as a
+// background job, sends them all the same), except as a StartedWith in scope says.
+class StartedWith {
+ public:
+  StartedWith(std::vector<int> ignored, std::vector<int> blocked);
+  ~StartedWith();
+  StartedWith(const StartedWith&) = delete;
+  StartedWith& operator=(const StartedWith&) = delete;
+};
+// Sets the stop signals of a child that is about to exec, as above.
+void setChildSignals();
+
 // Runs `binary` (pelund by default) in dir with the given arguments; kills it after
 // `timeout` so that a hung test fails instead of blocking the suite.
 RunResult run(const TempDir& dir, const Interrupt& interrupt = {}, const std::string& arguments = "",

@@ -160,6 +160,7 @@ void say(const char* text) {
     setpgid(0, 0);
     tcsetpgrp(STDIN_FILENO, getpid());
     signal(SIGTTOU, SIG_DFL);
+    setChildSignals();
     if (chdir(dir.path().c_str()) != 0) _exit(127);
     execl(PELUND_BINARY, PELUND_BINARY, static_cast<char*>(nullptr));
     _exit(127);
