@@ -17,6 +17,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -167,7 +168,13 @@ class TableRun {
     std::vector<char> isLong(count, 0);
     std::vector<Budget> budgets(size_t(std::max(threads, 1)));
     std::atomic<bool> ended{false};
-    std::thread watch([&] { watchBudgets(budgets, ended); });
+    // A watch that the system refuses (a limit on processes) leaves every search on its
+    // thread to the end, as the only one there is.
+    std::thread watch;
+    try {
+      watch = std::thread([&] { watchBudgets(budgets, ended); });
+    } catch (const std::system_error&) {
+    }
     std::atomic<size_t> taken{first_};
     try {
       runOnThreads(threads, [&](int t) {
@@ -188,11 +195,11 @@ class TableRun {
       });
     } catch (...) {
       ended = true;
-      watch.join();
+      if (watch.joinable()) watch.join();
       throw;
     }
     ended = true;
-    watch.join();
+    if (watch.joinable()) watch.join();
     // The long searches; with --wide beyond the 64-bit caps, those that the ordinary
     // engines end without a line go on with the wide engine (isLong 2).
     for (size_t i = first_; i < items_.size() && !quitting(); ++i) {

@@ -179,32 +179,41 @@ TEST(ResourceBounds, MultipliersNextToTheLargestK) {
 // RLIMIT_NPROC counts every thread of the user and refuses new ones beyond it: with
 // a limit of one no worker starts, with three at most two do (fewer when the user
 // runs other processes). Root is exempt, so the run drops to nobody. Every engine
-// goes on with the threads it gets, down to the calling thread alone.
+// goes on with the threads it gets, down to the calling thread alone, and so does a
+// CK table, whose watch over the length of its searches is a thread too.
 TEST(ResourceBounds, RefusedWorkerThreadsLeaveTheResultsUnchanged) {
   if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv";
+  struct Case {
+    std::string what, ini, command, results;
+  };
+  std::vector<Case> cases;
   // The tree builds the lines of a part on threads too, once the part holds thousands.
-  const std::pair<const char*, int64_t> engines[] = {{"sieve", 3000000}, {"residue", 100000000}};
-  for (const auto& [engine, maxK] : engines) {
-    const Setting s{10, -1, 144, 1000000, 1, maxK, 64};
+  for (const auto& [engine, maxK] : {std::pair<const char*, int64_t>{"sieve", 3000000}, {"residue", 100000000}})
+    cases.push_back({engine, iniOf(Setting{10, -1, 144, 1000000, 1, maxK, 64}) + "engine=" + engine + "\n",
+                     quoted(PELUND_BINARY), "covering.txt"});
+  cases.push_back({"pelund-ck", "", quoted(PELUND_CK_BINARY) + " SR 2-30 --period 144 --maxk 10000000000 --threads 4",
+                   "ck.txt"});
+  for (const Case& c : cases) {
     e2e::TempDir reference;
-    reference.write("pelund.ini", iniOf(Setting{10, -1, 144, 1000000, 1, maxK, 2}) + "engine=" + engine + "\n");
-    const e2e::RunResult expected = e2e::run(reference);
-    ASSERT_EQ(expected.exitStatus, 0);
-    ASSERT_FALSE(reference.read("covering.txt").empty());
+    chmod(reference.path().c_str(), 0777);
+    if (!c.ini.empty()) reference.write("pelund.ini", c.ini);
+    const Measured expected = runMeasured(reference, c.command);
+    ASSERT_EQ(expected.exitStatus, 0) << c.what << "\n" << expected.out;
+    ASSERT_FALSE(reference.read(c.results).empty()) << c.what;
     const std::string drop = geteuid() == 0 ? "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
     for (int processes : {1, 3}) {
-      SCOPED_TRACE(std::string(engine) + ", process limit " + std::to_string(processes));
+      SCOPED_TRACE(c.what + ", process limit " + std::to_string(processes));
       e2e::TempDir dir;
       chmod(dir.path().c_str(), 0777);
-      dir.write("pelund.ini", iniOf(s) + "engine=" + engine + "\n");
+      if (!c.ini.empty()) dir.write("pelund.ini", c.ini);
       // The leak checker needs a thread of its own at exit, which the limit refuses too.
       const std::string noLeakCheck = kSanitized ? "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" " : "";
-      const Measured m = runMeasured(dir, noLeakCheck + drop + "/usr/bin/prlimit --nproc=" + std::to_string(processes) +
-                                              " " + quoted(PELUND_BINARY));
+      const Measured m =
+          runMeasured(dir, noLeakCheck + drop + "/usr/bin/prlimit --nproc=" + std::to_string(processes) + " " + c.command);
       if (m.exitStatus == 127) GTEST_SKIP() << "nobody cannot run the binary, or prlimit is missing";
       EXPECT_EQ(m.exitStatus, 0) << m.out;
-      EXPECT_EQ(dir.read("covering.txt"), reference.read("covering.txt"));
-      EXPECT_EQ(m.out, e2e::maskStamps(expected.out));
+      EXPECT_EQ(dir.read(c.results), reference.read(c.results));
+      EXPECT_EQ(e2e::maskStamps(m.out), e2e::maskStamps(expected.out));
     }
   }
 }
