@@ -47,6 +47,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -320,6 +321,17 @@ void withoutGil(Work&& work, const std::function<void()>& ending = {}) {
   takeGilBack(state, ending);
 }
 
+// A thread of the module's own, for work that must not hold the caller: one that the
+// system refuses (a limit on processes) is a fault of the library, pelund.Error.
+template <class... Arguments>
+std::thread startThread(Arguments&&... arguments) {
+  try {
+    return std::thread(std::forward<Arguments>(arguments)...);
+  } catch (const std::system_error& refused) {
+    throw pelund::Error("a thread cannot be started: " + refused.code().message());
+  }
+}
+
 // Raises KeyboardInterrupt (or what a signal handler raised) when a signal came in.
 // Called with the GIL held.
 bool signalled() { return PyErr_CheckSignals() != 0; }
@@ -333,7 +345,7 @@ void runInterruptibly(const std::function<void(const pelund::StopToken&)>& work)
   std::condition_variable ended;
   bool done = false;
   std::exception_ptr failure;
-  std::thread thread([&] {
+  std::thread thread = startThread([&] {
     try {
       work(pelund::StopToken(stop));
     } catch (...) {
@@ -555,7 +567,7 @@ class SearchIterator {
     const U256 minK = job.wide ? job.wide->minK : U256(uint64_t(job.params.minK));
     channel_->handedTo = minK - U256(1);
     consumedTo_ = minK - U256(1);
-    thread_ = std::make_unique<std::thread>(searchThread, std::ref(*channel_), job);
+    thread_ = std::make_unique<std::thread>(startThread(searchThread, std::ref(*channel_), job));
   }
   // Dropped by Python with the GIL held, which it keeps: the search's thread never
   // needs it, and a destructor must not take it back (see the top). In a forked child

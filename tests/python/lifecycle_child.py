@@ -133,8 +133,10 @@ def memory_runs_out(extra_mib):
                 break
     except pelund.Error as error:
         report = dict(error=str(error), runtime=isinstance(error, RuntimeError), after=next(iterator, "ended"))
+        if str(error).startswith("a thread cannot be started"):
+            report = dict(error=None, other=repr(error))  # starting the search's thread ran short first
     except (MemoryError, RuntimeError) as error:
-        report = dict(error=None, other=repr(error))  # Python, or starting a thread, ran short first
+        report = dict(error=None, other=repr(error))  # Python ran short first
     resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
     expected = [item[0] for item, _ in zip(pelund.search(14, 1, maxk=10**18, period=4), range(len(got)))]
     say(json.dumps(dict(report, count=len(got), prefix=got == expected, threads=threads() - before)))
@@ -232,6 +234,24 @@ def verify_interrupted(primes):
     say(json.dumps(dict(whole=whole, interrupted=time.process_time() - begin, outcome=outcome)))
 
 
+def threads_refused():
+    """Every call that runs on a thread of the module's own, under a limit on processes
+    that refuses it: what each raises."""
+    calls = dict(search=lambda: next(pelund.search(10, -1, maxk=10**6)),
+                 smallest=lambda: pelund.smallest(10, -1, maxk=10**6),
+                 candidates=lambda: pelund.candidates(10, period=144),
+                 verify=lambda: pelund.verify(10, -1, 10176, [7, 11, 13, 37]))
+    report = {}
+    for name, call in calls.items():
+        try:
+            report[name] = ["returned", repr(call())]
+        except pelund.Error as error:
+            report[name] = ["pelund.Error", str(error)]
+        except Exception as error:  # noqa: BLE001 - what else it raised is the report
+            report[name] = [type(error).__name__, str(error)]
+    say(json.dumps(report))
+
+
 if __name__ == "__main__":
     scene = sys.argv[1]
     if scene.startswith("exit-"):
@@ -246,5 +266,7 @@ if __name__ == "__main__":
         waits_without_the_gil()
     elif scene == "memory":
         memory_runs_out(int(sys.argv[2]))
+    elif scene == "threads-refused":
+        threads_refused()
     else:
         interrupt(scene)

@@ -4,8 +4,10 @@
 # search gets an error, not a wait; verify() counts a listed prime once, bounds its
 # work and stops at Ctrl-C; an engine name that is not UTF-8 has the console's message.
 import json
+import os
 import pathlib
 import random
+import shutil
 import subprocess
 import sys
 import threading
@@ -69,6 +71,21 @@ def test_a_forked_child_raises_instead_of_waiting():
     assert child["error"] == "this search runs in the process that started it: a forked child cannot go on with it"
     assert child["first"] < child["next_k"]  # it yielded the lines it held, and next_k follows them
     assert parent == dict(status=0, more=True)
+
+
+def test_a_thread_the_system_refuses_raises_pelund_error():
+    """RLIMIT_NPROC refuses the module's own thread (root is exempt, so the child drops to
+    nobody): each call raises pelund.Error, as other faults of the library do."""
+    drop = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] if os.geteuid() == 0 else []
+    if any(shutil.which(tool) is None for tool in (drop[:1] or []) + ["prlimit"]):
+        pytest.skip("setpriv or prlimit is missing")
+    done = subprocess.run(drop + ["prlimit", "--nproc=1", sys.executable, CHILD, "threads-refused"],
+                          capture_output=True, text=True, env=child_environment(pelund), timeout=60, cwd="/")
+    if done.returncode != 0 and ("Permission denied" in done.stderr or "No module named" in done.stderr):
+        pytest.skip(f"the user nobody cannot run the module here: {done.stderr.strip()}")
+    assert done.returncode == 0, done.stderr
+    refused = ["pelund.Error", "a thread cannot be started: Resource temporarily unavailable"]
+    assert json.loads(done.stdout) == dict(search=refused, smallest=refused, candidates=refused, verify=refused)
 
 
 def primes_of_order_dividing(base, order, below):
