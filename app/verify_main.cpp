@@ -4,7 +4,8 @@
 // Usage: pelund-verify [--explain | --json] [covering-file]   (default "covering.txt")
 //        pelund-verify [--help | --version]
 // Exit status: 0 when every line is a valid covering set, 1 when any line is bad,
-// 2 when pelund.ini or the covering file cannot be read. A run that finds nothing
+// 2 when pelund.ini or the covering file cannot be read or standard output cannot be
+// written. A run that finds nothing
 // leaves no covering.txt, so a missing default file counts as zero lines, all good;
 // a file named on the command line must exist.
 //
@@ -62,7 +63,7 @@ const char* const kHelp =
     "error.\n"
     "\n"
     "Exit status: 0 every line is good; 1 some line is bad; 2 pelund.ini or the\n"
-    "covering file cannot be read.\n";
+    "covering file cannot be read, or standard output cannot be written.\n";
 
 
 void printSummary(std::FILE* out, const verify::Tally& tally) {
@@ -156,7 +157,14 @@ int main(int argc, char** argv) {
     return kUnreadable;
   }
   if (!readConfiguration(messages)) return kUnreadable;
-  int status = verifyFile(file != nullptr ? *file : "covering.txt", file != nullptr, mode, messages);
-  std::fflush(stdout);
+  const int status = verifyFile(file != nullptr ? *file : "covering.txt", file != nullptr, mode, messages);
+  // Verdicts or proofs that did not all reach standard output (a full disk) must not
+  // pass for whole ones: the status says so, whatever the lines were.
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "pelund-verify: standard output cannot be written: %s\n",
+                 std::strerror(errno != 0 ? errno : EIO));
+    return kUnreadable;
+  }
   return status;
 }

@@ -147,12 +147,27 @@ TEST(ClosedOutputTest, PelundCkStopsAsPelundDoesAndReportsADoneTable) {
   }
 }
 
-TEST(ClosedOutputTest, HelpOrVersionThatCannotBeWrittenEndsWithStatusOne) {
+// Output that cannot be written is a fault with its own status: pelund's and
+// pelund-ck's help and version 1, pelund-verify's verdicts and proofs 2 (a proof cut
+// off on a full disk must not pass for a whole one).
+TEST(ClosedOutputTest, OutputThatCannotBeWrittenEndsWithAFaultStatus) {
+  const std::string full = "pelund-verify: standard output cannot be written: No space left on device\n";
+  // 2000 covers (k = 10176 mod 7*11*13*37): the proofs fill stdio's buffer many times.
+  std::string covering;
+  for (int64_t k = 10176; k < 10176 + 2000 * 37037; k += 37037) covering += std::to_string(k) + "  6  [7, 11, 13, 37]\n";
   const struct {
     std::string binary, argument, output;
     int status;
     std::string errors;
   } cases[] = {
+      {PELUND_VERIFY_BINARY, "", "/dev/full", 2, full},
+      {PELUND_VERIFY_BINARY, "--explain", "/dev/full", 2, full},
+      {PELUND_VERIFY_BINARY, "--json", "/dev/full", 2,
+       PELUND_JSON_BUILT ? "2000 lines checked, 0 bad\n" + full  // the summary goes to standard error
+                         : "pelund-verify: --json is not available: this pelund-verify was built without "
+                                  "nlohmann-json (PELUND_JSON=OFF); --explain gives the same in text\n"},
+      {PELUND_VERIFY_BINARY, "--explain", "/dev/null", 0, ""},
+      {PELUND_VERIFY_BINARY, "--help", "/dev/full", 2, full},
       {PELUND_BINARY, "--help", "/dev/full", 1, "pelund: standard output cannot be written: No space left on device\n"},
       {PELUND_BINARY, "--version", "/dev/full", 1,
        "pelund: standard output cannot be written: No space left on device\n"},
@@ -167,6 +182,8 @@ TEST(ClosedOutputTest, HelpOrVersionThatCannotBeWrittenEndsWithStatusOne) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.binary + " " + c.argument + " > " + c.output);
     e2e::TempDir dir;
+    dir.write("pelund.ini", "base=10\nc=-1\nmink=1\nmaxk=100000000\n");
+    dir.write("covering.txt", covering);
     const std::string command = "cd '" + dir.path() + "' && '" + c.binary + "' " + c.argument + " > " + c.output +
                                 " 2> errors.txt";
     const int status = std::system(command.c_str());
