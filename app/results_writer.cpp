@@ -36,7 +36,7 @@ void ResultsWriter::writeLines(const PartResult& part, size_t& line, int64_t bel
   std::string cause;
   if (file_ == kNoFile) {
     file_ = platformOpenAppend(coveringPath_.c_str(), true, cause);
-    if (file_ == kNoFile) error("%s cannot be opened for writing", coveringPath_.c_str());
+    if (file_ == kNoFile) error("%s cannot be opened for writing: %s", coveringPath_.c_str(), cause.c_str());
   }
   const size_t begin = line == 0 ? 0 : part.ends[line - 1];
   const size_t size = part.ends[last - 1] - begin;

@@ -136,7 +136,7 @@ class WideWriter : public pelund::wide::WideSink {
     if (last > line) {
       std::string cause;
       if (file_ == kNoFile && (file_ = platformOpenAppend(kCoveringPath, true, cause)) == kNoFile)
-        error("%s cannot be opened for writing", kCoveringPath);
+        error("%s cannot be opened for writing: %s", kCoveringPath, cause.c_str());
       const size_t begin = line == 0 ? 0 : part.ends[line - 1];
       const size_t size = part.ends[last - 1] - begin;
       if (!platformAppendLines(file_, part.text.data() + begin, size, cause))
