@@ -98,13 +98,6 @@ void handle(int work, int signal) {
 
 void onSuspend(int signal) { handle(kSuspend, signal); }
 
-// "3 min", "2 h 05 min", "40 s".
-void formatDuration(char* text, size_t size, double seconds) {
-  if (seconds < 90) std::snprintf(text, size, "%.0f s", seconds);
-  else if (seconds < 5400) std::snprintf(text, size, "%.0f min", seconds / 60);
-  else std::snprintf(text, size, "%.0f h %02.0f min", std::floor(seconds / 3600), std::fmod(seconds / 60, 60));
-}
-
 void draw() {
   const double elapsed = std::chrono::duration<double>(Clock::now() - begun).count();
   const double width = double(lastK - firstK) + 1, done = double(nextSearched - firstK);
@@ -177,6 +170,15 @@ void eraseFromSignal() {
   if (!take(previous)) return;
   if (previous == kShown) writeErase();
   release(kNone);
+}
+
+// Hours and minutes from the minutes rounded first: 7170 s is "2 h 00 min", never
+// "1 h 60 min".
+void formatDuration(char* text, size_t size, double seconds) {
+  if (seconds < 90) return void(std::snprintf(text, size, "%.0f s", seconds));
+  const double minutes = std::round(seconds / 60);
+  if (minutes < 90) return void(std::snprintf(text, size, "%.0f min", minutes));
+  std::snprintf(text, size, "%.0f h %02.0f min", std::floor(minutes / 60), minutes - 60 * std::floor(minutes / 60));
 }
 
 }  // namespace statusline

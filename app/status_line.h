@@ -14,6 +14,7 @@
 // drawn again once the process is continued.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace statusline {
@@ -36,5 +37,9 @@ void erase();
 void stopFromSignal(void (*acknowledge)(int), int signal);
 // The same without an acknowledgement (raw writes only, safe in a signal handler).
 void eraseFromSignal();
+
+// The time left as the line shows it: "45 s" below 90 s, "12 min" below 90 minutes,
+// then "3 h 07 min".
+void formatDuration(char* text, size_t size, double seconds);
 
 }  // namespace statusline

@@ -1,14 +1,17 @@
 // Progress held back by the console (pelund-mpi holds it while mpirun ends a job): held
 // lines come out in order ahead of the next other output, or are dropped when the
-// search has stopped meanwhile.
+// search has stopped meanwhile. And the status line's time left.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <thread>
 
 #include "console.h"
 #include "run.h"
+#include "status_line.h"
 
 namespace {
 
@@ -42,6 +45,28 @@ TEST(ConsoleTest, HeldProgressIsShownInOrderOrDroppedAfterAStop) {
     gb_quitting = 0;
     holdProgress(0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.expected);
+  }
+}
+
+// The time left at the edges of its three forms, and for every second of three days
+// the minutes below 60 and the whole within half a minute of the time.
+TEST(StatusLine, TheTimeLeftRoundsToTheMinuteBeforeItSplitsIntoHours) {
+  const auto shown = [](double seconds) {
+    char text[32];
+    statusline::formatDuration(text, sizeof text, seconds);
+    return std::string(text);
+  };
+  const std::pair<double, const char*> edges[] = {
+      {0, "0 s"},           {89.4, "89 s"},        {90, "2 min"},          {5369.9, "89 min"},
+      {5370, "1 h 30 min"}, {7169.9, "1 h 59 min"}, {7170, "2 h 00 min"}, {7199.9, "2 h 00 min"},
+      {86399, "24 h 00 min"}, {90000, "25 h 00 min"},
+  };
+  for (const auto& [seconds, text] : edges) EXPECT_EQ(shown(seconds), text) << seconds;
+  for (double seconds = 5370; seconds < 3 * 86400; seconds += 1) {
+    unsigned hours = 0, minutes = 0;
+    ASSERT_EQ(std::sscanf(shown(seconds).c_str(), "%u h %2u min", &hours, &minutes), 2) << seconds;
+    ASSERT_LT(minutes, 60u) << seconds;
+    ASSERT_LE(std::abs(double(60 * hours + minutes) - seconds / 60), 0.5) << seconds;
   }
 }
 
