@@ -136,5 +136,7 @@ bool writeStateText(const char* path, const std::string& text, std::string& caus
   if (file == kNoFile) return false;
   bool written = platformWriteAll(file, text.data(), text.size(), cause) && platformSyncFile(file, cause);
   platformCloseFile(file);
-  return written && platformReplaceFile(temporary.c_str(), path, cause);
+  if (written && platformReplaceFile(temporary.c_str(), path, cause)) return true;
+  platformRemoveFile(temporary.c_str(), ignored);  // no part of a state is left behind
+  return false;
 }

@@ -100,7 +100,8 @@ TEST(Hardening, SigkillLeavesWholeLines) {
 }
 
 // A limit on the size of files (no signal handler set up for it): the lines that fit
-// under the limit are kept whole, every one of them, and the error names the cause.
+// under the limit are kept whole, every one of them, and the error names the cause;
+// a state that does not fit leaves nothing of itself.
 TEST(Hardening, FileSizeLimitKeepsEveryWholeLineThatFits) {
   const std::string ini = "base=10\nmink=1\nmaxk=100000000\nc=-1\n";
   e2e::TempDir reference, dir;
@@ -119,6 +120,16 @@ TEST(Hardening, FileSizeLimitKeepsEveryWholeLineThatFits) {
   EXPECT_EQ(out.substr(out.size() - error.size()), error) << out;
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(dir.read("covering.txt"), all.substr(0, all.rfind('\n', kLimit - 1) + 1));
+  // A state that cannot be written leaves no part of itself behind.
+  e2e::TempDir stateDir;
+  stateDir.write("pelund.ini", ini + "resume=1\n");
+  const e2e::RunResult refused =
+      e2e::run(stateDir, {}, std::string("--fsize=0 ") + PELUND_BINARY, std::chrono::seconds(60), "/usr/bin/prlimit");
+  EXPECT_TRUE(e2e::maskStamps(refused.out).ends_with(e2e::errorLine("pelund.state cannot be written: File too large")))
+      << refused.out;
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_FALSE(stateDir.exists("pelund.state.tmp"));
+  EXPECT_FALSE(stateDir.exists("pelund.state"));
 }
 
 // A writing helper that stops answering (here stopped with SIGSTOP) while the run is
