@@ -79,6 +79,26 @@ std::string lastKeptK(PlatformFile file, int64_t length) {
   return k;
 }
 
+// A state that a wide run (wide=1 beyond the caps) wrote: a search within the caps goes
+// on from it when it is the same search, done up to a k within its range, for a wide
+// search and an ordinary one with the same keys are one search (one extends the other).
+bool readWideState(const std::string& text, const pelund::SearchParams& params, SearchState& state) {
+  WideState wide;
+  if (!parseWideState(text, wide)) return false;
+  if (wide.base != params.base || wide.c != params.c || wide.period != uint32_t(params.period) ||
+      wide.maxFact != uint64_t(params.maxFact) || wide.minK != std::to_string(params.minK) || params.algebraic)
+    error("%s belongs to another search (base=%d c=%d period=%u maxfact=%llu mink=%s wide=1)", kStatePath, wide.base,
+          wide.c, wide.period, static_cast<unsigned long long>(wide.maxFact), wide.minK.c_str());
+  if (!decimalAtMost(wide.nextK, std::to_string(params.maxK + 1)))
+    error("%s records a search done up to k=%s, beyond maxk=%lld", kStatePath, decimalMinusOne(wide.nextK).c_str(),
+          static_cast<long long>(params.maxK));
+  state = identityOf(params);
+  state.nextK = std::stoll(wide.nextK);
+  state.found = wide.found;
+  state.length = wide.length;
+  return true;
+}
+
 }  // namespace
 
 void cutResults(const ResultsMark& mark) {
@@ -145,7 +165,8 @@ SearchState prepareResults(const pelund::SearchParams& params, bool resume, bool
     return fresh;
   }
   SearchState state;
-  if (!parseSearchState(text, state)) error("%s is damaged or incomplete", kStatePath);
+  if (!parseSearchState(text, state) && !readWideState(text, params, state))
+    error("%s is damaged or incomplete", kStatePath);
   if (!state.sameSearch(fresh))
     error("%s belongs to another search (base=%d c=%d period=%d maxfact=%d mink=%lld%s)", kStatePath, state.base,
           state.c, state.period, state.maxFact, static_cast<long long>(state.minK),

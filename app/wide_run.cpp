@@ -74,10 +74,22 @@ WideState prepareWideResults(bool resume, bool& resumed) {
     return fresh;
   }
   WideState state;
-  if (!parseWideState(text, state)) error("%s is damaged or incomplete", kStatePath);
+  // A state of the same search within the caps goes on here as well: a wide run
+  // extends it beyond them. Its tree part in progress, if any, is searched again from
+  // its start, below which every line is written.
+  bool wideState = true;
+  if (SearchState ordinary; !parseWideState(text, state)) {
+    wideState = false;
+    if (!parseSearchState(text, ordinary)) error("%s is damaged or incomplete", kStatePath);
+    if (ordinary.algebraic)
+      error("%s belongs to another search (base=%d c=%d period=%d maxfact=%d mink=%lld algebraic=1)", kStatePath,
+            ordinary.base, ordinary.c, ordinary.period, ordinary.maxFact, static_cast<long long>(ordinary.minK));
+    state = {ordinary.base,           ordinary.c,    uint32_t(ordinary.period), uint64_t(ordinary.maxFact),
+             std::to_string(ordinary.minK), std::to_string(ordinary.nextK), ordinary.found, ordinary.length};
+  }
   if (!state.sameSearch(fresh))
-    error("%s belongs to another search (base=%d c=%d period=%u maxfact=%" PRIu64 " mink=%s wide=1)", kStatePath,
-          state.base, state.c, state.period, state.maxFact, state.minK.c_str());
+    error("%s belongs to another search (base=%d c=%d period=%u maxfact=%" PRIu64 " mink=%s%s)", kStatePath,
+          state.base, state.c, state.period, state.maxFact, state.minK.c_str(), wideState ? " wide=1" : "");
   if (!decimalAtMost(state.nextK, decimalPlusOne(g_wide.maxK)))
     error("%s records a search done up to k=%s, beyond maxk=%s", kStatePath, decimalMinusOne(state.nextK).c_str(),
           g_wide.maxK.c_str());

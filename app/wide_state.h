@@ -1,8 +1,10 @@
 // The state of a resumable wide search (wide=1 beyond the 64-bit caps), pelund.state
 // as for any search: the same heading, keys and end mark, with k of any width up to
 // 2^256 in decimal, maxfact up to 2^64-1, and the line "wide=1" before the end mark,
-// so that an ordinary run never takes it for one of its own. Its parts are whole:
-// there is no tree part in progress to record.
+// which tells it from an ordinary state. Each run reads the other's state of the same
+// search: a wide run extends an ordinary one beyond the caps, and a run within them
+// goes on from a wide state while its k fit. Its parts are whole: there is no tree
+// part in progress to record.
 #pragma once
 
 #include <cstdint>

@@ -155,20 +155,50 @@ TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
   EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
 }
 
-// A state left by a search of the other width is another search's.
-TEST(WideEndToEnd, StatesOfTheOtherWidthAreRefused) {
-  e2e::TempDir dir;
-  const std::string ordinary = iniOf(10, -1, "1", "100000", 144, 1000, "resume=1\n");
-  const std::string wide = iniOf(10, -1, "1", "100000000000000000000", 144, 1000, "resume=1\nwide=1\n");
-  ASSERT_EQ(runIni(dir, ordinary).status, 0);
-  Outcome refused = runIni(dir, wide);
+// A wide search and an ordinary one with the same keys are one search: each goes on
+// from the other's state to the bytes of one run over the whole range (an ordinary
+// search up to 10^18 extended beyond it; a wide one stopped below 10^18 and ended within
+// the caps, with or without the key), and a wide state done beyond an ordinary run's
+// maxk, or of another search, is refused for what it is.
+TEST(WideEndToEnd, StatesOfTheOtherWidthGoOnAsOneSearch) {
+  const std::string below = "999999999999000000", cap = "1000000000000000000", above = "1000000000001000000";
+  const auto ini = [&](const std::string& maxK, const std::string& extra) {
+    return iniOf(10, -1, below, maxK, 12, 200, "threads=1\nresume=1\n" + extra);
+  };
+  e2e::TempDir wholeWide, wholeOrdinary;
+  const Outcome wide = runIni(wholeWide, ini(above, "wide=1\n")), ordinary = runIni(wholeOrdinary, ini(cap, ""));
+  ASSERT_EQ(wide.status, 0);
+  ASSERT_EQ(ordinary.status, 0);
+  ASSERT_TRUE(wide.covering.starts_with(ordinary.covering) && wide.covering.size() > ordinary.covering.size());
+
+  e2e::TempDir extended;
+  ASSERT_EQ(runIni(extended, ini(cap, "")).status, 0);
+  const Outcome beyond = runIni(extended, ini(above, "wide=1\n"));
+  EXPECT_EQ(beyond.status, 0) << beyond.out;
+  EXPECT_TRUE(beyond.covering == wide.covering);
+  EXPECT_EQ(closingOf(beyond.out), closingOf(wide.out));
+
+  for (const std::string key : {"", "wide=1\n"}) {
+    SCOPED_TRACE("ended with \"" + key + "\"");
+    e2e::TempDir within;
+    ASSERT_EQ(runIni(within, ini(above, "wide=1\nmaxsets=100\n")).status, 0);
+    ASSERT_LT(within.read("covering.txt").size(), ordinary.covering.size());
+    const Outcome ended = runIni(within, ini(cap, key));
+    EXPECT_EQ(ended.status, 0) << ended.out;
+    EXPECT_TRUE(ended.covering == ordinary.covering);
+    EXPECT_EQ(closingOf(ended.out), closingOf(ordinary.out));
+  }
+
+  e2e::TempDir done;
+  ASSERT_EQ(runIni(done, ini(above, "wide=1\n")).status, 0);
+  Outcome refused = runIni(done, ini(cap, ""));
   EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.out, e2e::errorLine("pelund.state is damaged or incomplete"));
-  e2e::TempDir other;
-  ASSERT_EQ(runIni(other, iniOf(10, -1, "1", "100000000000000000000", 144, 1000, "resume=1\nwide=1\nmaxsets=2\n")).status, 0);
-  refused = runIni(other, ordinary);
+  EXPECT_EQ(refused.out, e2e::errorLine("pelund.state records a search done up to k=" + above + ", beyond maxk=" + cap));
+  refused = runIni(done, iniOf(10, -1, below, cap, 12, 300, "resume=1\n"));
   EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.out, e2e::errorLine("pelund.state is damaged or incomplete"));
+  EXPECT_EQ(refused.out, e2e::errorLine("pelund.state belongs to another search (base=10 c=-1 period=12 maxfact=200 "
+                                        "mink=999999999999000000 wide=1)"));
+  EXPECT_TRUE(done.read("covering.txt") == wide.covering);
 }
 
 }  // namespace
