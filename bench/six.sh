@@ -37,10 +37,10 @@
 #   period  720: old 1.59 / 2.91, new 1.48 / 2.62
 #   period 5040: old 9.24 / 17.9, new 8.91 / 17.2 (6.0 times period 720)
 # - a sparse rest merged into one part up to 256 next parts wide, not 16 (old: the binary
-#   before it; three runs, beside other work, so only the user seconds are steady)
-#   period  144: old 0.17 user, new 0.13
-#   period  720: old 2.18 user, new 1.84 (each 0.82 to 0.91 of the old)
-#   period 5040: old 14.1 user, new 12.4 (each 0.83 to 0.94 of the old)
+#   before it)
+#   period  144: old 0.16 / 0.17, new 0.12 / 0.12 (no search slower)
+#   period  720: old 1.25 / 2.22, new 1.07 / 1.89 (each 0.83 to 0.91 of the old user time)
+#   period 5040: old 7.38 / 14.3, new 6.54 / 12.6 (each 0.84 to 0.95; 6.1 times period 720)
 set -euo pipefail
 old=$(realpath "$1") new=$(realpath "$2") period=$3 runs=${4:-3}
 work=$(mktemp -d)
