@@ -56,11 +56,8 @@ TEST(StatusLine, TheTimeLeftRoundsToTheMinuteBeforeItSplitsIntoHours) {
     statusline::formatDuration(text, sizeof text, seconds);
     return std::string(text);
   };
-  const std::pair<double, const char*> edges[] = {
-      {0, "0 s"},           {89.4, "89 s"},        {90, "2 min"},          {5369.9, "89 min"},
-      {5370, "1 h 30 min"}, {7169.9, "1 h 59 min"}, {7170, "2 h 00 min"}, {7199.9, "2 h 00 min"},
-      {86399, "24 h 00 min"}, {90000, "25 h 00 min"},
-  };
+  const std::pair<double, const char*> edges[] = {{89.4, "89 s"},           {90, "2 min"},       {5369.9, "89 min"},
+                                                  {5370, "1 h 30 min"},     {7169.9, "1 h 59 min"}, {7170, "2 h 00 min"}};
   for (const auto& [seconds, text] : edges) EXPECT_EQ(shown(seconds), text) << seconds;
   for (double seconds = 5370; seconds < 3 * 86400; seconds += 1) {
     unsigned hours = 0, minutes = 0;

@@ -125,11 +125,8 @@ TEST(Hardening, FileSizeLimitKeepsEveryWholeLineThatFits) {
   stateDir.write("pelund.ini", ini + "resume=1\n");
   const e2e::RunResult refused =
       e2e::run(stateDir, {}, std::string("--fsize=0 ") + PELUND_BINARY, std::chrono::seconds(60), "/usr/bin/prlimit");
-  EXPECT_TRUE(e2e::maskStamps(refused.out).ends_with(e2e::errorLine("pelund.state cannot be written: File too large")))
-      << refused.out;
-  EXPECT_EQ(refused.exitStatus, 1);
-  EXPECT_FALSE(stateDir.exists("pelund.state.tmp"));
-  EXPECT_FALSE(stateDir.exists("pelund.state"));
+  EXPECT_TRUE(refused.out.ends_with(e2e::errorLine("pelund.state cannot be written: File too large"))) << refused.out;
+  EXPECT_TRUE(refused.exitStatus == 1 && !stateDir.exists("pelund.state.tmp") && !stateDir.exists("pelund.state"));
 }
 
 // A writing helper that stops answering (here stopped with SIGSTOP) while the run is
@@ -193,7 +190,6 @@ TEST(Hardening, StopSignalsIgnoredAtTheStartStayIgnoredAndBlockedOnesStop) {
   const Case cases[] = {
       {{SIGHUP}, {}, {at(SIGHUP), at(SIGTERM)}},
       {{SIGINT}, {}, {at(SIGINT), at(SIGTERM)}},
-      {{SIGINT, SIGHUP}, {}, {at(SIGHUP), at(SIGINT), at(SIGTERM)}},
       {{}, {SIGTERM, SIGINT, SIGHUP}, {at(SIGTERM)}},
   };
   for (const Case& c : cases) {

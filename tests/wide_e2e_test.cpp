@@ -11,6 +11,7 @@
 
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "e2e.h"
 #include "search_helpers.h"
@@ -171,22 +172,20 @@ TEST(WideEndToEnd, StatesOfTheOtherWidthGoOnAsOneSearch) {
   ASSERT_EQ(ordinary.status, 0);
   ASSERT_TRUE(wide.covering.starts_with(ordinary.covering) && wide.covering.size() > ordinary.covering.size());
 
-  e2e::TempDir extended;
-  ASSERT_EQ(runIni(extended, ini(cap, "")).status, 0);
-  const Outcome beyond = runIni(extended, ini(above, "wide=1\n"));
-  EXPECT_EQ(beyond.status, 0) << beyond.out;
-  EXPECT_TRUE(beyond.covering == wide.covering);
-  EXPECT_EQ(closingOf(beyond.out), closingOf(wide.out));
-
-  for (const std::string key : {"", "wide=1\n"}) {
-    SCOPED_TRACE("ended with \"" + key + "\"");
-    e2e::TempDir within;
-    ASSERT_EQ(runIni(within, ini(above, "wide=1\nmaxsets=100\n")).status, 0);
-    ASSERT_LT(within.read("covering.txt").size(), ordinary.covering.size());
-    const Outcome ended = runIni(within, ini(cap, key));
+  // (first run, second run, the one run whose bytes the second must end with)
+  const std::tuple<std::string, std::string, const Outcome*> resumes[] = {
+      {ini(cap, ""), ini(above, "wide=1\n"), &wide},
+      {ini(above, "wide=1\nmaxsets=100\n"), ini(cap, ""), &ordinary},
+      {ini(above, "wide=1\nmaxsets=100\n"), ini(cap, "wide=1\n"), &ordinary}};
+  for (const auto& [first, second, whole] : resumes) {
+    SCOPED_TRACE(first + "then\n" + second);
+    e2e::TempDir dir;
+    ASSERT_EQ(runIni(dir, first).status, 0);
+    ASSERT_LT(dir.read("covering.txt").size(), whole->covering.size());
+    const Outcome ended = runIni(dir, second);
     EXPECT_EQ(ended.status, 0) << ended.out;
-    EXPECT_TRUE(ended.covering == ordinary.covering);
-    EXPECT_EQ(closingOf(ended.out), closingOf(ordinary.out));
+    EXPECT_TRUE(ended.covering == whole->covering);
+    EXPECT_EQ(closingOf(ended.out), closingOf(whole->out));
   }
 
   e2e::TempDir done;

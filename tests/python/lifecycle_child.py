@@ -143,18 +143,13 @@ def memory_runs_out(extra_mib):
 
 
 class SlowToFlush:
-    """Standard output whose last flush, as the interpreter ends, lets go of the GIL for
-    a while: every daemon thread that comes back from pelund meanwhile is ended by the
-    interpreter as it asks for the GIL."""
-    def __init__(self, out, seconds):
-        self.out, self.seconds, self.sleep, self.ending = out, seconds, time.sleep, sys.is_finalizing
-
-    def write(self, text):
-        return self.out.write(text)
+    """Standard output whose last flush, as the interpreter ends, lets go of the GIL for a
+    second: every daemon thread that comes back from pelund meanwhile is ended."""
+    def __init__(self, out):
+        self.out, self.write, self.sleep, self.ending = out, out.write, time.sleep, sys.is_finalizing
 
     def flush(self):
-        if self.ending():
-            self.sleep(self.seconds)
+        self.sleep(1.0 if self.ending() else 0)
         self.out.flush()
 
 
@@ -169,19 +164,16 @@ def exit_while_busy(where):
     def table():
         pelund.candidates(10, 5040, 10**9)
 
-    def repeatedly(call):
-        def loop():
-            while True:
-                call()
-        return loop
+    def keywords(call):
+        return lambda: [call() for _ in iter(int, 1)]  # for ever
 
     targets = {"iterating": [iterate] * 3, "candidates": [table] * 3,
-               "keywords": [repeatedly(lambda: pelund.candidates(10, period=5040, maxfact=3 * 10**7)),
-                            repeatedly(lambda: pelund.smallest(3, 1, maxk=10**9, period=720, maxfact=10**5))] * 2}
+               "keywords": [keywords(lambda: pelund.candidates(10, period=5040, maxfact=3 * 10**7)),
+                            keywords(lambda: pelund.smallest(3, 1, maxk=10**9, period=720, maxfact=10**5))] * 2}
     for target in targets[where]:
         threading.Thread(target=target, daemon=True).start()
     if where == "keywords":
-        sys.stdout = SlowToFlush(sys.stdout, 1.0)
+        sys.stdout = SlowToFlush(sys.stdout)
     time.sleep(0.05)
     say("exiting")
 
@@ -235,21 +227,16 @@ def verify_interrupted(primes):
 
 
 def threads_refused():
-    """Every call that runs on a thread of the module's own, under a limit on processes
-    that refuses it: what each raises."""
-    calls = dict(search=lambda: next(pelund.search(10, -1, maxk=10**6)),
-                 smallest=lambda: pelund.smallest(10, -1, maxk=10**6),
-                 candidates=lambda: pelund.candidates(10, period=144),
-                 verify=lambda: pelund.verify(10, -1, 10176, [7, 11, 13, 37]))
-    report = {}
-    for name, call in calls.items():
+    """What each call on a thread of the module's own raises where the thread is refused."""
+    def outcome(call):
         try:
-            report[name] = ["returned", repr(call())]
-        except pelund.Error as error:
-            report[name] = ["pelund.Error", str(error)]
-        except Exception as error:  # noqa: BLE001 - what else it raised is the report
-            report[name] = [type(error).__name__, str(error)]
-    say(json.dumps(report))
+            return repr(call())
+        except Exception as error:  # noqa: BLE001 - what it raised is the report
+            return f"{type(error).__module__}.{type(error).__name__}: {error}"
+    say(json.dumps([outcome(call) for call in (lambda: next(pelund.search(10, -1, maxk=10**6)),
+                                               lambda: pelund.smallest(10, -1, maxk=10**6),
+                                               lambda: pelund.candidates(10, period=144),
+                                               lambda: pelund.verify(10, -1, 10176, [7, 11, 13, 37]))]))
 
 
 if __name__ == "__main__":

@@ -81,11 +81,10 @@ def test_a_thread_the_system_refuses_raises_pelund_error():
         pytest.skip("setpriv or prlimit is missing")
     done = subprocess.run(drop + ["prlimit", "--nproc=1", sys.executable, CHILD, "threads-refused"],
                           capture_output=True, text=True, env=child_environment(pelund), timeout=60, cwd="/")
-    if done.returncode != 0 and ("Permission denied" in done.stderr or "No module named" in done.stderr):
+    if "Permission denied" in done.stderr or "No module named" in done.stderr:
         pytest.skip(f"the user nobody cannot run the module here: {done.stderr.strip()}")
-    assert done.returncode == 0, done.stderr
-    refused = ["pelund.Error", "a thread cannot be started: Resource temporarily unavailable"]
-    assert json.loads(done.stdout) == dict(search=refused, smallest=refused, candidates=refused, verify=refused)
+    # search(), smallest(), candidates() and verify() alike
+    assert json.loads(done.stdout) == ["pelund.Error: a thread cannot be started: Resource temporarily unavailable"] * 4
 
 
 def primes_of_order_dividing(base, order, below):

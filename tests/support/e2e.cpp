@@ -54,11 +54,7 @@ std::string TempDir::read(const std::string& name) const {
 
 bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
 
-namespace {
-
-std::vector<int> childIgnores, childBlocks;  // of the StartedWith in scope
-
-}  // namespace
+static std::vector<int> childIgnores, childBlocks;  // of the StartedWith in scope
 
 StartedWith::StartedWith(std::vector<int> ignored, std::vector<int> blocked) {
   childIgnores = std::move(ignored), childBlocks = std::move(blocked);

@@ -57,12 +57,9 @@ struct Interrupt {
 // Children start with SIGINT, SIGTERM and SIGHUP at their default actions and
 // unblocked, whatever this process was started with (a test run under nohup, or as a
 // background job, sends them all the same), except as a StartedWith in scope says.
-class StartedWith {
- public:
+struct StartedWith {
   StartedWith(std::vector<int> ignored, std::vector<int> blocked);
   ~StartedWith();
-  StartedWith(const StartedWith&) = delete;
-  StartedWith& operator=(const StartedWith&) = delete;
 };
 // Sets the stop signals of a child that is about to exec, as above.
 void setChildSignals();
