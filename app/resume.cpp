@@ -132,7 +132,7 @@ void cutResults(const ResultsMark& mark) {
       if (uint64_t(lines) != mark.found) mismatch("it holds %lld lines, not %lld", lines, static_cast<long long>(mark.found));
     }
   }
-  if (size > mark.length && (!platformTruncate(file, mark.length) || !platformSyncFile(file, cause)))
+  if (size > mark.length && (!platformTruncate(file, mark.length, cause) || !platformSyncFile(file, cause)))
     error("%s cannot be cut back to its last recorded line: %s", kCoveringPath, cause.c_str());
   platformCloseFile(file);
 }

@@ -87,7 +87,7 @@ void cutTable(int64_t length) {
   bool missing = false;
   std::string cause;
   PlatformFile file = platformOpenExisting(kCkPath, missing, cause);
-  if (file == kNoFile || !platformTruncate(file, length)) error("%s cannot be written: %s", kCkPath, cause.c_str());
+  if (file == kNoFile || !platformTruncate(file, length, cause)) error("%s cannot be written: %s", kCkPath, cause.c_str());
   platformCloseFile(file);
 }
 

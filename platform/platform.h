@@ -145,8 +145,8 @@ bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::
 void platformBoundWaitsOnStop(bool (*stopPending)());
 // Waits until every line appended is in the file; false as platformAppendLines.
 bool platformFlushLines(PlatformFile file, std::string& cause);
-// Cuts the file back to `length` bytes.
-bool platformTruncate(PlatformFile file, int64_t length);
+// Cuts the file back to `length` bytes; false with the cause if it cannot.
+bool platformTruncate(PlatformFile file, int64_t length, std::string& cause);
 // Flushes the file's data to the device.
 bool platformSyncFile(PlatformFile file, std::string& cause);
 void platformCloseFile(PlatformFile file);

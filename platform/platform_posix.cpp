@@ -216,7 +216,8 @@ void abandonLineHelper() {
   }
   // A helper that cannot even be reaped may still finish a write; cutting the file
   // under it would leave a gap, so its lines stay.
-  if (ended) platformTruncate(lineHelper.file, lineHelper.written);
+  std::string cutFault;  // the write's fault is the one reported
+  if (ended) platformTruncate(lineHelper.file, lineHelper.written, cutFault);
   lineHelper.abandoned = true;
   lineHelper.pending.clear();
   if (lineHelper.fault.empty()) lineHelper.fault = "the process writing it does not answer";
@@ -253,7 +254,8 @@ bool takeAnswers(bool wait) {
   // The helper writes nothing after a failure; wait until it has answered the rest.
   while (!lineHelper.pending.empty() && takeAnswer()) {
   }
-  if (!lineHelper.abandoned) platformTruncate(lineHelper.file, lineHelper.written);
+  std::string cutFault;  // the write's fault is the one reported
+  if (!lineHelper.abandoned) platformTruncate(lineHelper.file, lineHelper.written, cutFault);
   return false;
 }
 
@@ -608,7 +610,11 @@ bool platformFlushLines(PlatformFile file, std::string& cause) {
   return cause.empty();
 }
 
-bool platformTruncate(PlatformFile file, int64_t length) { return ftruncate(file, off_t(length)) == 0; }
+bool platformTruncate(PlatformFile file, int64_t length, std::string& cause) {
+  if (ftruncate(file, off_t(length)) == 0) return true;
+  cause = causeOf(errno);
+  return false;
+}
 
 bool platformSyncFile(PlatformFile file, std::string& cause) {
   if (fsync(file) == 0) return true;

@@ -353,7 +353,8 @@ bool platformAppendLines(PlatformFile file, const char* data, size_t size, std::
   const int64_t now = platformFileLength(file);
   size_t reached = now > start ? std::min<size_t>(size, size_t(now - start)) : 0;
   while (reached > 0 && data[reached - 1] != '\n') --reached;
-  platformTruncate(file, start + int64_t(reached));
+  std::string cutFault;  // the write's fault is the one reported
+  platformTruncate(file, start + int64_t(reached), cutFault);
   return false;
 }
 
@@ -361,7 +362,12 @@ void platformBoundWaitsOnStop(bool (*)()) {}  // lines are written by this proce
 
 bool platformFlushLines(PlatformFile, std::string&) { return true; }
 
-bool platformTruncate(PlatformFile file, int64_t length) { return _chsize_s(file, length) == 0; }
+bool platformTruncate(PlatformFile file, int64_t length, std::string& cause) {
+  const errno_t failed = _chsize_s(file, length);
+  if (failed == 0) return true;
+  cause = causeOf(failed);
+  return false;
+}
 
 bool platformSyncFile(PlatformFile file, std::string& cause) {
   if (_commit(file) == 0) return true;

@@ -1,7 +1,9 @@
 // How lines are cut into writes that stay within one page of the file, and appends of
 // whole lines through the platform layer (on POSIX, through the writing helper), and
 // small files read back.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <random>
 #include <string>
@@ -79,6 +81,26 @@ TEST(PlatformTest, AppendedLinesReadBackWhole) {
   EXPECT_FALSE(platformAppendLines(full, "1  2  [3, 5]\n", 13, cause) && platformFlushLines(full, cause));
   EXPECT_EQ(cause, "No space left on device");
   platformCloseFile(full);
+}
+
+// A cut back shortens the file; one the system refuses (a descriptor open for reading
+// only) is false with the system's cause, which the callers' messages end with.
+TEST(PlatformTest, CutsBackOrNamesTheCause) {
+  e2e::TempDir dir;
+  dir.write("lines.txt", "1  2  [3, 5]\n7  2  [3, 5]\n");
+  bool missing = false;
+  std::string cause;
+  const PlatformFile file = platformOpenExisting(dir.file("lines.txt").c_str(), missing, cause);
+  ASSERT_NE(file, kNoFile) << cause;
+  EXPECT_TRUE(platformTruncate(file, 13, cause)) << cause;
+  platformCloseFile(file);
+  EXPECT_EQ(dir.read("lines.txt"), "1  2  [3, 5]\n");
+  const int reading = open(dir.file("lines.txt").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(reading, 0);
+  EXPECT_FALSE(platformTruncate(reading, 0, cause));
+  EXPECT_EQ(cause, "Invalid argument");
+  close(reading);
+  EXPECT_EQ(dir.read("lines.txt"), "1  2  [3, 5]\n");
 }
 
 // A small file is read whole; a larger one as its first limit+1 bytes, which tell the
