@@ -85,10 +85,7 @@ std::string lastKeptK(PlatformFile file, int64_t length) {
 bool readWideState(const std::string& text, const pelund::SearchParams& params, SearchState& state) {
   WideState wide;
   if (!parseWideState(text, wide)) return false;
-  WideState identity;
-  identity.base = params.base, identity.c = params.c, identity.period = uint32_t(params.period);
-  identity.maxFact = uint64_t(params.maxFact), identity.minK = std::to_string(params.minK);
-  if (!wide.sameSearch(identity) || params.algebraic)
+  if (!wide.sameSearch(wideStateOf(identityOf(params))) || params.algebraic)
     error("%s belongs to another search (base=%d c=%d period=%u maxfact=%llu mink=%s wide=1)", kStatePath, wide.base,
           wide.c, wide.period, static_cast<unsigned long long>(wide.maxFact), wide.minK.c_str());
   if (!decimalAtMost(wide.nextK, std::to_string(params.maxK + 1)))

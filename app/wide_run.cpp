@@ -84,8 +84,7 @@ WideState prepareWideResults(bool resume, bool& resumed) {
     if (ordinary.algebraic)
       error("%s belongs to another search (base=%d c=%d period=%d maxfact=%d mink=%lld algebraic=1)", kStatePath,
             ordinary.base, ordinary.c, ordinary.period, ordinary.maxFact, static_cast<long long>(ordinary.minK));
-    state = {ordinary.base, ordinary.c, uint32_t(ordinary.period), uint64_t(ordinary.maxFact),
-             std::to_string(ordinary.minK), std::to_string(ordinary.nextK), ordinary.found, ordinary.length};
+    state = wideStateOf(ordinary);
   }
   if (!state.sameSearch(fresh))
     error("%s belongs to another search (base=%d c=%d period=%u maxfact=%" PRIu64 " mink=%s%s)", kStatePath,

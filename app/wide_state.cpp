@@ -58,6 +58,11 @@ std::string decimalMinusOne(std::string a) {
   return a;
 }
 
+WideState wideStateOf(const SearchState& state) {
+  return {state.base, state.c, uint32_t(state.period), uint64_t(state.maxFact), std::to_string(state.minK),
+          std::to_string(state.nextK), state.found, state.length};
+}
+
 std::string formatWideState(const WideState& s) {
   char text[256];
   std::snprintf(text, sizeof text, "base=%d\nc=%d\nperiod=%u\nmaxfact=%" PRIu64 "\n", s.base, s.c, s.period, s.maxFact);

@@ -26,6 +26,10 @@ struct WideState {
   }
 };
 
+struct SearchState;
+// An ordinary state as a wide one: the same search, at the same point.
+WideState wideStateOf(const SearchState& state);
+
 std::string formatWideState(const WideState& state);
 // False when the text is not a whole, well-formed wide state.
 bool parseWideState(const std::string& text, WideState& state);
