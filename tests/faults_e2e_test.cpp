@@ -437,10 +437,15 @@ TEST(RunDirectoryFaults, AnotherUsersLockFileStillLocks) {
   dir.write("pelund.lock", "");
   ASSERT_NO_FATAL_FAILURE(user.withhold(dir.file("pelund.lock"), 0644));
   e2e::RunResult first;
-  std::thread live([&] { first = user.run(dir, {SIGINT, "Searching at k = 20000000000.", {}}); });
+  // The first run is stopped only once the second has ended, however fast it searches.
+  std::atomic<bool> secondEnded = false;
+  e2e::Interrupt stop{SIGINT, "Searching at k = "};
+  stop.after = &secondEnded;
+  std::thread live([&] { first = user.run(dir, stop); });
   while (dir.read("covering.txt").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const e2e::RunResult second = user.run(dir);
   const std::string covering = dir.read("covering.txt");
+  secondEnded = true;
   live.join();
   EXPECT_EQ(second.out, errorLine("another search is running in this directory"));
   EXPECT_EQ(second.exitStatus, 1);

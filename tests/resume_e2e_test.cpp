@@ -264,11 +264,16 @@ TEST(Resume, SecondRunInADirectoryWithALiveSearchIsRefused) {
   e2e::TempDir dir;
   dir.write("pelund.ini", "base=10\nmink=1\nmaxk=1000000000000000\nc=-1\nmaxfact=1000\nkdisp=1000000000\n");
   e2e::RunResult first;
-  std::thread live([&] { first = e2e::run(dir, {SIGINT, "Searching at k = 20000000000.", {}}); });
+  // The first run is stopped only once the second has ended, however fast it searches.
+  std::atomic<bool> secondEnded = false;
+  e2e::Interrupt stop{SIGINT, "Searching at k = "};
+  stop.after = &secondEnded;
+  std::thread live([&] { first = e2e::run(dir, stop); });
   while (dir.read("covering.txt").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const std::string log = dir.read("pelund.log");
   const e2e::RunResult second = e2e::run(dir);
   const std::string covering = dir.read("covering.txt");
+  secondEnded = true;
   live.join();
   EXPECT_EQ(e2e::maskStamps(second.out), e2e::errorLine("another search is running in this directory"));
   EXPECT_EQ(second.exitStatus, 1);

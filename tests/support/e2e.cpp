@@ -203,13 +203,18 @@ RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, cons
   std::chrono::steady_clock::time_point lastSignal;
   char buffer[65536];
   for (;;) {
+    // A step held back by its test searches its output from where it last searched,
+    // once let go.
+    const bool held = step < steps.size() && steps[step].after != nullptr && !steps[step].after->load();
     const size_t from = searched;
-    searched = result.out.size() - std::min(result.out.size(), step < steps.size() ? steps[step].trigger.size() : 0);
+    if (!held)
+      searched = result.out.size() - std::min(result.out.size(), step < steps.size() ? steps[step].trigger.size() : 0);
     if (step < steps.size() && !steps[step].watch.empty()) {
       if (const int64_t change = changeOf(dir.file(steps[step].watch)); change != watchedChange)
         watchedChange = change, cpuAtChange = cpuOf(pid);
     }
     if (step < steps.size() && !due && !triggered &&
+        !held &&
         (fds[0] < 0 || result.out.find(steps[step].trigger, from) != std::string::npos)) {
       searched = 0;
       triggered = true;

@@ -3,6 +3,7 @@
 // running child.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -52,6 +53,9 @@ struct Interrupt {
   // the trigger showed: a moment of the work done, whatever the load of the machine.
   std::chrono::milliseconds cpuDelay{0};
   std::string watch = {};  // a file of the run directory whose changes are timed (see RunResult)
+  // When set, the trigger counts only once this is true: the test says when, for
+  // instance after another run has ended, however fast this one goes.
+  const std::atomic<bool>* after = nullptr;
 };
 
 // Children start with SIGINT, SIGTERM and SIGHUP at their default actions and
