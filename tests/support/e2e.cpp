@@ -213,8 +213,7 @@ RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, cons
       if (const int64_t change = changeOf(dir.file(steps[step].watch)); change != watchedChange)
         watchedChange = change, cpuAtChange = cpuOf(pid);
     }
-    if (step < steps.size() && !due && !triggered &&
-        !held &&
+    if (step < steps.size() && !due && !triggered && !held &&
         (fds[0] < 0 || result.out.find(steps[step].trigger, from) != std::string::npos)) {
       searched = 0;
       triggered = true;
