@@ -65,7 +65,7 @@ WideState identity() {
 WideState prepareWideResults(bool resume, bool& resumed) {
   const WideState fresh = identity();
   std::string text, cause;
-  const ReadOutcome read = resume ? platformReadSmallFile(kStatePath, 4096, text, cause) : ReadOutcome::missing;
+  const ReadOutcome read = resume ? platformReadSmallFile(kStatePath, kLongestWideState, text, cause) : ReadOutcome::missing;
   if (read == ReadOutcome::failed) error("%s cannot be read: %s", kStatePath, cause.c_str());
   resumed = read == ReadOutcome::read;
   if (!resumed) {
@@ -105,6 +105,7 @@ class WideWriter : public pelund::wide::WideSink {
 
   void partDone(const pelund::wide::WidePart& part) override {
     if (stopped_) return;
+    state_.wanted = 0, state_.partTo.clear(), state_.covered.clear();
     size_t line = 0;
     if (gi_kDisp > 0) {
       const uint64_t step = uint64_t(gi_kDisp);
@@ -125,6 +126,19 @@ class WideWriter : public pelund::wide::WideSink {
     writeLines(part, line, nullptr);
     state_.nextK = decimalPlusOne(part.to.toString());
     if (statePath_ != nullptr && std::chrono::steady_clock::now() - lastSave_ >= std::chrono::seconds(1)) saveState();
+  }
+
+  // A part of the wide tree in progress at the state's k: kept in the state, which is
+  // saved about once a second (a part with too many k for a state stays at its start).
+  void treeProgress(const pelund::wide::WideTreeProgress& progress) override {
+    if (statePath_ == nullptr || stopped_ || progress.covered.size() > kMostWidePartKs ||
+        progress.from.toString() != state_.nextK)
+      return;
+    state_.partTo = progress.to.toString();
+    state_.wanted = progress.wanted, state_.list = progress.list, state_.done = progress.done;
+    state_.covered.clear();
+    for (const U256& k : progress.covered) state_.covered.push_back(k.toString());
+    if (std::chrono::steady_clock::now() - lastSave_ >= std::chrono::seconds(1)) saveState();
   }
 
   void saveState() {
@@ -233,7 +247,14 @@ int runWideSearch(bool resume) {
   const bool enough = gi_maxSets > 0 && start.found >= uint64_t(gi_maxSets);
   if (search.searchable() && decimalAtMost(start.nextK, g_wide.maxK) && !enough) {
     const uint64_t lines = gi_maxSets > 0 ? uint64_t(gi_maxSets) - start.found : 0;
-    complete = search.walkLines(wideValue(start.nextK), params.maxK, lines, writer, stopToken());
+    pelund::wide::WideTreeProgress part;
+    if (start.wanted > 0) {
+      part.from = wideValue(start.nextK), part.to = wideValue(start.partTo);
+      part.wanted = start.wanted, part.list = start.list, part.done = start.done;
+      for (const std::string& k : start.covered) part.covered.push_back(wideValue(k));
+    }
+    complete = search.walkLines(wideValue(start.nextK), params.maxK, lines, writer, stopToken(), {},
+                                start.wanted > 0 ? &part : nullptr);
   }
   complete = complete && !writer.stopped();
   writer.saveState();

@@ -35,6 +35,37 @@ bool readUnsigned(const std::string& text, size_t& at, const char* key, uint64_t
   return value >= low && value <= high;
 }
 
+bool decimalBelow(const std::string& a, const std::string& b) { return a != b && decimalAtMost(a, b); }
+
+// The part in progress from state.nextK: its end (below 2^256), its list, those done
+// and their covered k, strictly ascending within the part. The list made for
+// `subtrees` wanted may hold more than that, so `done` is bounded only against damage:
+// the walk starts the part again when it exceeds the list it makes.
+bool readPart(const std::string& text, size_t& at, WideState& state) {
+  uint64_t count = 0;
+  if (!readDigits(text, at, "partto", 78, state.partTo) || !decimalAtMost(state.nextK, state.partTo) ||
+      !decimalBelow(state.partTo, kTwoTo256) || !readUnsigned(text, at, "subtrees", 1, uint64_t(1) << 24, state.wanted) ||
+      !readUnsigned(text, at, "list", 0, INT64_MAX, state.list) ||
+      !readUnsigned(text, at, "done", 0, uint64_t(1) << 40, state.done) ||
+      !readUnsigned(text, at, "covered", 0, kMostWidePartKs, count))
+    return false;
+  // Each k takes two bytes at least: a count beyond the text is damage, not a size to reserve.
+  if (count > (text.size() - at) / 2) return false;
+  state.covered.reserve(size_t(count));
+  for (uint64_t i = 0; i < count; ++i) {
+    std::string k;
+    const size_t start = at, end = text.find('\n', at);
+    if (end == std::string::npos || end == start || end - start > 78) return false;
+    k = text.substr(start, end - start);
+    if (k.find_first_not_of("0123456789") != std::string::npos || (k[0] == '0' && k.size() > 1)) return false;
+    if (!decimalAtMost(state.nextK, k) || !decimalAtMost(k, state.partTo)) return false;
+    if (!state.covered.empty() && !decimalBelow(state.covered.back(), k)) return false;
+    state.covered.push_back(std::move(k));
+    at = end + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool decimalAtMost(const std::string& a, const std::string& b) {
@@ -59,16 +90,26 @@ std::string decimalMinusOne(std::string a) {
 }
 
 WideState wideStateOf(const SearchState& state) {
-  return {state.base, state.c, uint32_t(state.period), uint64_t(state.maxFact), std::to_string(state.minK),
-          std::to_string(state.nextK), state.found, state.length};
+  WideState wide;
+  wide.base = state.base, wide.c = state.c, wide.period = uint32_t(state.period), wide.maxFact = uint64_t(state.maxFact);
+  wide.minK = std::to_string(state.minK), wide.nextK = std::to_string(state.nextK);
+  wide.found = state.found, wide.length = state.length;
+  return wide;
 }
 
 std::string formatWideState(const WideState& s) {
   char text[256];
   std::snprintf(text, sizeof text, "base=%d\nc=%d\nperiod=%u\nmaxfact=%" PRIu64 "\n", s.base, s.c, s.period, s.maxFact);
   std::string state = std::string(kHeading) + text + "mink=" + s.minK + "\nnextk=" + s.nextK + "\n";
-  std::snprintf(text, sizeof text, "found=%" PRIu64 "\nlength=%" PRId64 "\nwide=1\nend\n", s.found, s.length);
-  return state + text;
+  std::snprintf(text, sizeof text, "found=%" PRIu64 "\nlength=%" PRId64 "\nwide=1\n", s.found, s.length);
+  state += text;
+  if (s.wanted > 0) {
+    std::snprintf(text, sizeof text, "subtrees=%" PRIu64 "\nlist=%" PRIu64 "\ndone=%" PRIu64 "\ncovered=%zu\n", s.wanted,
+                  s.list, s.done, s.covered.size());
+    state += "partto=" + s.partTo + "\n" + text;
+    for (const std::string& k : s.covered) (state += k) += '\n';
+  }
+  return state + "end\n";
 }
 
 bool parseWideState(const std::string& original, WideState& state) {
@@ -88,9 +129,15 @@ bool parseWideState(const std::string& original, WideState& state) {
       !readDigits(text, at, "nextk", 78, nextK) || !readUnsigned(text, at, "found", 0, INT64_MAX, found) ||
       !readUnsigned(text, at, "length", 0, INT64_MAX, length))
     return false;
-  if (text.compare(at, std::string::npos, "wide=1\nend\n") != 0) return false;
+  if (text.compare(at, 7, "wide=1\n") != 0) return false;
+  at += 7;
   if (minK == "0" || !decimalAtMost(minK, nextK) || !decimalAtMost(nextK, kTwoTo256)) return false;
-  state = {int32_t(base), negative ? -1 : 1, uint32_t(period), maxFact, minK, nextK, found, int64_t(length)};
+  WideState read;
+  read.base = int32_t(base), read.c = negative ? -1 : 1, read.period = uint32_t(period), read.maxFact = maxFact;
+  read.minK = minK, read.nextK = nextK, read.found = found, read.length = int64_t(length);
+  if (text.compare(at, 7, "partto=") == 0 && !readPart(text, at, read)) return false;
+  if (text.compare(at, std::string::npos, "end\n") != 0) return false;
+  state = std::move(read);
   return true;
 }
 

@@ -9,6 +9,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// A state holds at most this many covered k of a part in progress (a part with more is
+// recorded at its start), so that it stays a few megabytes.
+inline constexpr size_t kMostWidePartKs = size_t(1) << 16;
+inline constexpr size_t kLongestWideState = 4096 + kMostWidePartKs * 80;
 
 struct WideState {
   int32_t base = 0;
@@ -19,6 +25,12 @@ struct WideState {
   std::string nextK;  // every k below it searched and its line written (up to 2^256)
   uint64_t found = 0;
   int64_t length = 0;
+  // A part of the wide tree in progress from nextK (wanted 0: none): its end, the
+  // subtrees wanted of its list and the list's hash, those done, and their covered k
+  // (decimal, strictly ascending within the part).
+  std::string partTo;
+  uint64_t wanted = 0, list = 0, done = 0;
+  std::vector<std::string> covered;
 
   bool sameSearch(const WideState& other) const {
     return base == other.base && c == other.c && period == other.period && maxFact == other.maxFact &&

@@ -128,10 +128,23 @@ TEST(SearchStateTest, APartInProgressThatCannotBeIsRefused) {
 // reverse.
 TEST(WideStateTest, ReadsBackAndRefusesDamage) {
   const std::string k256 = "115792089237316195423570985008687907853269984665640564039457584007913129639936";
+  const auto wide = [](int32_t base, int32_t c, uint32_t period, uint64_t maxFact, std::string minK, std::string nextK,
+                        uint64_t found, int64_t length) {
+    WideState state;
+    state.base = base, state.c = c, state.period = period, state.maxFact = maxFact;
+    state.minK = std::move(minK), state.nextK = std::move(nextK), state.found = found, state.length = length;
+    return state;
+  };
+  // A part in progress: its end, list and covered k (the last one at the end itself).
+  WideState inPart = wide(3, -1, 20160, 30000, "7", "123456789012345678901234567891", 5, 99);
+  inPart.partTo = "123456789012345678901234599999", inPart.wanted = 512, inPart.list = 8765432109876543210u;
+  inPart.done = 17, inPart.covered = {"123456789012345678901234567891", "123456789012345678901234570000",
+                                      "123456789012345678901234599999"};
   const WideState states[] = {
-      {32400, 1, 11, 18446744073709551615u, "1", "1", 0, 0},
-      {999999937, -1, 65520, 5, "1000000000000000001", k256, 4294967296u, INT64_MAX},
-      {2, 1, 720, 1000000000, "123456789012345678901234567890", "123456789012345678901234567891", 3, 77},
+      wide(32400, 1, 11, 18446744073709551615u, "1", "1", 0, 0),
+      wide(999999937, -1, 65520, 5, "1000000000000000001", k256, 4294967296u, INT64_MAX),
+      wide(2, 1, 720, 1000000000, "123456789012345678901234567890", "123456789012345678901234567891", 3, 77),
+      inPart,
   };
   for (const WideState& state : states) {
     const std::string text = formatWideState(state);
@@ -144,6 +157,11 @@ TEST(WideStateTest, ReadsBackAndRefusesDamage) {
       EXPECT_EQ(read.found, state.found);
       EXPECT_EQ(read.length, state.length);
       EXPECT_EQ(read.c, state.c);
+      EXPECT_EQ(read.partTo, state.partTo);
+      EXPECT_EQ(read.wanted, state.wanted);
+      EXPECT_EQ(read.list, state.list);
+      EXPECT_EQ(read.done, state.done);
+      EXPECT_EQ(read.covered, state.covered);
     }
     SearchState ordinary;
     EXPECT_FALSE(parseSearchState(text, ordinary));
@@ -163,6 +181,18 @@ TEST(WideStateTest, ReadsBackAndRefusesDamage) {
   }
   WideState read;
   EXPECT_FALSE(parseWideState(formatSearchState({10, -1, 144, 1000000, 1, 1, 0, 0}), read));
+  // A part that ends before nextk or at 2^256, a covered k outside it or out of order,
+  // more covered k than a state holds.
+  for (auto [from, to] :
+       {std::pair<std::string, std::string>{"partto=123456789012345678901234599999\n", "partto=123456789012345678901234567890\n"},
+        {"partto=123456789012345678901234599999\n", "partto=" + k256 + "\n"},
+        {"\n123456789012345678901234599999\n", "\n123456789012345678901234600000\n"},
+        {"\n123456789012345678901234570000\n", "\n123456789012345678901234567891\n"},
+        {"covered=3\n", "covered=65537\n"}}) {
+    std::string text = formatWideState(inPart);
+    text.replace(text.find(from), from.size(), to);
+    EXPECT_FALSE(parseWideState(text, read)) << to;
+  }
   // nextk past 2^256, below mink, a leading zero, c=0.
   const WideState& first = states[0];
   for (auto [from, to] : {std::pair<std::string, std::string>{"nextk=1\n", "nextk=" + k256.substr(0, 77) + "7\n"},

@@ -156,6 +156,53 @@ TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
   EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
 }
 
+// Beyond the 64-bit engines (P above 5040) a part goes to the wide tree subtree by
+// subtree, and the state names the part and the subtrees done with their k: a stop
+// inside it, or a kill a second or more into it, resumes from there to the bytes of
+// one run (the state written at the stop names the part; its lines are written when
+// the part is done). A stop that comes after the run has ended is tried again sooner.
+TEST(WideEndToEnd, AStopInsideAPartOfTheWideTreeGoesOnFromItsSubtrees) {
+  // One part of 2^22 k and one of a single k: about three seconds here on two cores.
+  const std::string ini = iniOf(10, -1, "1000000000000000000000000", "1000000000000000004194304", 20160, 2000,
+                                "wide=1\nthreads=2\n");
+  e2e::TempDir whole;
+  const Outcome reference = runIni(whole, ini);
+  ASSERT_EQ(reference.status, 0);
+  ASSERT_GT(reference.covering.size(), 1000u);
+  std::mt19937_64 random(std::random_device{}());
+  int midPart = 0;
+  // The stop comes once the run has used some processor time (the table phase takes
+  // milliseconds of it), from 0.75 to 1.5 s and less while the run ends first.
+  for (int round = 0, delay = 1500; round < 3; ++round) {
+    const int signal = round == 2 ? SIGKILL : SIGINT;
+    SCOPED_TRACE("round " + std::to_string(round) + ", after " + std::to_string(delay) + " ms");
+    e2e::TempDir dir;
+    dir.write("pelund.ini", ini + "resume=1\n");
+    e2e::Interrupt interrupt{signal, "Covering sets for"};
+    interrupt.cpuDelay = std::chrono::milliseconds(delay / 2 + random() % (delay / 2 + 1));
+    const e2e::RunResult cut = e2e::run(dir, interrupt);
+    if (cut.exitStatus == 0) {  // the run ended first
+      EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
+      if (delay > 200) --round, delay /= 4;
+      continue;
+    }
+    EXPECT_TRUE(cut.exitStatus == 128 + signal || cut.termSignal == SIGKILL) << cut.out;
+    const std::string state = dir.read("pelund.state");
+    if (const size_t at = state.find("\ndone="); at != std::string::npos && state.compare(at, 8, "\ndone=0\n") != 0)
+      ++midPart;
+    if (signal == SIGINT) {
+      EXPECT_NE(state.find("\npartto=1000000000000000004194303\nsubtrees="), std::string::npos) << state;
+      EXPECT_FALSE(dir.exists("covering.txt")) << "the part's lines come when it is done";
+    }
+    const e2e::RunResult last = e2e::run(dir);
+    EXPECT_EQ(last.exitStatus, 0);
+    EXPECT_EQ(closingOf(e2e::maskStamps(last.out)), closingOf(reference.out));
+    EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
+    EXPECT_EQ(dir.read("pelund.state").find("partto="), std::string::npos);
+  }
+  EXPECT_GT(midPart, 0) << "no stop came after a subtree of the part was done";
+}
+
 // A wide search and an ordinary one with the same keys are one search: each goes on
 // from the other's state to the bytes of one run over the whole range (an ordinary
 // search up to 10^18 extended beyond it; a wide one stopped below 10^18 and ended within

@@ -6,6 +6,7 @@
 // make (smallest k by CRT over all q! assignments), and under stops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <numeric>
 #include <random>
@@ -344,6 +345,70 @@ TEST(WideSearch, AStopMidWalkHandsOverWholePartsOnly) {
     EXPECT_EQ(two.text, whole.text.substr(0, two.text.size()));
   }
   EXPECT_GT(stopped, 4);
+}
+
+// A part of the wide tree (P above 5040) goes subtree by subtree: stopped at any poll
+// of a walk (in its tree, or in the lines of a part whose subtrees are all done), the
+// walk goes on from the sink's last progress (its list rebuilt, the subtrees done
+// skipped, their k kept), and the parts of both walks join into the whole walk's text;
+// a progress whose list differs starts its part again. (The real binary's stops inside
+// a long tree: WideEndToEnd.AStopInsideAPartOfTheWideTreeGoesOnFromItsSubtrees.)
+TEST(WideSearch, APartOfTheWideTreeStoppedAnywhereGoesOnFromItsProgress) {
+  struct Resumable : Joined {
+    pelund::wide::WideTreeProgress last;
+    size_t told = 0;
+    void treeProgress(const pelund::wide::WideTreeProgress& progress) override { last = progress, ++told; }
+  };
+  std::mt19937_64 random(17);
+  int inParts = 0, dropTests = 0, small = 0;
+  const int rounds = e2e::rounds(4);
+  for (int round = 0; round < rounds; ++round) {
+    const int32_t base = int32_t(2 + random() % 60), c = random() % 2 == 0 ? 1 : -1;
+    const pelund::SearchParams params = pelund::makeParams(base, c, 1, 2, 720, 200 + int64_t(random() % 400), 1);
+    // Period 10080 keeps the parts on the wide tree; its primes are those of 720.
+    const WideSearch wide(wide_helpers::wideParams(base, c, 10080, 1 + round % 2),
+                          wide_helpers::widePrimes(pelund::candidates(params)));
+    const U256 from = U256(1 + random() % 100000).mulSmall(1000000007), to = from + U256((uint64_t(1) << 20) + 999);
+    // The whole walk, counting its polls for a stop: the stops below come at any of them.
+    const uint64_t many = uint64_t(1) << 40;
+    pollsLeft = many;
+    Joined whole;
+    ASSERT_TRUE(wide.walk(from, to, whole, pelund::StopToken(&pollsRunOut)));
+    const uint64_t polls = many - pollsLeft;
+    if (polls < 8 && ++small < 100) {  // too few places to stop at: another search
+      --round;
+      continue;
+    }
+    for (int stop = 0; stop < 4; ++stop) {
+      pollsLeft = 2 + random() % (polls - 1);
+      Resumable first;
+      if (wide.walk(from, to, first, pelund::StopToken(&pollsRunOut))) continue;
+      const U256 next = first.any ? first.to + 1 : from;
+      pelund::wide::WideTreeProgress progress = first.last;
+      const bool inPart = first.told > 0 && progress.from == next;
+      inParts += inPart && progress.done > 0;
+      if (inPart && stop == 3) progress.list ^= 1;  // another list: the part again from its start
+      SCOPED_TRACE("b=" + std::to_string(base) + " c=" + std::to_string(c) + " stop " + std::to_string(stop) +
+                   (inPart ? " done " + std::to_string(progress.done) : std::string(" between parts")));
+      Resumable rest;
+      ASSERT_TRUE(wide.walkLines(next, to, 0, rest, pelund::StopToken{}, {}, inPart ? &progress : nullptr));
+      EXPECT_FALSE(first.gap || rest.gap);
+      EXPECT_EQ(rest.from, next);
+      EXPECT_EQ(first.text + rest.text, whole.text);
+      // The subtrees done are not searched again: their k come from the progress alone.
+      if (inPart && stop != 3 && !progress.covered.empty()) {
+        const U256 dropped = progress.covered.front();
+        progress.covered.erase(progress.covered.begin());
+        Resumable without;
+        ASSERT_TRUE(wide.walkLines(next, to, 0, without, pelund::StopToken{}, {}, &progress));
+        EXPECT_EQ(std::find(without.ks.begin(), without.ks.end(), dropped), without.ks.end());
+        EXPECT_EQ(without.ks.size() + 1, rest.ks.size());
+        ++dropTests;
+      }
+    }
+  }
+  EXPECT_GE(inParts, rounds) << "stops inside a part after some of its subtrees";
+  EXPECT_GT(dropTests, 0);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The wide search's tables, lines and walk (see wide_search.h). The walk goes in
 // consecutive parts growing geometrically from 2^22 k (range_walk.cpp does the same for
-// the 64-bit range), so an interrupt loses at most the part in progress and the lines
-// of a part stay bounded. A part grows 16 times the one before, or more where the
+// the 64-bit range), so an interrupt loses at most the part in progress (of a long
+// part of the wide tree, which goes subtree by subtree, the subtrees in progress) and
+// the lines of a part stay bounded. A part grows 16 times the one before, or more where the
 // tree's cost grows slowly with the width, C(W) ~ W^alpha measured on the last two
 // parts: then about 4^(1/alpha) times (up to 2^16), so that each part costs about four
 // times the one before and all parts together a small factor more than the last; a
@@ -36,6 +37,14 @@ constexpr double kMeasurable = 0.02;  // parts shorter than this (seconds) say n
 constexpr size_t kMostLines = size_t(1) << 18;  // lines a part aims to stay below
 constexpr size_t kMostFound = size_t(1) << 22;  // a part that finds more is searched again, narrower
 constexpr size_t kPairTableLimit = 1024;        // primes up to which their pairs are tabled
+// Parts of the wide tree that may take kLongPart seconds or more go subtree by subtree,
+// in subtrees of about kSubtreeSeconds of a thread each (at least kSubtreesPerThread
+// per thread, as a whole part has), so that a stop loses a fraction of a second of them.
+constexpr double kLongPart = 1.0;
+constexpr double kPartCostGrowth = 4;
+constexpr double kSubtreeSeconds = 0.02;
+constexpr size_t kSubtreesPerThread = 64;
+constexpr size_t kMostSubtrees = size_t(1) << 16;
 // The 64-bit engines' bounds: primes up to 1e9, periods up to 5040, a range of 1e18 k.
 constexpr uint64_t kNarrowPrimes = 1000000000;
 constexpr uint32_t kNarrowPeriod = 5040;
@@ -311,12 +320,16 @@ bool WideSearch::walk(const U256& from, const U256& to, WideSink& sink, const St
 }
 
 bool WideSearch::walkLines(const U256& from, const U256& to, uint64_t maxLines, WideSink& sink, const StopToken& stop,
-                           const std::function<void(const U256&, const U256&)>& walking) const {
+                           const std::function<void(const U256&, const U256&)>& walking,
+                           const WideTreeProgress* resume) const {
   if (from > to) return true;
   const int threads = workerThreads(tables_->params.threads);
-  U256 start = from, width = U256(1).shiftLeft(kFirstPartBits);
+  if (resume != nullptr && (resume->wanted == 0 || resume->from != from || resume->to > to || resume->to < from))
+    resume = nullptr;
+  U256 start = from, width = resume != nullptr ? resume->to - from + 1 : U256(1).shiftLeft(kFirstPartBits);
   uint64_t lines = 0;
   Growth growth;
+  double lastTreeSeconds = -1;  // the last part of the wide tree (none yet: its cost is unknown)
   for (;;) {
     const auto begin = std::chrono::steady_clock::now();
     if (stop.stopRequested()) return false;
@@ -325,10 +338,29 @@ bool WideSearch::walkLines(const U256& from, const U256& to, uint64_t maxLines, 
     std::vector<U256> covered;
     // Few lines wanted: a part holding far more is taken again narrower sooner.
     const size_t most = maxLines != 0 && maxLines < kMostLines / 16 ? kMostLines : kMostFound;
-    const TreeResult result =
-        tables_->narrow && end - start < U256(kNarrowWidth)
-            ? narrowSearch(*tables_->narrow, start, end, threads, covered, stop, most)
-            : wideTreeSearch(*tables_, start, end, threads, covered, stop, most);
+    TreeResult result;
+    WideTreeProgress progress{start, end, 0, 0, 0, {}};
+    if (resume == nullptr && tables_->narrow && end - start < U256(kNarrowWidth)) {
+      result = narrowSearch(*tables_->narrow, start, end, threads, covered, stop, most);
+    } else {
+      // A part of the wide tree that may take a second or more goes subtree by subtree,
+      // its progress told to the sink: the first (its cost is not known yet), and one
+      // after a part that took a quarter of a second, as each is planned to cost about
+      // four times the one before.
+      if (resume != nullptr) progress = *resume;
+      else if (lastTreeSeconds < 0 || lastTreeSeconds * kPartCostGrowth >= kLongPart)
+        progress.wanted = uint64_t(std::clamp(lastTreeSeconds * kPartCostGrowth * threads / kSubtreeSeconds,
+                                              double(kSubtreesPerThread) * threads, double(kMostSubtrees)));
+      resume = nullptr;
+      if (progress.wanted > 0) {
+        result = wideTreeInSubtrees(*tables_, progress, threads, stop, most,
+                                    [&](const WideTreeProgress& told) { sink.treeProgress(told); });
+        covered = std::move(progress.covered);
+      } else {
+        result = wideTreeSearch(*tables_, start, end, threads, covered, stop, most);
+      }
+      lastTreeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    }
     if (result == TreeResult::stopped) return false;
     if (result == TreeResult::tooMany) {  // the part again, narrower
       width = std::max((end - start + 1).shiftRight(4), U256(1));
@@ -338,7 +370,11 @@ bool WideSearch::walkLines(const U256& from, const U256& to, uint64_t maxLines, 
     WidePart part{start, end, {}, {}, {}};
     const bool enough = maxLines != 0 && covered.size() >= maxLines - lines;
     if (enough) covered.resize(size_t(maxLines - lines)), part.to = covered.back();
-    if (!buildPart(*tables_, covered, threads, part, stop)) return false;
+    if (!buildPart(*tables_, covered, threads, part, stop)) {
+      // Stopped with the part's subtrees all done: the state keeps their k.
+      if (progress.wanted > 0 && !enough) progress.covered = std::move(covered), sink.treeProgress(progress);
+      return false;
+    }
     sink.partDone(part);
     lines += covered.size();
     if (enough || end == to) return true;

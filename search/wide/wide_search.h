@@ -71,11 +71,28 @@ struct WidePart {
   }
 };
 
+// A part of the wide tree searched in part: the first `done` subtrees of the list made
+// for `wanted` subtrees are searched, and `covered` holds the covered k they hold,
+// ascending and each once; `list` is a hash of the list (below 2^63), so that a list
+// made otherwise starts the part again. Given back to the walk, it goes on from there
+// (with the same search, on any number of threads).
+struct WideTreeProgress {
+  U256 from, to;
+  uint64_t wanted = 0;  // 0: no part in progress
+  uint64_t list = 0;
+  uint64_t done = 0;
+  std::vector<U256> covered;
+};
+
 // Where finished parts go, one after another in ascending k, with no gap.
 class WideSink {
  public:
   virtual ~WideSink() = default;
   virtual void partDone(const WidePart&) = 0;
+  // How far a long part of the wide tree has come, before its partDone: about every
+  // quarter of a second while it is searched, and once more when a stop ends it.
+  // Called on the walk's thread; the default ignores it.
+  virtual void treeProgress(const WideTreeProgress& progress) { (void)progress; }
 };
 
 struct WideTables;  // the search's read-only tables
@@ -102,9 +119,12 @@ class WideSearch {
             const std::function<void(const U256&, const U256&)>& walking = {}) const;
   // The same walk ended after its first `maxLines` lines (0: no limit): the last part
   // handed over then ends at the k of the last of them. True when the range was
-  // walked or the lines were found, false when stopped first.
+  // walked or the lines were found, false when stopped first. `resume`, the sink's
+  // last treeProgress of an earlier walk of the same search from `from`, goes on with
+  // that part.
   bool walkLines(const U256& from, const U256& to, uint64_t maxLines, WideSink& sink, const StopToken& stop,
-                 const std::function<void(const U256&, const U256&)>& walking = {}) const;
+                 const std::function<void(const U256&, const U256&)>& walking = {},
+                 const WideTreeProgress* resume = nullptr) const;
 
   // The covered k of [from, to] (from <= to), ascending and each once, by the wide tree
   // alone on the search's threads. False, with `covered` incomplete, when stopped.

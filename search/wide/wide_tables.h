@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -111,5 +112,11 @@ inline bool coversAll(const uint64_t* bits, uint32_t period) {
 enum class TreeResult { done, stopped, tooMany };
 TreeResult wideTreeSearch(const WideTables& tables, const U256& from, const U256& to, int threads,
                           std::vector<U256>& covered, const StopToken& stop, size_t most = SIZE_MAX);
+// The part [progress.from, progress.to] subtree by subtree, from progress.done on, in
+// the list made for progress.wanted subtrees: `told` hears how far it has come about
+// every quarter of a second, on the calling thread, and once more when a stop ends it;
+// when done, progress.covered holds every covered k of the part. `tooMany` as above.
+TreeResult wideTreeInSubtrees(const WideTables& tables, WideTreeProgress& progress, int threads, const StopToken& stop,
+                              size_t most, const std::function<void(const WideTreeProgress&)>& told);
 
 }  // namespace pelund::wide

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
+#include <memory>
 
 #include "wide_tables.h"
 #include "worker_threads.h"
@@ -25,6 +27,7 @@ constexpr uint64_t kPollMask = 4095;       // a stop is polled every 4096 nodes
 constexpr size_t kTasksPerThread = 64;     // subtrees per thread for a search on threads
 constexpr uint32_t kNone = UINT32_MAX;
 constexpr uint64_t kTargetTable = uint64_t(1) << 20;  // residues per exponent and prime tabled up to this many
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);  // a part searched in subtrees tells its progress
 
 // The tables of one range: the width and each prime's residues relative to `from`.
 struct RangeTables {
@@ -423,6 +426,72 @@ TreeResult wideTreeSearch(const WideTables& tables, const U256& from, const U256
   covered.erase(std::unique(covered.begin() + std::ptrdiff_t(start), covered.end()), covered.end());
   if (tooMany) return TreeResult::tooMany;
   return !stop && !ask.stopRequested() ? TreeResult::done : TreeResult::stopped;
+}
+
+TreeResult wideTreeInSubtrees(const WideTables& tables, WideTreeProgress& progress, int threads, const StopToken& ask,
+                              size_t most, const std::function<void(const WideTreeProgress&)>& told) {
+  const RangeTables range(tables, progress.from, progress.to);
+  const std::vector<std::vector<uint32_t>> tasks =
+      tables.m < 2 ? std::vector<std::vector<uint32_t>>{} : splitTree(range, size_t(progress.wanted));
+  const size_t count = tasks.size();
+  uint64_t hash = 0xcbf29ce484222325u;
+  for (const std::vector<uint32_t>& task : tasks) {
+    for (uint32_t j : task) hash = (hash ^ j) * 0x100000001b3u;
+    hash = (hash ^ 0xffffffffu) * 0x100000001b3u;
+  }
+  hash &= uint64_t(INT64_MAX);
+  if (progress.list != hash || progress.done > count) progress.done = 0, progress.covered.clear();
+  progress.list = hash;
+  std::vector<std::vector<U256>> found(count);
+  const std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[count]());
+  std::atomic<size_t> next{size_t(progress.done)}, total{progress.covered.size()};
+  std::atomic<bool> stop{false}, tooMany{false};
+  // On the calling thread: takes in the subtrees done from progress.done on.
+  const auto advance = [&] {
+    std::vector<U256> added;
+    size_t end = size_t(progress.done);
+    for (; end < count && finished[end].load(std::memory_order_acquire); ++end) {
+      added.insert(added.end(), found[end].begin(), found[end].end());
+      std::vector<U256>().swap(found[end]);
+    }
+    if (end == progress.done) return false;
+    std::sort(added.begin(), added.end());
+    std::vector<U256>& covered = progress.covered;
+    const size_t middle = covered.size();
+    covered.insert(covered.end(), added.begin(), added.end());
+    std::inplace_merge(covered.begin(), covered.begin() + std::ptrdiff_t(middle), covered.end());
+    covered.erase(std::unique(covered.begin(), covered.end()), covered.end());
+    progress.done = end;
+    return true;
+  };
+  auto lastTold = std::chrono::steady_clock::now();
+  runOnThreads(threadsWorthStarting(std::max(threads, 1)), [&](int t) {
+    try {
+      WideWalk walk(range, stop, ask);
+      walk.total = &total, walk.most = most;
+      for (size_t i = next++; i < count && !stop; i = next++) {
+        walk.covered.clear();
+        walk.run(tasks[i]);
+        if (stop) break;  // a subtree cut short is not done
+        found[i] = std::move(walk.covered);
+        walk.covered = {};
+        finished[i].store(true, std::memory_order_release);
+        if (t == 0 && std::chrono::steady_clock::now() - lastTold >= kProgressInterval && advance())
+          told(progress), lastTold = std::chrono::steady_clock::now();
+      }
+      if (walk.tooMany) tooMany = true;
+    } catch (...) {
+      stop = true;
+      throw;
+    }
+  });
+  advance();
+  if (tooMany) return TreeResult::tooMany;
+  if (progress.done < count) {
+    told(progress);
+    return TreeResult::stopped;
+  }
+  return TreeResult::done;
 }
 
 }  // namespace pelund::wide
