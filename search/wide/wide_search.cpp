@@ -38,12 +38,15 @@ constexpr size_t kMostLines = size_t(1) << 18;  // lines a part aims to stay bel
 constexpr size_t kMostFound = size_t(1) << 22;  // a part that finds more is searched again, narrower
 constexpr size_t kPairTableLimit = 1024;        // primes up to which their pairs are tabled
 // Parts of the wide tree that may take kLongPart seconds or more go subtree by subtree,
-// in subtrees of about kSubtreeSeconds of a thread each (at least kSubtreesPerThread
-// per thread, as a whole part has), so that a stop loses a fraction of a second of them.
+// in subtrees of about kSubtreeSeconds of a thread each, and at least kSubtreesPerThread
+// per thread: the widest come first and hold most of the work, and each subtree pays
+// for the nodes of its path again (256 per thread cost a part of 2^22 k at P = 20160
+// about 7% more than 64, which were too few: a 10-second part at P = 65520 stopped
+// every 3 s never got past its first subtrees).
 constexpr double kLongPart = 1.0;
 constexpr double kPartCostGrowth = 4;
 constexpr double kSubtreeSeconds = 0.02;
-constexpr size_t kSubtreesPerThread = 64;
+constexpr size_t kSubtreesPerThread = 256;
 constexpr size_t kMostSubtrees = size_t(1) << 16;
 // The 64-bit engines' bounds: primes up to 1e9, periods up to 5040, a range of 1e18 k.
 constexpr uint64_t kNarrowPrimes = 1000000000;
