@@ -65,7 +65,8 @@ WideState identity() {
 WideState prepareWideResults(bool resume, bool& resumed) {
   const WideState fresh = identity();
   std::string text, cause;
-  const ReadOutcome read = resume ? platformReadSmallFile(kStatePath, kLongestWideState, text, cause) : ReadOutcome::missing;
+  const ReadOutcome read =
+      resume ? platformReadSmallFile(kStatePath, kLongestWideState, text, cause) : ReadOutcome::missing;
   if (read == ReadOutcome::failed) error("%s cannot be read: %s", kStatePath, cause.c_str());
   resumed = read == ReadOutcome::read;
   if (!resumed) {

@@ -44,7 +44,8 @@ bool decimalBelow(const std::string& a, const std::string& b) { return a != b &&
 bool readPart(const std::string& text, size_t& at, WideState& state) {
   uint64_t count = 0;
   if (!readDigits(text, at, "partto", 78, state.partTo) || !decimalAtMost(state.nextK, state.partTo) ||
-      !decimalBelow(state.partTo, kTwoTo256) || !readUnsigned(text, at, "subtrees", 1, uint64_t(1) << 24, state.wanted) ||
+      !decimalBelow(state.partTo, kTwoTo256) ||
+      !readUnsigned(text, at, "subtrees", 1, uint64_t(1) << 24, state.wanted) ||
       !readUnsigned(text, at, "list", 0, INT64_MAX, state.list) ||
       !readUnsigned(text, at, "done", 0, uint64_t(1) << 40, state.done) ||
       !readUnsigned(text, at, "covered", 0, kMostWidePartKs, count))
@@ -91,7 +92,8 @@ std::string decimalMinusOne(std::string a) {
 
 WideState wideStateOf(const SearchState& state) {
   WideState wide;
-  wide.base = state.base, wide.c = state.c, wide.period = uint32_t(state.period), wide.maxFact = uint64_t(state.maxFact);
+  wide.base = state.base, wide.c = state.c, wide.period = uint32_t(state.period);
+  wide.maxFact = uint64_t(state.maxFact);
   wide.minK = std::to_string(state.minK), wide.nextK = std::to_string(state.nextK);
   wide.found = state.found, wide.length = state.length;
   return wide;
@@ -104,8 +106,8 @@ std::string formatWideState(const WideState& s) {
   std::snprintf(text, sizeof text, "found=%" PRIu64 "\nlength=%" PRId64 "\nwide=1\n", s.found, s.length);
   state += text;
   if (s.wanted > 0) {
-    std::snprintf(text, sizeof text, "subtrees=%" PRIu64 "\nlist=%" PRIu64 "\ndone=%" PRIu64 "\ncovered=%zu\n", s.wanted,
-                  s.list, s.done, s.covered.size());
+    std::snprintf(text, sizeof text, "subtrees=%" PRIu64 "\nlist=%" PRIu64 "\ndone=%" PRIu64 "\ncovered=%zu\n",
+                  s.wanted, s.list, s.done, s.covered.size());
     state += "partto=" + s.partTo + "\n" + text;
     for (const std::string& k : s.covered) (state += k) += '\n';
   }

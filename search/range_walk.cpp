@@ -62,6 +62,7 @@
 #include "parallel_walk.h"
 #include "residue_tree.h"
 #include "search_tables.h"
+#include "subtree_list.h"
 #include "worker_threads.h"
 
 namespace {
@@ -181,12 +182,7 @@ bool treePartInSubtrees(const pelund::Search& search, pelund::TreeProgress progr
   const size_t count = tasks.size();
   // The list is the same for the same search and part; one made otherwise (by another
   // version of the tree) starts the part again.
-  uint64_t hash = 0xcbf29ce484222325u;
-  for (const TreeTask& task : tasks) {
-    for (uint32_t j : task.path) hash = (hash ^ j) * 0x100000001b3u;
-    hash = (hash ^ 0xffffffffu) * 0x100000001b3u;
-  }
-  hash &= uint64_t(INT64_MAX);
+  const uint64_t hash = subtree_list::hashOf(tasks, [](const TreeTask& task) -> const auto& { return task.path; });
   if (progress.list != hash || progress.done > count) progress.done = 0, progress.covered.clear();
   progress.list = hash;
   std::vector<std::vector<int64_t>> found(count);
@@ -195,21 +191,7 @@ bool treePartInSubtrees(const pelund::Search& search, pelund::TreeProgress progr
   std::atomic<bool> failed{false};
   // On the walk's thread: takes in the subtrees done from progress.done on.
   const auto advance = [&] {
-    std::vector<int64_t> added;
-    size_t end = size_t(progress.done);
-    for (; end < count && finished[end].load(std::memory_order_acquire); ++end) {
-      added.insert(added.end(), found[end].begin(), found[end].end());
-      std::vector<int64_t>().swap(found[end]);
-    }
-    if (end == progress.done) return false;
-    std::sort(added.begin(), added.end());
-    std::vector<int64_t>& covered = progress.covered;
-    const size_t middle = covered.size();
-    covered.insert(covered.end(), added.begin(), added.end());
-    std::inplace_merge(covered.begin(), covered.begin() + std::ptrdiff_t(middle), covered.end());
-    covered.erase(std::unique(covered.begin(), covered.end()), covered.end());
-    progress.done = end;
-    return true;
+    return subtree_list::takeInFinished(progress.done, count, finished.get(), found, progress.covered);
   };
   auto told = std::chrono::steady_clock::now();
   const int threads = workerThreads(search.params().threads);

@@ -184,7 +184,8 @@ TEST(WideStateTest, ReadsBackAndRefusesDamage) {
   // A part that ends before nextk or at 2^256, a covered k outside it or out of order,
   // more covered k than a state holds.
   for (auto [from, to] :
-       {std::pair<std::string, std::string>{"partto=123456789012345678901234599999\n", "partto=123456789012345678901234567890\n"},
+       {std::pair<std::string, std::string>{"partto=123456789012345678901234599999\n",
+                                            "partto=123456789012345678901234567890\n"},
         {"partto=123456789012345678901234599999\n", "partto=" + k256 + "\n"},
         {"\n123456789012345678901234599999\n", "\n123456789012345678901234600000\n"},
         {"\n123456789012345678901234570000\n", "\n123456789012345678901234567891\n"},

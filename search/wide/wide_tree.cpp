@@ -15,6 +15,7 @@
 #include <cmath>
 #include <memory>
 
+#include "subtree_list.h"
 #include "wide_tables.h"
 #include "worker_threads.h"
 
@@ -434,12 +435,8 @@ TreeResult wideTreeInSubtrees(const WideTables& tables, WideTreeProgress& progre
   const std::vector<std::vector<uint32_t>> tasks =
       tables.m < 2 ? std::vector<std::vector<uint32_t>>{} : splitTree(range, size_t(progress.wanted));
   const size_t count = tasks.size();
-  uint64_t hash = 0xcbf29ce484222325u;
-  for (const std::vector<uint32_t>& task : tasks) {
-    for (uint32_t j : task) hash = (hash ^ j) * 0x100000001b3u;
-    hash = (hash ^ 0xffffffffu) * 0x100000001b3u;
-  }
-  hash &= uint64_t(INT64_MAX);
+  const uint64_t hash =
+      subtree_list::hashOf(tasks, [](const std::vector<uint32_t>& task) -> const auto& { return task; });
   if (progress.list != hash || progress.done > count) progress.done = 0, progress.covered.clear();
   progress.list = hash;
   std::vector<std::vector<U256>> found(count);
@@ -448,21 +445,7 @@ TreeResult wideTreeInSubtrees(const WideTables& tables, WideTreeProgress& progre
   std::atomic<bool> stop{false}, tooMany{false};
   // On the calling thread: takes in the subtrees done from progress.done on.
   const auto advance = [&] {
-    std::vector<U256> added;
-    size_t end = size_t(progress.done);
-    for (; end < count && finished[end].load(std::memory_order_acquire); ++end) {
-      added.insert(added.end(), found[end].begin(), found[end].end());
-      std::vector<U256>().swap(found[end]);
-    }
-    if (end == progress.done) return false;
-    std::sort(added.begin(), added.end());
-    std::vector<U256>& covered = progress.covered;
-    const size_t middle = covered.size();
-    covered.insert(covered.end(), added.begin(), added.end());
-    std::inplace_merge(covered.begin(), covered.begin() + std::ptrdiff_t(middle), covered.end());
-    covered.erase(std::unique(covered.begin(), covered.end()), covered.end());
-    progress.done = end;
-    return true;
+    return subtree_list::takeInFinished(progress.done, count, finished.get(), found, progress.covered);
   };
   auto lastTold = std::chrono::steady_clock::now();
   runOnThreads(threadsWorthStarting(std::max(threads, 1)), [&](int t) {
