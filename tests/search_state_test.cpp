@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -182,25 +183,19 @@ TEST(WideStateTest, ReadsBackAndRefusesDamage) {
   WideState read;
   EXPECT_FALSE(parseWideState(formatSearchState({10, -1, 144, 1000000, 1, 1, 0, 0}), read));
   // A part that ends before nextk or at 2^256, a covered k outside it or out of order,
-  // more covered k than a state holds.
-  for (auto [from, to] :
-       {std::pair<std::string, std::string>{"partto=123456789012345678901234599999\n",
-                                            "partto=123456789012345678901234567890\n"},
-        {"partto=123456789012345678901234599999\n", "partto=" + k256 + "\n"},
-        {"\n123456789012345678901234599999\n", "\n123456789012345678901234600000\n"},
-        {"\n123456789012345678901234570000\n", "\n123456789012345678901234567891\n"},
-        {"covered=3\n", "covered=65537\n"}}) {
-    std::string text = formatWideState(inPart);
-    text.replace(text.find(from), from.size(), to);
-    EXPECT_FALSE(parseWideState(text, read)) << to;
-  }
-  // nextk past 2^256, below mink, a leading zero, c=0.
-  const WideState& first = states[0];
-  for (auto [from, to] : {std::pair<std::string, std::string>{"nextk=1\n", "nextk=" + k256.substr(0, 77) + "7\n"},
-                          {"mink=1\nnextk=1\n", "mink=2\nnextk=1\n"},
-                          {"nextk=1\n", "nextk=01\n"},
-                          {"c=1\n", "c=0\n"}}) {
-    std::string text = formatWideState(first);
+  // more covered k than a state holds; nextk past 2^256, below mink, a leading zero, c=0.
+  const std::string part = "partto=123456789012345678901234599999\n";
+  for (const auto& [state, from, to] :
+       {std::tuple<const WideState*, std::string, std::string>{&inPart, part, "partto=123456789012345678901234567890\n"},
+        {&inPart, part, "partto=" + k256 + "\n"},
+        {&inPart, "\n123456789012345678901234599999\n", "\n123456789012345678901234600000\n"},
+        {&inPart, "\n123456789012345678901234570000\n", "\n123456789012345678901234567891\n"},
+        {&inPart, "covered=3\n", "covered=65537\n"},
+        {&states[0], "nextk=1\n", "nextk=" + k256.substr(0, 77) + "7\n"},
+        {&states[0], "mink=1\nnextk=1\n", "mink=2\nnextk=1\n"},
+        {&states[0], "nextk=1\n", "nextk=01\n"},
+        {&states[0], "c=1\n", "c=0\n"}}) {
+    std::string text = formatWideState(*state);
     text.replace(text.find(from), from.size(), to);
     EXPECT_FALSE(parseWideState(text, read)) << to;
   }

@@ -118,34 +118,71 @@ TEST(WideEndToEnd, CoveredKAboveTheCapsAreThoseOfTheRangeBelowShifted) {
 }
 
 // Progress lines at the multiples of kdisp, maxsets, and a stop or a kill anywhere:
-// the resumed search ends with the file of one uninterrupted run.
+// the resumed search ends with the file of one uninterrupted run. Beyond the 64-bit
+// engines (P above 5040) a part goes to the wide tree subtree by subtree, and the state
+// names the part and the subtrees done with their k: a stop inside it, or a kill a
+// second or more into it, resumes from there (a stop's state names the part; its lines
+// are written when the part is done). A stop that comes after the run ended is tried
+// again sooner.
 TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
-  // About a second of work here: stops and kills land anywhere in it.
-  const std::string ini = iniOf(10, -1, "100000000000000000001", "100000000004000000000", 144, 1000,
-                                "wide=1\nkdisp=10000000\n");
-  e2e::TempDir whole;
-  const Outcome reference = runIni(whole, ini);
-  ASSERT_EQ(reference.status, 0);
-  EXPECT_NE(reference.out.find("Searching at k = 100000000000010000000. "), std::string::npos);
-
+  struct Search {
+    std::string ini;
+    bool inTree;  // one long part of the wide tree, stopped after some processor time
+  };
+  const Search searches[] = {
+      // About a second of work in parts of the usual engines: stops land anywhere in it.
+      {iniOf(10, -1, "100000000000000000001", "100000000004000000000", 144, 1000, "wide=1\nkdisp=10000000\n"), false},
+      // One part of 2^22 k and one of a single k: about three seconds here on two cores.
+      {iniOf(10, -1, "1000000000000000000000000", "1000000000000000004194304", 20160, 2000, "wide=1\nthreads=2\n"),
+       true}};
   std::mt19937_64 random(std::random_device{}());
-  for (int round = 0; round < e2e::rounds(6); ++round) {
-    const int signal = round % 2 ? SIGINT : SIGKILL;
-    SCOPED_TRACE("round " + std::to_string(round));
-    e2e::TempDir dir;
-    dir.write("pelund.ini", ini + "resume=1\n");
-    const e2e::RunResult cut = e2e::run(dir, {signal, "Covering sets for", std::chrono::milliseconds(random() % 1000)});
-    EXPECT_TRUE(cut.exitStatus == 0 || cut.exitStatus == 128 + signal || cut.termSignal == SIGKILL) << cut.out;
-    const e2e::RunResult last = e2e::run(dir);
-    EXPECT_EQ(last.exitStatus, 0);
-    EXPECT_EQ(closingOf(e2e::maskStamps(last.out)), closingOf(reference.out));
-    EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
+  std::vector<Outcome> references;
+  for (const auto& [ini, inTree] : searches) {
+    e2e::TempDir whole;
+    const Outcome& reference = references.emplace_back(runIni(whole, ini));
+    ASSERT_EQ(reference.status, 0);
+    ASSERT_GT(std::count(reference.covering.begin(), reference.covering.end(), '\n'), 4);
+    EXPECT_TRUE(inTree || reference.out.find("Searching at k = 100000000000010000000. ") != std::string::npos);
+    int midPart = 0;
+    // In the tree the stop comes from 0.75 to 1.5 s of processor time (the table phase
+    // takes milliseconds of it), and less while the run ends first.
+    for (int round = 0, delay = 1500; round < (inTree ? 3 : e2e::rounds(6)); ++round) {
+      const int signal = (inTree ? round == 2 : round % 2 == 0) ? SIGKILL : SIGINT;
+      SCOPED_TRACE(ini + "round " + std::to_string(round) + ", after " + std::to_string(delay) + " ms");
+      e2e::TempDir dir;
+      dir.write("pelund.ini", ini + "resume=1\n");
+      e2e::Interrupt interrupt{signal, "Covering sets for"};
+      if (inTree)
+        interrupt.cpuDelay = std::chrono::milliseconds(delay / 2 + random() % (delay / 2 + 1));
+      else
+        interrupt.delay = std::chrono::milliseconds(random() % 1000);
+      const e2e::RunResult cut = e2e::run(dir, interrupt);
+      if (inTree && cut.exitStatus == 0) {  // the run ended first
+        EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
+        if (delay > 200) --round, delay /= 4;
+        continue;
+      }
+      EXPECT_TRUE(cut.exitStatus == 0 || cut.exitStatus == 128 + signal || cut.termSignal == SIGKILL) << cut.out;
+      const std::string state = dir.read("pelund.state");
+      if (const size_t at = state.find("\ndone="); at != std::string::npos && state.compare(at, 8, "\ndone=0\n") != 0)
+        ++midPart;
+      if (inTree && signal == SIGINT) {
+        EXPECT_NE(state.find("\npartto=1000000000000000004194303\nsubtrees="), std::string::npos) << state;
+        EXPECT_FALSE(dir.exists("covering.txt")) << "the part's lines come when it is done";
+      }
+      const e2e::RunResult last = e2e::run(dir);
+      EXPECT_EQ(last.exitStatus, 0);
+      EXPECT_EQ(closingOf(e2e::maskStamps(last.out)), closingOf(reference.out));
+      EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
+      EXPECT_EQ(dir.read("pelund.state").find("partto="), std::string::npos);
+    }
+    EXPECT_TRUE(!inTree || midPart > 0) << "no stop came after a subtree of the part was done";
   }
 
   // maxsets=N writes the first N lines; resumed with a larger N it goes on from there.
+  const std::string& ini = searches[0].ini;
+  const Outcome& reference = references[0];
   e2e::TempDir dir;
-  const size_t lines = size_t(std::count(reference.covering.begin(), reference.covering.end(), '\n'));
-  ASSERT_GT(lines, 4u);
   dir.write("pelund.ini", ini + "resume=1\nmaxsets=3\n");
   ASSERT_EQ(e2e::run(dir).exitStatus, 0);
   size_t third = 0;
@@ -154,53 +191,6 @@ TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
   dir.write("pelund.ini", ini + "resume=1\n");
   ASSERT_EQ(e2e::run(dir).exitStatus, 0);
   EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
-}
-
-// Beyond the 64-bit engines (P above 5040) a part goes to the wide tree subtree by
-// subtree, and the state names the part and the subtrees done with their k: a stop
-// inside it, or a kill a second or more into it, resumes from there to the bytes of
-// one run (the state written at the stop names the part; its lines are written when
-// the part is done). A stop that comes after the run has ended is tried again sooner.
-TEST(WideEndToEnd, AStopInsideAPartOfTheWideTreeGoesOnFromItsSubtrees) {
-  // One part of 2^22 k and one of a single k: about three seconds here on two cores.
-  const std::string ini = iniOf(10, -1, "1000000000000000000000000", "1000000000000000004194304", 20160, 2000,
-                                "wide=1\nthreads=2\n");
-  e2e::TempDir whole;
-  const Outcome reference = runIni(whole, ini);
-  ASSERT_EQ(reference.status, 0);
-  ASSERT_GT(reference.covering.size(), 1000u);
-  std::mt19937_64 random(std::random_device{}());
-  int midPart = 0;
-  // The stop comes once the run has used some processor time (the table phase takes
-  // milliseconds of it), from 0.75 to 1.5 s and less while the run ends first.
-  for (int round = 0, delay = 1500; round < 3; ++round) {
-    const int signal = round == 2 ? SIGKILL : SIGINT;
-    SCOPED_TRACE("round " + std::to_string(round) + ", after " + std::to_string(delay) + " ms");
-    e2e::TempDir dir;
-    dir.write("pelund.ini", ini + "resume=1\n");
-    e2e::Interrupt interrupt{signal, "Covering sets for"};
-    interrupt.cpuDelay = std::chrono::milliseconds(delay / 2 + random() % (delay / 2 + 1));
-    const e2e::RunResult cut = e2e::run(dir, interrupt);
-    if (cut.exitStatus == 0) {  // the run ended first
-      EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
-      if (delay > 200) --round, delay /= 4;
-      continue;
-    }
-    EXPECT_TRUE(cut.exitStatus == 128 + signal || cut.termSignal == SIGKILL) << cut.out;
-    const std::string state = dir.read("pelund.state");
-    if (const size_t at = state.find("\ndone="); at != std::string::npos && state.compare(at, 8, "\ndone=0\n") != 0)
-      ++midPart;
-    if (signal == SIGINT) {
-      EXPECT_NE(state.find("\npartto=1000000000000000004194303\nsubtrees="), std::string::npos) << state;
-      EXPECT_FALSE(dir.exists("covering.txt")) << "the part's lines come when it is done";
-    }
-    const e2e::RunResult last = e2e::run(dir);
-    EXPECT_EQ(last.exitStatus, 0);
-    EXPECT_EQ(closingOf(e2e::maskStamps(last.out)), closingOf(reference.out));
-    EXPECT_TRUE(dir.read("covering.txt") == reference.covering);
-    EXPECT_EQ(dir.read("pelund.state").find("partto="), std::string::npos);
-  }
-  EXPECT_GT(midPart, 0) << "no stop came after a subtree of the part was done";
 }
 
 // A wide search and an ordinary one with the same keys are one search: each goes on

@@ -352,7 +352,7 @@ TEST(WideSearch, AStopMidWalkHandsOverWholePartsOnly) {
 // walk goes on from the sink's last progress (its list rebuilt, the subtrees done
 // skipped, their k kept), and the parts of both walks join into the whole walk's text;
 // a progress whose list differs starts its part again. (The real binary's stops inside
-// a long tree: WideEndToEnd.AStopInsideAPartOfTheWideTreeGoesOnFromItsSubtrees.)
+// a long tree: WideEndToEnd.StoppedOrKilledWideSearchesResumeToTheSameFile.)
 TEST(WideSearch, APartOfTheWideTreeStoppedAnywhereGoesOnFromItsProgress) {
   struct Resumable : Joined {
     pelund::wide::WideTreeProgress last;
