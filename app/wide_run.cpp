@@ -129,7 +129,7 @@ class WideWriter : public pelund::wide::WideSink {
     if (statePath_ != nullptr && std::chrono::steady_clock::now() - lastSave_ >= std::chrono::seconds(1)) saveState();
   }
 
-  // A part of the wide tree in progress at the state's k: kept in the state, which is
+  // A tree part in progress at the state's k: kept in the state, which is
   // saved about once a second (a part with too many k for a state stays at its start).
   void treeProgress(const pelund::wide::WideTreeProgress& progress) override {
     if (statePath_ == nullptr || stopped_ || progress.covered.size() > kMostWidePartKs ||

@@ -25,7 +25,7 @@ struct WideState {
   std::string nextK;  // every k below it searched and its line written (up to 2^256)
   uint64_t found = 0;
   int64_t length = 0;
-  // A part of the wide tree in progress from nextK (wanted 0: none): its end, the
+  // A tree part in progress from nextK (wanted 0: none): its end, the
   // subtrees wanted of its list and the list's hash, those done, and their covered k
   // (decimal, strictly ascending within the part).
   std::string partTo;

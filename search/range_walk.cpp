@@ -83,13 +83,11 @@ constexpr double kFollowsWidth = 0.85;    // cost exponents above this count as 
 
 // Tree parts expected to cost more thread-seconds than kLongPart go subtree by subtree,
 // in subtrees of about kSubtreeSeconds each (at least kSubtreesPerThread per thread,
-// as a whole part has), and tell their progress every kProgressSeconds.
+// as a whole part has), and tell their progress about every quarter of a second.
 constexpr double kLongPart = 1.0;
 constexpr double kSubtreeSeconds = 0.02;
 constexpr size_t kSubtreesPerThread = 256;
 constexpr size_t kMostSubtrees = size_t(1) << 20;
-constexpr double kProgressSeconds = 0.25;
-constexpr size_t kMostBatch = 64;
 // A part costs about this many times the one before (16 times as wide, cost growing
 // about 2.4 times per 10 times the width).
 constexpr double kPartCostGrowth = 4;
@@ -185,42 +183,14 @@ bool treePartInSubtrees(const pelund::Search& search, pelund::TreeProgress progr
   const uint64_t hash = subtree_list::hashOf(tasks, [](const TreeTask& task) -> const auto& { return task.path; });
   if (progress.list != hash || progress.done > count) progress.done = 0, progress.covered.clear();
   progress.list = hash;
-  std::vector<std::vector<int64_t>> found(count);
-  const std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[count]());
-  std::atomic<size_t> next{size_t(progress.done)};
-  std::atomic<bool> failed{false};
-  // On the walk's thread: takes in the subtrees done from progress.done on.
-  const auto advance = [&] {
-    return subtree_list::takeInFinished(progress.done, count, finished.get(), found, progress.covered);
-  };
-  auto told = std::chrono::steady_clock::now();
-  const int threads = workerThreads(search.params().threads);
-  runOnThreads(threads, [&](int t) {
-    try {
-      // Consecutive subtrees go in batches, of more while they are quick (each search
-      // of a batch sets up its own walk); a batch's k are kept at its first subtree.
-      size_t batch = 1;
-      for (size_t i = next.fetch_add(batch); i < count && !failed; i = next.fetch_add(batch)) {
-        const size_t end = std::min(count, i + batch);
-        const auto begin = std::chrono::steady_clock::now();
-        if (!residueSearchTasks(*range, tasks, i, end - i, 1, found[i], stop)) return;
-        for (size_t j = end; j-- > i;) finished[j].store(true, std::memory_order_release);
-        const double seconds = secondsSince(begin);
-        if (seconds < kSubtreeSeconds / 4 && batch < kMostBatch) batch *= 2;
-        else if (seconds > kSubtreeSeconds * 2 && batch > 1) batch /= 2;
-        if (t == 0 && secondsSince(told) >= kProgressSeconds && advance()) {
-          sink.treeProgress(progress);
-          told = std::chrono::steady_clock::now();
-        }
-      }
-    } catch (...) {
-      failed = true;
-      throw;
-    }
-  });
-  advance();
+  const bool done = subtree_list::searchInBatches(
+      count, progress.done, progress.covered, workerThreads(search.params().threads),
+      [&](size_t first, size_t n, std::vector<int64_t>& found) {
+        return residueSearchTasks(*range, tasks, first, n, 1, found, stop);
+      },
+      [&] { sink.treeProgress(progress); });
   PartResult result;
-  if (progress.done < count || !search.linesOf(from, to, progress.covered, result, stop)) {
+  if (!done || !search.linesOf(from, to, progress.covered, result, stop)) {
     sink.treeProgress(progress);
     return false;
   }

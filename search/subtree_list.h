@@ -1,13 +1,18 @@
 // The subtrees of a long tree part, searched by the threads in any order and taken in
 // in the order of their list, as a prefix done: what a part's progress records, for
-// the 64-bit walk (range_walk.cpp) and the wide search (wide/wide_tree.cpp) alike.
+// the 64-bit walk (range_walk.cpp) and the wide search (wide/) alike.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+#include "elapsed.h"
+#include "worker_threads.h"
 
 namespace subtree_list {
 
@@ -43,6 +48,52 @@ bool takeInFinished(uint64_t& done, size_t count, const std::atomic<bool>* finis
   covered.erase(std::unique(covered.begin(), covered.end()), covered.end());
   done = end;
   return true;
+}
+
+// Searches subtrees `done` .. count-1 of a list on `threads` threads, each thread taking
+// the next batch of consecutive subtrees from a counter: of more subtrees while they
+// are quick (each search of a batch sets up its own walk), of fewer while they are
+// slow. `search(first, n, found)` appends the covered k of subtrees first .. first+n-1
+// to `found` (kept at the batch's first subtree), false when stopped. About every
+// quarter of a second the first thread takes in the prefix done and calls `tell()`.
+// True when every subtree is done (`done` == count, `covered` every k of the list).
+template <class K, class Search, class Tell>
+bool searchInBatches(size_t count, uint64_t& done, std::vector<K>& covered, int threads, const Search& search,
+                     const Tell& tell) {
+  constexpr double kSubtreeSeconds = 0.02, kProgressSeconds = 0.25;
+  constexpr size_t kMostBatch = 64;
+  std::vector<std::vector<K>> found(count);
+  const std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[count]());
+  std::atomic<size_t> next{size_t(done)};
+  std::atomic<bool> quit{false};
+  const auto advance = [&] { return takeInFinished(done, count, finished.get(), found, covered); };
+  auto told = std::chrono::steady_clock::now();
+  runOnThreads(threads, [&](int t) {
+    try {
+      size_t batch = 1;
+      for (size_t i = next.fetch_add(batch); i < count && !quit; i = next.fetch_add(batch)) {
+        const size_t end = std::min(count, i + batch);
+        const auto begin = std::chrono::steady_clock::now();
+        if (!search(i, end - i, found[i])) {
+          quit = true;
+          return;
+        }
+        for (size_t j = end; j-- > i;) finished[j].store(true, std::memory_order_release);
+        const double seconds = secondsSince(begin);
+        if (seconds < kSubtreeSeconds / 4 && batch < kMostBatch) batch *= 2;
+        else if (seconds > kSubtreeSeconds * 2 && batch > 1) batch /= 2;
+        if (t == 0 && secondsSince(told) >= kProgressSeconds && advance()) {
+          tell();
+          told = std::chrono::steady_clock::now();
+        }
+      }
+    } catch (...) {
+      quit = true;
+      throw;
+    }
+  });
+  advance();
+  return done == count;
 }
 
 }  // namespace subtree_list

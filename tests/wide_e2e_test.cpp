@@ -118,35 +118,40 @@ TEST(WideEndToEnd, CoveredKAboveTheCapsAreThoseOfTheRangeBelowShifted) {
 }
 
 // Progress lines at the multiples of kdisp, maxsets, and a stop or a kill anywhere:
-// the resumed search ends with the file of one uninterrupted run. Beyond the 64-bit
-// engines (P above 5040) a part goes to the wide tree subtree by subtree, and the state
-// names the part and the subtrees done with their k: a stop inside it, or a kill a
-// second or more into it, resumes from there (a stop's state names the part; its lines
-// are written when the part is done). A stop that comes after the run ended is tried
-// again sooner.
+// the resumed search ends with the file of one uninterrupted run. A long part, of the
+// wide tree (P above 5040) or of the 64-bit tree beyond 10^18, goes subtree by subtree,
+// and the state names the part and the subtrees done with their k: a stop inside it,
+// or a kill a second or more into it, resumes from there (a stop's state names the
+// part; its lines are written when the part is done). A stop that comes after the run
+// ended is tried again sooner.
 TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
   struct Search {
     std::string ini;
-    bool inTree;  // one long part of the wide tree, stopped after some processor time
+    int cpuMs;           // a long part: stops after cpuMs/2 to cpuMs of processor time (0: none)
+    std::string partTo;  // its end, where the parts are not timed
   };
   const Search searches[] = {
-      // About a second of work in parts of the usual engines: stops land anywhere in it.
-      {iniOf(10, -1, "100000000000000000001", "100000000004000000000", 144, 1000, "wide=1\nkdisp=10000000\n"), false},
-      // One part of 2^22 k and one of a single k: about three seconds here on two cores.
+      // About a second of work in short parts of the usual engines: stops land anywhere.
+      {iniOf(10, -1, "100000000000000000001", "100000000004000000000", 144, 1000, "wide=1\nkdisp=10000000\n"), 0, ""},
+      // The wide tree: one part of 2^22 k and one of a single k, about three seconds here.
       {iniOf(10, -1, "1000000000000000000000000", "1000000000000000004194304", 20160, 2000, "wide=1\nthreads=2\n"),
-       true}};
+       1500, "1000000000000000004194303"},
+      // The 64-bit tree on shifted tables: short parts, then long ones, four seconds in all.
+      {iniOf(7, 1, "1000000000000000000000000", "1000000000003000000000000", 5040, 1000000, "wide=1\nthreads=2\n"),
+       4000, ""}};
   std::mt19937_64 random(std::random_device{}());
   std::vector<Outcome> references;
-  for (const auto& [ini, inTree] : searches) {
+  for (const auto& [ini, cpuMs, partTo] : searches) {
+    const bool inTree = cpuMs > 0;
     e2e::TempDir whole;
     const Outcome& reference = references.emplace_back(runIni(whole, ini));
     ASSERT_EQ(reference.status, 0);
-    ASSERT_GT(std::count(reference.covering.begin(), reference.covering.end(), '\n'), 4);
+    ASSERT_FALSE(reference.covering.empty());
     EXPECT_TRUE(inTree || reference.out.find("Searching at k = 100000000000010000000. ") != std::string::npos);
     int midPart = 0;
-    // In the tree the stop comes from 0.75 to 1.5 s of processor time (the table phase
-    // takes milliseconds of it), and less while the run ends first.
-    for (int round = 0, delay = 1500; round < (inTree ? 3 : e2e::rounds(6)); ++round) {
+    // In a long part the stop comes after cpuMs/2 to cpuMs of processor time (the table
+    // phase takes milliseconds of it), and sooner while the run ends first.
+    for (int round = 0, delay = cpuMs; round < (inTree ? 3 : e2e::rounds(6)); ++round) {
       const int signal = (inTree ? round == 2 : round % 2 == 0) ? SIGKILL : SIGINT;
       SCOPED_TRACE(ini + "round " + std::to_string(round) + ", after " + std::to_string(delay) + " ms");
       e2e::TempDir dir;
@@ -166,9 +171,9 @@ TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
       const std::string state = dir.read("pelund.state");
       if (const size_t at = state.find("\ndone="); at != std::string::npos && state.compare(at, 8, "\ndone=0\n") != 0)
         ++midPart;
-      if (inTree && signal == SIGINT) {
-        EXPECT_NE(state.find("\npartto=1000000000000000004194303\nsubtrees="), std::string::npos) << state;
-        EXPECT_FALSE(dir.exists("covering.txt")) << "the part's lines come when it is done";
+      if (inTree && signal == SIGINT) {  // the part's lines come when it is done
+        EXPECT_NE(state.find("\npartto=" + (partTo.empty() ? "" : partTo + "\nsubtrees=")), std::string::npos) << state;
+        EXPECT_TRUE(partTo.empty() ? reference.covering.starts_with(dir.read("covering.txt")) : !dir.exists("covering.txt"));
       }
       const e2e::RunResult last = e2e::run(dir);
       EXPECT_EQ(last.exitStatus, 0);
@@ -182,6 +187,7 @@ TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
   // maxsets=N writes the first N lines; resumed with a larger N it goes on from there.
   const std::string& ini = searches[0].ini;
   const Outcome& reference = references[0];
+  ASSERT_GT(std::count(reference.covering.begin(), reference.covering.end(), '\n'), 4);
   e2e::TempDir dir;
   dir.write("pelund.ini", ini + "resume=1\nmaxsets=3\n");
   ASSERT_EQ(e2e::run(dir).exitStatus, 0);

@@ -1,8 +1,8 @@
 // The wide search's tables, lines and walk (see wide_search.h). The walk goes in
 // consecutive parts growing geometrically from 2^22 k (range_walk.cpp does the same for
 // the 64-bit range), so an interrupt loses at most the part in progress (of a long
-// part of the wide tree, which goes subtree by subtree, the subtrees in progress) and
-// the lines of a part stay bounded. A part grows 16 times the one before, or more where the
+// tree part, which goes subtree by subtree, the subtrees in progress) and the lines of
+// a part stay bounded. A part grows 16 times the one before, or more where the
 // tree's cost grows slowly with the width, C(W) ~ W^alpha measured on the last two
 // parts: then about 4^(1/alpha) times (up to 2^16), so that each part costs about four
 // times the one before and all parts together a small factor more than the last; a
@@ -21,8 +21,10 @@
 #include <numeric>
 
 #include "decimal.h"
+#include "elapsed.h"
 #include "parallel_walk.h"
 #include "residue_tree.h"
+#include "subtree_list.h"
 #include "wide_tables.h"
 #include "worker_threads.h"
 
@@ -169,23 +171,69 @@ bool sieveCovered(const SieveTables& tables, int64_t from, int64_t to, int threa
   return true;
 }
 
-// The covered k of [from, to] (to - from < 1e18) by the 64-bit engines on the tables
-// shifted to origin from - 1: the sieve or the tree, whichever is estimated cheaper.
-TreeResult narrowSearch(const SieveTables& narrow, const U256& from, const U256& to, int threads,
-                        std::vector<U256>& covered, const StopToken& stop, size_t most) {
-  const U256 origin = from - U256(1);
+// The subtrees to cut a tree part into that is expected to cost `cost` thread-seconds
+// (0: the part goes whole).
+uint64_t subtreesFor(double cost, int threads) {
+  if (cost < kLongPart) return 0;
+  return uint64_t(std::clamp(cost / kSubtreeSeconds, double(kSubtreesPerThread) * threads, double(kMostSubtrees)));
+}
+
+// The part [progress.from, progress.to] (narrower than 1e18) by the 64-bit engines on
+// the tables shifted to origin from - 1. A part in progress (progress.wanted > 0, a
+// resume) goes on in the 64-bit tree's subtrees. Otherwise the sieve or the tree takes
+// it, whichever is estimated cheaper, and a tree part expected to cost a second or
+// more (`lastTree`, the wall seconds of the last tree part, times four, or the tree's
+// own estimate) goes subtree by subtree, its progress told as the wide tree's is. When
+// done, progress.covered holds every covered k of the part; `byTree` says whether the
+// tree took it.
+TreeResult narrowSearch(const SieveTables& narrow, WideTreeProgress& progress, double lastTree, int threads,
+                        const StopToken& stop, size_t most,
+                        const std::function<void(const WideTreeProgress&)>& told, bool& byTree) {
+  const U256 origin = progress.from - U256(1);
   const SieveTables shifted =
       shiftedSieveTables(narrow, [&](uint32_t q) { return uint32_t(origin.mod(q)); });
-  const int64_t width = int64_t((to - from).low64()) + 1;
-  const double sievePerK = sieveCostPerK(shifted, 1);
+  const int64_t width = int64_t((progress.to - progress.from).low64()) + 1;
   std::vector<int64_t> ts;
-  const bool done = residueCostEstimate(shifted, 1, width) < sievePerK * double(width)
-                        ? residueSearch(shifted, 1, width, threads, ts, stop)
-                        : sieveCovered(shifted, 1, width, threads, ts, stop);
-  if (!done) return TreeResult::stopped;
-  if (ts.size() > most) return TreeResult::tooMany;
-  covered.reserve(covered.size() + ts.size());
-  for (int64_t t : ts) covered.push_back(origin + U256(uint64_t(t)));
+  if (progress.wanted == 0) {
+    const double sieve = sieveCostPerK(shifted, 1) * double(width), tree = residueCostEstimate(shifted, 1, width);
+    byTree = tree < sieve;
+    progress.wanted = byTree ? subtreesFor(std::max(tree, lastTree * kPartCostGrowth * threads), threads) : 0;
+    if (progress.wanted == 0 && !(byTree ? residueSearch(shifted, 1, width, threads, ts, stop)
+                                               : sieveCovered(shifted, 1, width, threads, ts, stop)))
+      return TreeResult::stopped;
+  }
+  if (progress.wanted == 0) {
+    if (ts.size() > most) return TreeResult::tooMany;
+    progress.covered.reserve(ts.size());
+    for (int64_t t : ts) progress.covered.push_back(origin + U256(uint64_t(t)));
+    return TreeResult::done;
+  }
+  byTree = true;
+  const std::shared_ptr<const TreeRange> range = makeTreeRange(shifted, 1, width);
+  const std::vector<TreeTask> tasks = residueTasks(*range, size_t(progress.wanted));
+  const uint64_t hash = subtree_list::hashOf(tasks, [](const TreeTask& task) -> const auto& { return task.path; });
+  if (progress.list != hash || progress.done > tasks.size()) progress.done = 0, progress.covered.clear();
+  progress.list = hash;
+  std::atomic<size_t> total{progress.covered.size()};
+  std::atomic<bool> tooMany{false};
+  const bool done = subtree_list::searchInBatches(
+      tasks.size(), progress.done, progress.covered, threads,
+      [&](size_t first, size_t n, std::vector<U256>& found) {
+        std::vector<int64_t> ts;
+        if (!residueSearchTasks(*range, tasks, first, n, 1, ts, stop)) return false;
+        if ((total += ts.size()) > most) {
+          tooMany = true;
+          return false;
+        }
+        for (int64_t t : ts) found.push_back(origin + U256(uint64_t(t)));
+        return true;
+      },
+      [&] { told(progress); });
+  if (tooMany) return TreeResult::tooMany;
+  if (!done) {
+    told(progress);
+    return TreeResult::stopped;
+  }
   return TreeResult::done;
 }
 
@@ -332,38 +380,37 @@ bool WideSearch::walkLines(const U256& from, const U256& to, uint64_t maxLines, 
   U256 start = from, width = resume != nullptr ? resume->to - from + 1 : U256(1).shiftLeft(kFirstPartBits);
   uint64_t lines = 0;
   Growth growth;
-  double lastTreeSeconds = -1;  // the last part of the wide tree (none yet: its cost is unknown)
+  // The last parts of the wide tree and of the 64-bit tree (none yet: their cost is unknown).
+  double lastTreeSeconds = -1, lastNarrowTree = -1;
   for (;;) {
     const auto begin = std::chrono::steady_clock::now();
     if (stop.stopRequested()) return false;
     const U256 end = to - start < width ? to : start + width - 1;
     if (walking) walking(start, end);
-    std::vector<U256> covered;
     // Few lines wanted: a part holding far more is taken again narrower sooner.
     const size_t most = maxLines != 0 && maxLines < kMostLines / 16 ? kMostLines : kMostFound;
     TreeResult result;
     WideTreeProgress progress{start, end, 0, 0, 0, {}};
-    if (resume == nullptr && tables_->narrow && end - start < U256(kNarrowWidth)) {
-      result = narrowSearch(*tables_->narrow, start, end, threads, covered, stop, most);
+    if (resume != nullptr) progress = *resume;
+    resume = nullptr;
+    const auto tell = [&](const WideTreeProgress& told) { sink.treeProgress(told); };
+    if (tables_->narrow && end - start < U256(kNarrowWidth)) {
+      bool byTree = false;
+      result = narrowSearch(*tables_->narrow, progress, lastNarrowTree, threads, stop, most, tell, byTree);
+      if (byTree) lastNarrowTree = secondsSince(begin);
     } else {
       // A part of the wide tree that may take a second or more goes subtree by subtree,
       // its progress told to the sink: the first (its cost is not known yet), and one
       // after a part that took a quarter of a second, as each is planned to cost about
       // four times the one before.
-      if (resume != nullptr) progress = *resume;
-      else if (lastTreeSeconds < 0 || lastTreeSeconds * kPartCostGrowth >= kLongPart)
+      if (progress.wanted == 0 && (lastTreeSeconds < 0 || lastTreeSeconds * kPartCostGrowth >= kLongPart))
         progress.wanted = uint64_t(std::clamp(lastTreeSeconds * kPartCostGrowth * threads / kSubtreeSeconds,
                                               double(kSubtreesPerThread) * threads, double(kMostSubtrees)));
-      resume = nullptr;
-      if (progress.wanted > 0) {
-        result = wideTreeInSubtrees(*tables_, progress, threads, stop, most,
-                                    [&](const WideTreeProgress& told) { sink.treeProgress(told); });
-        covered = std::move(progress.covered);
-      } else {
-        result = wideTreeSearch(*tables_, start, end, threads, covered, stop, most);
-      }
-      lastTreeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+      result = progress.wanted > 0 ? wideTreeInSubtrees(*tables_, progress, threads, stop, most, tell)
+                                   : wideTreeSearch(*tables_, start, end, threads, progress.covered, stop, most);
+      lastTreeSeconds = secondsSince(begin);
     }
+    std::vector<U256> covered = std::move(progress.covered);
     if (result == TreeResult::stopped) return false;
     if (result == TreeResult::tooMany) {  // the part again, narrower
       width = std::max((end - start + 1).shiftRight(4), U256(1));

@@ -71,7 +71,8 @@ struct WidePart {
   }
 };
 
-// A part of the wide tree searched in part: the first `done` subtrees of the list made
+// A tree part searched in part (by the wide tree, or beyond 1e18 by the 64-bit tree on
+// shifted tables, each with its own list): the first `done` subtrees of the list made
 // for `wanted` subtrees are searched, and `covered` holds the covered k they hold,
 // ascending and each once; `list` is a hash of the list (below 2^63), so that a list
 // made otherwise starts the part again. Given back to the walk, it goes on from there
@@ -89,7 +90,7 @@ class WideSink {
  public:
   virtual ~WideSink() = default;
   virtual void partDone(const WidePart&) = 0;
-  // How far a long part of the wide tree has come, before its partDone: about every
+  // How far a long tree part has come, before its partDone: about every
   // quarter of a second while it is searched, and once more when a stop ends it.
   // Called on the walk's thread; the default ignores it.
   virtual void treeProgress(const WideTreeProgress& progress) { (void)progress; }
