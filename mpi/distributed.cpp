@@ -29,6 +29,7 @@
 #include "run.h"
 #include "sequence.h"
 #include "status_line.h"
+#include "subtree_list.h"
 #include "wide_run.h"
 
 namespace {
@@ -54,6 +55,7 @@ constexpr auto kLookEvery = std::chrono::milliseconds(20);
 // the part) is a fraction of a millisecond.
 constexpr double kJobSeconds = 0.01;
 constexpr int64_t kMostTasksPerThread = 64;
+constexpr auto kTellProgress = std::chrono::milliseconds(250);  // a tree part's progress, to the sink
 
 // ---- rank 0 -----------------------------------------------------------------------
 
@@ -214,11 +216,17 @@ class SieveJobs : public Jobs {
   uint64_t written_ = 0;
 };
 
-// The subtrees of a part of the residue tree, one job each, widest first.
+// The subtrees of a part of the residue tree, one job each, widest first. The covered
+// k of the subtrees done from the first on make the part's progress, which a stopped
+// run records and a resumed one goes on from.
 class TreeJobs : public Jobs {
  public:
-  TreeJobs(size_t tasks, int64_t from, int64_t to, int64_t wanted, bool last)
-      : tasks_(tasks), from_(from), to_(to), wanted_(wanted), last_(last) {}
+  TreeJobs(const std::vector<pelund::TreeTask>& tasks, int64_t from, int64_t to, int64_t wanted, bool last)
+      : tasks_(tasks.size()), from_(from), to_(to), wanted_(wanted), last_(last), found_(tasks.size()),
+        finished_(new std::atomic<bool>[tasks.size()]()),
+        progress_{from, to, uint64_t(wanted),
+                  subtree_list::hashOf(tasks, [](const pelund::TreeTask& task) -> const auto& { return task.path; }),
+                  0, {}} {}
   int64_t from() const { return from_; }
   bool last() const { return last_; }  // the part ends the range
   // The covered k its subtrees held (a k of two subtrees counted twice).
@@ -235,9 +243,18 @@ class TreeJobs : public Jobs {
   size_t left() const { return tasks_ - next_; }  // jobs not handed out yet
   void take(Report& report) override {
     covered_ += report.part.ks.size();
+    if (report.index < tasks_) {
+      found_[report.index] = report.part.ks;
+      finished_[report.index].store(true, std::memory_order_relaxed);
+    }
     batches_.push_back(std::move(report.part));
     ++taken_;
   }
+  // Takes the subtrees done from progress().done on into the progress; false when none.
+  bool advance() {
+    return subtree_list::takeInFinished(progress_.done, tasks_, finished_.get(), found_, progress_.covered);
+  }
+  const pelund::TreeProgress& progress() const { return progress_; }
   // The lines of the part in ascending k, each once; the batches are given up.
   void lines(PartResult& part) {
     part = mergeBatches(from_, to_, batches_);
@@ -250,6 +267,9 @@ class TreeJobs : public Jobs {
   const bool last_;
   size_t next_ = 0, taken_ = 0, covered_ = 0;
   std::vector<PartResult> batches_;
+  std::vector<std::vector<int64_t>> found_;  // a subtree's k, until the progress takes them in
+  std::unique_ptr<std::atomic<bool>[]> finished_;
+  pelund::TreeProgress progress_;
 };
 
 }  // namespace
@@ -606,7 +626,7 @@ bool Coordinator::treeAhead(const pelund::Search& search, int64_t from, int64_t 
   const bool last = to == search.params().maxK;
   const int64_t wanted = std::clamp<int64_t>(int64_t(pieces), (last ? kLastPartTasksPerThread * threads : 2) * ranks_,
                                              kMostTasksPerThread * ranks_ * threads);
-  auto part = std::make_unique<TreeJobs>(tasks_.of(search, from, to, wanted)->size(), from, to, wanted, last);
+  auto part = std::make_unique<TreeJobs>(*tasks_.of(search, from, to, wanted), from, to, wanted, last);
   if (queue_ == nullptr) {
     // The first of consecutive tree parts: rank 0's threads for them start.
     queue_ = std::make_unique<TreeQueue>();
@@ -659,8 +679,18 @@ bool Coordinator::settle(pelund::Sink&, const pelund::StopToken& stop) {
 
 // Merges each finished tree part's lines and hands them to the sink, in ascending k:
 // the parts complete when their stop came are handed over too, the sink keeping what a
-// stop leaves of them.
+// stop leaves of them. While the first part not written is searched, the sink hears
+// how far it has come about every quarter of a second, and once more at a stop.
 void Coordinator::writeTreeParts() {
+  auto told = std::chrono::steady_clock::now();
+  const auto tell = [&](std::unique_lock<std::mutex>& lock, TreeJobs& part) {
+    if (!part.advance()) return;
+    const pelund::TreeProgress progress = part.progress();
+    lock.unlock();
+    treeSink_->treeProgress(progress);
+    lock.lock();
+    told = std::chrono::steady_clock::now();
+  };
   try {
     for (;;) {
       TreeJobs* part = nullptr;
@@ -669,6 +699,8 @@ void Coordinator::writeTreeParts() {
         for (;;) {
           part = queue_->unwritten();
           if (part != nullptr && part->complete()) break;
+          if (part != nullptr && (stopping() || std::chrono::steady_clock::now() - told >= kTellProgress))
+            tell(lock, *part);
           if ((part == nullptr && queue_->closed) || stopping()) goto finished;
           changed_.wait_for(lock, kPoll);
         }

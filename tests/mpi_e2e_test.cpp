@@ -348,6 +348,42 @@ TEST(MpiSearch, SparseSearchStoppedOrWithAKilledRankKeepsPelundsLines) {
   }
 }
 
+// A long tree part goes out in subtrees, and the state of a stopped run names the
+// subtrees done from the first on, with their k: pelund-mpi or pelund goes on from there
+// to pelund's file. (Its last part, of about four seconds, is stopped after 1.5 to 3 s.)
+TEST(MpiSearch, AStopInsideALongTreePartGoesOnFromItsSubtrees) {
+  SKIP_WITHOUT_MPI();
+  const std::string ini =
+      iniWith("base=7\nc=1\nperiod=5040\nmaxfact=1000000\nthreads=1\nresume=1\n", 1, 3000000000000);
+  std::string expected;
+  ASSERT_EQ(runPelund(ini, expected).exitStatus, 0);
+  ASSERT_FALSE(expected.empty());
+  std::mt19937_64 random(std::random_device{}());
+  int midPart = 0;
+  for (int round = 0; round < 3; ++round) {
+    const bool landed = stopLands(std::chrono::milliseconds(1500 + random() % 1500), [&](std::chrono::milliseconds delay) {
+      SCOPED_TRACE("round " + std::to_string(round) + ", stop after " + std::to_string(delay.count()) + " ms");
+      e2e::TempDir dir;
+      dir.write("pelund.ini", ini);
+      e2e::Interrupt stop{SIGTERM, "Covering sets for", delay};
+      stop.rank = 0;
+      const e2e::RunResult stopped = runMpi(dir, 2, stop);
+      if (stopped.out.find("covering sets found for S7") != std::string::npos) return false;  // it ended first
+      EXPECT_NE(stopped.out.find("Ctrl-C accepted. Ending k search at k="), std::string::npos) << stopped.out;
+      const std::string state = dir.read("pelund.state");
+      const size_t at = state.find("\ndone=");
+      midPart += at != std::string::npos && state.compare(at, 8, "\ndone=0\n") != 0;
+      const e2e::RunResult resumed = round == 1 ? e2e::run(dir) : runMpi(dir, 2);
+      EXPECT_EQ(resumed.exitStatus, 0);
+      EXPECT_TRUE(dir.read("covering.txt") == expected);
+      EXPECT_EQ(dir.read("pelund.state").find("partto="), std::string::npos);
+      return true;
+    });
+    EXPECT_TRUE(landed);
+  }
+  EXPECT_GT(midPart, 0) << "no stop came after a subtree of a part was done";
+}
+
 // Tree parts overlap: while a part's lines are written (its progress lines shown), the
 // subtrees of the next one are out on the ranks. A stop, or a rank killed, as a part's
 // progress line shows leaves whole lines, exactly pelund's below the k named (by the
