@@ -31,6 +31,16 @@ e2e::RunResult runMpi(const e2e::TempDir& dir, int ranks, const e2e::Interrupt& 
   return e2e::run(dir, interrupt, mpiArguments(ranks, patient), std::chrono::seconds(60), PELUND_MPIEXEC);
 }
 
+// `ini` over two ranks in `dir`, stopped by `signal` sent to rank 0 itself `delay` after
+// `trigger` shows (mpirun passes a stop on to the ranks only after a second).
+e2e::RunResult stoppedAtRankZero(e2e::TempDir& dir, const std::string& ini, int signal, const std::string& trigger,
+                                 std::chrono::milliseconds delay) {
+  dir.write("pelund.ini", ini);
+  e2e::Interrupt stop{signal, trigger, delay};
+  stop.rank = 0;
+  return runMpi(dir, 2, stop);
+}
+
 // pelund-ck with these arguments: alone (ranks 0), or pelund-ck-mpi over `ranks` ranks.
 e2e::RunResult runCk(const e2e::TempDir& dir, int ranks, const std::string& arguments,
                      const e2e::Interrupt& interrupt = {}) {
@@ -364,10 +374,7 @@ TEST(MpiSearch, AStopInsideALongTreePartGoesOnFromItsSubtrees) {
     const bool landed = stopLands(std::chrono::milliseconds(1500 + random() % 1500), [&](std::chrono::milliseconds delay) {
       SCOPED_TRACE("round " + std::to_string(round) + ", stop after " + std::to_string(delay.count()) + " ms");
       e2e::TempDir dir;
-      dir.write("pelund.ini", ini);
-      e2e::Interrupt stop{SIGTERM, "Covering sets for", delay};
-      stop.rank = 0;
-      const e2e::RunResult stopped = runMpi(dir, 2, stop);
+      const e2e::RunResult stopped = stoppedAtRankZero(dir, ini, SIGTERM, "Covering sets for", delay);
       if (stopped.out.find("covering sets found for S7") != std::string::npos) return false;  // it ended first
       EXPECT_NE(stopped.out.find("Ctrl-C accepted. Ending k search at k="), std::string::npos) << stopped.out;
       const std::string state = dir.read("pelund.state");
@@ -685,11 +692,7 @@ TEST(MpiSearch, WideSearchesAreThoseOfPelundAndResumeAcrossThem) {
     stops += stopLands(std::chrono::milliseconds(random() % 500), [&](std::chrono::milliseconds delay) {
       SCOPED_TRACE("round " + std::to_string(round) + ", stop after " + std::to_string(delay.count()) + " ms");
       e2e::TempDir dir;
-      dir.write("pelund.ini", ini);
-      // To rank 0 itself: mpirun passes a stop on only after a second.
-      e2e::Interrupt stop{SIGINT, "Searching at k", delay};
-      stop.rank = 0;
-      const e2e::RunResult stopped = runMpi(dir, 2, stop);
+      const e2e::RunResult stopped = stoppedAtRankZero(dir, ini, SIGINT, "Searching at k", delay);
       const std::string out = e2e::maskStamps(stopped.out);
       // A stop that reaches mpirun after the closing report only changes its status.
       const bool landed = out.find("covering sets found for R10") == std::string::npos;
