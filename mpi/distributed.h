@@ -5,8 +5,9 @@
 // next; a thread of rank 0 takes them too. Sieve pieces come back with their lines and
 // are handed to the writer in ascending k; the lines of a tree part are merged once all
 // its subtrees are done, and written as one part, while the ranks already search the
-// next part (meanwhile the writer tells the sink the subtrees done from the first on). The other ranks follow: they build the same candidate table and search
-// what they are given.
+// next part (meanwhile the writer tells the sink the subtrees done from the first on).
+// The other ranks follow: they build the same candidate table and search what they are
+// given.
 #pragma once
 
 #include <pelund/pelund.hpp>

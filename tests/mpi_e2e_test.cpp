@@ -371,7 +371,8 @@ TEST(MpiSearch, AStopInsideALongTreePartGoesOnFromItsSubtrees) {
   std::mt19937_64 random(std::random_device{}());
   int midPart = 0;
   for (int round = 0; round < 3; ++round) {
-    const bool landed = stopLands(std::chrono::milliseconds(1500 + random() % 1500), [&](std::chrono::milliseconds delay) {
+    const auto first = std::chrono::milliseconds(1500 + random() % 1500);
+    const bool landed = stopLands(first, [&](std::chrono::milliseconds delay) {
       SCOPED_TRACE("round " + std::to_string(round) + ", stop after " + std::to_string(delay.count()) + " ms");
       e2e::TempDir dir;
       const e2e::RunResult stopped = stoppedAtRankZero(dir, ini, SIGTERM, "Covering sets for", delay);

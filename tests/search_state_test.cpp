@@ -185,8 +185,9 @@ TEST(WideStateTest, ReadsBackAndRefusesDamage) {
   // A part that ends before nextk or at 2^256, a covered k outside it or out of order,
   // more covered k than a state holds; nextk past 2^256, below mink, a leading zero, c=0.
   const std::string part = "partto=123456789012345678901234599999\n";
+  using Damage = std::tuple<const WideState*, std::string, std::string>;
   for (const auto& [state, from, to] :
-       {std::tuple<const WideState*, std::string, std::string>{&inPart, part, "partto=123456789012345678901234567890\n"},
+       {Damage{&inPart, part, "partto=123456789012345678901234567890\n"},
         {&inPart, part, "partto=" + k256 + "\n"},
         {&inPart, "\n123456789012345678901234599999\n", "\n123456789012345678901234600000\n"},
         {&inPart, "\n123456789012345678901234570000\n", "\n123456789012345678901234567891\n"},

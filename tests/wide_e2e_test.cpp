@@ -173,7 +173,8 @@ TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
         ++midPart;
       if (inTree && signal == SIGINT) {  // the part's lines come when it is done
         EXPECT_NE(state.find("\npartto=" + (partTo.empty() ? "" : partTo + "\nsubtrees=")), std::string::npos) << state;
-        EXPECT_TRUE(partTo.empty() ? reference.covering.starts_with(dir.read("covering.txt")) : !dir.exists("covering.txt"));
+        const std::string lines = dir.read("covering.txt");
+        EXPECT_TRUE(partTo.empty() ? reference.covering.starts_with(lines) : !dir.exists("covering.txt"));
       }
       const e2e::RunResult last = e2e::run(dir);
       EXPECT_EQ(last.exitStatus, 0);
