@@ -81,12 +81,7 @@ constexpr double kDenseLinesPerK = 1e-7;  // ranges with more lines per k than t
 constexpr double kMeasurable = 0.02;      // parts shorter than this say nothing of the growth
 constexpr double kFollowsWidth = 0.85;    // cost exponents above this count as following the width
 
-// Tree parts expected to cost more thread-seconds than kLongPart go subtree by subtree,
-// in subtrees of about kSubtreeSeconds each (at least kSubtreesPerThread per thread,
-// as a whole part has), and tell their progress about every quarter of a second.
-constexpr double kLongPart = 1.0;
-constexpr double kSubtreeSeconds = 0.02;
-constexpr size_t kSubtreesPerThread = 256;
+// The most subtrees a long tree part is cut into (subtree_list::subtreesFor).
 constexpr size_t kMostSubtrees = size_t(1) << 20;
 // A part costs about this many times the one before (16 times as wide, cost growing
 // about 2.4 times per 10 times the width).
@@ -180,9 +175,7 @@ bool treePartInSubtrees(const pelund::Search& search, pelund::TreeProgress progr
   const size_t count = tasks.size();
   // The list is the same for the same search and part; one made otherwise (by another
   // version of the tree) starts the part again.
-  const uint64_t hash = subtree_list::hashOf(tasks, [](const TreeTask& task) -> const auto& { return task.path; });
-  if (progress.list != hash || progress.done > count) progress.done = 0, progress.covered.clear();
-  progress.list = hash;
+  subtree_list::bindToList(progress, tasks, [](const TreeTask& task) -> const auto& { return task.path; });
   const bool done = subtree_list::searchInBatches(
       count, progress.done, progress.covered, workerThreads(search.params().threads),
       [&](size_t first, size_t n, std::vector<int64_t>& found) {
@@ -220,14 +213,6 @@ bool treeIsCheaper(const pelund::Search& search, const Part& part, double& sieve
   const double width = double(part.to - part.from) + 1;
   treeCost = search.tables().treeCost(part.from, part.to);
   return treeCost < sievePerK * width;
-}
-
-// The subtrees to cut a tree part into that is expected to cost `cost` thread-seconds
-// (0: the part goes whole).
-uint64_t subtreesFor(double cost, int threads) {
-  if (cost < kLongPart) return 0;
-  const double wanted = std::max(cost / kSubtreeSeconds, double(kSubtreesPerThread) * threads);
-  return uint64_t(std::min(wanted, double(kMostSubtrees)));
 }
 
 // The walk of the engines alone (the whole walk when algebraic factors are not wanted).
@@ -275,7 +260,8 @@ bool walkEngines(const pelund::Search& search, int64_t from, int64_t to, PartSin
       pelund::TreeProgress progress{part.from, part.to, 0, 0, 0, {}};
       if (resume != nullptr) progress = *resume;
       else if (start.local)
-        progress.wanted = subtreesFor(std::max(treeCost, lastTreeSeconds * kPartCostGrowth * threads), threads);
+        progress.wanted = subtree_list::subtreesFor(std::max(treeCost, lastTreeSeconds * kPartCostGrowth * threads),
+                                                   threads, kMostSubtrees);
       resume = nullptr;
       if (ahead && known && progress.wanted == 0) {
         size_t before = 0;

@@ -16,6 +16,24 @@
 
 namespace subtree_list {
 
+// Tree parts expected to cost kLongPart thread-seconds or more go subtree by subtree, in
+// subtrees of about kSubtreeSeconds of a thread each and at least kSubtreesPerThread per
+// thread: the widest come first and hold most of the work, and each subtree pays for the
+// nodes of its path again (256 per thread cost a part of 2^22 k at P = 20160 about 7%
+// more than 64, which were too few: a 10-second part at P = 65520 stopped every 3 s
+// never got past its first subtrees).
+constexpr double kLongPart = 1.0;
+constexpr double kSubtreeSeconds = 0.02;
+constexpr size_t kSubtreesPerThread = 256;
+
+// The subtrees to cut a tree part into that is expected to cost `cost` thread-seconds,
+// at most `most` (0: the part goes whole).
+inline uint64_t subtreesFor(double cost, int threads, size_t most) {
+  if (cost < kLongPart) return 0;
+  const double wanted = std::max(cost / kSubtreeSeconds, double(kSubtreesPerThread) * threads);
+  return uint64_t(std::min(wanted, double(most)));
+}
+
 // A hash of the list's paths (below 2^63): a list made otherwise (by another version of
 // the tree) makes a progress recorded against it void.
 template <class Tasks, class PathOf>
@@ -26,6 +44,15 @@ uint64_t hashOf(const Tasks& tasks, PathOf pathOf) {
     hash = (hash ^ 0xffffffffu) * 0x100000001b3u;
   }
   return hash & uint64_t(INT64_MAX);
+}
+
+// Ties a part's progress (`list`, `done`, `covered`) to the list it goes on in: a
+// progress recorded against another list, or past its end, starts the part again.
+template <class Progress, class Tasks, class PathOf>
+void bindToList(Progress& progress, const Tasks& tasks, PathOf pathOf) {
+  const uint64_t hash = hashOf(tasks, pathOf);
+  if (progress.list != hash || progress.done > tasks.size()) progress.done = 0, progress.covered.clear();
+  progress.list = hash;
 }
 
 // Takes in the subtrees finished from `done` on, in list order, up to the first one not
@@ -60,7 +87,7 @@ bool takeInFinished(uint64_t& done, size_t count, const std::atomic<bool>* finis
 template <class K, class Search, class Tell>
 bool searchInBatches(size_t count, uint64_t& done, std::vector<K>& covered, int threads, const Search& search,
                      const Tell& tell) {
-  constexpr double kSubtreeSeconds = 0.02, kProgressSeconds = 0.25;
+  constexpr double kProgressSeconds = 0.25;
   constexpr size_t kMostBatch = 64;
   std::vector<std::vector<K>> found(count);
   const std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[count]());

@@ -39,16 +39,9 @@ constexpr double kMeasurable = 0.02;  // parts shorter than this (seconds) say n
 constexpr size_t kMostLines = size_t(1) << 18;  // lines a part aims to stay below
 constexpr size_t kMostFound = size_t(1) << 22;  // a part that finds more is searched again, narrower
 constexpr size_t kPairTableLimit = 1024;        // primes up to which their pairs are tabled
-// Parts of the wide tree that may take kLongPart seconds or more go subtree by subtree,
-// in subtrees of about kSubtreeSeconds of a thread each, and at least kSubtreesPerThread
-// per thread: the widest come first and hold most of the work, and each subtree pays
-// for the nodes of its path again (256 per thread cost a part of 2^22 k at P = 20160
-// about 7% more than 64, which were too few: a 10-second part at P = 65520 stopped
-// every 3 s never got past its first subtrees).
-constexpr double kLongPart = 1.0;
+// A part costs about this many times the one before; a long one is cut into at most
+// kMostSubtrees subtrees (subtree_list::subtreesFor).
 constexpr double kPartCostGrowth = 4;
-constexpr double kSubtreeSeconds = 0.02;
-constexpr size_t kSubtreesPerThread = 256;
 constexpr size_t kMostSubtrees = size_t(1) << 16;
 // The 64-bit engines' bounds: primes up to 1e9, periods up to 5040, a range of 1e18 k.
 constexpr uint64_t kNarrowPrimes = 1000000000;
@@ -171,13 +164,6 @@ bool sieveCovered(const SieveTables& tables, int64_t from, int64_t to, int threa
   return true;
 }
 
-// The subtrees to cut a tree part into that is expected to cost `cost` thread-seconds
-// (0: the part goes whole).
-uint64_t subtreesFor(double cost, int threads) {
-  if (cost < kLongPart) return 0;
-  return uint64_t(std::clamp(cost / kSubtreeSeconds, double(kSubtreesPerThread) * threads, double(kMostSubtrees)));
-}
-
 // The part [progress.from, progress.to] (narrower than 1e18) by the 64-bit engines on
 // the tables shifted to origin from - 1. A part in progress (progress.wanted > 0, a
 // resume) goes on in the 64-bit tree's subtrees. Otherwise the sieve or the tree takes
@@ -197,7 +183,9 @@ TreeResult narrowSearch(const SieveTables& narrow, WideTreeProgress& progress, d
   if (progress.wanted == 0) {
     const double sieve = sieveCostPerK(shifted, 1) * double(width), tree = residueCostEstimate(shifted, 1, width);
     byTree = tree < sieve;
-    progress.wanted = byTree ? subtreesFor(std::max(tree, lastTree * kPartCostGrowth * threads), threads) : 0;
+    progress.wanted =
+        byTree ? subtree_list::subtreesFor(std::max(tree, lastTree * kPartCostGrowth * threads), threads, kMostSubtrees)
+               : 0;
     if (progress.wanted == 0 && !(byTree ? residueSearch(shifted, 1, width, threads, ts, stop)
                                                : sieveCovered(shifted, 1, width, threads, ts, stop)))
       return TreeResult::stopped;
@@ -211,9 +199,7 @@ TreeResult narrowSearch(const SieveTables& narrow, WideTreeProgress& progress, d
   byTree = true;
   const std::shared_ptr<const TreeRange> range = makeTreeRange(shifted, 1, width);
   const std::vector<TreeTask> tasks = residueTasks(*range, size_t(progress.wanted));
-  const uint64_t hash = subtree_list::hashOf(tasks, [](const TreeTask& task) -> const auto& { return task.path; });
-  if (progress.list != hash || progress.done > tasks.size()) progress.done = 0, progress.covered.clear();
-  progress.list = hash;
+  subtree_list::bindToList(progress, tasks, [](const TreeTask& task) -> const auto& { return task.path; });
   std::atomic<size_t> total{progress.covered.size()};
   std::atomic<bool> tooMany{false};
   const bool done = subtree_list::searchInBatches(
@@ -403,9 +389,9 @@ bool WideSearch::walkLines(const U256& from, const U256& to, uint64_t maxLines, 
       // its progress told to the sink: the first (its cost is not known yet), and one
       // after a part that took a quarter of a second, as each is planned to cost about
       // four times the one before.
-      if (progress.wanted == 0 && (lastTreeSeconds < 0 || lastTreeSeconds * kPartCostGrowth >= kLongPart))
-        progress.wanted = uint64_t(std::clamp(lastTreeSeconds * kPartCostGrowth * threads / kSubtreeSeconds,
-                                              double(kSubtreesPerThread) * threads, double(kMostSubtrees)));
+      if (progress.wanted == 0 && (lastTreeSeconds < 0 || lastTreeSeconds * kPartCostGrowth >= subtree_list::kLongPart))
+        progress.wanted = subtree_list::subtreesFor(
+            std::max(subtree_list::kLongPart, lastTreeSeconds * kPartCostGrowth * threads), threads, kMostSubtrees);
       result = progress.wanted > 0 ? wideTreeInSubtrees(*tables_, progress, threads, stop, most, tell)
                                    : wideTreeSearch(*tables_, start, end, threads, progress.covered, stop, most);
       lastTreeSeconds = secondsSince(begin);

@@ -435,10 +435,7 @@ TreeResult wideTreeInSubtrees(const WideTables& tables, WideTreeProgress& progre
   const std::vector<std::vector<uint32_t>> tasks =
       tables.m < 2 ? std::vector<std::vector<uint32_t>>{} : splitTree(range, size_t(progress.wanted));
   const size_t count = tasks.size();
-  const uint64_t hash =
-      subtree_list::hashOf(tasks, [](const std::vector<uint32_t>& task) -> const auto& { return task; });
-  if (progress.list != hash || progress.done > count) progress.done = 0, progress.covered.clear();
-  progress.list = hash;
+  subtree_list::bindToList(progress, tasks, [](const std::vector<uint32_t>& task) -> const auto& { return task; });
   std::vector<std::vector<U256>> found(count);
   const std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[count]());
   std::atomic<size_t> next{size_t(progress.done)}, total{progress.covered.size()};
