@@ -288,108 +288,99 @@ TEST(MpiSearch, KilledRankLeavesAStateThatAnyRunFinishes) {
   }
 }
 
-// A sparse search, whose parts go out as subtrees: a stop leaves exactly pelund's lines
-// below the k it names; a killed rank is named, and pelund finishes what it left.
+// Sparse searches, whose parts go out as subtrees: a stop leaves exactly pelund's lines
+// below the k it names; a killed rank is named; pelund or pelund-mpi finishes what either
+// left, to pelund's file. The second search's last part (about four seconds, stopped
+// after 1.5 to 3 s) goes out in subtrees whose progress the state records: the subtrees
+// done from the first on, with their k.
 TEST(MpiSearch, SparseSearchStoppedOrWithAKilledRankKeepsPelundsLines) {
   SKIP_WITHOUT_MPI();
-  const std::string ini = iniWith("base=7\nc=1\nperiod=144\nmaxfact=100000\nthreads=1\nresume=1\n", 1,
-                                  1000000000000000000);
-  std::string expected;
-  ASSERT_EQ(runPelund(ini, expected).exitStatus, 0);
+  struct Sparse {
+    std::string settings;
+    int64_t maxK;
+    int runs, firstMs, spreadMs;
+    bool kills, longPart;
+  };
+  const Sparse searches[] = {
+      {"base=7\nc=1\nperiod=144\nmaxfact=100000\nthreads=1\nresume=1\n", 1000000000000000000, 4, 300, 1200, true,
+       false},
+      {"base=7\nc=1\nperiod=5040\nmaxfact=1000000\nthreads=1\nresume=1\n", 3000000000000, 3, 1500, 1500, false,
+       true},
+  };
   const uint64_t seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937_64 random(seed);
-  for (int run = 0; run < 4; ++run) {
-    const bool kill = run % 2 == 1;
-    // The whole search takes under a second: a stop that comes after its end is tried
-    // again sooner, the finished run having written every line. The stop goes to rank 0
-    // itself: mpirun hands a SIGTERM on to the ranks only a second or more later, when
-    // this search has ended (the stops through mpirun are tried on a dense search).
-    const auto first = std::chrono::milliseconds(300 + random() % 1200);
-    const bool landed = stopLands(first, [&](std::chrono::milliseconds delay) {
-      SCOPED_TRACE(std::string(kill ? "a rank killed" : "SIGTERM") + " after " + std::to_string(delay.count()) + " ms");
-      e2e::TempDir dir;
-      dir.write("pelund.ini", ini);
-      e2e::Interrupt interrupt{kill ? SIGKILL : SIGTERM, "Covering sets for", delay, kill};
-      if (!kill) interrupt.rank = 0;
-      const e2e::RunResult stopped = runMpi(dir, 2 + run / 2, interrupt);
-      const std::string said = std::string(kill ? "Rank \\d+ has ended" : "Ctrl-C accepted") + "\\. Ending k search at k=";
-      std::smatch match;
-      const bool named = std::regex_search(stopped.out, match, std::regex(said + "(\\d+)\\.\n$"));
-      // mpirun, ending a job one of whose ranks died, may drop what rank 0 wrote last
-      // to the console while it ends the others; pelund.log names the rank and the k.
-      std::smatch logged;
-      const std::string log = dir.read("pelund.log");
-      const bool inLog =
-          kill && std::regex_search(log, logged, std::regex("Search interrupted by the end of rank \\d+ at k=(\\d+)\n"));
-      if (named && kill) {
-        EXPECT_TRUE(inLog && logged[1] == match[1]) << log;
-      }
-      if (named || inLog) {
-        const int64_t next = std::stoll(named ? match[1] : logged[1]);
-        EXPECT_EQ(stopped.out.find("Ctrl-C accepted"), kill ? std::string::npos : stopped.out.rfind("Ctrl-C accepted"));
-        size_t end = 0;
-        while (end < expected.size() && std::stoll(expected.substr(end, 20)) < next) end = expected.find('\n', end) + 1;
-        EXPECT_EQ(dir.read("covering.txt"), expected.substr(0, end));
-        if (kill) {
-          EXPECT_EQ(e2e::run(dir).exitStatus, 0);
-          EXPECT_TRUE(dir.read("covering.txt") == expected);
+  for (const Sparse& search : searches) {
+    const std::string ini = iniWith(search.settings, 1, search.maxK);
+    SCOPED_TRACE(ini);
+    std::string expected;
+    ASSERT_EQ(runPelund(ini, expected).exitStatus, 0);
+    ASSERT_FALSE(expected.empty());
+    const std::string ending =
+        std::to_string(std::count(expected.begin(), expected.end(), '\n')) + " covering sets found for S7";
+    int midPart = 0;
+    for (int run = 0; run < search.runs; ++run) {
+      const bool kill = search.kills && run % 2 == 1;
+      // A stop that comes after the search's end is tried again sooner, the finished
+      // run having written every line. A stop goes to rank 0 itself: mpirun hands a
+      // SIGTERM on to the ranks only a second or more later, when the first search has
+      // ended (the stops through mpirun are tried on a dense search).
+      const auto first = std::chrono::milliseconds(search.firstMs + random() % search.spreadMs);
+      const bool landed = stopLands(first, [&](std::chrono::milliseconds delay) {
+        SCOPED_TRACE(std::string(kill ? "a rank killed" : "SIGTERM") + " after " + std::to_string(delay.count()) +
+                     " ms");
+        e2e::TempDir dir;
+        dir.write("pelund.ini", ini);
+        e2e::Interrupt interrupt{kill ? SIGKILL : SIGTERM, "Covering sets for", delay, kill};
+        if (!kill) interrupt.rank = 0;
+        const e2e::RunResult stopped = runMpi(dir, search.longPart ? 2 : 2 + run / 2, interrupt);
+        const std::string said =
+            std::string(kill ? "Rank \\d+ has ended" : "Ctrl-C accepted") + "\\. Ending k search at k=";
+        std::smatch match;
+        const bool named = std::regex_search(stopped.out, match, std::regex(said + "(\\d+)\\.\n$"));
+        // mpirun, ending a job one of whose ranks died, may drop what rank 0 wrote last
+        // to the console while it ends the others; pelund.log names the rank and the k.
+        std::smatch logged;
+        const std::string log = dir.read("pelund.log");
+        const bool inLog = kill && std::regex_search(
+                                       log, logged, std::regex("Search interrupted by the end of rank \\d+ at k=(\\d+)\n"));
+        if (named && kill) {
+          EXPECT_TRUE(inLog && logged[1] == match[1]) << log;
         }
-        return true;
-      }
-      const std::string lines = dir.read("covering.txt");
-      const bool ended = stopped.out.find("578888 covering sets found for S7") != std::string::npos;
-      if (kill && !ended) {
-        // mpirun kills rank 0 two seconds after a rank died; a machine loaded enough may
-        // not give it the time to name the rank. Whole lines are kept all the same, and
-        // the search resumes to the same file.
-        EXPECT_EQ(stopped.out.find("Ctrl-C accepted"), std::string::npos);
-        EXPECT_EQ(expected.compare(0, lines.size(), lines), 0);
-        EXPECT_TRUE(lines.empty() || lines.back() == '\n');
-        EXPECT_EQ(e2e::run(dir).exitStatus, 0);
+        const std::string lines = dir.read("covering.txt");
+        const bool ended = stopped.out.find(ending) != std::string::npos;
+        if (named || inLog) {
+          const int64_t next = std::stoll(named ? match[1] : logged[1]);
+          EXPECT_EQ(stopped.out.find("Ctrl-C accepted"), kill ? std::string::npos : stopped.out.rfind("Ctrl-C accepted"));
+          size_t end = 0;
+          while (end < expected.size() && std::stoll(expected.substr(end, 20)) < next) end = expected.find('\n', end) + 1;
+          EXPECT_EQ(lines, expected.substr(0, end));
+        } else if (kill && !ended) {
+          // mpirun kills rank 0 two seconds after a rank died; a machine loaded enough
+          // may not give it the time to name the rank. Whole lines are kept all the same.
+          EXPECT_EQ(stopped.out.find("Ctrl-C accepted"), std::string::npos);
+          EXPECT_EQ(expected.compare(0, lines.size(), lines), 0);
+          EXPECT_TRUE(lines.empty() || lines.back() == '\n');
+        } else {
+          EXPECT_TRUE(ended) << stopped.out;
+          EXPECT_TRUE(lines == expected);
+          return !ended;  // it ended first: tried again sooner (a run neither stopped nor ended has failed)
+        }
+        const std::string state = dir.read("pelund.state");
+        const size_t at = state.find("\ndone=");
+        midPart += at != std::string::npos && state.compare(at, 8, "\ndone=0\n") != 0;
+        const e2e::RunResult resumed = run % 2 == 1 ? e2e::run(dir) : runMpi(dir, 2);
+        EXPECT_EQ(resumed.exitStatus, 0);
         EXPECT_TRUE(dir.read("covering.txt") == expected);
+        EXPECT_EQ(dir.read("pelund.state").find("partto="), std::string::npos);
         return true;
-      }
-      EXPECT_TRUE(ended) << stopped.out;
-      EXPECT_TRUE(lines == expected);
-      return !ended;  // a run neither stopped nor ended has failed above: no retry
-    });
-    EXPECT_TRUE(landed) << "the search ends before any stop reaches it";
+      });
+      EXPECT_TRUE(landed) << "the search ends before any stop reaches it";
+    }
+    if (search.longPart) {
+      EXPECT_GT(midPart, 0) << "no stop came after a subtree of a part was done";
+    }
   }
-}
-
-// A long tree part goes out in subtrees, and the state of a stopped run names the
-// subtrees done from the first on, with their k: pelund-mpi or pelund goes on from there
-// to pelund's file. (Its last part, of about four seconds, is stopped after 1.5 to 3 s.)
-TEST(MpiSearch, AStopInsideALongTreePartGoesOnFromItsSubtrees) {
-  SKIP_WITHOUT_MPI();
-  const std::string ini =
-      iniWith("base=7\nc=1\nperiod=5040\nmaxfact=1000000\nthreads=1\nresume=1\n", 1, 3000000000000);
-  std::string expected;
-  ASSERT_EQ(runPelund(ini, expected).exitStatus, 0);
-  ASSERT_FALSE(expected.empty());
-  std::mt19937_64 random(std::random_device{}());
-  int midPart = 0;
-  for (int round = 0; round < 3; ++round) {
-    const auto first = std::chrono::milliseconds(1500 + random() % 1500);
-    const bool landed = stopLands(first, [&](std::chrono::milliseconds delay) {
-      SCOPED_TRACE("round " + std::to_string(round) + ", stop after " + std::to_string(delay.count()) + " ms");
-      e2e::TempDir dir;
-      const e2e::RunResult stopped = stoppedAtRankZero(dir, ini, SIGTERM, "Covering sets for", delay);
-      if (stopped.out.find("covering sets found for S7") != std::string::npos) return false;  // it ended first
-      EXPECT_NE(stopped.out.find("Ctrl-C accepted. Ending k search at k="), std::string::npos) << stopped.out;
-      const std::string state = dir.read("pelund.state");
-      const size_t at = state.find("\ndone=");
-      midPart += at != std::string::npos && state.compare(at, 8, "\ndone=0\n") != 0;
-      const e2e::RunResult resumed = round == 1 ? e2e::run(dir) : runMpi(dir, 2);
-      EXPECT_EQ(resumed.exitStatus, 0);
-      EXPECT_TRUE(dir.read("covering.txt") == expected);
-      EXPECT_EQ(dir.read("pelund.state").find("partto="), std::string::npos);
-      return true;
-    });
-    EXPECT_TRUE(landed);
-  }
-  EXPECT_GT(midPart, 0) << "no stop came after a subtree of a part was done";
 }
 
 // Tree parts overlap: while a part's lines are written (its progress lines shown), the
