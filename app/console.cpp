@@ -108,6 +108,30 @@ void reportWithDateTime(const char* format, ...) {
   appendToLog(line.stamp, line.message);
 }
 
+std::string statusMessage(const char* format, ...) {
+  char message[kBufferSize];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  return message;
+}
+
+void showBanner(const std::vector<std::string>& messages) {
+  std::string text = "\n";
+  for (const std::string& message : messages) {
+    char stamp[kBufferSize];
+    formatStamp(stamp, sizeof stamp);
+    ((((text += "\033[32m") += stamp) += " ") += message) += "\n\033[0m";
+    appendToLog(stamp, message.c_str());
+  }
+  text += "\n";
+  setupConsole();
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+  if (stdoutHandle) platformRestoreMode(outModeInit);
+}
+
 void logWithDateTime(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // printf-style argument checking on compilers that have it (g++, clang, MinGW).
 #if defined(__GNUC__) || defined(__clang__)
@@ -21,6 +22,14 @@ void restoreConsole();
 
 // Shows the stamped message in green and appends it, stamped, to pelund.log.
 void reportWithDateTime(const char* format, ...) PELUND_PRINTF(1, 2);
+
+// A status message formatted as reportWithDateTime formats it (at most 511 bytes).
+std::string statusMessage(const char* format, ...) PELUND_PRINTF(1, 2);
+
+// Writes a run's banner: a blank line, the status lines (each shown and logged as
+// reportWithDateTime does) and a blank line, flushed as one piece, so that a stop
+// acknowledged as the banner is written comes before or after it, never inside it.
+void showBanner(const std::vector<std::string>& messages);
 
 // Appends the stamped message to pelund.log only, not to the console.
 void logWithDateTime(const char* format, ...) PELUND_PRINTF(1, 2);

@@ -15,13 +15,13 @@
 #include "wide_run.h"
 
 void showRunBanner(const SearchState& start, bool resumed) {
-  consoleWrite("\n");
-  reportWithDateTime("Covering sets for %c%d k=%" PRId64 " to %" PRId64 " with factor<=%d and period=%d",
-                     formLetter(gi_c), gi_base, gi_minK, gi_maxK, gi_maxFact, gi_period);
+  std::vector<std::string> banner{
+      statusMessage("Covering sets for %c%d k=%" PRId64 " to %" PRId64 " with factor<=%d and period=%d",
+                    formLetter(gi_c), gi_base, gi_minK, gi_maxK, gi_maxFact, gi_period)};
   if (resumed)
-    reportWithDateTime("Resuming %c%d at k=%" PRId64 " with %" PRIu64 " covering set%s found", formLetter(gi_c), gi_base,
-                       start.nextK, start.found, start.found == 1 ? "" : "s");
-  consoleWrite("\n");
+    banner.push_back(statusMessage("Resuming %c%d at k=%" PRId64 " with %" PRIu64 " covering set%s found",
+                                   formLetter(gi_c), gi_base, start.nextK, start.found, start.found == 1 ? "" : "s"));
+  showBanner(banner);
 }
 
 void claimRunDirectory(const StopHandlers& handlers) {

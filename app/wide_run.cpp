@@ -205,13 +205,13 @@ std::string factorList(const std::vector<pelund::WidePrime>& primes) {
 int runWideSearch(bool resume) {
   bool resumed = false;
   const WideState start = prepareWideResults(resume, resumed);
-  consoleWrite("\n");
-  reportWithDateTime("Covering sets for %c%d k=%s to %s with factor<=%" PRIu64 " and period=%u", formLetter(gi_c),
-                     gi_base, g_wide.minK.c_str(), g_wide.maxK.c_str(), g_wide.maxFact, g_wide.period);
+  std::vector<std::string> banner{statusMessage("Covering sets for %c%d k=%s to %s with factor<=%" PRIu64
+                                                " and period=%u", formLetter(gi_c), gi_base, g_wide.minK.c_str(),
+                                                g_wide.maxK.c_str(), g_wide.maxFact, g_wide.period)};
   if (resumed)
-    reportWithDateTime("Resuming %c%d at k=%s with %" PRIu64 " covering set%s found", formLetter(gi_c), gi_base,
-                       start.nextK.c_str(), start.found, start.found == 1 ? "" : "s");
-  consoleWrite("\n");
+    banner.push_back(statusMessage("Resuming %c%d at k=%s with %" PRIu64 " covering set%s found", formLetter(gi_c),
+                                   gi_base, start.nextK.c_str(), start.found, start.found == 1 ? "" : "s"));
+  showBanner(banner);
 
   // The candidates: every prime below min(maxfact, 1e9) of a period dividing P, then
   // the factors of Phi_d(b) up to maxfact.

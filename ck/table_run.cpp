@@ -322,21 +322,19 @@ int runCkTable(const CkOptions& options, CkFinder* finder) {
   if (finder != nullptr) finder->starting(start.done);
 
   const char* forms = options.sierpinski && options.riesel ? "S and R" : options.sierpinski ? "S" : "R";
-  consoleWrite("\n");
-  if (options.wide)
-    reportWithDateTime("CK table of %s for bases %s with factor<=%s and period=%" PRId64 ", k=%s to %s", forms,
-                       basesText(options.bases).c_str(), options.maxFactText.c_str(), options.period,
-                       options.minKText.c_str(), options.maxKText.c_str());
-  else
-    reportWithDateTime("CK table of %s for bases %s with factor<=%" PRId64 " and period=%" PRId64 ", k=%" PRId64
-                       " to %" PRId64,
-                       forms, basesText(options.bases).c_str(), options.maxFact, options.period, options.minK,
-                       options.maxK);
+  std::vector<std::string> banner{
+      options.wide ? statusMessage("CK table of %s for bases %s with factor<=%s and period=%" PRId64 ", k=%s to %s",
+                                   forms, basesText(options.bases).c_str(), options.maxFactText.c_str(),
+                                   options.period, options.minKText.c_str(), options.maxKText.c_str())
+                   : statusMessage("CK table of %s for bases %s with factor<=%" PRId64 " and period=%" PRId64
+                                   ", k=%" PRId64 " to %" PRId64,
+                                   forms, basesText(options.bases).c_str(), options.maxFact, options.period,
+                                   options.minK, options.maxK)};
   if (start.done > 0)
-    reportWithDateTime("Resuming the CK table at %s with %" PRIu64 " of %" PRIu64 " lines written",
-                       start.done < items.size() ? items[start.done].name().c_str() : "its end", uint64_t(start.done),
-                       uint64_t(items.size()));
-  consoleWrite("\n");
+    banner.push_back(statusMessage("Resuming the CK table at %s with %" PRIu64 " of %" PRIu64 " lines written",
+                                   start.done < items.size() ? items[start.done].name().c_str() : "its end",
+                                   uint64_t(start.done), uint64_t(items.size())));
+  showBanner(banner);
 
   SearchState state;
   state.nextK = int64_t(start.done);

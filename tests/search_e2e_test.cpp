@@ -288,6 +288,30 @@ TEST(SearchEndToEnd, SignalDuringTheKWalk) {
   }
 }
 
+// A stop sent as soon as the banner shows, in each program that shows one: the banner
+// and the blank line after it go out in one piece, so the acknowledgement and the
+// closing line follow them whole, wherever the stop lands (the table phase or the walk).
+TEST(SearchEndToEnd, AStopAsTheBannerShowsComesAfterItsBlankLine) {
+  struct Program {
+    std::string ini, arguments, binary;
+  };
+  const std::string sparse = "base=7\nc=1\nperiod=144\nmaxfact=100000\nmink=1\nmaxk=1000000000000000000\nthreads=2\n";
+  const Program programs[] = {{sparse, "", PELUND_BINARY},
+                              {sparse + "wide=1\n", "", PELUND_BINARY},
+                              {"", "SR 2-400 --period 144 --maxk 1000000000000 --threads 2", PELUND_CK_BINARY}};
+  const std::regex shape("\n\033\\[32mStatus \\([^)]*\\):  [^\n]*\n\033\\[0m\n\nCtrl-C accepted\\. Ending [^\n]*\\.\n");
+  for (const Program& program : programs)
+    for (int run = 0; run < 10; ++run) {
+      SCOPED_TRACE(program.ini + program.arguments);
+      e2e::TempDir dir;
+      if (!program.ini.empty()) dir.write("pelund.ini", program.ini);
+      const e2e::RunResult result =
+          e2e::run(dir, {SIGINT, "Status"}, program.arguments, std::chrono::seconds(60), program.binary);
+      EXPECT_EQ(result.exitStatus, 130);
+      EXPECT_TRUE(std::regex_match(result.out, shape)) << result.out;
+    }
+}
+
 TEST(SearchEndToEnd, SignalDuringTheFactorLoad) {
   const Settings s{10, -1, 144, 1000000000, 1, 1000, 1000000, 0};
   const auto run = runPelund(s, {SIGINT, "Loading at factor", std::chrono::milliseconds(50)});
