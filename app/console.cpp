@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 #include "run.h"
@@ -84,60 +85,60 @@ void appendToLog(const char* stamp, const char* message) {
   platformAppendToLog("pelund.log", std::string(stamp) + " " + message + "\n\n");
 }
 
-}  // namespace
-
-// A status message and its stamp, formatted into fixed buffers.
-struct Stamped {
-  char stamp[kBufferSize];
+// A message formatted into a fixed buffer: at most kBufferSize - 1 bytes.
+std::string formatted(const char* format, va_list args) {
   char message[kBufferSize];
-
-  Stamped(const char* format, va_list args) {
-    std::vsnprintf(message, sizeof message, format, args);
-    formatStamp(stamp, sizeof stamp);
-  }
-};
-
-void reportWithDateTime(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const Stamped line(format, args);
-  va_end(args);
-  setupConsole();
-  std::printf("\033[32m%s %s\n", line.stamp, line.message);
-  restoreConsole();
-  appendToLog(line.stamp, line.message);
-}
-
-std::string statusMessage(const char* format, ...) {
-  char message[kBufferSize];
-  va_list args;
-  va_start(args, format);
   std::vsnprintf(message, sizeof message, format, args);
-  va_end(args);
   return message;
 }
 
-void showBanner(const std::vector<std::string>& messages) {
-  std::string text = "\n";
+// Writes status messages as green stamped lines, between `before` and `after`, in one
+// flushed write with the console's escapes on; then appends each, stamped, to pelund.log.
+void writeStatusLines(const std::vector<std::string>& messages, const char* before, const char* after) {
+  std::vector<std::string> stamps;
+  std::string text = before;
   for (const std::string& message : messages) {
     char stamp[kBufferSize];
     formatStamp(stamp, sizeof stamp);
+    stamps.emplace_back(stamp);
     ((((text += "\033[32m") += stamp) += " ") += message) += "\n\033[0m";
-    appendToLog(stamp, message.c_str());
   }
-  text += "\n";
+  text += after;
   setupConsole();
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
   if (stdoutHandle) platformRestoreMode(outModeInit);
+  for (size_t i = 0; i < messages.size(); ++i) appendToLog(stamps[i].c_str(), messages[i].c_str());
 }
+
+}  // namespace
+
+void reportWithDateTime(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string message = formatted(format, args);
+  va_end(args);
+  writeStatusLines({message}, "", "");
+}
+
+std::string statusMessage(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string message = formatted(format, args);
+  va_end(args);
+  return message;
+}
+
+void showBanner(const std::vector<std::string>& messages) { writeStatusLines(messages, "\n", "\n"); }
 
 void logWithDateTime(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const Stamped line(format, args);
+  const std::string message = formatted(format, args);
   va_end(args);
-  appendToLog(line.stamp, line.message);
+  char stamp[kBufferSize];
+  formatStamp(stamp, sizeof stamp);
+  appendToLog(stamp, message.c_str());
 }
 
 void showProgress(const char* text, int backspaces) {
