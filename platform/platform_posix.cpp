@@ -295,6 +295,30 @@ bool platformEnableEscapes(uint32_t* previousMode) {
 
 void platformRestoreMode(uint32_t mode) { (void)mode; }
 
+namespace {
+
+// Standard output or error that the parent left non-blocking (a pipe or a terminal
+// whose open file it shares, set so by another program) makes stdio drop what a full
+// pipe or a slow terminal does not take at once. The same pipe or terminal is opened
+// again, a file of this process alone, and made blocking there; the parent's file
+// keeps its flags. Opened non-blocking first, so that a pipe without a reader fails
+// at once instead of waiting for one; where it cannot be opened (no /proc, a socket)
+// the descriptor stays as it was.
+void blockOn(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  struct stat info {};
+  if (flags == -1 || (flags & O_NONBLOCK) == 0 || fstat(fd, &info) != 0) return;
+  if (!S_ISFIFO(info.st_mode) && !S_ISCHR(info.st_mode)) return;
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const int opened = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (opened == -1) return;
+  const int own = fcntl(opened, F_GETFL);
+  if (own != -1 && fcntl(opened, F_SETFL, own & ~O_NONBLOCK) == 0) dup2(opened, fd);
+  close(opened);
+}
+
+}  // namespace
+
 void platformGuardStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -302,6 +326,8 @@ void platformGuardStandardStreams() {
     int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (opened > 2) close(opened);
   }
+  blockOn(STDOUT_FILENO);
+  blockOn(STDERR_FILENO);
 }
 
 bool platformStdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }

@@ -287,6 +287,23 @@ RunResult runWithoutReader(const TempDir& dir, std::chrono::seconds timeout, con
   return result;
 }
 
+RunResult runOnNonBlockingPipe(const TempDir& dir, std::chrono::milliseconds late, bool& stillNonBlocking,
+                               const std::string& binary, const std::string& arguments) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+  const pid_t pid = startChild(dir, binary, arguments, fds[1]);
+  std::this_thread::sleep_for(late);
+  stillNonBlocking = (fcntl(fds[1], F_GETFL) & O_NONBLOCK) != 0;
+  close(fds[1]);
+  RunResult result;
+  char buffer[65536];
+  for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, size_t(got));
+  close(fds[0]);
+  finish(pid, result);
+  return result;
+}
+
 RunResult runOnTerminal(const TempDir& dir, int columns, std::chrono::seconds timeout, const std::string& binary) {
   termios raw{};
   cfmakeraw(&raw);  // no translation of line ends: the bytes arrive as written
