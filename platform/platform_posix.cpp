@@ -308,7 +308,7 @@ void blockOn(int fd) {
   const int flags = fcntl(fd, F_GETFL);
   struct stat info {};
   if (flags == -1 || (flags & O_NONBLOCK) == 0 || fstat(fd, &info) != 0) return;
-  if (!S_ISFIFO(info.st_mode) && !S_ISCHR(info.st_mode)) return;
+  if (!S_ISFIFO(info.st_mode) && isatty(fd) != 1) return;
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
   const int opened = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (opened == -1) return;
