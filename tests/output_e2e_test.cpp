@@ -3,6 +3,7 @@
 // stop, covering.txt whole and equal to an uninterrupted run's below the stop, exit
 // status 141; with Ctrl-C to both ends of the pipe (pelund | tee) the stop stays
 // Ctrl-C's. The text of --help or --version that cannot be written ends with status 1.
+// Output handed over non-blocking loses no byte.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>

@@ -298,7 +298,16 @@ RunResult runOnNonBlockingPipe(const TempDir& dir, std::chrono::milliseconds lat
   close(fds[1]);
   RunResult result;
   char buffer[65536];
-  for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, size_t(got));
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  for (;;) {
+    if (std::chrono::steady_clock::now() > deadline)
+      kill(pid, SIGKILL), deadline = std::chrono::steady_clock::time_point::max();
+    pollfd watch{fds[0], POLLIN, 0};
+    if (poll(&watch, 1, 20) == 0) continue;
+    const ssize_t got = read(fds[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    result.out.append(buffer, size_t(got));
+  }
   close(fds[0]);
   finish(pid, result);
   return result;
