@@ -149,20 +149,24 @@ TEST(ClosedOutputTest, PelundCkStopsAsPelundDoesAndReportsADoneTable) {
 }
 
 // A parent may hand over its output non-blocking (another program set the flag on the
-// pipe or terminal they share): a full pipe then takes nothing at once, and every byte
-// must still arrive, as on a blocking pipe, while the parent's end keeps its flag. The
-// reader comes late, so the pipe is full long before.
+// pipe or terminal they share): a full pipe or terminal then takes nothing at once, and
+// every byte must still arrive, as on a blocking pipe, while the parent's file keeps
+// its flag. The reader comes late, so the output is full long before.
 TEST(ClosedOutputTest, ANonBlockingOutputLosesNoByte) {
   // S2, P = 144, to 10^7: 2000 progress lines; the proofs of 2000 covers of R10 (k =
   // 10176 mod 7*11*13*37). Either fills the pipe many times over.
   std::string covering;
   for (int64_t k = 10176; k < 10176 + 2000 * 37037; k += 37037) covering += std::to_string(k) + "  6  [7, 11, 13, 37]\n";
+  // On a terminal pelund would draw its status line, so the terminal's case is
+  // pelund-verify's, whose bytes are those of a pipe.
   const struct {
     std::string binary, arguments, ini, covering;
-  } cases[] = {{PELUND_BINARY, "", "base=2\nc=1\nmink=1\nmaxk=10000000\nkdisp=5000\n", ""},
-               {PELUND_VERIFY_BINARY, "--explain", "base=10\nc=-1\nmink=1\nmaxk=100000000\n", covering}};
+    bool terminal;
+  } cases[] = {{PELUND_BINARY, "", "base=2\nc=1\nmink=1\nmaxk=10000000\nkdisp=5000\n", "", false},
+               {PELUND_VERIFY_BINARY, "--explain", "base=10\nc=-1\nmink=1\nmaxk=100000000\n", covering, false},
+               {PELUND_VERIFY_BINARY, "--explain", "base=10\nc=-1\nmink=1\nmaxk=100000000\n", covering, true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.binary + " " + c.arguments);
+    SCOPED_TRACE(c.binary + " " + c.arguments + (c.terminal ? " on a terminal" : ""));
     e2e::TempDir blockingDir, lateDir;
     for (const e2e::TempDir* dir : {&blockingDir, &lateDir}) {
       dir->write("pelund.ini", c.ini);
@@ -173,7 +177,8 @@ TEST(ClosedOutputTest, ANonBlockingOutputLosesNoByte) {
     ASSERT_GT(blocking.out.size(), size_t(1) << 17);  // twice a pipe's 64 KiB
     bool stillNonBlocking = false;
     const e2e::RunResult late =
-        e2e::runOnNonBlockingPipe(lateDir, std::chrono::milliseconds(500), stillNonBlocking, c.binary, c.arguments);
+        e2e::runOnNonBlockingOutput(lateDir, c.terminal, std::chrono::milliseconds(500), stillNonBlocking, c.binary,
+                                    c.arguments);
     EXPECT_EQ(late.exitStatus, 0);
     EXPECT_TRUE(stillNonBlocking);
     EXPECT_EQ(e2e::maskStamps(late.out), e2e::maskStamps(blocking.out));

@@ -287,10 +287,14 @@ RunResult runWithoutReader(const TempDir& dir, std::chrono::seconds timeout, con
   return result;
 }
 
-RunResult runOnNonBlockingPipe(const TempDir& dir, std::chrono::milliseconds late, bool& stillNonBlocking,
-                               const std::string& binary, const std::string& arguments) {
+RunResult runOnNonBlockingOutput(const TempDir& dir, bool terminal, std::chrono::milliseconds late,
+                                 bool& stillNonBlocking, const std::string& binary, const std::string& arguments) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  termios raw{};
+  cfmakeraw(&raw);  // no translation of line ends: the bytes arrive as written
+  if (terminal ? openpty(&fds[0], &fds[1], nullptr, &raw, nullptr) != 0 : pipe2(fds, O_CLOEXEC) != 0)
+    throw std::runtime_error("no pipe or terminal");
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
   fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
   const pid_t pid = startChild(dir, binary, arguments, fds[1]);
   std::this_thread::sleep_for(late);
@@ -305,7 +309,7 @@ RunResult runOnNonBlockingPipe(const TempDir& dir, std::chrono::milliseconds lat
     pollfd watch{fds[0], POLLIN, 0};
     if (poll(&watch, 1, 20) == 0) continue;
     const ssize_t got = read(fds[0], buffer, sizeof buffer);
-    if (got <= 0) break;
+    if (got <= 0) break;  // a terminal: EIO once the program has closed it
     result.out.append(buffer, size_t(got));
   }
   close(fds[0]);

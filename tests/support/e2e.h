@@ -81,11 +81,13 @@ RunResult runSteps(const TempDir& dir, const std::vector<Interrupt>& steps, cons
 RunResult runWithoutReader(const TempDir& dir, std::chrono::seconds timeout = std::chrono::seconds(120),
                            const std::string& binary = PELUND_BINARY, const std::string& arguments = "");
 
-// Runs `binary` in dir with its standard output a pipe that this side set non-blocking
-// and reads only after `late`, so that the child finds it full; `stillNonBlocking` says
-// whether this side's end kept the flag while the child ran.
-RunResult runOnNonBlockingPipe(const TempDir& dir, std::chrono::milliseconds late, bool& stillNonBlocking,
-                               const std::string& binary = PELUND_BINARY, const std::string& arguments = "");
+// Runs `binary` in dir with its standard output a pipe or a terminal (raw, so the bytes
+// arrive as written) that this side set non-blocking and reads only after `late`, so
+// that the child finds it full; `stillNonBlocking` says whether this side's file kept
+// the flag while the child ran.
+RunResult runOnNonBlockingOutput(const TempDir& dir, bool terminal, std::chrono::milliseconds late,
+                                 bool& stillNonBlocking, const std::string& binary = PELUND_BINARY,
+                                 const std::string& arguments = "");
 
 // Runs `binary` in dir on a terminal of its own (a pseudo-terminal of `columns`
 // columns that passes its bytes unchanged) and returns everything it wrote there.
