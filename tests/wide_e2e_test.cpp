@@ -142,6 +142,11 @@ TEST(WideEndToEnd, StoppedOrKilledWideSearchesResumeToTheSameFile) {
   std::mt19937_64 random(std::random_device{}());
   std::vector<Outcome> references;
   for (const auto& [ini, cpuMs, partTo] : searches) {
+    // Under the sanitizers the 64-bit tree's search takes a minute and a half; its
+    // subtrees beyond 10^18 are stopped and resumed there by
+    // WideSearch.APartOfTheWideTreeStoppedAnywhereGoesOnFromItsProgress, and the state
+    // keys of a part by the wide tree's search here.
+    if (e2e::kSanitized && &ini == &searches[2].ini) continue;
     const bool inTree = cpuMs > 0;
     e2e::TempDir whole;
     const Outcome& reference = references.emplace_back(runIni(whole, ini));
