@@ -31,6 +31,13 @@ int64_t stopInLog(const std::string& log, int signal, std::string& where) {
   return std::stoll(match[3]);
 }
 
+// A covering.txt of 2000 covers of R10: the k = 10176 mod 7*11*13*37.
+std::string r10Covers() {
+  std::string covering;
+  for (int64_t k = 10176; k < 10176 + 2000 * 37037; k += 37037) covering += std::to_string(k) + "  6  [7, 11, 13, 37]\n";
+  return covering;
+}
+
 std::string stateValue(const std::string& state, const std::string& key) {
   const std::regex line("\n" + key + "=(\\d+)\n");
   std::smatch match;
@@ -153,10 +160,9 @@ TEST(ClosedOutputTest, PelundCkStopsAsPelundDoesAndReportsADoneTable) {
 // every byte must still arrive, as on a blocking pipe, while the parent's file keeps
 // its flag. The reader comes late, so the output is full long before.
 TEST(ClosedOutputTest, ANonBlockingOutputLosesNoByte) {
-  // S2, P = 144, to 10^7: 2000 progress lines; the proofs of 2000 covers of R10 (k =
-  // 10176 mod 7*11*13*37). Either fills the pipe many times over.
-  std::string covering;
-  for (int64_t k = 10176; k < 10176 + 2000 * 37037; k += 37037) covering += std::to_string(k) + "  6  [7, 11, 13, 37]\n";
+  // S2, P = 144, to 10^7: 2000 progress lines; the proofs of 2000 covers of R10.
+  // Either fills the pipe many times over.
+  const std::string covering = r10Covers();
   // On a terminal pelund would draw its status line, so the terminal's case is
   // pelund-verify's, whose bytes are those of a pipe.
   const struct {
@@ -191,9 +197,8 @@ TEST(ClosedOutputTest, ANonBlockingOutputLosesNoByte) {
 // off on a full disk must not pass for a whole one).
 TEST(ClosedOutputTest, OutputThatCannotBeWrittenEndsWithAFaultStatus) {
   const std::string full = "pelund-verify: standard output cannot be written: No space left on device\n";
-  // 2000 covers (k = 10176 mod 7*11*13*37): the proofs fill stdio's buffer many times.
-  std::string covering;
-  for (int64_t k = 10176; k < 10176 + 2000 * 37037; k += 37037) covering += std::to_string(k) + "  6  [7, 11, 13, 37]\n";
+  // The proofs of 2000 covers fill stdio's buffer many times.
+  const std::string covering = r10Covers();
   const struct {
     std::string binary, argument, output;
     int status;

@@ -175,6 +175,27 @@ void awaitWriter(const TempDir& dir) {
   close(lock);
 }
 
+// The child's output on `fd` until every writer has closed it (a terminal: EIO once
+// the program and its helper have), which is then closed; the child is killed once,
+// should it still write after `timeout`, and reaped.
+RunResult readToEnd(int fd, pid_t pid, std::chrono::seconds timeout) {
+  RunResult result;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  char buffer[65536];
+  for (;;) {
+    if (std::chrono::steady_clock::now() > deadline)
+      kill(pid, SIGKILL), deadline = std::chrono::steady_clock::time_point::max();
+    pollfd watch{fd, POLLIN, 0};
+    if (poll(&watch, 1, 20) == 0) continue;
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    result.out.append(buffer, size_t(got));
+  }
+  close(fd);
+  finish(pid, result);
+  return result;
+}
+
 }  // namespace
 
 RunResult run(const TempDir& dir, const Interrupt& interrupt, const std::string& arguments,
@@ -300,21 +321,7 @@ RunResult runOnNonBlockingOutput(const TempDir& dir, bool terminal, std::chrono:
   std::this_thread::sleep_for(late);
   stillNonBlocking = (fcntl(fds[1], F_GETFL) & O_NONBLOCK) != 0;
   close(fds[1]);
-  RunResult result;
-  char buffer[65536];
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  for (;;) {
-    if (std::chrono::steady_clock::now() > deadline)
-      kill(pid, SIGKILL), deadline = std::chrono::steady_clock::time_point::max();
-    pollfd watch{fds[0], POLLIN, 0};
-    if (poll(&watch, 1, 20) == 0) continue;
-    const ssize_t got = read(fds[0], buffer, sizeof buffer);
-    if (got <= 0) break;  // a terminal: EIO once the program has closed it
-    result.out.append(buffer, size_t(got));
-  }
-  close(fds[0]);
-  finish(pid, result);
-  return result;
+  return readToEnd(fds[0], pid, std::chrono::seconds(120));
 }
 
 RunResult runOnTerminal(const TempDir& dir, int columns, std::chrono::seconds timeout, const std::string& binary) {
@@ -331,20 +338,7 @@ RunResult runOnTerminal(const TempDir& dir, int columns, std::chrono::seconds ti
     execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  RunResult result;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  char buffer[65536];
-  for (;;) {
-    if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
-    pollfd watch{terminal, POLLIN, 0};
-    if (poll(&watch, 1, 20) == 0) continue;
-    const ssize_t got = read(terminal, buffer, sizeof buffer);
-    if (got <= 0) break;  // EIO once the program and its helper have closed the terminal
-    result.out.append(buffer, size_t(got));
-  }
-  close(terminal);
-  finish(pid, result);
-  return result;
+  return readToEnd(terminal, pid, timeout);
 }
 
 RunResult verifyResults(const TempDir& dir) { return run(dir, {}, "", std::chrono::seconds(120), PELUND_VERIFY_BINARY); }
