@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "e2e.h"
+#include "rounds.h"
 
 namespace {
 
@@ -242,9 +243,7 @@ TEST(Hardening, ByteOrderMarkBeforeTheFirstKey) {
 // Pending lines are bounded in bytes, and waiting workers hold no sieve memory, so
 // the peak stays flat as the thread count grows.
 TEST(Hardening, PeakMemoryOfADenseSearchIsBoundedAtEveryThreadCount) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer's shadow memory and quarantine dominate the figures";
-#endif
+  if (e2e::kSanitized) GTEST_SKIP() << "the address sanitizer's shadow memory and quarantine dominate the figures";
   // No large buffer in this process: the child's peak counts what it had at fork.
   int64_t reference = -1;
   for (int threads : {2, 16, 128, 1024}) {

@@ -27,6 +27,7 @@
 #include <regex>
 
 #include "e2e.h"
+#include "rounds.h"
 #include "factor_table.h"
 #include "k_walk.h"
 
@@ -35,11 +36,7 @@ namespace {
 constexpr int64_t kProgressStep = 1000000000;  // kdisp: one progress line per 10^9 k
 constexpr int kRunsPerSignal = 40;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
+using e2e::kSanitized;
 
 struct Setting {
   int32_t base, c, period, maxFact;

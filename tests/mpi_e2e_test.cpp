@@ -13,6 +13,7 @@
 #include <regex>
 
 #include "e2e.h"
+#include "rounds.h"
 
 namespace {
 
@@ -526,9 +527,7 @@ TEST(MpiSearch, ASlowRankIsNotNamedAsEnded) {
 // best of three runs (a busy machine slows some of them) stays below twice its lines.
 TEST(MpiSearch, RankMemoryOfADenseSearchStaysNearPelunds) {
   SKIP_WITHOUT_MPI();
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer's shadow memory dominates the figures";
-#endif
+  if (e2e::kSanitized) GTEST_SKIP() << "the address sanitizer's shadow memory dominates the figures";
   // No large buffer in this process while the runs go: a child's peak counts what it had at
   // fork. So the results are read once every run is over.
   auto peakKb = [](const e2e::TempDir& dir, int64_t maxK, int rankCount) {  // 0: pelund

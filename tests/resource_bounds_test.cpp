@@ -22,16 +22,13 @@
 #include <thread>
 
 #include "e2e.h"
+#include "rounds.h"
 #include "factor_table.h"
 #include "k_walk.h"
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
+using e2e::kSanitized;
 
 constexpr int64_t kE18 = 1000000000000000000;
 // Address space for a plain run: code, libraries, two worker stacks of 8 MiB and the

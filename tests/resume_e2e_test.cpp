@@ -16,14 +16,11 @@
 #include <thread>
 
 #include "e2e.h"
+#include "rounds.h"
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kScale = 4;  // fewer runs under the sanitizers, which slow every run
-#else
-constexpr int kScale = 1;
-#endif
+constexpr int kScale = e2e::kSanitized ? 4 : 1;  // fewer runs under the sanitizers, which slow every run
 
 struct Search {
   std::string ini;      // without resume=
@@ -214,9 +211,7 @@ TEST(Resume, CountsBeyondThirtyTwoBits) {
 // a kill loses seconds of work, not a whole part of the residue tree (which took tens of
 // seconds here once). Polled every 20 ms while the search runs.
 TEST(Resume, TheStateOfADenseTreeSearchAdvancesEverySecondOrSo) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the sanitizers slow the tree several times over";
-#endif
+  if (e2e::kSanitized) GTEST_SKIP() << "the sanitizers slow the tree several times over";
   e2e::TempDir dir;
   // About five seconds of work on two threads, a few states at least.
   dir.write("pelund.ini", "base=2\nmink=1\nmaxk=100000000000\nc=1\nperiod=720\nengine=residue\nthreads=2\nresume=1\n");

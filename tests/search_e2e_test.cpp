@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "e2e.h"
+#include "rounds.h"
 #include "search_helpers.h"
 
 namespace {
@@ -248,9 +249,7 @@ TEST(SearchEndToEnd, DirectoryNamedLikeTheResultsIsAnError) {
 // The table phase streams its primes: the largest factor bound runs in a small,
 // limited address space (the buffered table would need about 222 MB for it).
 TEST(SearchEndToEnd, LargestFactorBoundRunsInLimitedMemory) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer needs more address space than the limit allows";
-#endif
+  if (e2e::kSanitized) GTEST_SKIP() << "the address sanitizer needs more address space than the limit allows";
   const Settings s{10, -1, 144, 1000000000, 93430, 93440};
   e2e::TempDir dir;
   dir.write("pelund.ini", iniOf(s) + "threads=2\n");
