@@ -299,9 +299,10 @@ RunResult runWithoutReader(const TempDir& dir, std::chrono::seconds timeout, con
   const pid_t pid = startChild(dir, binary, arguments, fds[1]);
   close(fds[1]);
   RunResult result;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!hasEnded(pid)) {
-    if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
+    if (std::chrono::steady_clock::now() > deadline)
+      kill(pid, SIGKILL), deadline = std::chrono::steady_clock::time_point::max();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   finish(pid, result);
