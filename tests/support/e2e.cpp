@@ -316,7 +316,8 @@ RunResult runOnNonBlockingOutput(const TempDir& dir, bool terminal, std::chrono:
   cfmakeraw(&raw);  // no translation of line ends: the bytes arrive as written
   if (terminal ? openpty(&fds[0], &fds[1], nullptr, &raw, nullptr) != 0 : pipe2(fds, O_CLOEXEC) != 0)
     throw std::runtime_error("no pipe or terminal");
-  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  // Neither end stays open in the child beyond its standard output, as with pipe2.
+  for (const int fd : fds) fcntl(fd, F_SETFD, FD_CLOEXEC);
   fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
   const pid_t pid = startChild(dir, binary, arguments, fds[1]);
   std::this_thread::sleep_for(late);
